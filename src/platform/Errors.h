@@ -1,0 +1,45 @@
+#pragma once
+// Error kinds shared by every subsystem. Each carries the exact text the user sees.
+#include <stdexcept>
+#include <string>
+
+namespace qm {
+
+// A file that cannot be opened, created, read or written. Abandons the current
+// operation; the event handler's edge shows the text in the general error report.
+class IoError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A network failure of the HTTP exchange ("Connection Failed", ...).
+class SocketError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Silence inside a response head or body ("Socket readln aborted", "Socket capture aborted").
+class SocketReadAborted : public SocketError {
+public:
+    using SocketError::SocketError;
+};
+
+// A text that should have been an integer ("'%s' is not a valid integer value").
+class ConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A fatal stop: the program ends. Deliberately not a std::exception, so that the
+// general error report of an event handler never swallows it. `shown` tells the
+// edge that the error box was already shown by the raiser.
+struct FatalStop {
+    std::string message;
+    bool shown = false;
+};
+
+// Exit status of a process that ended through a fatal stop: a halted unattended
+// run must not look like a success to cron.
+inline constexpr int kFatalExitStatus = 1;
+
+} // namespace qm

@@ -1,0 +1,310 @@
+#include "platform/File.h"
+
+#include "platform/Errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace qm {
+
+void throwIoError(std::string_view action, const std::string& path, int err)
+{
+    std::string text(action);
+    text += ' ';
+    text += path;
+    text += ": ";
+    text += std::strerror(err);
+    throw IoError(text);
+}
+
+File::File(const std::string& path, Mode mode)
+{
+    open(path, mode);
+}
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1))
+    , path_(std::move(other.path_))
+{
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+File::~File()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void File::open(const std::string& path, Mode mode)
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::Read:
+        flags |= O_RDONLY;
+        break;
+    case Mode::ReadWrite:
+        flags |= O_RDWR;
+        break;
+    case Mode::Create:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throwIoError(mode == Mode::Create ? "Unable to create" : "Unable to open", path, errno);
+    fd_ = fd;
+    path_ = path;
+}
+
+std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throwIoError("Unable to read", path_, errno);
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+void File::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
+{
+    if (readSomeAt(offset, buffer, n) != n)
+        throw IoError("Read beyond end of file " + path_);
+}
+
+void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
+{
+    const auto* in = static_cast<const char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            throwIoError("Unable to write to", path_, errno);
+        }
+        done += static_cast<std::size_t>(put);
+    }
+}
+
+std::uint64_t File::size() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        throwIoError("Unable to read", path_, errno);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+void File::truncate(std::uint64_t length)
+{
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
+        throwIoError("Unable to write to", path_, errno);
+}
+
+void File::sync()
+{
+    if (::fsync(fd_) != 0)
+        throwIoError("Unable to write to", path_, errno);
+}
+
+void File::close()
+{
+    if (fd_ < 0)
+        return;
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && errno != EINTR)
+        throwIoError("Unable to close", path_, errno);
+}
+
+RecordFile::RecordFile(const std::string& path, File::Mode mode, std::size_t recordSize)
+{
+    open(path, mode, recordSize);
+}
+
+void RecordFile::open(const std::string& path, File::Mode mode, std::size_t recordSize)
+{
+    file_.open(path, mode);
+    recordSize_ = recordSize;
+}
+
+void BufferedReader::open(const std::string& path)
+{
+    file_.open(path, File::Mode::Read);
+    buffer_.resize(kBufferSize);
+    pos_ = len_ = 0;
+    offset_ = 0;
+}
+
+bool BufferedReader::fill()
+{
+    if (!file_.isOpen())
+        return false;
+    len_ = file_.readSomeAt(offset_, buffer_.data(), buffer_.size());
+    offset_ += len_;
+    pos_ = 0;
+    return len_ > 0;
+}
+
+std::size_t BufferedReader::read(void* out, std::size_t n)
+{
+    auto* dst = static_cast<char*>(out);
+    std::size_t done = 0;
+    while (done < n) {
+        if (pos_ == len_ && !fill())
+            break;
+        const std::size_t take = std::min(n - done, len_ - pos_);
+        std::memcpy(dst + done, buffer_.data() + pos_, take);
+        pos_ += take;
+        done += take;
+    }
+    return done;
+}
+
+void BufferedReader::rewind()
+{
+    pos_ = len_ = 0;
+    offset_ = 0;
+}
+
+void BufferedWriter::create(const std::string& path)
+{
+    file_.open(path, File::Mode::Create);
+    buffer_.clear();
+    buffer_.reserve(kBufferSize);
+    offset_ = 0;
+}
+
+void BufferedWriter::write(const void* data, std::size_t n)
+{
+    const auto* src = static_cast<const char*>(data);
+    if (buffer_.size() + n > kBufferSize) {
+        flush();
+        if (n >= kBufferSize) {
+            file_.writeAt(offset_, src, n);
+            offset_ += n;
+            return;
+        }
+    }
+    buffer_.append(src, n);
+}
+
+void BufferedWriter::flush()
+{
+    if (buffer_.empty())
+        return;
+    file_.writeAt(offset_, buffer_.data(), buffer_.size());
+    offset_ += buffer_.size();
+    buffer_.clear();
+}
+
+void BufferedWriter::close()
+{
+    if (!file_.isOpen())
+        return;
+    flush();
+    file_.close();
+}
+
+namespace {
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+} // namespace
+
+ReplacingFile::ReplacingFile(std::string finalPath)
+    : finalPath_(std::move(finalPath))
+{
+    std::random_device rd;
+    const auto slash = finalPath_.rfind('/');
+    const std::string name = slash == std::string::npos ? finalPath_ : finalPath_.substr(slash + 1);
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%08x", rd());
+    tempPath_ = folderOf(finalPath_) + "." + name + "." + suffix + ".part";
+}
+
+ReplacingFile::~ReplacingFile()
+{
+    if (!committed_)
+        ::unlink(tempPath_.c_str());
+}
+
+void ReplacingFile::commit()
+{
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+        throwIoError("Unable to write to", finalPath_, errno);
+    committed_ = true;
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool directoryExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool removeFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool renameFile(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::vector<std::string> listDirectory(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+} // namespace qm

@@ -1,0 +1,164 @@
+#pragma once
+// Checked file I/O. Every failure raises IoError with the path and the system's reason.
+// Fixed-size record files are read and written by position; sequential text goes
+// through the buffered reader and writer.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+[[noreturn]] void throwIoError(std::string_view action, const std::string& path, int err);
+
+class File {
+public:
+    enum class Mode {
+        Read,          // existing file, read only
+        ReadWrite,     // existing file, read and write
+        Create,        // created or emptied, read and write
+    };
+
+    File() = default;
+    File(const std::string& path, Mode mode);
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File(); // closes without reporting; call close() to have a failure reported
+
+    void open(const std::string& path, Mode mode);
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+
+    // Exactly n bytes at offset; a short read is an error.
+    void readAt(std::uint64_t offset, void* buffer, std::size_t n) const;
+    // Up to n bytes at offset; returns the count, 0 at the end of the file.
+    std::size_t readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const;
+    void writeAt(std::uint64_t offset, const void* buffer, std::size_t n);
+    std::uint64_t size() const;
+    void truncate(std::uint64_t length);
+    void sync();
+    void close();
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// A file of fixed-size records, addressed by record number counted from 0.
+class RecordFile {
+public:
+    RecordFile() = default;
+    RecordFile(const std::string& path, File::Mode mode, std::size_t recordSize);
+    void open(const std::string& path, File::Mode mode, std::size_t recordSize);
+    bool isOpen() const { return file_.isOpen(); }
+    const std::string& path() const { return file_.path(); }
+    std::size_t recordSize() const { return recordSize_; }
+    // Whole records only; a trailing part-record is not a record.
+    std::uint64_t count() const { return file_.size() / recordSize_; }
+    void read(std::uint64_t index, void* record) const { file_.readAt(index * recordSize_, record, recordSize_); }
+    void write(std::uint64_t index, const void* record) { file_.writeAt(index * recordSize_, record, recordSize_); }
+    void close() { file_.close(); }
+    File& file() { return file_; }
+
+private:
+    File file_;
+    std::size_t recordSize_ = 1;
+};
+
+// Sequential buffered reading, byte by byte or in blocks.
+class BufferedReader {
+public:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+    BufferedReader() = default;
+    explicit BufferedReader(const std::string& path) { open(path); }
+    void open(const std::string& path);
+    bool isOpen() const { return file_.isOpen(); }
+    const std::string& path() const { return file_.path(); }
+    // Next byte, or -1 at the end of the file.
+    int get()
+    {
+        if (pos_ == len_ && !fill())
+            return -1;
+        return static_cast<unsigned char>(buffer_[pos_++]);
+    }
+    // Next byte without consuming it, or -1 at the end.
+    int peek()
+    {
+        if (pos_ == len_ && !fill())
+            return -1;
+        return static_cast<unsigned char>(buffer_[pos_]);
+    }
+    bool atEnd() { return peek() < 0; }
+    // Up to n bytes; returns the count, 0 at the end.
+    std::size_t read(void* out, std::size_t n);
+    void rewind();
+    void close() { file_.close(); }
+
+private:
+    bool fill();
+    File file_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    std::uint64_t offset_ = 0;
+};
+
+// Sequential buffered writing; close() flushes and reports any failure.
+class BufferedWriter {
+public:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+    BufferedWriter() = default;
+    explicit BufferedWriter(const std::string& path) { create(path); }
+    ~BufferedWriter() = default; // unflushed data of an abandoned writer are dropped
+    void create(const std::string& path);
+    bool isOpen() const { return file_.isOpen(); }
+    const std::string& path() const { return file_.path(); }
+    void write(const void* data, std::size_t n);
+    void write(std::string_view s) { write(s.data(), s.size()); }
+    void put(char c)
+    {
+        if (buffer_.size() == kBufferSize)
+            flush();
+        buffer_.push_back(c);
+    }
+    void flush();
+    std::uint64_t written() const { return offset_ + buffer_.size(); }
+    void close();
+
+private:
+    File file_;
+    std::string buffer_;
+    std::uint64_t offset_ = 0;
+};
+
+// Writes a file under a temporary name in the same folder and puts it in place
+// only when complete, so a failure or a crash leaves the previous file intact.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(std::string finalPath);
+    ~ReplacingFile(); // removes the temporary file unless committed
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+    const std::string& tempPath() const { return tempPath_; }
+    const std::string& finalPath() const { return finalPath_; }
+    // Renames the (closed) temporary file over the final path.
+    void commit();
+
+private:
+    std::string finalPath_;
+    std::string tempPath_;
+    bool committed_ = false;
+};
+
+// File-system helpers that report nothing (the callers' rules say so).
+bool fileExists(const std::string& path);
+bool directoryExists(const std::string& path);
+bool removeFile(const std::string& path);
+bool renameFile(const std::string& from, const std::string& to);
+// Entries of a folder, in the order the system lists them.
+std::vector<std::string> listDirectory(const std::string& folder);
+
+} // namespace qm
