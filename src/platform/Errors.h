@@ -31,8 +31,10 @@ public:
 };
 
 // A fatal stop: the program ends. Deliberately not a std::exception, so that the
-// general error report of an event handler never swallows it. `shown` tells the
-// edge that the error box was already shown by the raiser.
+// general error report of an event handler never swallows it. The raiser writes its
+// own log lines first; the edge that catches it shows `message` in an error box
+// (unless `shown` says the raiser already did), logs "PROGRAM HALTED" while debug
+// logging is on, and ends the program through the ordinary shutdown.
 struct FatalStop {
     std::string message;
     bool shown = false;
