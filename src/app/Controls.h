@@ -1,0 +1,63 @@
+#pragma once
+// The few composite controls of the main window: radio group, check list, spin box.
+#include <QGroupBox>
+#include <QListWidget>
+#include <QSpinBox>
+#include <functional>
+
+class QButtonGroup;
+class QRadioButton;
+
+namespace qm {
+
+// A titled group of radio buttons with an item index (-1: nothing selected).
+class RadioGroup : public QGroupBox {
+public:
+    RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent = nullptr);
+    int itemIndex() const;
+    // Sets the selection without running any handler.
+    void setItemIndex(int index);
+    int count() const { return static_cast<int>(buttons_.size()); }
+    // A stored index above the last item selects the last; one below -1 counts as -1.
+    int clampIndex(int index) const;
+    QRadioButton* button(int index) const { return buttons_.at(static_cast<std::size_t>(index)); }
+    // Every click on an item, whether or not it changes the selection.
+    std::function<void()> onClick;
+
+private:
+    std::vector<QRadioButton*> buttons_;
+    QButtonGroup* group_;
+};
+
+// A check list laid out in columns; header items are drawn black on silver and have no box.
+class CheckListBox : public QListWidget {
+public:
+    CheckListBox(const QStringList& items, int columns, QWidget* parent = nullptr);
+    bool checked(int index) const;
+    // Sets a check state without running any handler.
+    void setChecked(int index, bool on);
+    void markHeader(int index);
+    bool isHeader(int index) const;
+    // A click on an item (also one that does not toggle it) and a toggle by keyboard.
+    std::function<void()> onClick;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void updateGrid();
+    int columns_;
+    bool quiet_ = false;
+};
+
+// The "Initial delay" box: changed by its arrows only, no typing.
+class DelaySpinBox : public QSpinBox {
+public:
+    explicit DelaySpinBox(QWidget* parent = nullptr);
+    std::function<void()> onClick;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+} // namespace qm

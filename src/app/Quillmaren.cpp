@@ -1,0 +1,90 @@
+// Program entry: the application, the main window and its start-up, the event loop,
+// and the one shutdown every ending goes through.
+#include "app/TfrmMain.h"
+#include "platform/Halt.h"
+#include "platform/HeadlessPrompts.h"
+#include "platform/QtDesktop.h"
+#include "platform/ShutdownSignals.h"
+#include "platform/XdgShellLauncher.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+bool haveDisplay()
+{
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Without a display (cron, a systemd timer) the program still runs, off screen.
+    if (!haveDisplay() && !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const QString platform = QGuiApplication::platformName();
+    const bool headless = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    std::unique_ptr<qm::Prompts> prompts;
+    if (headless)
+        prompts = std::make_unique<qm::HeadlessPrompts>();
+    else
+        prompts = std::make_unique<qm::QtPrompts>();
+    std::unique_ptr<qm::TrayIcon> tray;
+    if (headless)
+        tray = std::make_unique<qm::PlainTrayIcon>();
+    else
+        tray = std::make_unique<qm::QtTrayIcon>();
+
+    qm::XdgShellLauncher launcher;
+    qm::ProcessProgramLocation program;
+    qm::XdgShellFolders folders;
+    qm::LinuxSystemSources system;
+    qm::QtDesktopGeometry desktop;
+
+    qm::MainServices services;
+    services.prompts = prompts.get();
+    services.launcher = &launcher;
+    services.program = &program;
+    services.folders = &folders;
+    services.system = &system;
+    services.desktop = &desktop;
+    services.tray = tray.get();
+    for (int i = 1; i < argc; ++i)
+        services.arguments.emplace_back(argv[i]);
+
+    auto form = std::make_unique<qm::TfrmMain>(services);
+    tray->show();
+    qm::ShutdownSignals signals([&form](int) { form->endAtOnce(); });
+
+    try {
+        form->FormCreate();
+    } catch (const qm::FatalStop& stop) {
+        // A stop during start-up writes no settings: the window never completed start-up.
+        form->haltProgram(stop);
+        form.reset();
+        return qm::kFatalExitStatus;
+    } catch (const std::exception& e) {
+        prompts->error(e.what());
+    }
+
+    int status = 0;
+    if (!qm::haltRequested()) {
+        form->show();
+        status = QApplication::exec();
+    }
+    if (qm::haltRequested())
+        status = qm::kFatalExitStatus;
+    form->guarded([&form] { form->FormDestroy(); });
+    form.reset();
+    return qm::haltRequested() ? qm::kFatalExitStatus : status;
+}

@@ -1,0 +1,191 @@
+#pragma once
+// The main window: the program-wide state, the start-up sequence and the controls'
+// handlers. Each handler is short and runs inside a guard, so no exception crosses
+// the event loop.
+#include "app/Controls.h"
+#include "app/Log.h"
+#include "app/Settings.h"
+#include "platform/Desktop.h"
+#include "platform/Errors.h"
+#include "platform/ProgramLocation.h"
+#include "platform/Prompts.h"
+#include "platform/ShellFolders.h"
+#include "platform/ShellLauncher.h"
+#include "platform/SystemSources.h"
+#include "service/HttpExchange.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace qm {
+
+// Everything the window asks the desktop for; tests hand in doubles.
+struct MainServices {
+    Prompts* prompts = nullptr;
+    ShellLauncher* launcher = nullptr;
+    const ProgramLocation* program = nullptr;
+    const ShellFolders* folders = nullptr;
+    const SystemSources* system = nullptr;
+    const DesktopGeometry* desktop = nullptr;
+    TrayIcon* tray = nullptr;
+    // The command-line arguments after the program's name.
+    std::vector<std::string> arguments;
+};
+
+// The proxy form as the main window uses it.
+class ProxyDialog {
+public:
+    virtual ~ProxyDialog() = default;
+    // "Use Authentication" ticked while the user ID or the password is empty.
+    virtual bool credentialsMissing() const = 0;
+    // Shows the form modally; false when it closed with the answer No.
+    virtual bool showModal() = 0;
+};
+
+class TfrmMain : public QMainWindow {
+public:
+    static constexpr int kDesignWidth = 688;
+    static constexpr int kDesignHeight = 528;
+
+    explicit TfrmMain(MainServices services, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Program-wide state.
+    std::string MyTLEsDir;
+    std::string AccountUsername;
+    std::string AccountPassword;
+    bool TwoLineFormat = false;
+    bool SettingsChanged = false;
+    bool CheckCriticalUpdates = false;
+    std::string MostCurrentCatalog;
+    std::string MostCurrentSatcat;
+    bool NewDataDownloaded = false;
+    bool Redownloading = false;
+    std::string OperatingSystemText;
+    std::string ProcessorText;
+    bool DebugOn() const { return reporter_.debugOn(); }
+    bool updateMode() const { return updateMode_; }
+    bool startupComplete() const { return startupComplete_; }
+
+    Reporter& reporter() { return reporter_; }
+    HttpExchange& http() { return http_; }
+    Prompts& prompts() { return *services_.prompts; }
+    std::string settingsPath() const;
+    std::string statusText() const;
+
+    // Hooks for the dialogs, which are created after the window.
+    void setProxyDialog(ProxyDialog* dialog) { proxyDialog_ = dialog; }
+    void setAboutBox(std::function<void()> show) { showAbout_ = std::move(show); }
+
+    // Handlers.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void FormDestroy();
+    void mExitClick();
+    void rgFormatClick();
+    void FormClick();
+    void leUsernameChange();
+    void lePasswordChange();
+    void AboutClick();
+    void mProxyClick();
+    void SaveSettingsClick();
+    void CheckForCurrentData();
+    void btnDownloadClick();
+    void btnProcessClick();
+    void OpenMyTLEsClick();
+    void VantorealClick();
+    void SkarvelinClick();
+    void OnlineHelpClick();
+    void cbAutoDownloadClick();
+    void seDelayChange();
+    void TrayTimerTimer();
+    void RunTimerTimer();
+    void UpdateTimerTimer();
+
+    // Runs a handler: the general error report for std::exception, the fatal stop
+    // for FatalStop.
+    void guarded(const std::function<void()>& handler);
+    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED", records the
+    // halt and leaves the event loops.
+    void haltProgram(const FatalStop& stop);
+    // Ends the program without the settings prompt (the tray's "&Close", SIGTERM, SIGINT).
+    void endAtOnce();
+
+    // Controls.
+    QGroupBox* gbSkarvelin;
+    RadioGroup* rgFormat;
+    QGroupBox* gbCurrent;
+    CheckListBox* clbCurrentCatalog;
+    RadioGroup* rgComplete;
+    RadioGroup* rgSSR;
+    QGroupBox* gbUserInfo;
+    QLineEdit* leUsername;
+    QLineEdit* lePassword;
+    QCheckBox* cbRetain;
+    QGroupBox* gbProcessing;
+    QCheckBox* cbAutoDownload;
+    QLabel* lblDelay;
+    DelaySpinBox* seDelay;
+    QLabel* lblMinutes;
+    RadioGroup* rgAutoDownload;
+    QPushButton* btnDownload;
+    QPushButton* btnProcess;
+    QGroupBox* gbVantoreal;
+    CheckListBox* clbVantorealDataSets;
+    QLabel* imgVantoreal;
+    RadioGroup* rgFileExtensions;
+    QCheckBox* cbPalm;
+    QCheckBox* cbDebug;
+    QCheckBox* cbStopOnErrors;
+    QLabel* lblVersion;
+    QLabel* lblFeedback;
+    QStatusBar* StatusBar;
+    QAction* SaveSettings;
+    QAction* OpenMyTLEs;
+    QAction* mExit;
+    QAction* Vantoreal;
+    QAction* Skarvelin;
+    QAction* mProxy;
+    QAction* OnlineHelp;
+    QAction* About;
+    QTimer TrayTimer;
+    QTimer RunTimer;
+    QTimer UpdateTimer;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void wire();
+    void placeWindow(const SettingsFile& settings);
+    void openLog();
+    void updateDownloadEnabled();
+    SettingValue valueOf(const SettingDef& def) const;
+    void setStatus(std::string_view text);
+
+    MainServices services_;
+    AppReporter reporter_;
+    HttpExchange http_;
+    QLabel* statusLabel_ = nullptr;
+    ProxyDialog* proxyDialog_ = nullptr;
+    std::function<void()> showAbout_;
+    bool updateMode_ = false;
+    bool startupComplete_ = false;
+    bool destroyed_ = false;
+    bool endingAtOnce_ = false;
+};
+
+} // namespace qm

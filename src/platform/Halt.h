@@ -1,0 +1,13 @@
+#pragma once
+// Process-wide record that a fatal stop has been decided. A stop inside an event
+// handler cannot unwind through the Qt event loop, so the handler's guard records it
+// and quits the loops; nested waits (modal dialogs, network waits) poll this flag to
+// give up at once, and the program entry turns it into the exit status.
+namespace qm {
+
+void requestHalt();
+bool haltRequested();
+// For tests that provoke a stop and then carry on.
+void clearHalt();
+
+} // namespace qm

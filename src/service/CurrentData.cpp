@@ -1,0 +1,47 @@
+#include "service/CurrentData.h"
+
+namespace qm {
+
+namespace {
+
+// The kind marker must start at character 8, right after "catalog".
+constexpr std::size_t kMarkerPosition = 7;
+
+std::string_view fileNamePart(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+bool DataAreCurrent(int formatIndex, std::string_view mostCurrentCatalog, std::string_view mostCurrentSatcat)
+{
+    const std::string_view name = fileNamePart(mostCurrentCatalog);
+    switch (formatIndex) {
+    case 0:
+        return name.find("_2l_") == kMarkerPosition && !mostCurrentSatcat.empty();
+    case 1:
+        return name.find("_3l_") == kMarkerPosition;
+    default:
+        return false;
+    }
+}
+
+CurrentDataOutcome CheckForCurrentData(int formatIndex, std::string_view mostCurrentCatalog,
+                                       std::string_view mostCurrentSatcat, bool autoDownload, const Reporter& reporter)
+{
+    CurrentDataOutcome outcome;
+    if (DataAreCurrent(formatIndex, mostCurrentCatalog, mostCurrentSatcat)) {
+        if (!autoDownload)
+            outcome.processEnabled = true;
+        outcome.status = reporter.idleText("Ready");
+    } else {
+        outcome.processEnabled = false;
+        if (!autoDownload)
+            outcome.status = std::string(kNotCurrentMessage);
+    }
+    return outcome;
+}
+
+} // namespace qm
