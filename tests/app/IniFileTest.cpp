@@ -1,0 +1,141 @@
+#include "app/IniFile.h"
+#include "platform/Errors.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using qm::IniFile;
+using qm::parseIniInteger;
+using qm::test::readFile;
+using qm::test::TempDir;
+using qm::test::writeFile;
+
+TEST(IniInteger, DecimalHexAndRejects)
+{
+    EXPECT_EQ(parseIniInteger("42"), 42);
+    EXPECT_EQ(parseIniInteger("-7"), -7);
+    EXPECT_EQ(parseIniInteger("+7"), 7);
+    EXPECT_EQ(parseIniInteger("0x1E"), 30);
+    EXPECT_EQ(parseIniInteger("0X1e"), 30);
+    EXPECT_EQ(parseIniInteger("$1f"), 31);
+    EXPECT_EQ(parseIniInteger("-$10"), -16);
+    EXPECT_EQ(parseIniInteger("$FFFFFFFF"), -1);
+    EXPECT_EQ(parseIniInteger("0x"), std::nullopt); // "0x" alone is not hexadecimal, nor a number
+    EXPECT_EQ(parseIniInteger("$"), std::nullopt);
+    EXPECT_EQ(parseIniInteger("yes"), std::nullopt);
+    EXPECT_EQ(parseIniInteger("12abc"), std::nullopt);
+    EXPECT_EQ(parseIniInteger(""), std::nullopt);
+    EXPECT_EQ(parseIniInteger("2147483648"), std::nullopt);
+    EXPECT_EQ(parseIniInteger("$100000000"), std::nullopt);
+}
+
+TEST(IniFile, ReadsValuesByTheRules)
+{
+    TempDir dir;
+    const std::string path = dir.file("q.ini");
+    writeFile(path, "[Debugging]\r\n"
+                    "Debug On = 0x1 \r\n"
+                    "Stop On Errors=yes\r\n"
+                    "Flag=2\r\n"
+                    "[Skarvelin Account Info]\r\n"
+                    "Username=  \"a b\"  \r\n"
+                    "Password='x'\r\n"
+                    "Odd=\"unbalanced'\r\n"
+                    "[Initialization]\r\n"
+                    "Internet Timeout=$1E\r\n");
+    IniFile ini(path);
+    EXPECT_TRUE(ini.readBool("debugging", "DEBUG ON", false));
+    EXPECT_FALSE(ini.readBool("Debugging", "Stop On Errors", false)) << "a non-numeric value takes the default";
+    EXPECT_TRUE(ini.readBool("Debugging", "Stop On Errors", true));
+    EXPECT_TRUE(ini.readBool("Debugging", "Flag", false));
+    EXPECT_EQ(ini.readString("Skarvelin Account Info", "Username", "-"), "a b");
+    EXPECT_EQ(ini.readString("Skarvelin Account Info", "Password", "-"), "x");
+    EXPECT_EQ(ini.readString("Skarvelin Account Info", "Odd", "-"), "\"unbalanced'");
+    EXPECT_EQ(ini.readInteger("Initialization", "Internet Timeout", 60), 30);
+    EXPECT_EQ(ini.readInteger("Initialization", "Missing", 60), 60);
+    EXPECT_EQ(ini.readString("Nowhere", "Username", "dflt"), "dflt");
+    EXPECT_TRUE(ini.sectionExists("INITIALIZATION"));
+    EXPECT_FALSE(ini.sectionExists("Proxy Initialization"));
+}
+
+TEST(IniFile, ReadsAtMost2047Characters)
+{
+    TempDir dir;
+    const std::string path = dir.file("q.ini");
+    writeFile(path, "[S]\nK=" + std::string(3000, 'v') + "\n");
+    EXPECT_EQ(IniFile(path).readString("S", "K", "").size(), 2047u);
+}
+
+TEST(IniFile, MissingFileReadsDefaultsAndDeleteCreatesNothing)
+{
+    TempDir dir;
+    IniFile ini(dir.file("none.ini"));
+    EXPECT_EQ(ini.readInteger("Initialization", "Left Corner", 10), 10);
+    EXPECT_TRUE(ini.readBool("Debugging", "Stop On Errors", true));
+    ini.deleteKey("Debugging", "GZIP Files");
+    EXPECT_FALSE(qm::test::exists(ini.path()));
+}
+
+TEST(IniFile, WritesKeyByKeyInPlace)
+{
+    TempDir dir;
+    const std::string path = dir.file("q.ini");
+    writeFile(path, "[A]\nx=1\n\n[B]\ny=2\n");
+    IniFile ini(path);
+    ini.writeInteger("a", "X", 5);      // existing key: replaced where it stands
+    ini.writeString("A", "new", "v");   // new key: end of its section, above the blank line
+    ini.writeBool("C", "flag", true);   // new section: end of the file
+    ini.deleteKey("B", "y");
+    EXPECT_EQ(readFile(path), "[A]\nX=5\nnew=v\n\n[B]\n[C]\nflag=1\n");
+
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file may hold passwords";
+}
+
+TEST(IniFile, KeepsCrLfFilesAndCutsLineBreaksFromValues)
+{
+    TempDir dir;
+    const std::string path = dir.file("q.ini");
+    writeFile(path, "[A]\r\nx=1\r\n");
+    IniFile ini(path);
+    ini.writeString("A", "Username", "joe\n[Debugging]\nDebug On=1");
+    EXPECT_EQ(readFile(path), "[A]\r\nx=1\r\nUsername=joe\r\n");
+    EXPECT_FALSE(ini.sectionExists("Debugging"));
+}
+
+TEST(IniFile, FirstWriteCreatesTheFile)
+{
+    TempDir dir;
+    IniFile ini(dir.file("new.ini"));
+    ini.writeInteger("Initialization", "Left Corner", -20);
+    EXPECT_EQ(readFile(ini.path()), "[Initialization]\nLeft Corner=-20\n");
+    EXPECT_EQ(ini.readInteger("Initialization", "Left Corner", 10), -20);
+}
+
+TEST(IniFile, FailedWriteReportsThePathAndKeepsTheFile)
+{
+    TempDir dir;
+    // A folder that cannot exist, whoever runs the test.
+    writeFile(dir.file("plain"), "");
+    IniFile lost(dir.file("plain/q.ini"));
+    try {
+        lost.writeInteger("S", "K", 1);
+        FAIL() << "write succeeded";
+    } catch (const qm::IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + dir.file("plain/q.ini"));
+    }
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    const std::string path = dir.file("ro/q.ini");
+    ::mkdir(dir.file("ro").c_str(), 0755);
+    writeFile(path, "[S]\nK=1\n");
+    ::chmod(dir.file("ro").c_str(), 0555);
+    IniFile ini(path);
+    EXPECT_THROW(ini.writeInteger("S", "K", 2), qm::IoError);
+    EXPECT_EQ(readFile(path), "[S]\nK=1\n");
+}

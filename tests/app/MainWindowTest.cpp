@@ -1,0 +1,393 @@
+#include "app/TfrmMain.h"
+#include "platform/Halt.h"
+#include "platform/ShutdownSignals.h"
+#include "service/CurrentData.h"
+
+#include "ScriptedPrompts.h"
+#include "TempDir.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QPushButton>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
+
+using namespace qm;
+using qm::test::exists;
+using qm::test::readFile;
+using qm::test::writeFile;
+
+namespace {
+
+struct FixedProgram : ProgramLocation {
+    std::string path;
+    std::string programFile() const override { return path; }
+};
+
+struct Folders : ShellFolders {
+    std::string documents;
+    std::string folder(int index) const override { return index == 4 ? documents : std::string(); }
+};
+
+struct Sources : SystemSources {
+    std::optional<std::string> osRelease() const override { return "PRETTY_NAME=\"Test OS 1\"\n"; }
+    std::optional<std::string> kernelRelease() const override { return "6.1"; }
+    std::optional<std::string> kernelVersion() const override { return "#1"; }
+    std::optional<std::string> machine() const override { return "x86_64"; }
+    std::optional<std::string> cpuinfo() const override { return std::nullopt; }
+};
+
+struct Desktop : DesktopGeometry {
+    PixelSize size { 1024, 768 };
+    PixelSize primaryScreen() const override { return size; }
+    PixelSize virtualDesktop() const override { return size; }
+};
+
+struct Launcher : ShellLauncher {
+    std::vector<std::string> opened;
+    void open(const std::string& item, const std::string&) override { opened.push_back(item); }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "test";
+        static char* argv[] = { name, nullptr };
+        if (!QApplication::instance())
+            new QApplication(argc, argv);
+    }
+
+    MainWindowTest()
+        : cwd(dir.path())
+    {
+        ::mkdir(dir.file("bin").c_str(), 0755);
+        ::mkdir(dir.file("docs").c_str(), 0755);
+        program.path = dir.file("bin/quillmaren");
+        folders.documents = dir.file("docs");
+        clearHalt();
+    }
+    ~MainWindowTest() override { clearHalt(); }
+
+    std::string ini() const { return dir.file("bin/quillmaren.ini"); }
+
+    std::unique_ptr<TfrmMain> makeForm(std::vector<std::string> args = {})
+    {
+        MainServices s;
+        s.prompts = &prompts;
+        s.launcher = &launcher;
+        s.program = &program;
+        s.folders = &folders;
+        s.system = &sources;
+        s.desktop = &desktop;
+        s.tray = &tray;
+        s.arguments = std::move(args);
+        return std::make_unique<TfrmMain>(std::move(s));
+    }
+
+    std::unique_ptr<TfrmMain> start(std::vector<std::string> args = {})
+    {
+        auto form = makeForm(std::move(args));
+        form->FormCreate();
+        return form;
+    }
+
+    test::TempDir dir;
+    test::ScopedCurrentDir cwd;
+    test::ScriptedPrompts prompts;
+    Launcher launcher;
+    FixedProgram program;
+    Folders folders;
+    Sources sources;
+    Desktop desktop;
+    PlainTrayIcon tray;
+};
+
+// The lines of an INI text that are not the exit-time keys.
+std::vector<std::string> withoutExitKeys(const std::string& text)
+{
+    std::vector<std::string> kept;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        const std::string name = QString::fromStdString(line.substr(0, line.find('='))).trimmed().toStdString();
+        bool exitKey = false;
+        for (const char* key : { "Left Corner", "Top Corner", "Form Width", "Form Height", "Internet Timeout",
+                                 "Catalog", "SATCAT", "Check Vantoreal for Critical Updates" })
+            exitKey = exitKey || (line.find('=') != std::string::npos && name == key);
+        if (!exitKey)
+            kept.push_back(line);
+    }
+    return kept;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, FirstStartWithoutSettings)
+{
+    ::mkdir(dir.file("docs/My TLEs").c_str(), 0755);
+    for (const char* name : { "catalog_2l_a.gz", "catalog_3l_b.txt", "ssr_1.zip" })
+        writeFile(dir.file("docs/My TLEs/") + name, "x");
+
+    auto form = start();
+    EXPECT_EQ(form->MyTLEsDir, dir.file("docs/My TLEs/"));
+    EXPECT_EQ(form->pos(), QPoint(10, 10));
+    EXPECT_EQ(form->size(), QSize(688, 528));
+    EXPECT_TRUE(form->clbCurrentCatalog->checked(0));
+    for (int i = 1; i < 12; ++i)
+        EXPECT_FALSE(form->clbCurrentCatalog->checked(i));
+    EXPECT_EQ(form->rgComplete->itemIndex(), 1);
+    EXPECT_EQ(form->rgSSR->itemIndex(), 0);
+    EXPECT_EQ(form->rgFormat->itemIndex(), 0);
+    EXPECT_TRUE(form->TwoLineFormat);
+    EXPECT_TRUE(form->cbStopOnErrors->isChecked());
+    EXPECT_TRUE(form->CheckCriticalUpdates);
+    EXPECT_FALSE(form->btnDownload->isEnabled());
+    EXPECT_FALSE(form->Skarvelin->isEnabled());
+    EXPECT_FALSE(form->btnProcess->isEnabled());
+    EXPECT_EQ(form->statusText(), std::string(kNotCurrentMessage));
+    EXPECT_EQ(form->http().TimeOut, 60000);
+    EXPECT_EQ(form->http().LocalProgram, "Quillmaren v1.5.8");
+    EXPECT_EQ(form->lblVersion->text(), QStringLiteral("Version 1.5.8 (2007 Oct 15)"));
+    EXPECT_FALSE(form->SettingsChanged);
+    EXPECT_FALSE(form->updateMode());
+    EXPECT_FALSE(form->UpdateTimer.isActive());
+    for (int header : { 0, 4, 12, 24, 31, 36, 41 })
+        EXPECT_TRUE(form->clbVantorealDataSets->isHeader(header));
+    EXPECT_FALSE(form->clbVantorealDataSets->isHeader(42));
+
+    EXPECT_FALSE(exists(dir.file("quillmaren.log")));
+    EXPECT_FALSE(exists(dir.file("docs/My TLEs/catalog_2l_a.gz")));
+    EXPECT_FALSE(exists(dir.file("docs/My TLEs/catalog_3l_b.txt")));
+    EXPECT_TRUE(exists(dir.file("docs/My TLEs/ssr_1.zip")));
+    EXPECT_FALSE(exists(ini())) << "start-up reads only";
+
+    form.reset(); // shutdown: exit-time keys only, no question
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(readFile(ini()), "[Initialization]\nLeft Corner=10\nTop Corner=10\nForm Width=688\nForm Height=528\n"
+                               "Internet Timeout=60\n[Most Current Data]\nCatalog=\nSATCAT=\n"
+                               "[Debugging]\nCheck Vantoreal for Critical Updates=1\n");
+}
+
+TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
+{
+    writeFile(ini(), "[Initialization]\nLeft Corner=5000\nTop Corner=-40\nForm Width=700\nInternet Timeout=0x1E\n"
+                     "[Skarvelin Account Info]\nUsername=joe\nPassword=secret\nRetain Account Info=1\n"
+                     "[Vantoreal Defaults]\nAll=1\nOther Comm=1\nFile Extension=9\n"
+                     "[Skarvelin Defaults]\nData Format=7\nFull Catalog=0\nInmarsat=1\nSpace Situation Report=-5\n"
+                     "Initial Delay=500\nAuto Download Frequency=2\n"
+                     "[Most Current Data]\nCatalog=/d/catalog_3l_2007.txt\n");
+    auto form = start();
+    EXPECT_EQ(form->pos(), QPoint(1024 - 688, -40));
+    EXPECT_EQ(form->width(), 700);
+    EXPECT_EQ(form->http().TimeOut, 30000);
+    EXPECT_EQ(form->leUsername->text(), QStringLiteral("joe"));
+    EXPECT_EQ(form->AccountPassword, "secret");
+    EXPECT_TRUE(form->btnDownload->isEnabled());
+    EXPECT_TRUE(form->Skarvelin->isEnabled());
+    EXPECT_TRUE(form->cbRetain->isChecked());
+    EXPECT_TRUE(form->clbVantorealDataSets->checked(42));
+    EXPECT_TRUE(form->clbVantorealDataSets->checked(23));
+    EXPECT_FALSE(form->clbVantorealDataSets->checked(40));
+    EXPECT_EQ(form->rgFileExtensions->itemIndex(), 1);
+    EXPECT_EQ(form->rgFormat->itemIndex(), 1);
+    EXPECT_FALSE(form->TwoLineFormat);
+    EXPECT_TRUE(form->btnProcess->isEnabled()) << "three-line catalogue at hand";
+    EXPECT_FALSE(form->clbCurrentCatalog->checked(0));
+    EXPECT_TRUE(form->clbCurrentCatalog->checked(8));
+    EXPECT_EQ(form->rgSSR->itemIndex(), -1);
+    EXPECT_EQ(form->seDelay->value(), 90);
+    EXPECT_EQ(form->rgAutoDownload->itemIndex(), 2);
+    EXPECT_FALSE(form->SettingsChanged);
+
+    form.reset();
+    EXPECT_NE(readFile(ini()).find("Internet Timeout=30\n"), std::string::npos);
+    EXPECT_NE(readFile(ini()).find("Left Corner=336\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, UntouchedRunRewritesOnlyTheExitKeys)
+{
+    const std::string before = "; kept as written\n[Initialization]\nLeft Corner=20\nTop Corner=30\n"
+                               "Internet Timeout = 45\n\n[Skarvelin Defaults]\nData Format=1\nInitial Delay= \"7\"\n"
+                               "[Debugging]\nStop On Errors=0\nCheck Vantoreal for Critical Updates=0x0\n"
+                               "[Unknown]\nmine=1\n[Most Current Data]\nSATCAT=/d/ssr_1.zip\n";
+    writeFile(ini(), before);
+    auto form = start();
+    form->show();
+    form->close();
+    form.reset();
+    EXPECT_TRUE(prompts.shown.empty());
+    const std::string after = readFile(ini());
+    EXPECT_EQ(withoutExitKeys(after), withoutExitKeys(before));
+    EXPECT_NE(after.find("Internet Timeout=45\n"), std::string::npos);
+    EXPECT_NE(after.find("Check Vantoreal for Critical Updates=0\n"), std::string::npos);
+    EXPECT_NE(after.find("SATCAT=/d/ssr_1.zip\nCatalog=\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, AClickThatChangesNothingStillAsksAtClose)
+{
+    auto form = start();
+    form->show();
+    QListWidgetItem* item = form->clbVantorealDataSets->item(2);
+    const QRect box = form->clbVantorealDataSets->visualItemRect(item);
+    // On the caption, away from the check box: selects without toggling.
+    QTest::mouseClick(form->clbVantorealDataSets->viewport(), Qt::LeftButton, {}, box.center() + QPoint(20, 0));
+    EXPECT_FALSE(form->clbVantorealDataSets->checked(2));
+    EXPECT_TRUE(form->SettingsChanged);
+
+    prompts.answer(false);
+    form->close();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "confirm");
+    EXPECT_EQ(prompts.shown[0].text, "Your settings have changed. Save them?");
+    form.reset();
+    EXPECT_EQ(readFile(ini()).find("Vantoreal Defaults"), std::string::npos) << "No saves nothing";
+}
+
+TEST_F(MainWindowTest, SaveWithoutRetainKeepsEmptyAccountKeys)
+{
+    {
+        auto form = start();
+        form->leUsername->setText(QStringLiteral("joe"));
+        form->lePassword->setText(QStringLiteral("pw"));
+        EXPECT_TRUE(form->btnDownload->isEnabled());
+        form->cbDebug->click();
+        form->clbVantorealDataSets->setChecked(1, true);
+        EXPECT_TRUE(form->SettingsChanged);
+        prompts.answer(true);
+        form->close();
+    }
+    const std::string text = readFile(ini());
+    EXPECT_NE(text.find("[Skarvelin Account Info]\nUsername=\nPassword=\nRetain Account Info=0\n"), std::string::npos);
+    EXPECT_NE(text.find("[Vantoreal Defaults]\nLast 30 Days=1\nInternational Space Station=0\n"), std::string::npos);
+    EXPECT_NE(text.find("Debug On=1\n"), std::string::npos);
+
+    auto again = start();
+    EXPECT_TRUE(again->leUsername->text().isEmpty());
+    EXPECT_FALSE(again->btnDownload->isEnabled());
+    EXPECT_TRUE(again->clbVantorealDataSets->checked(1));
+    EXPECT_TRUE(again->DebugOn());
+}
+
+TEST_F(MainWindowTest, DebugLogHeader)
+{
+    writeFile(ini(), "[Debugging]\nDebug On=2\nGZIP Files=1\n[Initialization]\nUse Proxy=1\n");
+    auto form = start();
+    EXPECT_TRUE(form->DebugOn());
+    EXPECT_TRUE(form->cbDebug->isChecked());
+    form->reporter().updateStatusBar("Done");
+    form.reset();
+
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    const std::vector<std::string> expected = { "Version 1.5.8 (2007 Oct 15)", "Test OS 1, , Version 6.1, Build #1",
+                                                "Hardware Unknown", "Screen width = 1024", "Screen height = 768",
+                                                "Done" };
+    std::size_t pos = 0;
+    for (const auto& message : expected) {
+        ASSERT_LT(pos + 26, log.size());
+        const std::string stamp = log.substr(pos, 26);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] $"))
+                        .match(QString::fromLatin1(stamp))
+                        .hasMatch())
+            << stamp;
+        EXPECT_EQ(log.substr(pos + 26, message.size() + 2), message + "\r\n");
+        pos += 26 + message.size() + 2;
+    }
+    EXPECT_EQ(pos, log.size()) << "start-up logs nothing else before the settings are read";
+
+    const std::string text = readFile(ini());
+    EXPECT_EQ(text.find("GZIP Files"), std::string::npos);
+    EXPECT_EQ(text.find("Use Proxy"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, UpdateModeOnlyForTheExactFirstArgument)
+{
+    writeFile(ini(), "[Skarvelin Defaults]\nInitial Delay=10\nAuto Download Frequency=0\n");
+    for (auto args : { std::vector<std::string> { "x", "-update" }, std::vector<std::string> { "-Update" } }) {
+        auto form = start(args);
+        EXPECT_FALSE(form->updateMode());
+        EXPECT_EQ(form->seDelay->value(), 10);
+    }
+    auto form = start({ "-update", "ignored" });
+    EXPECT_TRUE(form->updateMode());
+    EXPECT_TRUE(form->UpdateTimer.isActive());
+    EXPECT_EQ(form->seDelay->value(), 5) << "automatic-download keys are not loaded";
+    EXPECT_EQ(form->rgAutoDownload->itemIndex(), 1);
+    EXPECT_TRUE(form->SettingsChanged) << "update mode does not clear the load's changes";
+    form.reset();
+    EXPECT_NE(readFile(ini()).find("Initial Delay=10\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, StopDuringStartUpWritesNoSettings)
+{
+    writeFile(dir.file("docs/My TLEs"), "a file where the folder should be");
+    auto form = makeForm();
+    try {
+        form->FormCreate();
+        FAIL() << "no stop";
+    } catch (const FatalStop& stop) {
+        EXPECT_EQ(stop.message, "Unable to create directory: " + dir.file("docs/My TLEs/"));
+    }
+    form.reset();
+    EXPECT_FALSE(exists(ini()));
+}
+
+TEST_F(MainWindowTest, HandlerGuardReportsErrorsAndHalts)
+{
+    writeFile(ini(), "[Debugging]\nDebug On=1\n");
+    auto form = start();
+    form->guarded([] { throw IoError("Unable to write to /x"); });
+    EXPECT_FALSE(haltRequested());
+    form->guarded([] { throw FatalStop { "Unable to create directory: /y/" }; });
+    EXPECT_TRUE(haltRequested());
+    form->guarded([] { throw FatalStop { "already shown", true }; });
+    ASSERT_EQ(prompts.shown.size(), 2u);
+    EXPECT_EQ(prompts.shown[0].text, "Unable to write to /x");
+    EXPECT_EQ(prompts.shown[1].text, "Unable to create directory: /y/");
+    form.reset();
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    EXPECT_NE(log.find("] PROGRAM HALTED\r\n"), std::string::npos);
+    EXPECT_TRUE(exists(ini())) << "a halt after start-up still writes the exit-time keys";
+}
+
+TEST_F(MainWindowTest, FailedExitWriteIsReported)
+{
+    program.path = dir.file("gone/quillmaren");
+    auto form = start();
+    form.reset();
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Unable to write to " + dir.file("gone/quillmaren.ini"));
+}
+
+TEST_F(MainWindowTest, TerminationSignalEndsWithoutPromptButWritesExitKeys)
+{
+    auto form = start();
+    form->SettingsChanged = true;
+    TfrmMain* raw = form.get();
+    bool ended = false;
+    ShutdownSignals signals([raw, &ended](int) {
+        raw->endAtOnce();
+        ended = true;
+    });
+    std::raise(SIGTERM);
+    QElapsedTimer timer;
+    timer.start();
+    while (!ended && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(exists(ini()));
+    // The entry destroys the window once the event loop has ended.
+    form.reset();
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_NE(readFile(ini()).find("Left Corner=10\n"), std::string::npos);
+}
