@@ -13,7 +13,7 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, int colum
     , group_(new QButtonGroup(this))
 {
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setContentsMargins(6, 0, 6, 0);
     grid->setVerticalSpacing(0);
     const int rows = (static_cast<int>(items.size()) + columns - 1) / columns;
     for (int i = 0; i < items.size(); ++i) {
@@ -91,6 +91,8 @@ void CheckListBox::markHeader(int index)
 }
 
 bool CheckListBox::isHeader(int index) const { return !(item(index)->flags() & Qt::ItemIsUserCheckable); }
+
+int CheckListBox::rowsHeight(int rows) const { return rows * (fontMetrics().height() + 1) + 2 * frameWidth() + 2; }
 
 void CheckListBox::resizeEvent(QResizeEvent* event)
 {

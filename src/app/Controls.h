@@ -38,6 +38,8 @@ public:
     void setChecked(int index, bool on);
     void markHeader(int index);
     bool isHeader(int index) const;
+    // The height that shows `rows` rows in full.
+    int rowsHeight(int rows) const;
     // A click on an item (also one that does not toggle it) and a toggle by keyboard.
     std::function<void()> onClick;
 

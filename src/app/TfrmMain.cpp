@@ -151,8 +151,10 @@ void TfrmMain::buildControls()
     gbCurrent = new QGroupBox(QStringLiteral("Current Catalog Files"), gbSkarvelin);
     clbCurrentCatalog = new CheckListBox(kCurrentCatalogCaptions, 2, gbCurrent);
     auto* currentLayout = new QVBoxLayout(gbCurrent);
-    currentLayout->setContentsMargins(4, 2, 4, 4);
+    currentLayout->setContentsMargins(2, 0, 2, 2);
     currentLayout->addWidget(clbCurrentCatalog);
+    clbCurrentCatalog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    clbCurrentCatalog->setFixedHeight(clbCurrentCatalog->rowsHeight(6));
     rgComplete = new RadioGroup(QStringLiteral("Complete Daily Data"), { QStringLiteral("Yes"), QStringLiteral("No") },
                                 2, gbSkarvelin);
     rgComplete->setItemIndex(1);
@@ -161,14 +163,16 @@ void TfrmMain::buildControls()
     rgSSR->setItemIndex(0);
     {
         auto* v = new QVBoxLayout(gbSkarvelin);
-        v->setContentsMargins(6, 4, 6, 6);
-        v->setSpacing(2);
+        v->setContentsMargins(2, 0, 2, 2);
+        v->setSpacing(0);
         v->addWidget(rgFormat);
-        v->addWidget(gbCurrent, 1);
+        v->addWidget(gbCurrent);
         auto* row = new QHBoxLayout;
-        row->addWidget(rgComplete);
-        row->addWidget(rgSSR);
+        row->setSpacing(2);
+        row->addWidget(rgComplete, 125);
+        row->addWidget(rgSSR, 145);
         v->addLayout(row);
+        v->addStretch();
     }
 
     gbUserInfo = new QGroupBox(QStringLiteral("Skarvelin User Information"), client);
@@ -210,20 +214,22 @@ void TfrmMain::buildControls()
     btnProcess->setToolTip(QStringLiteral("Generate selected Vantoreal data sets"));
     {
         auto* v = new QVBoxLayout(gbProcessing);
-        v->setContentsMargins(6, 2, 6, 6);
-        v->setSpacing(2);
+        v->setContentsMargins(4, 0, 4, 2);
+        v->setSpacing(0);
+        v->addWidget(cbAutoDownload);
         auto* row = new QHBoxLayout;
-        row->addWidget(cbAutoDownload);
-        row->addStretch();
+        row->setSpacing(4);
         row->addWidget(lblDelay);
         row->addWidget(seDelay);
         row->addWidget(lblMinutes);
+        row->addStretch();
         v->addLayout(row);
         v->addWidget(rgAutoDownload);
         auto* buttons = new QHBoxLayout;
         buttons->addWidget(btnDownload);
         buttons->addWidget(btnProcess);
         v->addLayout(buttons);
+        v->addStretch();
     }
 
     gbVantoreal = new QGroupBox(QStringLiteral("Vantoreal Data Sets"), client);
@@ -242,26 +248,29 @@ void TfrmMain::buildControls()
     lblFeedback = new QLabel(gbVantoreal);
     lblFeedback->setToolTip(QStringLiteral("Send feedback to author"));
     lblFeedback->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    clbVantorealDataSets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    clbVantorealDataSets->setFixedHeight(clbVantorealDataSets->rowsHeight(22));
     {
         auto* v = new QVBoxLayout(gbVantoreal);
-        v->setContentsMargins(6, 2, 6, 4);
+        v->setContentsMargins(2, 0, 2, 2);
         v->setSpacing(2);
-        v->addWidget(clbVantorealDataSets, 1);
-        auto* row = new QHBoxLayout;
-        row->addWidget(imgVantoreal, 0, Qt::AlignTop);
-        auto* middle = new QVBoxLayout;
-        middle->setSpacing(0);
-        middle->addWidget(rgFileExtensions);
-        middle->addWidget(cbPalm);
-        row->addLayout(middle);
-        auto* right = new QVBoxLayout;
-        right->setSpacing(0);
-        right->addWidget(cbDebug);
-        right->addWidget(cbStopOnErrors);
-        right->addWidget(lblVersion);
-        right->addWidget(lblFeedback);
-        row->addLayout(right);
-        v->addLayout(row);
+        v->addWidget(clbVantorealDataSets);
+        auto* grid = new QGridLayout;
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setVerticalSpacing(0);
+        grid->setHorizontalSpacing(2);
+        grid->addWidget(imgVantoreal, 0, 0, 3, 1, Qt::AlignTop);
+        grid->addWidget(rgFileExtensions, 0, 1, 3, 1, Qt::AlignTop);
+        grid->addWidget(cbPalm, 0, 2);
+        grid->addWidget(cbDebug, 1, 2);
+        grid->addWidget(cbStopOnErrors, 2, 2);
+        auto* credits = new QHBoxLayout;
+        credits->addWidget(lblVersion);
+        credits->addStretch();
+        credits->addWidget(lblFeedback);
+        grid->addLayout(credits, 3, 0, 1, 3);
+        v->addLayout(grid);
+        v->addStretch();
     }
 
     StatusBar = statusBar();
