@@ -29,7 +29,10 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, int colum
     }
 }
 
-int RadioGroup::itemIndex() const { return group_->checkedId(); }
+int RadioGroup::itemIndex() const
+{
+    return group_->checkedId();
+}
 
 void RadioGroup::setItemIndex(int index)
 {
@@ -44,7 +47,10 @@ void RadioGroup::setItemIndex(int index)
     }
 }
 
-int RadioGroup::clampIndex(int index) const { return std::clamp(index, -1, count() - 1); }
+int RadioGroup::clampIndex(int index) const
+{
+    return std::clamp(index, -1, count() - 1);
+}
 
 CheckListBox::CheckListBox(const QStringList& items, int columns, QWidget* parent)
     : QListWidget(parent)
@@ -70,7 +76,10 @@ CheckListBox::CheckListBox(const QStringList& items, int columns, QWidget* paren
     });
 }
 
-bool CheckListBox::checked(int index) const { return item(index)->checkState() == Qt::Checked; }
+bool CheckListBox::checked(int index) const
+{
+    return item(index)->checkState() == Qt::Checked;
+}
 
 void CheckListBox::setChecked(int index, bool on)
 {
@@ -90,9 +99,15 @@ void CheckListBox::markHeader(int index)
     quiet_ = false;
 }
 
-bool CheckListBox::isHeader(int index) const { return !(item(index)->flags() & Qt::ItemIsUserCheckable); }
+bool CheckListBox::isHeader(int index) const
+{
+    return !(item(index)->flags() & Qt::ItemIsUserCheckable);
+}
 
-int CheckListBox::rowsHeight(int rows) const { return rows * (fontMetrics().height() + 1) + 2 * frameWidth() + 2; }
+int CheckListBox::rowsHeight(int rows) const
+{
+    return rows * (fontMetrics().height() + 1) + 2 * frameWidth() + 2;
+}
 
 void CheckListBox::resizeEvent(QResizeEvent* event)
 {

@@ -14,7 +14,10 @@ namespace qm {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view s)
 {
@@ -25,7 +28,10 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view a, std::string_view b)
 {
@@ -239,7 +245,10 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool fall
     return readInteger(section, key, fallback ? 1 : 0) != 0;
 }
 
-bool IniFile::sectionExists(std::string_view section) const { return findSection(load(path_), section) >= 0; }
+bool IniFile::sectionExists(std::string_view section) const
+{
+    return findSection(load(path_), section) >= 0;
+}
 
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value)
 {

@@ -14,12 +14,13 @@ std::string formatLogTimeStamp(std::chrono::system_clock::time_point when)
 {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000;
-    const std::time_t seconds = system_clock::to_time_t(time_point_cast<system_clock::duration>(floor<std::chrono::seconds>(when)));
-    std::tm local {};
+    const std::time_t seconds
+        = system_clock::to_time_t(time_point_cast<system_clock::duration>(floor<std::chrono::seconds>(when)));
+    std::tm local{};
     ::localtime_r(&seconds, &local);
     char text[96];
     std::snprintf(text, sizeof text, "[%04d-%02d-%02d %02d:%02d:%02d.%03d] ", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
+        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms));
     return text;
 }
 
@@ -62,7 +63,10 @@ AppReporter::AppReporter(std::function<void(std::string_view)> statusLine, std::
 {
 }
 
-void AppReporter::outputToLog(std::string_view msg) { log_.write(msg); }
+void AppReporter::outputToLog(std::string_view msg)
+{
+    log_.write(msg);
+}
 
 void AppReporter::updateStatusBar(std::string_view msg)
 {
@@ -77,12 +81,15 @@ void AppReporter::setStatusText(std::string_view msg)
         statusLine_(msg);
 }
 
-std::string AppReporter::trayHint() const { return trayHint_ ? trayHint_() : std::string(); }
+std::string AppReporter::trayHint() const
+{
+    return trayHint_ ? trayHint_() : std::string();
+}
 
 void PrepareDirectory(Reporter& reporter, const std::string& path)
 {
     reporter.log("Checking directory: " + path);
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         reporter.log("Directory exists: " + path);
         return;
@@ -97,7 +104,7 @@ void PrepareDirectory(Reporter& reporter, const std::string& path)
         return;
     }
     reporter.log("Unable to create directory: " + path);
-    throw FatalStop { "Unable to create directory: " + path };
+    throw FatalStop{"Unable to create directory: " + path};
 }
 
 void Delete_Files(const std::string& mask)

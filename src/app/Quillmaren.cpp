@@ -64,7 +64,10 @@ int main(int argc, char* argv[])
 
     auto form = std::make_unique<qm::TfrmMain>(services);
     tray->show();
-    qm::ShutdownSignals signals([&form](int) { form->endAtOnce(); });
+    qm::ShutdownSignals signals([&form](int) {
+        if (form)
+            form->endAtOnce();
+    });
 
     try {
         form->FormCreate();
@@ -78,7 +81,8 @@ int main(int argc, char* argv[])
     }
 
     int status = 0;
-    if (!qm::haltRequested()) {
+    // A signal may have come while start-up asked a question.
+    if (!qm::haltRequested() && !form->endingAtOnce()) {
         form->show();
         status = QApplication::exec();
     }

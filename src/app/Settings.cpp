@@ -23,18 +23,24 @@ constexpr ValueType Int = ValueType::Integer;
 constexpr ValueType Bool = ValueType::Boolean;
 constexpr ValueType Text = ValueType::Text;
 
-constexpr SettingDef vantoreal(int item, std::string_view key) { return { Field::VantorealItem, item, kVantoreal, key, Bool, 0, {}, S }; }
-constexpr SettingDef catalogue(int item, std::string_view key, int def) { return { Field::CurrentCatalogItem, item, kSkarvelin, key, Bool, def, {}, S }; }
+constexpr SettingDef vantoreal(int item, std::string_view key)
+{
+    return {Field::VantorealItem, item, kVantoreal, key, Bool, 0, {}, S};
+}
+constexpr SettingDef catalogue(int item, std::string_view key, int def)
+{
+    return {Field::CurrentCatalogItem, item, kSkarvelin, key, Bool, def, {}, S};
+}
 
 constexpr auto kTable = std::to_array<SettingDef>({
-    { Field::LeftCorner, -1, kInit, "Left Corner", Int, 10, {}, X },
-    { Field::TopCorner, -1, kInit, "Top Corner", Int, 10, {}, X },
-    { Field::FormWidth, -1, kInit, "Form Width", Int, 688, {}, X },
-    { Field::FormHeight, -1, kInit, "Form Height", Int, 528, {}, X },
-    { Field::InternetTimeout, -1, kInit, "Internet Timeout", Int, 60, {}, X },
-    { Field::Username, -1, kAccount, "Username", Text, 0, "", S },
-    { Field::Password, -1, kAccount, "Password", Text, 0, "", S },
-    { Field::RetainAccountInfo, -1, kAccount, "Retain Account Info", Bool, 0, {}, S },
+    {Field::LeftCorner, -1, kInit, "Left Corner", Int, 10, {}, X},
+    {Field::TopCorner, -1, kInit, "Top Corner", Int, 10, {}, X},
+    {Field::FormWidth, -1, kInit, "Form Width", Int, 688, {}, X},
+    {Field::FormHeight, -1, kInit, "Form Height", Int, 528, {}, X},
+    {Field::InternetTimeout, -1, kInit, "Internet Timeout", Int, 60, {}, X},
+    {Field::Username, -1, kAccount, "Username", Text, 0, "", S},
+    {Field::Password, -1, kAccount, "Password", Text, 0, "", S},
+    {Field::RetainAccountInfo, -1, kAccount, "Retain Account Info", Bool, 0, {}, S},
     vantoreal(1, "Last 30 Days"),
     vantoreal(2, "International Space Station"),
     vantoreal(3, "100 Brightest"),
@@ -71,11 +77,11 @@ constexpr auto kTable = std::to_array<SettingDef>({
     vantoreal(39, "CubeSats"),
     vantoreal(40, "Other"),
     vantoreal(42, "All"),
-    { Field::FileExtension, -1, kVantoreal, "File Extension", Int, 0, {}, S },
-    { Field::GeneratePalmFormat, -1, kVantoreal, "Generate Palm Format", Bool, 0, {}, S },
-    { Field::MostCurrentCatalog, -1, kMostCurrent, "Catalog", Text, 0, "", X },
-    { Field::MostCurrentSatcat, -1, kMostCurrent, "SATCAT", Text, 0, "", X },
-    { Field::DataFormat, -1, kSkarvelin, "Data Format", Int, 0, {}, S },
+    {Field::FileExtension, -1, kVantoreal, "File Extension", Int, 0, {}, S},
+    {Field::GeneratePalmFormat, -1, kVantoreal, "Generate Palm Format", Bool, 0, {}, S},
+    {Field::MostCurrentCatalog, -1, kMostCurrent, "Catalog", Text, 0, "", X},
+    {Field::MostCurrentSatcat, -1, kMostCurrent, "SATCAT", Text, 0, "", X},
+    {Field::DataFormat, -1, kSkarvelin, "Data Format", Int, 0, {}, S},
     catalogue(0, "Full Catalog", 1),
     catalogue(1, "Geosynchronous", 0),
     catalogue(2, "Navigation", 0),
@@ -88,25 +94,25 @@ constexpr auto kTable = std::to_array<SettingDef>({
     catalogue(9, "Amateur", 0),
     catalogue(10, "Visible", 0),
     catalogue(11, "Special Interest", 0),
-    { Field::CompleteDataFiles, -1, kSkarvelin, "Complete Data Files", Int, 1, {}, S },
-    { Field::SpaceSituationReport, -1, kSkarvelin, "Space Situation Report", Int, 0, {}, S },
-    { Field::AutoDownload, -1, kSkarvelin, "Auto Download", Bool, 0, {}, S },
-    { Field::InitialDelay, -1, kSkarvelin, "Initial Delay", Int, 5, {}, S },
-    { Field::AutoDownloadFrequency, -1, kSkarvelin, "Auto Download Frequency", Int, 1, {}, S },
-    { Field::DebugOn, -1, kDebugging, "Debug On", Bool, 0, {}, S },
-    { Field::StopOnErrors, -1, kDebugging, "Stop On Errors", Bool, 1, {}, S },
-    { Field::CheckCriticalUpdates, -1, kDebugging, "Check Vantoreal for Critical Updates", Bool, 1, {}, S | X },
-    { Field::UseProxy, -1, kProxy, "Use Proxy", Bool, 0, {}, P },
-    { Field::ProxyServer, -1, kProxy, "Proxy Server", Text, 0, "", P },
-    { Field::ProxyPort, -1, kProxy, "Proxy Port", Int, 0, {}, P },
-    { Field::ProxyAuthentication, -1, kProxy, "Proxy Authentication", Bool, 0, {}, P },
-    { Field::ProxyUserID, -1, kProxy, "Proxy UserID", Text, 0, "", P },
-    { Field::ProxyPassword, -1, kProxy, "Proxy Password", Text, 0, "", P },
-    { Field::RetainProxyInfo, -1, kProxy, "Retain Proxy Info", Bool, 0, {}, P },
+    {Field::CompleteDataFiles, -1, kSkarvelin, "Complete Data Files", Int, 1, {}, S},
+    {Field::SpaceSituationReport, -1, kSkarvelin, "Space Situation Report", Int, 0, {}, S},
+    {Field::AutoDownload, -1, kSkarvelin, "Auto Download", Bool, 0, {}, S},
+    {Field::InitialDelay, -1, kSkarvelin, "Initial Delay", Int, 5, {}, S},
+    {Field::AutoDownloadFrequency, -1, kSkarvelin, "Auto Download Frequency", Int, 1, {}, S},
+    {Field::DebugOn, -1, kDebugging, "Debug On", Bool, 0, {}, S},
+    {Field::StopOnErrors, -1, kDebugging, "Stop On Errors", Bool, 1, {}, S},
+    {Field::CheckCriticalUpdates, -1, kDebugging, "Check Vantoreal for Critical Updates", Bool, 1, {}, S | X},
+    {Field::UseProxy, -1, kProxy, "Use Proxy", Bool, 0, {}, P},
+    {Field::ProxyServer, -1, kProxy, "Proxy Server", Text, 0, "", P},
+    {Field::ProxyPort, -1, kProxy, "Proxy Port", Int, 0, {}, P},
+    {Field::ProxyAuthentication, -1, kProxy, "Proxy Authentication", Bool, 0, {}, P},
+    {Field::ProxyUserID, -1, kProxy, "Proxy UserID", Text, 0, "", P},
+    {Field::ProxyPassword, -1, kProxy, "Proxy Password", Text, 0, "", P},
+    {Field::RetainProxyInfo, -1, kProxy, "Retain Proxy Info", Bool, 0, {}, P},
 });
 
 constexpr auto kVantorealItems = [] {
-    std::array<int, 36> items {};
+    std::array<int, 36> items{};
     std::size_t n = 0;
     for (const auto& def : kTable)
         if (def.field == Field::VantorealItem)
@@ -116,9 +122,15 @@ constexpr auto kVantorealItems = [] {
 
 } // namespace
 
-std::span<const SettingDef> settingsTable() { return kTable; }
+std::span<const SettingDef> settingsTable()
+{
+    return kTable;
+}
 
-std::span<const int> vantorealKeyItems() { return kVantorealItems; }
+std::span<const int> vantorealKeyItems()
+{
+    return kVantorealItems;
+}
 
 const SettingDef& settingDef(Field field, int item)
 {
@@ -172,7 +184,8 @@ void SettingsFile::deleteObsoleteStartupKeys()
 {
     ini_.deleteKey(kDebugging, "GZIP Files");
     if (!ini_.sectionExists(kProxy))
-        for (std::string_view key : { "Proxy Authenticate", "Proxy UserID", "Proxy Password", "Retain Proxy Info", "Use Proxy" })
+        for (std::string_view key :
+            {"Proxy Authenticate", "Proxy UserID", "Proxy Password", "Retain Proxy Info", "Use Proxy"})
             ini_.deleteKey(kInit, key);
 }
 

@@ -57,7 +57,7 @@ struct SettingDef {
     std::string_view section;
     std::string_view key;
     ValueType type;
-    int number;            // default of Integer and Boolean keys
+    int number; // default of Integer and Boolean keys
     std::string_view text; // default of Text keys
     unsigned paths;
 };

@@ -89,7 +89,8 @@ std::string GetWindowsVersionText(const SystemSources& sources)
     if (!osRelease && !release && !version)
         return "Windows OS Unknown";
     const std::string product = trimmed(osReleasePrettyName(osRelease.value_or("")));
-    return product + ", " + "" + ", Version " + trimmed(release.value_or("")) + ", Build " + trimmed(version.value_or(""));
+    return product + ", " + "" + ", Version " + trimmed(release.value_or("")) + ", Build "
+        + trimmed(version.value_or(""));
 }
 
 std::string GetProcessorText(const SystemSources& sources)
@@ -98,8 +99,8 @@ std::string GetProcessorText(const SystemSources& sources)
     if (!text)
         return "Hardware Unknown";
     const CpuInfo cpu = parseCpuinfo(*text);
-    const std::string identifier = trimmed(sources.machine().value_or("")) + " Family " + cpu.family + " Model " + cpu.model
-        + " Stepping " + cpu.stepping;
+    const std::string identifier = trimmed(sources.machine().value_or("")) + " Family " + cpu.family + " Model "
+        + cpu.model + " Stepping " + cpu.stepping;
     return cpu.modelName + ", " + trimmed(identifier) + ", " + cpu.vendor;
 }
 

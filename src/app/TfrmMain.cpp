@@ -23,38 +23,84 @@ namespace qm {
 
 namespace {
 
-QString latin1(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
-std::string fromLatin1(const QString& s) { return s.toLatin1().toStdString(); }
+QString latin1(std::string_view s)
+{
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string fromLatin1(const QString& s)
+{
+    return s.toLatin1().toStdString();
+}
 
 const QStringList kCurrentCatalogCaptions = {
-    QStringLiteral("Full Catalog"), QStringLiteral("Geosynchronous"), QStringLiteral("Navigation"),
-    QStringLiteral("Weather"), QStringLiteral("Iridium"), QStringLiteral("Orbcomm"), QStringLiteral("Globalstar"),
-    QStringLiteral("Intelsat"), QStringLiteral("Inmarsat"), QStringLiteral("Amateur"), QStringLiteral("Visible"),
+    QStringLiteral("Full Catalog"),
+    QStringLiteral("Geosynchronous"),
+    QStringLiteral("Navigation"),
+    QStringLiteral("Weather"),
+    QStringLiteral("Iridium"),
+    QStringLiteral("Orbcomm"),
+    QStringLiteral("Globalstar"),
+    QStringLiteral("Intelsat"),
+    QStringLiteral("Inmarsat"),
+    QStringLiteral("Amateur"),
+    QStringLiteral("Visible"),
     QStringLiteral("Special Interest"),
 };
 
 const QStringList kVantorealCaptions = {
-    QStringLiteral("Special-Interest"), QStringLiteral("Last 30 Day's Launches"),
-    QStringLiteral("International Space Station"), QStringLiteral("100 (or so) Brightest"),
-    QStringLiteral("Weather & Earth Resources"), QStringLiteral("Weather"), QStringLiteral("NOAA"),
-    QStringLiteral("GOES"), QStringLiteral("Earth Resources"), QStringLiteral("Disaster Monitoring"),
-    QStringLiteral("TDRSS"), QStringLiteral("Search & Rescue (SARSAT)"), QStringLiteral("Communications"),
-    QStringLiteral("Geostationary"), QStringLiteral("Intelsat"), QStringLiteral("Gorizont"), QStringLiteral("Raduga"),
-    QStringLiteral("Molniya"), QStringLiteral("Iridium"), QStringLiteral("Orbcomm"), QStringLiteral("Globalstar"),
-    QStringLiteral("Amateur Radio"), QStringLiteral("Experimental"), QStringLiteral("Other"),
-    QStringLiteral("Navigation"), QStringLiteral("GPS Operational"), QStringLiteral("GLONASS Operational"),
-    QStringLiteral("Galileo"), QStringLiteral("WAAS/EGNOS/MSAS"), QStringLiteral("NNSS"), QStringLiteral("Russian LEO"),
-    QStringLiteral("Scientific"), QStringLiteral("Space & Earth Science"), QStringLiteral("Geodetic"),
-    QStringLiteral("Engineering"), QStringLiteral("Education"), QStringLiteral("Miscellaneous"),
-    QStringLiteral("Miscellaneous Military"), QStringLiteral("Radar Calibration"), QStringLiteral("CubeSats"),
-    QStringLiteral("Other"), QStringLiteral("Comprehensive"), QStringLiteral("Complete Catalog"),
+    QStringLiteral("Special-Interest"),
+    QStringLiteral("Last 30 Day's Launches"),
+    QStringLiteral("International Space Station"),
+    QStringLiteral("100 (or so) Brightest"),
+    QStringLiteral("Weather & Earth Resources"),
+    QStringLiteral("Weather"),
+    QStringLiteral("NOAA"),
+    QStringLiteral("GOES"),
+    QStringLiteral("Earth Resources"),
+    QStringLiteral("Disaster Monitoring"),
+    QStringLiteral("TDRSS"),
+    QStringLiteral("Search & Rescue (SARSAT)"),
+    QStringLiteral("Communications"),
+    QStringLiteral("Geostationary"),
+    QStringLiteral("Intelsat"),
+    QStringLiteral("Gorizont"),
+    QStringLiteral("Raduga"),
+    QStringLiteral("Molniya"),
+    QStringLiteral("Iridium"),
+    QStringLiteral("Orbcomm"),
+    QStringLiteral("Globalstar"),
+    QStringLiteral("Amateur Radio"),
+    QStringLiteral("Experimental"),
+    QStringLiteral("Other"),
+    QStringLiteral("Navigation"),
+    QStringLiteral("GPS Operational"),
+    QStringLiteral("GLONASS Operational"),
+    QStringLiteral("Galileo"),
+    QStringLiteral("WAAS/EGNOS/MSAS"),
+    QStringLiteral("NNSS"),
+    QStringLiteral("Russian LEO"),
+    QStringLiteral("Scientific"),
+    QStringLiteral("Space & Earth Science"),
+    QStringLiteral("Geodetic"),
+    QStringLiteral("Engineering"),
+    QStringLiteral("Education"),
+    QStringLiteral("Miscellaneous"),
+    QStringLiteral("Miscellaneous Military"),
+    QStringLiteral("Radar Calibration"),
+    QStringLiteral("CubeSats"),
+    QStringLiteral("Other"),
+    QStringLiteral("Comprehensive"),
+    QStringLiteral("Complete Catalog"),
 };
 
-constexpr int kHeaderItems[] = { 0, 4, 12, 24, 31, 36, 41 };
+constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
 
 const char* const kFeedbackAddress = "feedback@vantoreal.example";
 
-std::string versionLabel() { return "Version " + std::string(kVersionText) + std::string(kVersionDate); }
+std::string versionLabel()
+{
+    return "Version " + std::string(kVersionText) + std::string(kVersionDate);
+}
 
 std::string trimmedBlanks(std::string s)
 {
@@ -121,7 +167,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     : QMainWindow(parent)
     , services_(std::move(services))
     , reporter_([this](std::string_view text) { setStatus(text); },
-                [this] { return services_.tray ? services_.tray->hint() : std::string(); })
+          [this] { return services_.tray ? services_.tray->hint() : std::string(); })
 {
     setWindowTitle(latin1(kMainCaption));
     buildControls();
@@ -131,6 +177,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     TrayTimer.setInterval(5000);
     UpdateTimer.setInterval(5000);
     http_.TimeOut = 30000;
+    http_.OnFailure = [this](std::string_view method) { NMHTTPFailure(method); };
 }
 
 TfrmMain::~TfrmMain()
@@ -146,8 +193,8 @@ void TfrmMain::buildControls()
 
     gbSkarvelin = new QGroupBox(QStringLiteral("Skarvelin Data Sets"), client);
     gbSkarvelin->setGeometry(8, 0, 281, 225);
-    rgFormat = new RadioGroup(QStringLiteral("Data Format"),
-                              { QStringLiteral("Two-Line"), QStringLiteral("Three-Line") }, 2, gbSkarvelin);
+    rgFormat = new RadioGroup(
+        QStringLiteral("Data Format"), {QStringLiteral("Two-Line"), QStringLiteral("Three-Line")}, 2, gbSkarvelin);
     gbCurrent = new QGroupBox(QStringLiteral("Current Catalog Files"), gbSkarvelin);
     clbCurrentCatalog = new CheckListBox(kCurrentCatalogCaptions, 2, gbCurrent);
     auto* currentLayout = new QVBoxLayout(gbCurrent);
@@ -155,11 +202,11 @@ void TfrmMain::buildControls()
     currentLayout->addWidget(clbCurrentCatalog);
     clbCurrentCatalog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     clbCurrentCatalog->setFixedHeight(clbCurrentCatalog->rowsHeight(6));
-    rgComplete = new RadioGroup(QStringLiteral("Complete Daily Data"), { QStringLiteral("Yes"), QStringLiteral("No") },
-                                2, gbSkarvelin);
+    rgComplete = new RadioGroup(
+        QStringLiteral("Complete Daily Data"), {QStringLiteral("Yes"), QStringLiteral("No")}, 2, gbSkarvelin);
     rgComplete->setItemIndex(1);
-    rgSSR = new RadioGroup(QStringLiteral("Space Situation Report"), { QStringLiteral("Yes"), QStringLiteral("No") }, 2,
-                           gbSkarvelin);
+    rgSSR = new RadioGroup(
+        QStringLiteral("Space Situation Report"), {QStringLiteral("Yes"), QStringLiteral("No")}, 2, gbSkarvelin);
     rgSSR->setItemIndex(0);
     {
         auto* v = new QVBoxLayout(gbSkarvelin);
@@ -206,7 +253,7 @@ void TfrmMain::buildControls()
     seDelay->setValue(5);
     lblMinutes = new QLabel(QStringLiteral("minutes"), gbProcessing);
     rgAutoDownload = new RadioGroup(QStringLiteral("Auto Download Frequency (per day)"),
-                                    { QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4") }, 3, gbProcessing);
+        {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4")}, 3, gbProcessing);
     rgAutoDownload->setItemIndex(1);
     btnDownload = new QPushButton(QStringLiteral("Download Data"), gbProcessing);
     btnDownload->setToolTip(QStringLiteral("Download selected data sets from Skarvelin web site"));
@@ -238,8 +285,8 @@ void TfrmMain::buildControls()
     imgVantoreal = new QLabel(gbVantoreal);
     imgVantoreal->setFixedSize(65, 65);
     imgVantoreal->setPixmap(logo());
-    rgFileExtensions = new RadioGroup(QStringLiteral("Vantoreal File Extension"),
-                                      { QStringLiteral(".txt"), QStringLiteral(".tle") }, 2, gbVantoreal);
+    rgFileExtensions = new RadioGroup(
+        QStringLiteral("Vantoreal File Extension"), {QStringLiteral(".txt"), QStringLiteral(".tle")}, 2, gbVantoreal);
     rgFileExtensions->setItemIndex(0);
     cbPalm = new QCheckBox(QStringLiteral("Generate Palm format"), gbVantoreal);
     cbDebug = new QCheckBox(QStringLiteral("Enable debug logging"), gbVantoreal);
@@ -297,7 +344,9 @@ void TfrmMain::buildMenus()
 
 void TfrmMain::wire()
 {
-    auto on = [this](void (TfrmMain::*handler)()) { return [this, handler] { guarded([this, handler] { (this->*handler)(); }); }; };
+    auto on = [this](void (TfrmMain::*handler)()) {
+        return [this, handler] { guarded([this, handler] { (this->*handler)(); }); };
+    };
 
     connect(SaveSettings, &QAction::triggered, this, on(&TfrmMain::SaveSettingsClick));
     connect(OpenMyTLEs, &QAction::triggered, this, on(&TfrmMain::OpenMyTLEsClick));
@@ -317,9 +366,9 @@ void TfrmMain::wire()
     rgFormat->onClick = on(&TfrmMain::rgFormatClick);
 
     const auto formClick = on(&TfrmMain::FormClick);
-    for (QCheckBox* box : { cbRetain, cbPalm, cbDebug, cbStopOnErrors })
+    for (QCheckBox* box : {cbRetain, cbPalm, cbDebug, cbStopOnErrors})
         connect(box, &QCheckBox::clicked, this, formClick);
-    for (RadioGroup* group : { rgComplete, rgSSR, rgAutoDownload, rgFileExtensions })
+    for (RadioGroup* group : {rgComplete, rgSSR, rgAutoDownload, rgFileExtensions})
         group->onClick = formClick;
     clbCurrentCatalog->onClick = formClick;
     clbVantorealDataSets->onClick = formClick;
@@ -346,11 +395,20 @@ void TfrmMain::wire()
     }
 }
 
-std::string TfrmMain::settingsPath() const { return changeFileExt(services_.program->programFile(), ".ini"); }
+std::string TfrmMain::settingsPath() const
+{
+    return changeFileExt(services_.program->programFile(), ".ini");
+}
 
-std::string TfrmMain::statusText() const { return fromLatin1(statusLabel_->text()); }
+std::string TfrmMain::statusText() const
+{
+    return fromLatin1(statusLabel_->text());
+}
 
-void TfrmMain::setStatus(std::string_view text) { statusLabel_->setText(latin1(text)); }
+void TfrmMain::setStatus(std::string_view text)
+{
+    statusLabel_->setText(latin1(text));
+}
 
 void TfrmMain::guarded(const std::function<void()>& handler)
 {
@@ -465,10 +523,11 @@ void TfrmMain::FormCreate()
     Delete_Files(MyTLEsDir + "catalog_*.txt");
 
     lblVersion->setText(latin1(versionLabel()));
-    const QString subject = QString::fromLatin1(QUrl::toPercentEncoding(
-        latin1("Quillmaren v" + std::string(kVersionText) + "User Feedback")));
-    lblFeedback->setText(QStringLiteral("<a href=\"mailto:%1?subject=%2\" style=\"color:#0000ff\">Feedback to the author</a>")
-                             .arg(QString::fromLatin1(kFeedbackAddress), subject));
+    const QString subject = QString::fromLatin1(
+        QUrl::toPercentEncoding(latin1("Quillmaren v" + std::string(kVersionText) + "User Feedback")));
+    lblFeedback->setText(
+        QStringLiteral("<a href=\"mailto:%1?subject=%2\" style=\"color:#0000ff\">Feedback to the author</a>")
+            .arg(QString::fromLatin1(kFeedbackAddress), subject));
 
     Redownloading = false;
 
@@ -516,8 +575,7 @@ void TfrmMain::mProxyClick()
 {
     if (!proxyDialog_)
         return;
-    while (!proxyDialog_->showModal() && !haltRequested()) {
-    }
+    while (!proxyDialog_->showModal() && !haltRequested()) { }
 }
 
 void TfrmMain::AboutClick()
@@ -526,7 +584,10 @@ void TfrmMain::AboutClick()
         showAbout_();
 }
 
-void TfrmMain::mExitClick() { close(); }
+void TfrmMain::mExitClick()
+{
+    close();
+}
 
 void TfrmMain::FormClose()
 {
@@ -572,8 +633,8 @@ void TfrmMain::SaveSettingsClick()
 
 SettingValue TfrmMain::valueOf(const SettingDef& def) const
 {
-    auto number = [](int n) { return SettingValue { n, {} }; };
-    auto text = [](std::string s) { return SettingValue { 0, std::move(s) }; };
+    auto number = [](int n) { return SettingValue{n, {}}; };
+    auto text = [](std::string s) { return SettingValue{0, std::move(s)}; };
     switch (def.field) {
     case Field::LeftCorner:
         return number(x());
@@ -636,7 +697,10 @@ void TfrmMain::rgFormatClick()
     SettingsChanged = true;
 }
 
-void TfrmMain::FormClick() { SettingsChanged = true; }
+void TfrmMain::FormClick()
+{
+    SettingsChanged = true;
+}
 
 void TfrmMain::leUsernameChange()
 {
@@ -654,12 +718,21 @@ void TfrmMain::lePasswordChange()
 
 void TfrmMain::CheckForCurrentData()
 {
-    const CurrentDataOutcome outcome = qm::CheckForCurrentData(rgFormat->itemIndex(), MostCurrentCatalog,
-                                                               MostCurrentSatcat, cbAutoDownload->isChecked(), reporter_);
+    const CurrentDataOutcome outcome = qm::CheckForCurrentData(
+        rgFormat->itemIndex(), MostCurrentCatalog, MostCurrentSatcat, cbAutoDownload->isChecked(), reporter_);
     if (outcome.processEnabled)
         btnProcess->setEnabled(*outcome.processEnabled);
     if (outcome.status)
         reporter_.setStatusText(*outcome.status);
+}
+
+void TfrmMain::NMHTTPFailure(std::string_view)
+{
+    // The word GET stands whatever the request was.
+    const std::string text = "GET command \"" + http_.Body + "\" failed.";
+    services_.prompts->warning(text);
+    reporter_.log(text);
+    HttpFailure = true;
 }
 
 // Handlers whose runs belong to the download, processing, link, scheduling and dialog
@@ -672,8 +745,17 @@ void TfrmMain::SkarvelinClick() { }
 void TfrmMain::OnlineHelpClick() { }
 void TfrmMain::cbAutoDownloadClick() { }
 void TfrmMain::seDelayChange() { }
-void TfrmMain::TrayTimerTimer() { TrayTimer.stop(); }
-void TfrmMain::RunTimerTimer() { RunTimer.stop(); }
-void TfrmMain::UpdateTimerTimer() { UpdateTimer.stop(); }
+void TfrmMain::TrayTimerTimer()
+{
+    TrayTimer.stop();
+}
+void TfrmMain::RunTimerTimer()
+{
+    RunTimer.stop();
+}
+void TfrmMain::UpdateTimerTimer()
+{
+    UpdateTimer.stop();
+}
 
 } // namespace qm

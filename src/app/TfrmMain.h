@@ -70,11 +70,14 @@ public:
     std::string MostCurrentSatcat;
     bool NewDataDownloaded = false;
     bool Redownloading = false;
+    // Set by NMHTTPFailure; cleared and read by the query-list fetch.
+    bool HttpFailure = false;
     std::string OperatingSystemText;
     std::string ProcessorText;
     bool DebugOn() const { return reporter_.debugOn(); }
     bool updateMode() const { return updateMode_; }
     bool startupComplete() const { return startupComplete_; }
+    bool endingAtOnce() const { return endingAtOnce_; }
 
     Reporter& reporter() { return reporter_; }
     HttpExchange& http() { return http_; }
@@ -111,6 +114,8 @@ public:
     void TrayTimerTimer();
     void RunTimerTimer();
     void UpdateTimerTimer();
+    // The HTTP exchange's handler for a response status of 400 or more.
+    void NMHTTPFailure(std::string_view method);
 
     // Runs a handler: the general error report for std::exception, the fatal stop
     // for FatalStop.

@@ -5,11 +5,20 @@
 namespace qm {
 
 namespace {
-std::atomic<bool> halted { false };
+std::atomic<bool> halted{false};
 }
 
-void requestHalt() { halted.store(true); }
-bool haltRequested() { return halted.load(); }
-void clearHalt() { halted.store(false); }
+void requestHalt()
+{
+    halted.store(true);
+}
+bool haltRequested()
+{
+    return halted.load();
+}
+void clearHalt()
+{
+    halted.store(false);
+}
 
 } // namespace qm

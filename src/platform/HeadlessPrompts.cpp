@@ -8,8 +8,14 @@ void HeadlessPrompts::show(const char* kind, const std::string& text, const char
     std::fflush(out_);
 }
 
-void HeadlessPrompts::error(const std::string& text) { show("error", text, "OK"); }
-void HeadlessPrompts::warning(const std::string& text) { show("warning", text, "OK"); }
+void HeadlessPrompts::error(const std::string& text)
+{
+    show("error", text, "OK");
+}
+void HeadlessPrompts::warning(const std::string& text)
+{
+    show("warning", text, "OK");
+}
 
 bool HeadlessPrompts::confirm(const std::string& text)
 {

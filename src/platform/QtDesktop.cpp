@@ -11,9 +11,15 @@ namespace qm {
 
 namespace {
 
-QString latin1(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+QString latin1(const std::string& text)
+{
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
-QString boxTitle() { return QApplication::applicationName(); }
+QString boxTitle()
+{
+    return QApplication::applicationName();
+}
 
 bool askYesNo(QMessageBox::Icon icon, const std::string& text)
 {
@@ -30,18 +36,33 @@ void tell(QMessageBox::Icon icon, const std::string& text)
 
 } // namespace
 
-void QtPrompts::error(const std::string& text) { tell(QMessageBox::Critical, text); }
-void QtPrompts::warning(const std::string& text) { tell(QMessageBox::Warning, text); }
-bool QtPrompts::confirm(const std::string& text) { return askYesNo(QMessageBox::Question, text); }
-bool QtPrompts::errorYesNo(const std::string& text) { return askYesNo(QMessageBox::Critical, text); }
-bool QtPrompts::warningYesNo(const std::string& text) { return askYesNo(QMessageBox::Warning, text); }
+void QtPrompts::error(const std::string& text)
+{
+    tell(QMessageBox::Critical, text);
+}
+void QtPrompts::warning(const std::string& text)
+{
+    tell(QMessageBox::Warning, text);
+}
+bool QtPrompts::confirm(const std::string& text)
+{
+    return askYesNo(QMessageBox::Question, text);
+}
+bool QtPrompts::errorYesNo(const std::string& text)
+{
+    return askYesNo(QMessageBox::Critical, text);
+}
+bool QtPrompts::warningYesNo(const std::string& text)
+{
+    return askYesNo(QMessageBox::Warning, text);
+}
 
 PixelSize QtDesktopGeometry::primaryScreen() const
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen)
         return {};
-    return { screen->size().width(), screen->size().height() };
+    return {screen->size().width(), screen->size().height()};
 }
 
 PixelSize QtDesktopGeometry::virtualDesktop() const
@@ -50,7 +71,7 @@ PixelSize QtDesktopGeometry::virtualDesktop() const
     if (!screen)
         return {};
     const QRect all = screen->virtualGeometry();
-    return { all.width(), all.height() };
+    return {all.width(), all.height()};
 }
 
 QtTrayIcon::QtTrayIcon()
@@ -68,11 +89,11 @@ QtTrayIcon::QtTrayIcon()
             onRestore();
     });
     icon_->setContextMenu(menu_.get());
-    QObject::connect(icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::DoubleClick && onRestore)
-                             onRestore();
-                     });
+    QObject::connect(
+        icon_.get(), &QSystemTrayIcon::activated, icon_.get(), [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick && onRestore)
+                onRestore();
+        });
 }
 
 QtTrayIcon::~QtTrayIcon()

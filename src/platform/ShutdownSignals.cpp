@@ -10,7 +10,7 @@ namespace qm {
 
 namespace {
 
-int pipeFds[2] = { -1, -1 };
+int pipeFds[2] = {-1, -1};
 
 void onSignalRaised(int sig)
 {
@@ -22,7 +22,7 @@ void onSignalRaised(int sig)
 
 void install(int sig, void (*handler)(int))
 {
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -18,7 +18,7 @@ std::optional<std::string> slurp(const char* path)
 
 std::optional<utsname> uname()
 {
-    utsname u {};
+    utsname u{};
     if (::uname(&u) != 0)
         return std::nullopt;
     return u;
@@ -54,6 +54,9 @@ std::optional<std::string> LinuxSystemSources::machine() const
     return std::nullopt;
 }
 
-std::optional<std::string> LinuxSystemSources::cpuinfo() const { return slurp("/proc/cpuinfo"); }
+std::optional<std::string> LinuxSystemSources::cpuinfo() const
+{
+    return slurp("/proc/cpuinfo");
+}
 
 } // namespace qm

@@ -8,8 +8,8 @@ namespace qm {
 
 void XdgShellLauncher::open(const std::string& item, const std::string& workingDir)
 {
-    QProcess::startDetached(QStringLiteral("xdg-open"), QStringList { QString::fromLocal8Bit(item) },
-                            QString::fromLocal8Bit(workingDir));
+    QProcess::startDetached(
+        QStringLiteral("xdg-open"), QStringList{QString::fromLocal8Bit(item)}, QString::fromLocal8Bit(workingDir));
 }
 
 } // namespace qm

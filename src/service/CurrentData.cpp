@@ -29,7 +29,7 @@ bool DataAreCurrent(int formatIndex, std::string_view mostCurrentCatalog, std::s
 }
 
 CurrentDataOutcome CheckForCurrentData(int formatIndex, std::string_view mostCurrentCatalog,
-                                       std::string_view mostCurrentSatcat, bool autoDownload, const Reporter& reporter)
+    std::string_view mostCurrentSatcat, bool autoDownload, const Reporter& reporter)
 {
     CurrentDataOutcome outcome;
     if (DataAreCurrent(formatIndex, mostCurrentCatalog, mostCurrentSatcat)) {

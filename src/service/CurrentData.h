@@ -23,6 +23,6 @@ inline constexpr std::string_view kNotCurrentMessage = "You must download the Fu
 
 // `reporter` supplies the idle rule (the tray hint or "Ready").
 CurrentDataOutcome CheckForCurrentData(int formatIndex, std::string_view mostCurrentCatalog,
-                                       std::string_view mostCurrentSatcat, bool autoDownload, const Reporter& reporter);
+    std::string_view mostCurrentSatcat, bool autoDownload, const Reporter& reporter);
 
 } // namespace qm

@@ -36,16 +36,17 @@ TEST(IniFile, ReadsValuesByTheRules)
 {
     TempDir dir;
     const std::string path = dir.file("q.ini");
-    writeFile(path, "[Debugging]\r\n"
-                    "Debug On = 0x1 \r\n"
-                    "Stop On Errors=yes\r\n"
-                    "Flag=2\r\n"
-                    "[Skarvelin Account Info]\r\n"
-                    "Username=  \"a b\"  \r\n"
-                    "Password='x'\r\n"
-                    "Odd=\"unbalanced'\r\n"
-                    "[Initialization]\r\n"
-                    "Internet Timeout=$1E\r\n");
+    writeFile(path,
+        "[Debugging]\r\n"
+        "Debug On = 0x1 \r\n"
+        "Stop On Errors=yes\r\n"
+        "Flag=2\r\n"
+        "[Skarvelin Account Info]\r\n"
+        "Username=  \"a b\"  \r\n"
+        "Password='x'\r\n"
+        "Odd=\"unbalanced'\r\n"
+        "[Initialization]\r\n"
+        "Internet Timeout=$1E\r\n");
     IniFile ini(path);
     EXPECT_TRUE(ini.readBool("debugging", "DEBUG ON", false));
     EXPECT_FALSE(ini.readBool("Debugging", "Stop On Errors", false)) << "a non-numeric value takes the default";
@@ -85,13 +86,13 @@ TEST(IniFile, WritesKeyByKeyInPlace)
     const std::string path = dir.file("q.ini");
     writeFile(path, "[A]\nx=1\n\n[B]\ny=2\n");
     IniFile ini(path);
-    ini.writeInteger("a", "X", 5);      // existing key: replaced where it stands
-    ini.writeString("A", "new", "v");   // new key: end of its section, above the blank line
-    ini.writeBool("C", "flag", true);   // new section: end of the file
+    ini.writeInteger("a", "X", 5); // existing key: replaced where it stands
+    ini.writeString("A", "new", "v"); // new key: end of its section, above the blank line
+    ini.writeBool("C", "flag", true); // new section: end of the file
     ini.deleteKey("B", "y");
     EXPECT_EQ(readFile(path), "[A]\nX=5\nnew=v\n\n[B]\n[C]\nflag=1\n");
 
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file may hold passwords";
 }
@@ -116,7 +117,7 @@ TEST(IniFile, FirstWriteCreatesTheFile)
     EXPECT_EQ(ini.readInteger("Initialization", "Left Corner", 10), -20);
 }
 
-TEST(IniFile, FailedWriteReportsThePathAndKeepsTheFile)
+TEST(IniFile, FailedWriteReportsThePath)
 {
     TempDir dir;
     // A folder that cannot exist, whoever runs the test.
@@ -128,7 +129,11 @@ TEST(IniFile, FailedWriteReportsThePathAndKeepsTheFile)
     } catch (const qm::IoError& e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + dir.file("plain/q.ini"));
     }
+}
 
+TEST(IniFile, ReadOnlyFolderFailsAndKeepsTheFile)
+{
+    TempDir dir;
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only folders";
     const std::string path = dir.file("ro/q.ini");

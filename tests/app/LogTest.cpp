@@ -5,8 +5,8 @@
 #include "TempDir.h"
 
 #include <ctime>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace qm;
 using qm::test::readFile;
@@ -16,7 +16,7 @@ namespace {
 
 std::chrono::system_clock::time_point localTime(int y, int mo, int d, int h, int mi, int s, int ms)
 {
-    std::tm t {};
+    std::tm t{};
     t.tm_year = y - 1900;
     t.tm_mon = mo - 1;
     t.tm_mday = d;
@@ -46,9 +46,10 @@ TEST(LogFile, LinesCarryStampsAndCrLf)
     log.write("first\nsecond");
     log.write("");
     log.close();
-    EXPECT_EQ(readFile(dir.file("q.log")), "[2007-10-15 14:03:27.046] Ready\r\n"
-                                           "[2007-10-15 14:03:27.046] first\nsecond\r\n"
-                                           "[2007-10-15 14:03:27.046] \r\n");
+    EXPECT_EQ(readFile(dir.file("q.log")),
+        "[2007-10-15 14:03:27.046] Ready\r\n"
+        "[2007-10-15 14:03:27.046] first\nsecond\r\n"
+        "[2007-10-15 14:03:27.046] \r\n");
 }
 
 TEST(LogFile, CreateFailureIsAnIoError)
@@ -90,9 +91,9 @@ TEST(PrepareDirectory, LogsEachStep)
     PrepareDirectory(reporter, path);
     EXPECT_TRUE(directoryExists(path));
     EXPECT_EQ(reporter.logLines,
-              (std::vector<std::string> { "Checking directory: " + path, "Directory does not exist: " + path,
-                                          "Attempting to create directory: " + path, "Created directory: " + path,
-                                          "Checking directory: " + path, "Directory exists: " + path }));
+        (std::vector<std::string>{"Checking directory: " + path, "Directory does not exist: " + path,
+            "Attempting to create directory: " + path, "Created directory: " + path, "Checking directory: " + path,
+            "Directory exists: " + path}));
 }
 
 TEST(PrepareDirectory, FailureIsAFatalStopAndSilentWithoutDebug)
@@ -117,7 +118,7 @@ TEST(PrepareDirectory, FailureIsAFatalStopAndSilentWithoutDebug)
 TEST(DeleteFiles, MatchesThePatternInThatFolderOnly)
 {
     TempDir dir;
-    for (const char* name : { "catalog_2l_1.gz", "catalog_3l_x.txt", "catalog.gz", "ssr_1.gz", ".catalog_x.gz" })
+    for (const char* name : {"catalog_2l_1.gz", "catalog_3l_x.txt", "catalog.gz", "ssr_1.gz", ".catalog_x.gz"})
         test::writeFile(dir.file(name), "x");
     ::mkdir(dir.file("sub").c_str(), 0755);
     test::writeFile(dir.file("sub/catalog_a.gz"), "x");

@@ -11,8 +11,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ struct Sources : SystemSources {
 };
 
 struct Desktop : DesktopGeometry {
-    PixelSize size { 1024, 768 };
+    PixelSize size{1024, 768};
     PixelSize primaryScreen() const override { return size; }
     PixelSize virtualDesktop() const override { return size; }
 };
@@ -61,7 +61,7 @@ protected:
     {
         static int argc = 1;
         static char name[] = "test";
-        static char* argv[] = { name, nullptr };
+        static char* argv[] = {name, nullptr};
         if (!QApplication::instance())
             new QApplication(argc, argv);
     }
@@ -122,8 +122,8 @@ std::vector<std::string> withoutExitKeys(const std::string& text)
         start = end == std::string::npos ? text.size() : end + 1;
         const std::string name = QString::fromStdString(line.substr(0, line.find('='))).trimmed().toStdString();
         bool exitKey = false;
-        for (const char* key : { "Left Corner", "Top Corner", "Form Width", "Form Height", "Internet Timeout",
-                                 "Catalog", "SATCAT", "Check Vantoreal for Critical Updates" })
+        for (const char* key : {"Left Corner", "Top Corner", "Form Width", "Form Height", "Internet Timeout", "Catalog",
+                 "SATCAT", "Check Vantoreal for Critical Updates"})
             exitKey = exitKey || (line.find('=') != std::string::npos && name == key);
         if (!exitKey)
             kept.push_back(line);
@@ -136,7 +136,7 @@ std::vector<std::string> withoutExitKeys(const std::string& text)
 TEST_F(MainWindowTest, FirstStartWithoutSettings)
 {
     ::mkdir(dir.file("docs/My TLEs").c_str(), 0755);
-    for (const char* name : { "catalog_2l_a.gz", "catalog_3l_b.txt", "ssr_1.zip" })
+    for (const char* name : {"catalog_2l_a.gz", "catalog_3l_b.txt", "ssr_1.zip"})
         writeFile(dir.file("docs/My TLEs/") + name, "x");
 
     auto form = start();
@@ -162,7 +162,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettings)
     EXPECT_FALSE(form->SettingsChanged);
     EXPECT_FALSE(form->updateMode());
     EXPECT_FALSE(form->UpdateTimer.isActive());
-    for (int header : { 0, 4, 12, 24, 31, 36, 41 })
+    for (int header : {0, 4, 12, 24, 31, 36, 41})
         EXPECT_TRUE(form->clbVantorealDataSets->isHeader(header));
     EXPECT_FALSE(form->clbVantorealDataSets->isHeader(42));
 
@@ -174,19 +174,21 @@ TEST_F(MainWindowTest, FirstStartWithoutSettings)
 
     form.reset(); // shutdown: exit-time keys only, no question
     EXPECT_TRUE(prompts.shown.empty());
-    EXPECT_EQ(readFile(ini()), "[Initialization]\nLeft Corner=10\nTop Corner=10\nForm Width=688\nForm Height=528\n"
-                               "Internet Timeout=60\n[Most Current Data]\nCatalog=\nSATCAT=\n"
-                               "[Debugging]\nCheck Vantoreal for Critical Updates=1\n");
+    EXPECT_EQ(readFile(ini()),
+        "[Initialization]\nLeft Corner=10\nTop Corner=10\nForm Width=688\nForm Height=528\n"
+        "Internet Timeout=60\n[Most Current Data]\nCatalog=\nSATCAT=\n"
+        "[Debugging]\nCheck Vantoreal for Critical Updates=1\n");
 }
 
 TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
 {
-    writeFile(ini(), "[Initialization]\nLeft Corner=5000\nTop Corner=-40\nForm Width=700\nInternet Timeout=0x1E\n"
-                     "[Skarvelin Account Info]\nUsername=joe\nPassword=secret\nRetain Account Info=1\n"
-                     "[Vantoreal Defaults]\nAll=1\nOther Comm=1\nFile Extension=9\n"
-                     "[Skarvelin Defaults]\nData Format=7\nFull Catalog=0\nInmarsat=1\nSpace Situation Report=-5\n"
-                     "Initial Delay=500\nAuto Download Frequency=2\n"
-                     "[Most Current Data]\nCatalog=/d/catalog_3l_2007.txt\n");
+    writeFile(ini(),
+        "[Initialization]\nLeft Corner=5000\nTop Corner=-40\nForm Width=700\nInternet Timeout=0x1E\n"
+        "[Skarvelin Account Info]\nUsername=joe\nPassword=secret\nRetain Account Info=1\n"
+        "[Vantoreal Defaults]\nAll=1\nOther Comm=1\nFile Extension=9\n"
+        "[Skarvelin Defaults]\nData Format=7\nFull Catalog=0\nInmarsat=1\nSpace Situation Report=-5\n"
+        "Initial Delay=500\nAuto Download Frequency=2\n"
+        "[Most Current Data]\nCatalog=/d/catalog_3l_2007.txt\n");
     auto form = start();
     EXPECT_EQ(form->pos(), QPoint(1024 - 688, -40));
     EXPECT_EQ(form->width(), 700);
@@ -289,9 +291,8 @@ TEST_F(MainWindowTest, DebugLogHeader)
     form.reset();
 
     const std::string log = readFile(dir.file("quillmaren.log"));
-    const std::vector<std::string> expected = { "Version 1.5.8 (2007 Oct 15)", "Test OS 1, , Version 6.1, Build #1",
-                                                "Hardware Unknown", "Screen width = 1024", "Screen height = 768",
-                                                "Done" };
+    const std::vector<std::string> expected = {"Version 1.5.8 (2007 Oct 15)", "Test OS 1, , Version 6.1, Build #1",
+        "Hardware Unknown", "Screen width = 1024", "Screen height = 768", "Done"};
     std::size_t pos = 0;
     for (const auto& message : expected) {
         ASSERT_LT(pos + 26, log.size());
@@ -313,12 +314,12 @@ TEST_F(MainWindowTest, DebugLogHeader)
 TEST_F(MainWindowTest, UpdateModeOnlyForTheExactFirstArgument)
 {
     writeFile(ini(), "[Skarvelin Defaults]\nInitial Delay=10\nAuto Download Frequency=0\n");
-    for (auto args : { std::vector<std::string> { "x", "-update" }, std::vector<std::string> { "-Update" } }) {
+    for (auto args : {std::vector<std::string>{"x", "-update"}, std::vector<std::string>{"-Update"}}) {
         auto form = start(args);
         EXPECT_FALSE(form->updateMode());
         EXPECT_EQ(form->seDelay->value(), 10);
     }
-    auto form = start({ "-update", "ignored" });
+    auto form = start({"-update", "ignored"});
     EXPECT_TRUE(form->updateMode());
     EXPECT_TRUE(form->UpdateTimer.isActive());
     EXPECT_EQ(form->seDelay->value(), 5) << "automatic-download keys are not loaded";
@@ -348,9 +349,9 @@ TEST_F(MainWindowTest, HandlerGuardReportsErrorsAndHalts)
     auto form = start();
     form->guarded([] { throw IoError("Unable to write to /x"); });
     EXPECT_FALSE(haltRequested());
-    form->guarded([] { throw FatalStop { "Unable to create directory: /y/" }; });
+    form->guarded([] { throw FatalStop{"Unable to create directory: /y/"}; });
     EXPECT_TRUE(haltRequested());
-    form->guarded([] { throw FatalStop { "already shown", true }; });
+    form->guarded([] { throw FatalStop{"already shown", true}; });
     ASSERT_EQ(prompts.shown.size(), 2u);
     EXPECT_EQ(prompts.shown[0].text, "Unable to write to /x");
     EXPECT_EQ(prompts.shown[1].text, "Unable to create directory: /y/");
@@ -390,4 +391,19 @@ TEST_F(MainWindowTest, TerminationSignalEndsWithoutPromptButWritesExitKeys)
     form.reset();
     EXPECT_TRUE(prompts.shown.empty());
     EXPECT_NE(readFile(ini()).find("Left Corner=10\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, HttpFailureWarnsLogsAndRaisesTheFlag)
+{
+    writeFile(ini(), "[Debugging]\nDebug On=1\n");
+    auto form = start();
+    form->http().Body = "body.txt";
+    ASSERT_TRUE(form->http().OnFailure);
+    form->http().OnFailure("HEAD");
+    EXPECT_TRUE(form->HttpFailure);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "warning");
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"body.txt\" failed.");
+    form.reset();
+    EXPECT_NE(readFile(dir.file("quillmaren.log")).find("] GET command \"body.txt\" failed.\r\n"), std::string::npos);
 }

@@ -22,16 +22,16 @@ std::vector<std::string> keysOf(unsigned path)
 
 TEST(SettingsTable, ExitPathWritesOnlyTheExitKeysInOrder)
 {
-    EXPECT_EQ(keysOf(kExitPath), (std::vector<std::string> { "Left Corner", "Top Corner", "Form Width", "Form Height",
-                                                             "Internet Timeout", "Catalog", "SATCAT",
-                                                             "Check Vantoreal for Critical Updates" }));
+    EXPECT_EQ(keysOf(kExitPath),
+        (std::vector<std::string>{"Left Corner", "Top Corner", "Form Width", "Form Height", "Internet Timeout",
+            "Catalog", "SATCAT", "Check Vantoreal for Critical Updates"}));
 }
 
 TEST(SettingsTable, DataSetKeysSkipHeadersAndKeepTheirOrder)
 {
     const auto items = vantorealKeyItems();
     ASSERT_EQ(items.size(), 36u);
-    for (int header : { 0, 4, 12, 24, 31, 36, 41 })
+    for (int header : {0, 4, 12, 24, 31, 36, 41})
         EXPECT_EQ(std::count(items.begin(), items.end(), header), 0);
     EXPECT_TRUE(std::is_sorted(items.begin(), items.end()));
     EXPECT_EQ(settingDef(Field::VantorealItem, 23).key, "Other Comm");
@@ -45,23 +45,25 @@ TEST(SettingsTable, SavePathVisitsSectionsInOrder)
     for (const auto& def : settingsTable())
         if ((def.paths & kSaveSettingsPath) && (sections.empty() || sections.back() != def.section))
             sections.emplace_back(def.section);
-    EXPECT_EQ(sections, (std::vector<std::string> { "Skarvelin Account Info", "Vantoreal Defaults",
-                                                    "Skarvelin Defaults", "Debugging" }));
+    EXPECT_EQ(sections,
+        (std::vector<std::string>{"Skarvelin Account Info", "Vantoreal Defaults", "Skarvelin Defaults", "Debugging"}));
 }
 
 TEST(SettingsFile, DefaultsAndObsoleteKeys)
 {
     test::TempDir dir;
     const std::string path = dir.file("q.ini");
-    test::writeFile(path, "[Initialization]\nLeft Corner=3\nUse Proxy=1\nProxy UserID=u\n"
-                          "[Debugging]\nGZIP Files=1\n[Skarvelin Defaults]\nFull Catalog=0\n");
+    test::writeFile(path,
+        "[Initialization]\nLeft Corner=3\nUse Proxy=1\nProxy UserID=u\n"
+        "[Debugging]\nGZIP Files=1\n[Skarvelin Defaults]\nFull Catalog=0\n");
     SettingsFile settings(path);
     EXPECT_EQ(settings.readInteger(Field::LeftCorner), 3);
     EXPECT_EQ(settings.readInteger(Field::FormWidth), 688);
     EXPECT_FALSE(settings.readBool(Field::CurrentCatalogItem, 0));
     EXPECT_TRUE(settings.readBool(Field::StopOnErrors));
     settings.deleteObsoleteStartupKeys();
-    EXPECT_EQ(test::readFile(path), "[Initialization]\nLeft Corner=3\n[Debugging]\n[Skarvelin Defaults]\nFull Catalog=0\n");
+    EXPECT_EQ(
+        test::readFile(path), "[Initialization]\nLeft Corner=3\n[Debugging]\n[Skarvelin Defaults]\nFull Catalog=0\n");
 
     // Once the new proxy section exists, the old keys are no longer the obsolete ones.
     test::writeFile(path, "[Initialization]\nUse Proxy=1\n[Proxy Initialization]\nAuto Check Proxy=1\nUse Proxy=0\n");
@@ -75,11 +77,11 @@ TEST(SettingsFile, AFailingValueAbandonsTheRestOfThePath)
     test::TempDir dir;
     SettingsFile settings(dir.file("q.ini"));
     EXPECT_THROW(settings.writePath(kProxySavePath,
-                                    [](const SettingDef& def) {
-                                        if (def.field == Field::ProxyPort)
-                                            throw std::runtime_error("'x' is not a valid integer value");
-                                        return SettingValue { 1, "host" };
-                                    }),
-                 std::runtime_error);
+                     [](const SettingDef& def) {
+                         if (def.field == Field::ProxyPort)
+                             throw std::runtime_error("'x' is not a valid integer value");
+                         return SettingValue{1, "host"};
+                     }),
+        std::runtime_error);
     EXPECT_EQ(test::readFile(settings.path()), "[Proxy Initialization]\nUse Proxy=1\nProxy Server=host\n");
 }

@@ -39,8 +39,9 @@ TEST(SystemDescriptions, OperatingSystem)
     s.os = kDebianOsRelease;
     s.release = "6.1.0-13-amd64\n";
     s.version = "#1 SMP PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)";
-    EXPECT_EQ(GetWindowsVersionText(s), "Debian GNU/Linux 12 (bookworm), , Version 6.1.0-13-amd64, Build #1 SMP "
-                                        "PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)");
+    EXPECT_EQ(GetWindowsVersionText(s),
+        "Debian GNU/Linux 12 (bookworm), , Version 6.1.0-13-amd64, Build #1 SMP "
+        "PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)");
     s.os = std::nullopt; // no os-release: an empty product, the separators stay
     EXPECT_EQ(GetWindowsVersionText(s).substr(0, 12), ", , Version ");
 }
@@ -60,7 +61,7 @@ TEST(SystemDescriptions, Processor)
     s.cpu = kIntelCpuinfo;
     s.arch = "x86_64";
     EXPECT_EQ(GetProcessorText(s),
-              "Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz, x86_64 Family 6 Model 158 Stepping 10, GenuineIntel");
+        "Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz, x86_64 Family 6 Model 158 Stepping 10, GenuineIntel");
     // A processor that names none of the fields still gives every separator.
     s.cpu = "processor\t: 0\nBogoMIPS\t: 48.00\n";
     s.arch = "aarch64";

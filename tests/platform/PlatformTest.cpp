@@ -26,7 +26,10 @@ TEST(ProgramLocation, FileNameParts)
 TEST(ShellFolders, TrailingSlashAndRange)
 {
     struct Folders : ShellFolders {
-        std::string folder(int index) const override { return index == 4 ? "/home/u/Documents" : index == 3 ? "/a/" : ""; }
+        std::string folder(int index) const override
+        {
+            return index == 4 ? "/home/u/Documents" : index == 3 ? "/a/" : "";
+        }
     } folders;
     EXPECT_EQ(GetShellFolder(folders, 4), "/home/u/Documents/");
     EXPECT_EQ(GetShellFolder(folders, 3), "/a/");
@@ -62,7 +65,7 @@ TEST(ShutdownSignals, DeliverOnTheEventLoop)
 {
     int argc = 1;
     char name[] = "test";
-    char* argv[] = { name, nullptr };
+    char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     std::vector<int> received;
     {
@@ -73,7 +76,7 @@ TEST(ShutdownSignals, DeliverOnTheEventLoop)
         timer.start();
         while (received.empty() && timer.elapsed() < 5000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        ASSERT_EQ(received, std::vector<int> { SIGTERM });
+        ASSERT_EQ(received, std::vector<int>{SIGTERM});
         std::raise(SIGINT);
         timer.restart();
         while (received.size() < 2 && timer.elapsed() < 5000)
