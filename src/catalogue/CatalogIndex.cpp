@@ -3,6 +3,7 @@
 #include "app/Reporter.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
+#include "catalogue/WriteWindow.h"
 #include "platform/Errors.h"
 
 #include <string_view>
@@ -56,6 +57,7 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     file_.open(kFileName, File::Mode::Create);
     reporter.log(std::string("Open [indexfile] ") + kFileName);
 
+    WriteWindow slots(file_);
     std::int32_t r = 0;
     do {
         ++r;
@@ -65,9 +67,10 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         if (n >= 0) {
             unsigned char slot[4];
             encode(r, slot);
-            file_.writeAt(std::uint64_t(n) * 4, slot, 4);
+            slots.write(std::uint64_t(n) * 4, slot, 4);
         }
     } while (in.read(record, recordSize) == recordSize);
+    slots.flush();
 
     in.close();
     reporter.log("Close [" + tag + "]");

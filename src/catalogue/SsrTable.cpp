@@ -4,6 +4,7 @@
 #include "catalogue/Archive.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
+#include "catalogue/WriteWindow.h"
 #include "platform/Errors.h"
 
 #include <cstring>
@@ -92,6 +93,7 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     for (int skip = 0; found && skip < 3; ++skip)
         found = readLine(in, line, length, cut);
 
+    WriteWindow records(file_.file());
     char record[kRecordSize];
     while (found && readLine(in, line, length, cut)) {
         columns(line, length, 1, 11, record);
@@ -105,11 +107,12 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
             n = 0;
         // A negative number has no record; it cannot be looked up.
         if (n >= 0)
-            file_.write(static_cast<std::uint64_t>(n), record);
+            records.write(static_cast<std::uint64_t>(n) * kRecordSize, record, kRecordSize);
         if (n == 1)
             break;
     }
 
+    records.flush();
     highest_ = static_cast<int>(file_.count()) - 1;
     in.close();
     reporter.log("Close [fs]");
