@@ -78,15 +78,14 @@ int main(int argc, char** argv)
         const auto stop = std::chrono::steady_clock::now();
         auto ms = [](auto a, auto b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
 
-        rusage usage {};
+        rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
         qm::File result(catalogFile, qm::File::Mode::Read);
         const auto records = result.size() / (twoLine ? qm::kTwoLineRecordSize : qm::kThreeLineRecordSize);
         std::printf("ours_ms=%.1f peak_rss_kb=%ld unpack_ms=%.1f check_ms=%.1f index_ms=%.1f ssr_ms=%.1f "
                     "records=%llu index_entries=%d ssr_highest=%d\n",
             ms(start, stop), usage.ru_maxrss, ms(start, unpacked), ms(unpacked, checked), ms(checked, indexed),
-            ms(indexed, stop),
-            static_cast<unsigned long long>(records), index.entries(), table.highest());
+            ms(indexed, stop), static_cast<unsigned long long>(records), index.entries(), table.highest());
         index.close(reporter);
         if (table.isOpen())
             table.close(reporter);

@@ -24,15 +24,23 @@ constexpr std::size_t kLocalHeaderSize = 30;
 // A catalogue archive holds a handful of members; anything near this is not ours.
 constexpr std::uint64_t kMaxCentralDirectory = 64ull * 1024 * 1024;
 
-std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t le16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t le32(const unsigned char* p)
 {
-    return std::uint32_t { p[0] } | std::uint32_t { p[1] } << 8 | std::uint32_t { p[2] } << 16
-        | std::uint32_t { p[3] } << 24;
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
 
 std::string_view trimBlanks(std::string_view s)
 {
@@ -82,7 +90,8 @@ std::string joinPath(const std::string& folder, const std::string& name)
 
 bool sameFile(const std::string& a, const std::string& b)
 {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
         && sa.st_ino == sb.st_ino;
 }
@@ -124,7 +133,7 @@ struct Input {
 };
 
 struct Inflater {
-    z_stream zs {};
+    z_stream zs{};
     bool ready = false;
     Inflater() { ready = inflateInit2(&zs, -MAX_WBITS) == Z_OK; }
     ~Inflater()
@@ -137,8 +146,8 @@ struct Inflater {
 };
 
 struct Buffers {
-    std::unique_ptr<unsigned char[]> in { new unsigned char[kBufferSize] };
-    std::unique_ptr<unsigned char[]> out { new unsigned char[kBufferSize] };
+    std::unique_ptr<unsigned char[]> in{new unsigned char[kBufferSize]};
+    std::unique_ptr<unsigned char[]> out{new unsigned char[kBufferSize]};
 };
 
 // Inflates one raw deflate stream from `in` into `out`. Stops with false on damaged
@@ -226,7 +235,7 @@ void ZipArchive::open(const std::string& path)
     // Prefer a record whose comment ends exactly at the end of the file; comment text
     // may itself contain the signature.
     std::size_t at = std::string::npos;
-    for (bool exact : { true, false }) {
+    for (bool exact : {true, false}) {
         for (std::size_t i = tail.size() - kEndRecordSize + 1; at == std::string::npos && i-- > 0;) {
             if (le32(&tail[i]) != kEndRecordSig)
                 continue;
@@ -249,7 +258,7 @@ void ZipArchive::open(const std::string& path)
         invalidArchive("ZIP", path, "multi-volume archives are not supported");
     if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF)
         invalidArchive("ZIP", path, "ZIP64 archives are not supported");
-    if (std::uint64_t { cdOffset } + cdSize > endPos || cdSize > kMaxCentralDirectory)
+    if (std::uint64_t{cdOffset} + cdSize > endPos || cdSize > kMaxCentralDirectory)
         invalidArchive("ZIP", path, "central directory out of bounds");
 
     std::vector<unsigned char> cd(cdSize);
@@ -321,7 +330,7 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const std::string& outPat
         return false;
 
     Buffers buffers;
-    Input in { file_, dataStart, dataStart + m.compressedSize, buffers.in.get() };
+    Input in{file_, dataStart, dataStart + m.compressedSize, buffers.in.get()};
     ReplacingFile target(outPath);
     File out(target.tempPath(), File::Mode::Create);
     std::uint64_t written = 0;
@@ -388,7 +397,7 @@ bool readGzipHeader(Input& in)
             if (!next(c))
                 return false;
     }
-    for (unsigned flag : { kFlagName, kFlagComment }) {
+    for (unsigned flag : {kFlagName, kFlagComment}) {
         if (flags & flag) {
             do {
                 if (!next(c))
@@ -432,7 +441,7 @@ void GzipFile::open(const std::string& path)
     file_.open(path, File::Mode::Read);
     size_ = file_.size();
     auto buf = std::make_unique<unsigned char[]>(kBufferSize);
-    Input in { file_, 0, size_, buf.get() };
+    Input in{file_, 0, size_, buf.get()};
     if (!readGzipHeader(in))
         invalidArchive("gzip", path, "not a gzip file or damaged header");
     dataOffset_ = in.next - (in.len - in.pos);
@@ -474,7 +483,7 @@ bool GzipFile::extractTo(const std::string& outPath)
     if (sameFile(outPath, file_.path()))
         return false;
     Buffers buffers;
-    Input in { file_, dataOffset_, size_, buffers.in.get() };
+    Input in{file_, dataOffset_, size_, buffers.in.get()};
     ReplacingFile target(outPath);
     File out(target.tempPath(), File::Mode::Create);
     std::uint64_t written = 0;

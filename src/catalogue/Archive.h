@@ -23,11 +23,11 @@ bool maskMatches(std::string_view mask, std::string_view memberName);
 std::string safeMemberFileName(std::string_view memberName);
 
 struct ArchiveMember {
-    std::string name;                 // as stored
+    std::string name; // as stored
     std::uint64_t compressedSize = 0;
-    std::uint64_t size = 0;           // declared uncompressed size
+    std::uint64_t size = 0; // declared uncompressed size
     std::uint32_t crc32 = 0;
-    std::uint16_t method = 0;         // 0 stored, 8 deflated
+    std::uint16_t method = 0; // 0 stored, 8 deflated
     std::uint16_t flags = 0;
     std::uint64_t localHeaderOffset = 0;
 };

@@ -23,8 +23,8 @@ void encode(std::int32_t value, unsigned char out[4])
 
 std::int32_t decode(const unsigned char in[4])
 {
-    const std::uint32_t u = std::uint32_t { in[0] } | std::uint32_t { in[1] } << 8 | std::uint32_t { in[2] } << 16
-        | std::uint32_t { in[3] } << 24;
+    const std::uint32_t u
+        = std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24;
     return static_cast<std::int32_t>(u);
 }
 
@@ -46,12 +46,12 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
 
     char record[kThreeLineRecordSize];
     if (in.read(record, recordSize) != recordSize) {
-        const std::string text = std::string("Catalog (") + (twoLine ? "2" : "3")
-            + ") file is empty. Input file was corrupt.";
+        const std::string text
+            = std::string("Catalog (") + (twoLine ? "2" : "3") + ") file is empty. Input file was corrupt.";
         reporter.log(text);
         in.close();
         reporter.log("Close [" + tag + "]");
-        throw FatalStop { text };
+        throw FatalStop{text};
     }
 
     file_.open(kFileName, File::Mode::Create);

@@ -59,7 +59,7 @@ void SsrTable::build(const std::string& satcatArchive, const std::string& myTles
     if (!fileExists(text)) {
         const std::string message = "File " + text + " not found.";
         reporter.log(message);
-        throw FatalStop { message };
+        throw FatalStop{message};
     }
     buildFromText(text, reporter);
 }

@@ -20,7 +20,10 @@ std::string_view field(std::string_view text, int first, int count)
     return text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(count));
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -45,7 +48,7 @@ int Integer_Value(std::string_view text, int first, int count, bool& ok)
         if (!isDigit(f[i]))
             return 0;
         value = value * 10 + (f[i] - '0');
-        if (value > std::int64_t { std::numeric_limits<int>::max() } + 1)
+        if (value > std::int64_t{std::numeric_limits<int>::max()} + 1)
             return 0;
     }
     if (negative)
@@ -116,7 +119,7 @@ double Real_Value(std::string_view text, int first, int count, bool& ok)
 
 void Fatal_Error(const std::string& msg)
 {
-    throw FatalStop { msg };
+    throw FatalStop{msg};
 }
 
 } // namespace qm

@@ -11,10 +11,22 @@ namespace qm {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isUpper(char c) { return c >= 'A' && c <= 'Z'; }
-bool isBlankOrDigit(char c) { return c == ' ' || isDigit(c); }
-bool isSign(char c) { return c == ' ' || c == '+' || c == '-'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isUpper(char c)
+{
+    return c >= 'A' && c <= 'Z';
+}
+bool isBlankOrDigit(char c)
+{
+    return c == ' ' || isDigit(c);
+}
+bool isSign(char c)
+{
+    return c == ' ' || c == '+' || c == '-';
+}
 
 // Column access on one 69-character line; columns count from 1.
 struct Line {
@@ -24,7 +36,7 @@ struct Line {
 struct ConstLine {
     const char* p;
     char operator[](int column) const { return p[column - 1]; }
-    std::string_view text() const { return { p, kLineLength }; }
+    std::string_view text() const { return {p, kLineLength}; }
 };
 
 bool intAtMost(ConstLine l, int first, int count, int max)
@@ -189,8 +201,7 @@ void repairLine1(Line l)
 void repairLine2(Line l)
 {
     blankToZero(l, 3, 6);
-    static constexpr int kPairs[][2] = { { 8, 9 }, { 9, 10 }, { 17, 18 }, { 18, 19 }, { 34, 35 }, { 35, 36 },
-        { 43, 44 }, { 44, 45 } };
+    static constexpr int kPairs[][2] = {{8, 9}, {9, 10}, {17, 18}, {18, 19}, {34, 35}, {35, 36}, {43, 44}, {44, 45}};
     for (const auto& p : kPairs)
         dropLeadingZero(l, p[0], p[1]);
     if (l[53] == '0')
@@ -222,14 +233,14 @@ char TLE_Checksum(const char* line)
 
 bool Valid_TLE(const char* pair)
 {
-    const ConstLine line1 { pair };
-    return validLine1(line1) && validLine2(ConstLine { pair + kLine2Offset }, line1);
+    const ConstLine line1{pair};
+    return validLine1(line1) && validLine2(ConstLine{pair + kLine2Offset}, line1);
 }
 
 void Repair_TLE(char* pair)
 {
-    repairLine1(Line { pair });
-    repairLine2(Line { pair + kLine2Offset });
+    repairLine1(Line{pair});
+    repairLine2(Line{pair + kLine2Offset});
 }
 
 std::string changeFileExt(const std::string& path, const std::string& ext)
@@ -283,10 +294,13 @@ void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     BufferedWriter out(tmp);
     reporter.log("Open [fo] " + tmp);
 
-    if (in.peek() == '#') {
+    // A first line starting with "#" and the line after it are a header.
+    char first = ' ';
+    readField(in, &first, 1);
+    if (first == '#')
         skipLine(in);
-        skipLine(in);
-    }
+    else
+        in.rewind();
 
     char record[kThreeLineRecordSize];
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;

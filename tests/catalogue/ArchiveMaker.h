@@ -60,7 +60,7 @@ inline void makeGzip(const std::string& path, const std::string& data)
 
 inline std::string rawDeflate(const std::string& data)
 {
-    z_stream zs {};
+    z_stream zs{};
     deflateInit2(&zs, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&zs, data.size()), '\0');
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
@@ -81,14 +81,17 @@ inline void appendLe32(std::string& s, std::uint32_t v)
 
 inline std::uint32_t crcOf(const std::string& data)
 {
-    return static_cast<std::uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    return static_cast<std::uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 // One gzip member with every optional header field (FEXTRA, FNAME, FCOMMENT, FHCRC).
 inline std::string gzipMemberWithAllFields(const std::string& data)
 {
-    std::string h = { '\x1f', '\x8b', 8, 0x1e, 0, 0, 0, 0, 0, 3 };
-    h += std::string("\x04\x00" "ab\x01\x02", 6);
+    std::string h = {'\x1f', '\x8b', 8, 0x1e, 0, 0, 0, 0, 0, 3};
+    h += std::string("\x04\x00"
+                     "ab\x01\x02",
+        6);
     h += std::string("inner name.txt") + '\0';
     h += std::string("a comment") + '\0';
     const std::uint32_t hcrc = crcOf(h) & 0xFFFF;

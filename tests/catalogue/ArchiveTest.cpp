@@ -19,19 +19,26 @@ std::string sampleText(std::size_t lines)
     std::string s;
     std::mt19937 rng(7);
     for (std::size_t i = 0; i < lines; ++i)
-        s += "1 " + std::to_string(10000 + rng() % 90000) + "U line of catalogue text " + std::to_string(rng()) + "\r\n";
+        s += "1 " + std::to_string(10000 + rng() % 90000) + "U line of catalogue text " + std::to_string(rng())
+            + "\r\n";
     return s;
 }
 
 // Where the first member's data starts (behind its local header, name and extra field).
 std::size_t firstDataStart(const std::string& zip)
 {
-    auto le16 = [&](std::size_t at) { return std::size_t(static_cast<unsigned char>(zip[at])) | std::size_t(static_cast<unsigned char>(zip[at + 1])) << 8; };
+    auto le16 = [&](std::size_t at) {
+        return std::size_t(static_cast<unsigned char>(zip[at]))
+            | std::size_t(static_cast<unsigned char>(zip[at + 1])) << 8;
+    };
     return 30 + le16(26) + le16(28);
 }
 
 // Offset of the first central directory header.
-std::size_t centralHeader(const std::string& zip) { return zip.find(std::string("PK\x01\x02", 4)); }
+std::size_t centralHeader(const std::string& zip)
+{
+    return zip.find(std::string("PK\x01\x02", 4));
+}
 
 TEST(MaskMatches, PatternsWildcardsCaseAndFolders)
 {
@@ -55,8 +62,8 @@ TEST(SafeMemberName, TraversalAbsoluteAndFolderNamesAreRefused)
     EXPECT_EQ(safeMemberFileName("catalog.txt"), "catalog.txt");
     EXPECT_EQ(safeMemberFileName("deep/folder/catalog.txt"), "catalog.txt");
     EXPECT_EQ(safeMemberFileName("win\\catalog.txt"), "catalog.txt");
-    for (const char* bad : { "../catalog.txt", "a/../../b.txt", "/etc/passwd", "\\x.txt", "C:x.txt", "folder/", "",
-             "x/..", "." })
+    for (const char* bad :
+        {"../catalog.txt", "a/../../b.txt", "/etc/passwd", "\\x.txt", "C:x.txt", "folder/", "", "x/..", "."})
         EXPECT_EQ(safeMemberFileName(bad), "") << bad;
 }
 
@@ -70,9 +77,9 @@ protected:
 TEST_F(Zip, ExtractsStoredAndDeflatedMembersMatchingTheMask)
 {
     const std::string big = sampleText(20000); // several inflate buffers
-    for (bool deflate : { true, false }) {
-        makeZip(zipPath, { { "catalog_2024.txt", big }, { "folder/catalog_x.txt", "x\n" }, { "notes.txt", "n" },
-                             { "catalog_empty.txt", "" } },
+    for (bool deflate : {true, false}) {
+        makeZip(zipPath,
+            {{"catalog_2024.txt", big}, {"folder/catalog_x.txt", "x\n"}, {"notes.txt", "n"}, {"catalog_empty.txt", ""}},
             deflate);
         ZipArchive zip;
         zip.open(zipPath);
@@ -89,7 +96,7 @@ TEST_F(Zip, ExtractsStoredAndDeflatedMembersMatchingTheMask)
 
 TEST_F(Zip, ArchiveCommentAndDataDescriptorsAreHandled)
 {
-    makeZip(zipPath, { { "catalog.txt", sampleText(50) } });
+    makeZip(zipPath, {{"catalog.txt", sampleText(50)}});
     std::string bytes = readFile(zipPath);
     // Give the archive a comment: the end record has to be found behind it.
     const std::string comment = "PK\x05\x06 looks like an end record but is comment text";
@@ -107,7 +114,7 @@ TEST_F(Zip, ArchiveCommentAndDataDescriptorsAreHandled)
 TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
 {
     const std::string text = sampleText(500);
-    makeZip(zipPath, { { "catalog_a.txt", text }, { "catalog_b.txt", text } });
+    makeZip(zipPath, {{"catalog_a.txt", text}, {"catalog_b.txt", text}});
     const std::string good = readFile(zipPath);
 
     // Flip a byte inside the first member's deflated data.
@@ -142,7 +149,7 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
 TEST_F(Zip, ExistingFileIsReplacedOnlyByAGoodMember)
 {
     writeFile(out.file("catalog_a.txt"), "previous");
-    makeZip(zipPath, { { "catalog_a.txt", "fresh" } }, false);
+    makeZip(zipPath, {{"catalog_a.txt", "fresh"}}, false);
     std::string bytes = readFile(zipPath);
     bytes[centralHeader(bytes) + 16] ^= 0x01;
     writeFile(zipPath, bytes);
@@ -150,7 +157,7 @@ TEST_F(Zip, ExistingFileIsReplacedOnlyByAGoodMember)
     zip.open(zipPath);
     zip.extract("*", out.path());
     EXPECT_EQ(readFile(out.file("catalog_a.txt")), "previous");
-    makeZip(zipPath, { { "catalog_a.txt", "fresh" } }, false);
+    makeZip(zipPath, {{"catalog_a.txt", "fresh"}}, false);
     zip.open(zipPath);
     zip.extract("*", out.path());
     EXPECT_EQ(readFile(out.file("catalog_a.txt")), "fresh");
@@ -161,7 +168,7 @@ TEST_F(Zip, TraversalNamesAreSkipped)
     TempDir root;
     const std::string target = root.file("target/");
     ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
-    makeZip(root.file("evil.zip"), { { "../escaped.txt", "bad" }, { "/tmp/abs_escape_qm.txt", "bad" }, { "ok.txt", "ok" } });
+    makeZip(root.file("evil.zip"), {{"../escaped.txt", "bad"}, {"/tmp/abs_escape_qm.txt", "bad"}, {"ok.txt", "ok"}});
     ZipArchive zip;
     zip.open(root.file("evil.zip"));
     EXPECT_EQ(zip.extract("*.txt", target), 1);
@@ -179,7 +186,7 @@ TEST_F(Zip, UnreadableArchivesRaiseIoError)
     EXPECT_THROW(zip.open(zipPath), IoError);
     writeFile(zipPath, std::string(5000, 'x'));
     EXPECT_THROW(zip.open(zipPath), IoError);
-    makeZip(zipPath, { { "a.txt", "a" } });
+    makeZip(zipPath, {{"a.txt", "a"}});
     std::string bytes = readFile(zipPath);
     writeFile(zipPath, bytes.substr(centralHeader(bytes) + 10)); // central directory points outside
     EXPECT_THROW(zip.open(zipPath), IoError);
@@ -224,7 +231,7 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
     const std::string good = gzipMemberWithAllFields(sampleText(100));
     GzipFile gz;
     // Header damage: bad magic, reserved flag, header CRC.
-    for (std::size_t at : { std::size_t { 1 }, std::size_t { 3 }, std::size_t { 41 } }) {
+    for (std::size_t at : {std::size_t{1}, std::size_t{3}, std::size_t{41}}) {
         std::string bad = good;
         bad[at] = static_cast<char>(bad[at] ^ (at == 3 ? 0x80 : 0x01));
         writeFile(gzPath, bad);
@@ -233,7 +240,7 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
     EXPECT_THROW(gz.open(dir.file("missing.gz")), IoError);
 
     // Data damage: trailer CRC, trailer length, truncation.
-    for (std::size_t fromEnd : { std::size_t { 8 }, std::size_t { 3 } }) {
+    for (std::size_t fromEnd : {std::size_t{8}, std::size_t{3}}) {
         std::string bad = good;
         bad[bad.size() - fromEnd] ^= 0x01;
         writeFile(gzPath, bad);

@@ -27,7 +27,7 @@ std::int32_t slot(const std::string& idx, int n)
 class IndexStage : public ::testing::TestWithParam<bool> {
 protected:
     TempDir dir;
-    ScopedCurrentDir cwd { dir.path() };
+    ScopedCurrentDir cwd{dir.path()};
     RecordingReporter reporter;
     std::string catalog = dir.file("catalog.txt");
     CatalogIndex index;
@@ -50,8 +50,8 @@ TEST_P(IndexStage, OneSlotPerNumberHoldingTheOneBasedRecord)
     EXPECT_EQ(index.lookup(-1), 0);
 
     const std::string tag = two ? "f2i" : "f3i";
-    const std::vector<std::string> expected = { two ? "Indexing TLE file (2)" : "Indexing TLE file (3)",
-        "Open [" + tag + "] " + catalog, "Open [indexfile] catalog.idx", "Close [" + tag + "]" };
+    const std::vector<std::string> expected = {two ? "Indexing TLE file (2)" : "Indexing TLE file (3)",
+        "Open [" + tag + "] " + catalog, "Open [indexfile] catalog.idx", "Close [" + tag + "]"};
     EXPECT_EQ(reporter.logLines, expected);
     index.close(reporter);
     EXPECT_EQ(reporter.logLines.back(), "Close [indexfile]");
@@ -80,7 +80,8 @@ TEST_P(IndexStage, EmptyCatalogueIsAFatalStopWithoutANewIndex)
         index.build(catalog, two, reporter);
         FAIL() << "no fatal stop";
     } catch (const FatalStop& stop) {
-        const std::string text = std::string("Catalog (") + (two ? "2" : "3") + ") file is empty. Input file was corrupt.";
+        const std::string text
+            = std::string("Catalog (") + (two ? "2" : "3") + ") file is empty. Input file was corrupt.";
         EXPECT_EQ(stop.message, text);
         EXPECT_TRUE(reporter.logged(text));
         EXPECT_EQ(reporter.logLines.back(), two ? "Close [f2i]" : "Close [f3i]");

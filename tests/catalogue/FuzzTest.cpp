@@ -126,8 +126,8 @@ TEST(Fuzz, ArchiveReadersOnDamagedInput)
 {
     TempDir seeds;
     const std::string text = "1 25544U line\r\n2 25544 line\r\n";
-    makeZip(seeds.file("a.zip"), { { "catalog.txt", text }, { "dir/ssr.txt", text + text } }, true);
-    makeZip(seeds.file("b.zip"), { { "catalog.txt", text } }, false);
+    makeZip(seeds.file("a.zip"), {{"catalog.txt", text}, {"dir/ssr.txt", text + text}}, true);
+    makeZip(seeds.file("b.zip"), {{"catalog.txt", text}}, false);
     const std::string gz = gzipMemberWithAllFields(text + text + text);
     fuzzArchives(readFile(seeds.file("a.zip")), gz, 2000);
     fuzzArchives(readFile(seeds.file("b.zip")), gz, 1000);

@@ -21,15 +21,19 @@ std::string entry(const std::string& designator, const std::string& number, cons
 }
 
 const std::string kHead = "Some banner\r\nSatellite Situation Report Objects in Orbit\r\n"
-                          "INTLDES     CAT#  ...\r\n" + entry("1900-999A", "00777", "NEVER AN ENTRY");
+                          "INTLDES     CAT#  ...\r\n"
+    + entry("1900-999A", "00777", "NEVER AN ENTRY");
 
-std::string record(const std::string& ssr, int n) { return ssr.substr(static_cast<std::size_t>(40 * n), 40); }
+std::string record(const std::string& ssr, int n)
+{
+    return ssr.substr(static_cast<std::size_t>(40 * n), 40);
+}
 
 class SsrStage : public ::testing::Test {
 protected:
     TempDir dir;
     TempDir cwdDir;
-    ScopedCurrentDir cwd { cwdDir.path() };
+    ScopedCurrentDir cwd{cwdDir.path()};
     RecordingReporter reporter;
     SsrTable table;
     std::string ssrDat() const { return readFile(cwdDir.file("ssr.dat")); }
@@ -40,7 +44,7 @@ TEST_F(SsrStage, ExtractsTheReportAndTabulatesByNumber)
     const std::string text = kHead + entry("1998-067A", "25544", "ISS (ZARYA)") + entry("1998-067B", "  123", "SHORT")
         + entry("1957-001B", "00002", "SPUTNIK 1") + entry("2000-001A", "  123", "LATER WINS")
         + entry("1957-001A", "00001", "SL-1 R/B") + entry("2099-001A", "  300", "AFTER THE LAST");
-    makeZip(dir.file("ssr_2024.zip"), { { "ssr_2024.txt", text }, { "readme.doc", "x" } });
+    makeZip(dir.file("ssr_2024.zip"), {{"ssr_2024.txt", text}, {"readme.doc", "x"}});
     table.build(dir.file("ssr_2024.zip"), dir.path(), reporter);
 
     EXPECT_EQ(table.textFile(), dir.file("ssr_2024.txt"));
@@ -57,7 +61,7 @@ TEST_F(SsrStage, ExtractsTheReportAndTabulatesByNumber)
     table.readName(2, name);
     EXPECT_EQ(std::string(name, 24), "SPUTNIK 1               ");
 
-    EXPECT_EQ(reporter.statusHistory, (std::vector<std::string> { "Extracting SSR data", "Indexing SSR data" }));
+    EXPECT_EQ(reporter.statusHistory, (std::vector<std::string>{"Extracting SSR data", "Indexing SSR data"}));
     EXPECT_TRUE(reporter.logged("Open [fs] " + dir.file("ssr_2024.txt")));
     EXPECT_TRUE(reporter.logged("Open [fssr] ssr.dat"));
     EXPECT_EQ(reporter.logLines.back(), "Close [fs]");
@@ -67,7 +71,7 @@ TEST_F(SsrStage, ExtractsTheReportAndTabulatesByNumber)
 
 TEST_F(SsrStage, MissingReportTextIsAFatalStop)
 {
-    makeZip(dir.file("ssr_2024.zip"), { { "ssr_2023.txt", "other" } });
+    makeZip(dir.file("ssr_2024.zip"), {{"ssr_2023.txt", "other"}});
     try {
         table.build(dir.file("ssr_2024.zip"), dir.path(), reporter);
         FAIL() << "no fatal stop";

@@ -19,20 +19,20 @@ struct IntCase {
 TEST(IntegerValue, AcceptsLeadingBlanksAndSignRejectsEverythingElse)
 {
     const IntCase cases[] = {
-        { "25544", true, 25544 },
-        { "   42", true, 42 },
-        { "00042", true, 42 },
-        { "-0042", true, -42 },
-        { "  +17", true, 17 },
-        { "42   ", false, 0 }, // trailing blanks are not trimmed
-        { "     ", false, 0 },
-        { "   - ", false, 0 },
-        { "4 2  ", false, 0 },
-        { "1.5  ", false, 0 },
-        { "2147483647", true, 2147483647 },
-        { "-2147483648", true, -2147483647 - 1 },
-        { "2147483648", false, 0 },
-        { "99999999999999999999", false, 0 },
+        {"25544", true, 25544},
+        {"   42", true, 42},
+        {"00042", true, 42},
+        {"-0042", true, -42},
+        {"  +17", true, 17},
+        {"42   ", false, 0}, // trailing blanks are not trimmed
+        {"     ", false, 0},
+        {"   - ", false, 0},
+        {"4 2  ", false, 0},
+        {"1.5  ", false, 0},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483647 - 1},
+        {"2147483648", false, 0},
+        {"99999999999999999999", false, 0},
     };
     for (const auto& c : cases) {
         bool ok = !c.ok;
@@ -83,22 +83,22 @@ struct RealCase {
 TEST(RealValue, AcceptsPlainDecimalNotationOnly)
 {
     const RealCase cases[] = {
-        { " 51.6416", true, 51.6416 },
-        { "51.6416 ", true, 51.6416 },
-        { "  -1.5e3", true, -1500 },
-        { "+2.5E-2 ", true, 0.025 },
-        { "     .5 ", true, 0.5 },
-        { "      7.", true, 7 },
-        { "      12", true, 12 },
-        { "        ", false, 0 },
-        { "   -    ", false, 0 },
-        { "51,6416 ", false, 0 },
-        { "5 1.6416", false, 0 },
-        { "  1.0e  ", false, 0 },
-        { "     inf", false, 0 },
-        { "     nan", false, 0 },
-        { "    0x1p", false, 0 },
-        { "1.2.3   ", false, 0 },
+        {" 51.6416", true, 51.6416},
+        {"51.6416 ", true, 51.6416},
+        {"  -1.5e3", true, -1500},
+        {"+2.5E-2 ", true, 0.025},
+        {"     .5 ", true, 0.5},
+        {"      7.", true, 7},
+        {"      12", true, 12},
+        {"        ", false, 0},
+        {"   -    ", false, 0},
+        {"51,6416 ", false, 0},
+        {"5 1.6416", false, 0},
+        {"  1.0e  ", false, 0},
+        {"     inf", false, 0},
+        {"     nan", false, 0},
+        {"    0x1p", false, 0},
+        {"1.2.3   ", false, 0},
     };
     for (const auto& c : cases) {
         bool ok = !c.ok;
@@ -112,7 +112,7 @@ TEST(RealValue, IgnoresACommaDecimalLocale)
 {
     const char* previous = std::setlocale(LC_ALL, nullptr);
     const std::string saved = previous ? previous : "C";
-    const char* names[] = { "de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "nl_NL.UTF-8" };
+    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "nl_NL.UTF-8"};
     const char* chosen = nullptr;
     for (const char* n : names)
         if (std::setlocale(LC_ALL, n)) {

@@ -12,7 +12,10 @@ using namespace qm::test;
 
 namespace {
 
-bool valid(const std::string& l1, const std::string& l2) { return Valid_TLE(pairOf(l1, l2).c_str()); }
+bool valid(const std::string& l1, const std::string& l2)
+{
+    return Valid_TLE(pairOf(l1, l2).c_str());
+}
 
 // Repairs a pair and returns its two lines.
 std::pair<std::string, std::string> repaired(const std::string& l1, const std::string& l2)
@@ -21,7 +24,7 @@ std::pair<std::string, std::string> repaired(const std::string& l1, const std::s
     Repair_TLE(p.data());
     EXPECT_EQ(p.substr(69, 2), "\r\n");
     EXPECT_EQ(p.substr(140, 2), "\r\n");
-    return { p.substr(0, 69), p.substr(71, 69) };
+    return {p.substr(0, 69), p.substr(71, 69)};
 }
 
 TEST(TleChecksum, DigitsCountTheirValueAndMinusCountsOne)
@@ -53,10 +56,27 @@ TEST(ValidTle, RejectsDefectsInEitherLine)
         const char* text;
     };
     const Edit edits[] = {
-        { 1, 1, "2" }, { 1, 8, "C" }, { 1, 3, "2554 " }, { 1, 12, "06a" }, { 1, 17, "-" }, { 1, 19, "9A" },
-        { 1, 21, "367" }, { 1, 24, "," }, { 1, 30, "x" }, { 1, 34, "1" }, { 1, 45, "0" }, { 1, 63, " " },
-        { 1, 68, " " }, { 2, 1, "1" }, { 2, 7, "5" }, { 2, 9, "180.0001" }, { 2, 18, "360.0001" },
-        { 2, 27, "00 6703" }, { 2, 53, "17.00000000" }, { 2, 64, "x" }, { 2, 17, "0" },
+        {1, 1, "2"},
+        {1, 8, "C"},
+        {1, 3, "2554 "},
+        {1, 12, "06a"},
+        {1, 17, "-"},
+        {1, 19, "9A"},
+        {1, 21, "367"},
+        {1, 24, ","},
+        {1, 30, "x"},
+        {1, 34, "1"},
+        {1, 45, "0"},
+        {1, 63, " "},
+        {1, 68, " "},
+        {2, 1, "1"},
+        {2, 7, "5"},
+        {2, 9, "180.0001"},
+        {2, 18, "360.0001"},
+        {2, 27, "00 6703"},
+        {2, 53, "17.00000000"},
+        {2, 64, "x"},
+        {2, 17, "0"},
     };
     for (const auto& e : edits) {
         std::string l1 = kIssLine1, l2 = kIssLine2;
@@ -171,8 +191,8 @@ TEST_F(CheckStage, LfOnlyShortAndLongLinesBecomeFixedRecords)
     EXPECT_FALSE(exists(dir.file("catalog_2024.tmp")));
     EXPECT_FALSE(exists(catalog + ".tmp"));
     EXPECT_EQ(reporter.statusHistory.front(), "Checking TLE data (2)");
-    const std::vector<std::string> expected = { "Checking TLE data (2)", "Open [fi] " + catalog,
-        "Open [fo] " + catalog + ".tmp", "Close [fo]", "Close [fi]" };
+    const std::vector<std::string> expected = {
+        "Checking TLE data (2)", "Open [fi] " + catalog, "Open [fo] " + catalog + ".tmp", "Close [fo]", "Close [fi]"};
     EXPECT_EQ(reporter.logLines, expected);
 }
 
@@ -180,8 +200,8 @@ TEST_F(CheckStage, RejectsGoToTheErrorFileInRepairedForm)
 {
     const std::string bad1 = put(kNoaaLine1, 69, " ");
     const std::string bad2 = put(kNoaaLine2, 9, "999.0000"); // inclination out of range
-    writeFile(catalog, kIssLine1 + "\n" + kIssLine2 + "\n" + bad1 + "\n" + bad2 + "\n" + kIssLine1 + "\n"
-            + kIssLine2 + "\n");
+    writeFile(
+        catalog, kIssLine1 + "\n" + kIssLine2 + "\n" + bad1 + "\n" + bad2 + "\n" + kIssLine1 + "\n" + kIssLine2 + "\n");
     CheckCatalog(catalog, true, reporter);
     EXPECT_EQ(readFile(catalog), pairOf(kIssLine1, kIssLine2) + pairOf(kIssLine1, kIssLine2));
     const std::string err = readFile(dir.file("catalog_2024.err"));
@@ -212,8 +232,9 @@ TEST_F(CheckStage, EmptyInputLeavesAnEmptyCatalogue)
 
 TEST_F(CheckStage, ThreeLineNamesArePaddedOrCutAndNotTested)
 {
-    writeFile(catalog, "ISS (ZARYA)\n" + kIssLine1 + "\n" + kIssLine2 + "\nA NAME THAT IS MUCH LONGER THAN 24\r\n"
-            + kNoaaLine1 + "\n" + kNoaaLine2 + "\n" + "ISS (ZARYA)\n" + kIssLine1 + "\n" + kIssLine2);
+    writeFile(catalog,
+        "ISS (ZARYA)\n" + kIssLine1 + "\n" + kIssLine2 + "\nA NAME THAT IS MUCH LONGER THAN 24\r\n" + kNoaaLine1 + "\n"
+            + kNoaaLine2 + "\n" + "ISS (ZARYA)\n" + kIssLine1 + "\n" + kIssLine2);
     CheckCatalog(catalog, false, reporter);
     const std::string out = readFile(catalog);
     ASSERT_EQ(out.size(), 3 * kThreeLineRecordSize);

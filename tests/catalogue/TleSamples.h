@@ -34,7 +34,10 @@ inline std::string withChecksum(std::string line)
     return line;
 }
 
-inline std::string pairOf(const std::string& l1, const std::string& l2) { return l1 + "\r\n" + l2 + "\r\n"; }
+inline std::string pairOf(const std::string& l1, const std::string& l2)
+{
+    return l1 + "\r\n" + l2 + "\r\n";
+}
 
 inline std::string name24(std::string name)
 {
