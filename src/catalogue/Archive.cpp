@@ -57,12 +57,12 @@ bool wildcardMatch(std::string_view pattern, std::string_view text)
     std::size_t p = 0, t = 0;
     std::size_t star = std::string_view::npos, resume = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
+            ++p;
+            ++t;
         } else if (star != std::string_view::npos) {
             p = star + 1;
             t = ++resume;

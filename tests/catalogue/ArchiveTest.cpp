@@ -55,6 +55,7 @@ TEST(MaskMatches, PatternsWildcardsCaseAndFolders)
     EXPECT_FALSE(maskMatches("sub/*.txt", "other/a.txt"));
     EXPECT_TRUE(maskMatches("*a*b*c", "xxaxxbxxbxxc"));
     EXPECT_FALSE(maskMatches("*a*b*c", "xxaxxbxxbxxcd"));
+    EXPECT_TRUE(maskMatches("*", "*a")) << "a star in the name is no wildcard";
 }
 
 TEST(SafeMemberName, TraversalAbsoluteAndFolderNamesAreRefused)
