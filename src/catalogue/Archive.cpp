@@ -162,18 +162,23 @@ bool inflateStream(Input& in, File& out, std::uint64_t& written, unsigned char* 
     produced = 0;
     crc = crc32(0L, Z_NULL, 0);
     int ret = Z_OK;
+    bool outputFull = false;
     while (ret != Z_STREAM_END) {
-        if (!in.fill())
+        // With all input taken in, zlib may still hold output back for a full buffer.
+        const bool haveInput = in.fill();
+        if (!haveInput && !outputFull)
             return false;
-        zs.next_in = in.buf + in.pos;
-        zs.avail_in = static_cast<uInt>(in.len - in.pos);
+        zs.next_in = haveInput ? in.buf + in.pos : nullptr;
+        zs.avail_in = haveInput ? static_cast<uInt>(in.len - in.pos) : 0;
         zs.next_out = outBuf;
         zs.avail_out = static_cast<uInt>(kBufferSize);
         ret = inflate(&zs, Z_NO_FLUSH);
-        in.pos = static_cast<std::size_t>(zs.next_in - in.buf);
+        if (haveInput)
+            in.pos = static_cast<std::size_t>(zs.next_in - in.buf);
         if (ret != Z_OK && ret != Z_STREAM_END)
             return false;
         const std::size_t have = kBufferSize - zs.avail_out;
+        outputFull = zs.avail_out == 0;
         produced += have;
         if (produced > limit)
             return false;

@@ -164,6 +164,25 @@ TEST_F(Zip, ExistingFileIsReplacedOnlyByAGoodMember)
     EXPECT_EQ(readFile(out.file("catalog_a.txt")), "fresh");
 }
 
+// Output that ends exactly where a buffer ends, after all input was taken in, must
+// still be drained: runs of one character compress to almost nothing.
+TEST_F(Zip, DrainsOutputHeldBackAfterTheLastInput)
+{
+    for (std::size_t n : {65536u * 2, 131101u, 131200u, 65536u * 3 - 1, 65536u * 4 + 258, 1000000u}) {
+        const std::string data(n, 'A');
+        makeZip(zipPath, {{"catalog_a.txt", data}});
+        ZipArchive zip;
+        zip.open(zipPath);
+        ASSERT_EQ(zip.extract("*.txt", out.path()), 1) << n;
+        EXPECT_EQ(readFile(out.file("catalog_a.txt")), data);
+        writeFile(dir.file("c.txt.gz"), gzipMemberWithAllFields(data));
+        GzipFile gz;
+        gz.open(dir.file("c.txt.gz"));
+        ASSERT_EQ(gz.extract("*.txt", out.path()), 1) << n;
+        EXPECT_EQ(readFile(out.file("c.txt")), data);
+    }
+}
+
 TEST_F(Zip, TraversalNamesAreSkipped)
 {
     TempDir root;
