@@ -61,8 +61,7 @@ public:
     }
 
     // One more chunk into the pending text; false when the server has closed.
-    template <typename Error>
-    bool more(const char* timeoutText)
+    template <typename Error> bool more(const char* timeoutText)
     {
         if (closed_)
             return false;
@@ -76,8 +75,7 @@ public:
     }
 
     // One chunk straight from the connection; empty when the server has closed.
-    template <typename Error>
-    std::string_view receive(const char* timeoutText)
+    template <typename Error> std::string_view receive(const char* timeoutText)
     {
         if (closed_)
             return {};
@@ -178,8 +176,8 @@ void HttpExchange::call(std::string_view method, const std::string& url, const s
 void HttpExchange::exchangeOnce(std::string_view method, const std::string& url, const std::string* data)
 {
     const UrlParts parts = splitUrl(url);
-    const RequestHead head = buildRequestHead(method, url, parts,
-        RequestSettings{Proxy, LocalProgram, Cookie, ProxyUserId, ProxyPassword}, data);
+    const RequestHead head = buildRequestHead(
+        method, url, parts, RequestSettings{Proxy, LocalProgram, Cookie, ProxyUserId, ProxyPassword}, data);
 
     statusCode_ = 0;
     responseCookie_.clear();
@@ -196,8 +194,7 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     transport.send(request, TimeOut);
 
     Receiver in(transport, TimeOut);
-    while (in.available() < 3 && in.more<SocketError>("Timed out waiting for response")) {
-    }
+    while (in.available() < 3 && in.more<SocketError>("Timed out waiting for response")) { }
 
     // A response without a head still replaces the last one's, so that no stale head
     // is read as this response's.

@@ -20,9 +20,9 @@ std::string_view withoutLineEnd(std::string_view s)
 bool firstWordIs(std::string_view line, std::string_view upperWord)
 {
     const std::string_view word = line.substr(0, line.find(' '));
-    return word.size() == upperWord.size() && std::equal(word.begin(), word.end(), upperWord.begin(), [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == b;
-    });
+    return word.size() == upperWord.size()
+        && std::equal(word.begin(), word.end(), upperWord.begin(),
+            [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
 }
 
 } // namespace

@@ -9,7 +9,7 @@ namespace qm {
 
 struct ResponseFields {
     int status = 0;
-    std::string cookie;   // the last Set-Cookie value
+    std::string cookie; // the last Set-Cookie value
     std::string location; // the Location value
     std::int64_t contentLength = -1; // recorded only; the body runs until the server closes
 };

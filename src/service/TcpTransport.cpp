@@ -4,8 +4,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -83,8 +83,8 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
     const auto start = std::chrono::steady_clock::now();
     int pollMs = 1;
     while (gai_error(&lookup->request) == EAI_INPROGRESS) {
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        const auto waited
+            = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         if (timeoutMs > 0 && waited >= timeoutMs) {
             if (gai_cancel(&lookup->request) != EAI_CANCELED)
                 abandonedLookups().push_back(std::move(lookup));

@@ -5,17 +5,17 @@
 namespace qm {
 
 struct UrlParts {
-    std::string fragment;   // "#..." or empty
-    std::string scheme;     // with its colon, "http:" when the URL names none
+    std::string fragment; // "#..." or empty
+    std::string scheme; // with its colon, "http:" when the URL names none
     std::string userName;
     std::string password;
     std::string host;
-    std::string port;       // ":" + digits as written, or empty
-    int portNumber = 80;    // the written port, else the scheme's well-known port
-    std::string query;      // "?..." or empty
+    std::string port; // ":" + digits as written, or empty
+    int portNumber = 80; // the written port, else the scheme's well-known port
+    std::string query; // "?..." or empty
     std::string parameters; // ";..." or empty
     std::string fileName;
-    std::string directory;  // never empty; "/" at least
+    std::string directory; // never empty; "/" at least
 
     // What the request line names when no proxy is in between.
     std::string requestTarget() const { return directory + fileName + parameters + query + fragment; }

@@ -36,8 +36,7 @@ public:
 private:
     std::unique_ptr<QCoreApplication> app_;
 };
-[[maybe_unused]] ::testing::Environment* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 const std::string kAccept = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
                             "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
@@ -49,8 +48,7 @@ std::string ok(const std::string& body, const std::string& extraHead = {})
 }
 
 // The error text a call ends with, "" when it returns normally.
-template <typename Call>
-std::string errorOf(Call call)
+template <typename Call> std::string errorOf(Call call)
 {
     try {
         call();
@@ -83,9 +81,11 @@ TEST_F(HttpExchangeTest, DirectGetSendsTheExactHeadAndKeepsTheCookieForLaterCall
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0], "GET /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept
-            + "User-Agent: Quillmaren v1.5.8\r\n" + kContentType + "\r\n");
-    EXPECT_EQ(requests[1], "HEAD /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept
+    EXPECT_EQ(requests[0],
+        "GET /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + "User-Agent: Quillmaren v1.5.8\r\n"
+            + kContentType + "\r\n");
+    EXPECT_EQ(requests[1],
+        "HEAD /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept
             + "User-Agent: Quillmaren v1.5.8\r\nCookie: id=abc\r\n" + kContentType + "\r\n");
     EXPECT_EQ(http.Body, "two");
     EXPECT_EQ(http.statusCode(), 200);
@@ -104,8 +104,9 @@ TEST_F(HttpExchangeTest, ThroughAProxyTheRequestLineCarriesTheWholeUrl)
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], "GET http://www.skarvelin.example/perl/dl.pl?ID=1+2 HTTP/1.0\r\n"
-                           "Proxy-Connection: Keep-Alive\r\nHost: www.skarvelin.example\r\n"
+    EXPECT_EQ(requests[0],
+        "GET http://www.skarvelin.example/perl/dl.pl?ID=1+2 HTTP/1.0\r\n"
+        "Proxy-Connection: Keep-Alive\r\nHost: www.skarvelin.example\r\n"
             + kAccept + "Proxy-Authorization: Basic dXNlcjpwdw==\r\n" + kContentType + "\r\n");
 }
 
@@ -116,8 +117,9 @@ TEST_F(HttpExchangeTest, PostSendsItsLengthAndExactlyItsBytes)
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0], "POST /perl/login.pl HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept
-            + "User-Agent: Quillmaren v1.5.8\r\n" + kContentType + "Content-Length: 9\r\n\r\nu=a&p=b c");
+    EXPECT_EQ(requests[0],
+        "POST /perl/login.pl HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + "User-Agent: Quillmaren v1.5.8\r\n"
+            + kContentType + "Content-Length: 9\r\n\r\nu=a&p=b c");
     EXPECT_EQ(http.Body, "welcome");
 }
 
@@ -126,8 +128,14 @@ TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
     const std::string head = "HTTP/1.0 200 OK\r\nSet-Cookie: id=abc; path=/\r\nContent-Length: 99\r\n"
                              "Set-Cookie: second=2\r\n\r\n";
     // Dribbled in pieces that split lines and the "HTT" itself.
-    server.enqueue(Reply().send("HT").pause(30).send(head.substr(2, 20)).pause(30).send(head.substr(22) + "bo")
-                       .pause(30).send("dy\r\nmore"));
+    server.enqueue(Reply()
+                       .send("HT")
+                       .pause(30)
+                       .send(head.substr(2, 20))
+                       .pause(30)
+                       .send(head.substr(22) + "bo")
+                       .pause(30)
+                       .send("dy\r\nmore"));
     http.Get(server.url("/"));
     EXPECT_EQ(http.statusCode(), 200);
     EXPECT_EQ(http.responseCookie(), "second=2");

@@ -60,7 +60,8 @@ TEST(HttpSeam, ConnectsThroughTheTransportMadeForTheScheme)
     std::string scheme;
     http.setTransportFactory([&](const std::string& s) {
         scheme = s;
-        return std::make_unique<ScriptedTransport>(std::deque<std::string>{"HTTP/1.0 200 OK\r\n\r\n", std::string(200000, 'z')}, log);
+        return std::make_unique<ScriptedTransport>(
+            std::deque<std::string>{"HTTP/1.0 200 OK\r\n\r\n", std::string(200000, 'z')}, log);
     });
     http.TimeOut = 1234;
     http.Get("https://secure.example:8443/a.txt");
