@@ -42,9 +42,9 @@ const std::string kAccept = "Accept: www/source, text/html, video/mpeg, image/jp
                             "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
 const std::string kContentType = "Content-type: application/x-www-form-urlencoded\r\n";
 
-std::string ok(const std::string& body, const std::string& extraHead = {})
+std::string ok(const std::string& body)
 {
-    return "HTTP/1.0 200 OK\r\n" + extraHead + "\r\n" + body;
+    return "HTTP/1.0 200 OK\r\n\r\n" + body;
 }
 
 // The error text a call ends with, "" when it returns normally.
@@ -73,8 +73,8 @@ protected:
 
 TEST_F(HttpExchangeTest, DirectGetSendsTheExactHeadAndKeepsTheCookieForLaterCalls)
 {
-    server.enqueue(Reply::text(ok("one")));
-    server.enqueue(Reply::text(ok("two")));
+    server.enqueue(Reply::ok("one"));
+    server.enqueue(Reply::ok("two"));
     http.Get(server.url("/perl/dl.pl?ID=1"));
     http.Cookie = "id=abc";
     http.Head(server.url("/perl/dl.pl?ID=1"));
@@ -99,7 +99,7 @@ TEST_F(HttpExchangeTest, ThroughAProxyTheRequestLineCarriesTheWholeUrl)
     http.ProxyUserId = "user";
     http.ProxyPassword = "pw";
     http.LocalProgram.clear();
-    server.enqueue(Reply::text(ok("x")));
+    server.enqueue(Reply::ok("x"));
     http.Get("http://www.skarvelin.example/perl/dl.pl?ID=1 2");
 
     const auto requests = server.requests();
@@ -112,7 +112,7 @@ TEST_F(HttpExchangeTest, ThroughAProxyTheRequestLineCarriesTheWholeUrl)
 
 TEST_F(HttpExchangeTest, PostSendsItsLengthAndExactlyItsBytes)
 {
-    server.enqueue(Reply::text(ok("welcome")));
+    server.enqueue(Reply::ok("welcome"));
     http.Post(server.url("/perl/login.pl"), "u=a&p=b c");
 
     const auto requests = server.requests();
@@ -145,7 +145,7 @@ TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
     EXPECT_TRUE(http.Cookie.empty()) << "only a redirect stores the response cookie";
 
     // The next response without Set-Cookie empties it.
-    server.enqueue(Reply::text(ok("")));
+    server.enqueue(Reply::ok(""));
     http.Get(server.url("/"));
     EXPECT_EQ(http.responseCookie(), "");
     EXPECT_EQ(http.contentLength(), -1);
@@ -170,7 +170,7 @@ TEST_F(HttpExchangeTest, ARedirectIsFollowedWithItsCookieAsAGet)
 {
     server.enqueue(Reply::text("HTTP/1.0 302 Found\r\nSet-Cookie: sess=42; path=/\r\nLocation: home.pl\r\n\r\nmoved"));
     server.enqueue(Reply::text("HTTP/1.0 301 Moved\r\nLocation: /top/index.html\r\n\r\n"));
-    server.enqueue(Reply::text(ok("home")));
+    server.enqueue(Reply::ok("home"));
     http.Post(server.url("/perl/login.pl"), "u=a");
 
     const auto requests = server.requests();
@@ -190,14 +190,17 @@ TEST_F(HttpExchangeTest, RedirectsStopAfterTen)
     const auto redirect = [] { return Reply::text("HTTP/1.0 302 Found\r\nLocation: again.pl\r\n\r\n"); };
     for (int i = 0; i < 10; ++i)
         server.enqueue(redirect());
-    server.enqueue(Reply::text(ok("arrived")));
+    server.enqueue(Reply::ok("arrived"));
     http.Get(server.url("/a/start.pl"));
     EXPECT_EQ(http.Body, "arrived");
 
-    for (int i = 0; i < 12; ++i)
-        server.enqueue(redirect());
+    // A server that redirects every request back to the same page.
+    server.setHandler([](const std::string& request) {
+        return Reply::text("HTTP/1.0 302 Found\r\nLocation: " + LoopbackServer::requestTarget(request) + "\r\n\r\n");
+    });
     EXPECT_EQ(errorOf([&] { http.Get(server.url("/a/start.pl")); }), "Too many redirects");
     EXPECT_EQ(server.connections(), 11u + 11u);
+    EXPECT_EQ(server.requests().back().substr(0, 27), "GET /a/start.pl HTTP/1.0\r\nH");
     EXPECT_FALSE(http.busy());
 }
 
@@ -267,7 +270,7 @@ TEST_F(HttpExchangeTest, FileModeWritesHeadAndBodyFilesAnew)
 
     // A body file that cannot be created fails with the file system's error.
     http.Body = dir.file("no/such/folder/body.txt");
-    server.enqueue(Reply::text(ok("x")));
+    server.enqueue(Reply::ok("x"));
     EXPECT_THROW(http.Get(server.url("/")), IoError);
     EXPECT_FALSE(http.busy());
 }
@@ -323,7 +326,7 @@ TEST_F(HttpExchangeTest, ConnectionFailures)
     EXPECT_EQ(errorOf([&] { http.Get("http://127.0.0.1:" + std::to_string(LoopbackServer::unusedPort()) + "/"); }),
         "Connection Failed");
     // A name is looked up (here from the hosts file) rather than used as it stands.
-    server.enqueue(Reply::text(ok("by name")));
+    server.enqueue(Reply::ok("by name"));
     http.Get("http://localhost:" + std::to_string(server.port()) + "/");
     EXPECT_EQ(http.Body, "by name");
 }
@@ -346,7 +349,7 @@ TEST_F(HttpExchangeTest, TheEventLoopRunsDuringATransferAndASecondCallIsRefused)
     EXPECT_EQ(http.Body, "late");
     EXPECT_EQ(server.connections(), 1u);
 
-    server.enqueue(Reply::text(ok("again")));
+    server.enqueue(Reply::ok("again"));
     http.Get(server.url("/"));
     EXPECT_EQ(http.Body, "again");
 }

@@ -82,6 +82,11 @@ LoopbackServer::Reply LoopbackServer::Reply::text(std::string bytes)
     return reply;
 }
 
+LoopbackServer::Reply LoopbackServer::Reply::ok(const std::string& body)
+{
+    return text("HTTP/1.0 200 OK\r\n\r\n" + body);
+}
+
 LoopbackServer::Reply LoopbackServer::Reply::silent()
 {
     Reply reply;
@@ -131,6 +136,21 @@ void LoopbackServer::enqueue(Reply reply)
 {
     std::lock_guard lock(mutex_);
     replies_.push_back(std::move(reply));
+}
+
+void LoopbackServer::setHandler(std::function<Reply(const std::string& request)> handler)
+{
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+std::string LoopbackServer::requestTarget(const std::string& request)
+{
+    const auto first = request.find(' ');
+    if (first == std::string::npos)
+        return {};
+    const auto second = request.find(' ', first + 1);
+    return request.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
 std::vector<std::string> LoopbackServer::requests() const
@@ -184,6 +204,7 @@ void LoopbackServer::serve(int fd)
     std::string request;
     const bool complete = readRequest(fd, request);
     Reply reply;
+    std::function<Reply(const std::string&)> handler;
     {
         std::lock_guard lock(mutex_);
         ++connections_;
@@ -191,8 +212,12 @@ void LoopbackServer::serve(int fd)
         if (!replies_.empty()) {
             reply = std::move(replies_.front());
             replies_.pop_front();
+        } else {
+            handler = handler_;
         }
     }
+    if (handler)
+        reply = handler(request);
     if (!complete)
         return;
     for (const auto& step : reply.steps_) {

@@ -2,10 +2,12 @@
 // A scripted HTTP server on 127.0.0.1 for network tests. It serves connections one after
 // another on its own thread: for each it reads the whole request (head and, when a
 // Content-Length is given, the body), records the exact bytes, then plays the next
-// queued reply. A connection with no reply queued is closed at once.
+// queued reply. A connection with no reply queued is answered by the handler, if one
+// is set, else closed at once.
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +30,8 @@ public:
 
         // Common replies: the whole text, then close.
         static Reply text(std::string bytes);
+        // "HTTP/1.0 200 OK", an empty line and the body, then close.
+        static Reply ok(const std::string& body);
         // Accepts and reads the request but never answers.
         static Reply silent();
         // Closes as soon as the request has arrived.
@@ -57,6 +61,11 @@ public:
     std::string url(const std::string& path) const;
 
     void enqueue(Reply reply);
+    // Answers connections that find the queue empty; runs on the server's thread and
+    // gets the request's exact bytes.
+    void setHandler(std::function<Reply(const std::string& request)> handler);
+    // The target of a request line ("/path?query"), for handlers.
+    static std::string requestTarget(const std::string& request);
     // The exact bytes of every request received so far, in order.
     std::vector<std::string> requests() const;
     std::size_t connections() const;
@@ -78,6 +87,7 @@ private:
     std::atomic<int> currentFd_{-1};
     mutable std::mutex mutex_;
     std::deque<Reply> replies_;
+    std::function<Reply(const std::string&)> handler_;
     std::vector<std::string> requests_;
     std::size_t connections_ = 0;
     std::thread thread_;
