@@ -319,6 +319,12 @@ TEST_F(HttpExchangeTest, ASlowBodyWithinTheTimeOutArrivesWhole)
     EXPECT_GT(msSince(start), 500) << "the whole transfer outlasts the time-out";
     EXPECT_EQ(http.Header, "HTTP/1.0 200 OK\r\n\r\n");
     EXPECT_EQ(http.Body, expected);
+
+    // No limit at all.
+    http.TimeOut = 0;
+    server.enqueue(Reply().pause(300).send(ok("patient")));
+    http.Get(server.url("/"));
+    EXPECT_EQ(http.Body, "patient");
 }
 
 TEST_F(HttpExchangeTest, ConnectionFailures)
