@@ -1,17 +1,18 @@
 #pragma once
 // The data-set file: 168-byte records of a 24-character name line, TLE line 1 and
 // TLE line 2, each followed by CR LF, with nothing before, between or after them.
+#include "catalogue/TLESupport.h"
+
 #include <cstddef>
 #include <cstring>
 #include <string_view>
 
 namespace qm {
 
-inline constexpr std::size_t kDataSetRecordSize = 168;
-inline constexpr std::size_t kNameSize = 24;
-inline constexpr std::size_t kLine1Offset = 26;
-inline constexpr std::size_t kLine2Offset = 97;
-inline constexpr std::size_t kTleLineSize = 69;
+inline constexpr std::size_t kDataSetRecordSize = kThreeLineRecordSize;
+inline constexpr std::size_t kNameSize = kNameLength;
+inline constexpr std::size_t kRecordLine1Offset = 26;
+inline constexpr std::size_t kRecordLine2Offset = 97;
 
 // The name line of an object whose situation-report name is not known.
 inline constexpr std::string_view kUnknownName = "UNKNOWN                 ";

@@ -7,6 +7,7 @@
 #include "catalogue/TLESupport.h"
 #include "datasets/PalmDatabase.h"
 #include "datasets/QueryList.h"
+#include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/ShellLauncher.h"
 #include "service/Hosts.h"
@@ -31,8 +32,6 @@ std::int64_t systemLocalClockMs()
 
 namespace {
 
-constexpr std::size_t kTwoLineSize = 142;
-
 // The catalogue as a record file of the current form, with its log lines.
 class CatalogueReader {
 public:
@@ -40,7 +39,7 @@ public:
         : reporter_(ctx.reporter)
         , twoLine_(ctx.TwoLineFormat)
     {
-        file_.open(ctx.CatalogFile, File::Mode::Read, twoLine_ ? kTwoLineSize : kDataSetRecordSize);
+        file_.open(ctx.CatalogFile, File::Mode::Read, twoLine_ ? kTwoLineRecordSize : kDataSetRecordSize);
         reporter_.log((twoLine_ ? "Open [f2i] " : "Open [f3i] ") + ctx.CatalogFile);
     }
     RecordFile& file() { return file_; }
@@ -48,7 +47,7 @@ public:
     // the name line, three-line records fill it whole.
     void readInto(std::uint64_t index, char* work) const
     {
-        file_.read(index, twoLine_ ? work + kLine1Offset : work);
+        file_.read(index, twoLine_ ? work + kRecordLine1Offset : work);
     }
     void close()
     {
@@ -92,7 +91,7 @@ private:
 void DataSetWriter::putReportName()
 {
     bool ok = false;
-    const std::string_view line1(work_ + kLine1Offset, kTleLineSize);
+    const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
     const int number = Integer_Value(line1, 3, 5, ok);
     if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest) {
         putUnknownName(work_);
@@ -196,7 +195,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
     if (ctx_.TwoLineFormat) {
         BufferedReader in(ctx_.CatalogFile);
         for (std::uint64_t i = 0; i < count; ++i) {
-            if (in.read(work_ + kLine1Offset, kTwoLineSize) != kTwoLineSize)
+            if (in.read(work_ + kRecordLine1Offset, kTwoLineRecordSize) != kTwoLineRecordSize)
                 throw IoError("Read beyond end of file " + ctx_.CatalogFile);
             putReportName();
             work_[24] = '\r';

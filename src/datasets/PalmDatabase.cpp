@@ -89,9 +89,9 @@ void writePalmDatabase(const std::string& source, const std::string& target, con
             throw IoError("Read beyond end of file " + source);
         be.bytes(record, kNameSize);
         be.u8('\n');
-        be.bytes(record + kLine1Offset, kTleLineSize);
+        be.bytes(record + kRecordLine1Offset, kLineLength);
         be.u8('\n');
-        be.bytes(record + kLine2Offset, kTleLineSize);
+        be.bytes(record + kRecordLine2Offset, kLineLength);
         be.u8('\n');
     }
     in.close();
