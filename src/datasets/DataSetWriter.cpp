@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <vector>
 #include <ctime>
 #include <string_view>
 #include <sys/stat.h>
@@ -88,7 +90,40 @@ private:
 
 } // namespace
 
-void DataSetWriter::putReportName()
+// The report table's names for a pass in catalogue order: one positioned read of a
+// block of records serves the neighbouring numbers that follow, instead of one read
+// per object. The table lies in the current directory, where the run built it.
+class DataSetWriter::ReportNameWindow {
+public:
+    static constexpr std::size_t kBlockRecords = 1024;
+
+    ReportNameWindow()
+        : file_(SsrTable::kFileName, File::Mode::Read)
+        , block_(kBlockRecords * SsrTable::kRecordSize)
+    {
+    }
+    void readName(int n, char* out)
+    {
+        if (n < first_ || n >= first_ + count_) {
+            first_ = n - n % static_cast<int>(kBlockRecords);
+            const std::size_t got = file_.readSomeAt(static_cast<std::uint64_t>(first_) * SsrTable::kRecordSize,
+                                                     block_.data(), block_.size());
+            count_ = static_cast<int>(got / SsrTable::kRecordSize);
+            if (n >= first_ + count_)
+                throw IoError("Read beyond end of file " + file_.path());
+        }
+        std::memcpy(out, block_.data() + static_cast<std::size_t>(n - first_) * SsrTable::kRecordSize + 16, kNameSize);
+    }
+    void close() { file_.close(); }
+
+private:
+    File file_;
+    std::vector<char> block_;
+    int first_ = 0;
+    int count_ = 0;
+};
+
+void DataSetWriter::putReportName(ReportNameWindow* window)
 {
     bool ok = false;
     const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
@@ -97,7 +132,10 @@ void DataSetWriter::putReportName()
         putUnknownName(work_);
         return;
     }
-    ctx_.ssr->readName(number, work_);
+    if (window)
+        window->readName(number, work_);
+    else
+        ctx_.ssr->readName(number, work_);
     // A record the report never filled holds zero bytes; a data set never does.
     if (allBytesAre(work_, kNameSize, '\0'))
         putUnknownName(work_);
@@ -127,7 +165,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
         if (query.hasName)
             std::memcpy(work_, query.name, kNameSize);
         else if (ctx_.TwoLineFormat)
-            putReportName();
+            putReportName(nullptr);
         if (ctx_.TwoLineFormat) {
             work_[24] = '\r';
             work_[25] = '\n';
@@ -194,10 +232,13 @@ void DataSetWriter::BuildComprehensiveDataSet()
     const std::uint64_t count = catalogue.file().count();
     if (ctx_.TwoLineFormat) {
         BufferedReader in(ctx_.CatalogFile);
+        std::optional<ReportNameWindow> names;
+        if (ctx_.ssr != nullptr)
+            names.emplace();
         for (std::uint64_t i = 0; i < count; ++i) {
             if (in.read(work_ + kRecordLine1Offset, kTwoLineRecordSize) != kTwoLineRecordSize)
                 throw IoError("Read beyond end of file " + ctx_.CatalogFile);
-            putReportName();
+            putReportName(names ? &*names : nullptr);
             work_[24] = '\r';
             work_[25] = '\n';
             output.write(work_);

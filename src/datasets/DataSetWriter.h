@@ -29,8 +29,10 @@ public:
     void BuildPalmDatabase(const std::string& name, const std::string& folder);
 
 private:
+    class ReportNameWindow;
     // Fills the work record's name line for a catalogue record read in two-line form.
-    void putReportName();
+    // `window`, when given, serves the names of a pass in catalogue order.
+    void putReportName(ReportNameWindow* window);
     // Steps shared by the fetched and the local lists, from opening the catalogue on.
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 
