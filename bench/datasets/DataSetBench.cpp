@@ -62,13 +62,13 @@ void generate(const std::string& dir, int count)
                 std::snprintf(line, sizeof line, "OBJECT %05d\n", n);
                 text.write(line);
             }
-            std::snprintf(line, sizeof line, "1 %05dU %02d%03dA   %02d%03d.%08u -.00002182  00000-0 -11606-4 0  292 ", n,
-                          57 + n % 43, n % 999, 7 + n % 2, 1 + n % 365, static_cast<unsigned>(random() % 100000000));
+            std::snprintf(line, sizeof line, "1 %05dU %02d%03dA   %02d%03d.%08u -.00002182  00000-0 -11606-4 0  292 ",
+                n, 57 + n % 43, n % 999, 7 + n % 2, 1 + n % 365, static_cast<unsigned>(random() % 100000000));
             text.write(withChecksum(line) + "\n");
             std::snprintf(line, sizeof line, "2 %05d %8.4f %8.4f 0006703 %8.4f %8.4f %11.8f%5d ", n,
-                          (random() % 1800000) / 10000.0, (random() % 3600000) / 10000.0,
-                          (random() % 3600000) / 10000.0, (random() % 3600000) / 10000.0,
-                          1.0 + (random() % 1500000000) / 100000000.0, static_cast<int>(random() % 99999));
+                (random() % 1800000) / 10000.0, (random() % 3600000) / 10000.0, (random() % 3600000) / 10000.0,
+                (random() % 3600000) / 10000.0, 1.0 + (random() % 1500000000) / 100000000.0,
+                static_cast<int>(random() % 99999));
             text.write(withChecksum(line) + "\n");
         }
         text.close();
@@ -128,10 +128,10 @@ int timed(const std::string& mode, const std::string& folder, bool twoLine)
         writer.BuildUserDataSet("pick");
     const auto stop = std::chrono::steady_clock::now();
 
-    rusage usage {};
+    rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("ours_ms=%.1f peak_rss_mb=%.1f\n", std::chrono::duration<double, std::milli>(stop - start).count(),
-                static_cast<double>(usage.ru_maxrss) / 1024.0);
+        static_cast<double>(usage.ru_maxrss) / 1024.0);
     index.close(reporter);
     if (twoLine)
         ssr.close(reporter);

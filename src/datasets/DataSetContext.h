@@ -28,18 +28,18 @@ struct DataSetContext {
     }
 
     bool TwoLineFormat = false;
-    std::string CatalogFile;               // checked catalogue: 142-byte (two-line) or 168-byte records
-    const CatalogIndex* index = nullptr;   // open "catalog.idx"
+    std::string CatalogFile; // checked catalogue: 142-byte (two-line) or 168-byte records
+    const CatalogIndex* index = nullptr; // open "catalog.idx"
     int IndexEntries = 0;
-    const SsrTable* ssr = nullptr;         // open "ssr.dat", two-line form only
+    const SsrTable* ssr = nullptr; // open "ssr.dat", two-line form only
     int SsrHighest = -1;
-    int FileExtension = 0;                 // item of the extension setting: 0 ".txt", 1 ".tle"
-    bool Palm = false;                     // "Generate Palm format"
-    std::string MyTLEsDir;                 // ends in "/"
+    int FileExtension = 0; // item of the extension setting: 0 ".txt", 1 ".tle"
+    bool Palm = false; // "Generate Palm format"
+    std::string MyTLEsDir; // ends in "/"
 
     Reporter& reporter;
     HttpExchange& exchange;
-    bool& httpFailure;                     // set by the exchange's failure handler
+    bool& httpFailure; // set by the exchange's failure handler
     ShellLauncher& launcher;
     LocalClock localClockMs = systemLocalClockMs;
 

@@ -15,19 +15,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
-#include <vector>
 #include <ctime>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 namespace qm {
 
 std::int64_t systemLocalClockMs()
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    tm local {};
+    tm local{};
     ::localtime_r(&now.tv_sec, &local);
     return (static_cast<std::int64_t>(now.tv_sec) + local.tm_gmtoff) * 1000 + now.tv_nsec / 1000000;
 }
@@ -106,8 +106,8 @@ public:
     {
         if (n < first_ || n >= first_ + count_) {
             first_ = n - n % static_cast<int>(kBlockRecords);
-            const std::size_t got = file_.readSomeAt(static_cast<std::uint64_t>(first_) * SsrTable::kRecordSize,
-                                                     block_.data(), block_.size());
+            const std::size_t got = file_.readSomeAt(
+                static_cast<std::uint64_t>(first_) * SsrTable::kRecordSize, block_.data(), block_.size());
             count_ = static_cast<int>(got / SsrTable::kRecordSize);
             if (n >= first_ + count_)
                 throw IoError("Read beyond end of file " + file_.path());
@@ -277,7 +277,8 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
     }
     if (sets > kPalmSetLimit) {
         sets = kPalmSetLimit;
-        ctx_.reporter.updateStatusBar("File " + pdbName + " exceeded Palm file size limit (1,000 TLEs); file truncated");
+        ctx_.reporter.updateStatusBar(
+            "File " + pdbName + " exceeded Palm file size limit (1,000 TLEs); file truncated");
     }
 
     ReplacingFile target(folder + pdbName);

@@ -37,7 +37,7 @@ private:
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 
     DataSetContext& ctx_;
-    char work_[kDataSetRecordSize] {};
+    char work_[kDataSetRecordSize]{};
 };
 
 } // namespace qm

@@ -48,7 +48,7 @@ std::uint32_t palmDate(std::int64_t localMs)
 }
 
 void writePalmDatabase(const std::string& source, const std::string& target, const std::string& databaseName,
-                       std::uint64_t sets, std::uint32_t date)
+    std::uint64_t sets, std::uint32_t date)
 {
     const std::uint64_t records = 3 * sets;
     const std::uint64_t dataStart = kPalmHeaderSize + kPalmEntrySize * records;
@@ -58,17 +58,17 @@ void writePalmDatabase(const std::string& source, const std::string& target, con
     BigEndianOut be(out);
 
     // The name field keeps room for its terminating zero byte.
-    std::array<char, kPalmNameFieldSize> nameField {};
+    std::array<char, kPalmNameFieldSize> nameField{};
     std::copy_n(databaseName.data(), std::min(databaseName.size(), kPalmNameFieldSize - 1), nameField.data());
     be.bytes(nameField.data(), nameField.size());
-    be.u16(0);    // attributes
-    be.u16(1);    // version
+    be.u16(0); // attributes
+    be.u16(1); // version
     be.u32(date); // creation
     be.u32(date); // modification
-    be.u32(0);    // last backup
-    be.u32(0);    // modification number
-    be.u32(0);    // application info
-    be.u32(0);    // sort info
+    be.u32(0); // last backup
+    be.u32(0); // modification number
+    be.u32(0); // application info
+    be.u32(0); // sort info
     be.bytes("iTLE", 4);
     be.bytes("pSat", 4);
     be.u32(0); // unique ID seed

@@ -20,6 +20,6 @@ std::uint32_t palmDate(std::int64_t localMs);
 // Writes the database of the first `sets` element sets of `source` (a data-set file
 // holding at least that many records) to `target`, which is created or emptied.
 void writePalmDatabase(const std::string& source, const std::string& target, const std::string& databaseName,
-                       std::uint64_t sets, std::uint32_t date);
+    std::uint64_t sets, std::uint32_t date);
 
 } // namespace qm

@@ -29,9 +29,9 @@ private:
 
 // One parsed query line.
 struct QueryLine {
-    int number = 0;          // 0 when the field is not a valid integer
-    bool hasName = false;    // columns 6-29 are not all blanks
-    char name[kNameSize] {}; // columns 6-29, filled with blanks
+    int number = 0; // 0 when the field is not a valid integer
+    bool hasName = false; // columns 6-29 are not all blanks
+    char name[kNameSize]{}; // columns 6-29, filled with blanks
 };
 
 // Parses a non-empty line of at most 29 characters.

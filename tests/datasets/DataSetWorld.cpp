@@ -41,8 +41,8 @@ std::string dataSetRecord(const std::string& name, int n)
     return name24(name) + "\r\n" + tleLine1(n) + "\r\n" + tleLine2(n) + "\r\n";
 }
 
-DataSetWorld::DataSetWorld(bool twoLine, const std::vector<CatalogueObject>& objects,
-                           const std::vector<ReportEntry>& report)
+DataSetWorld::DataSetWorld(
+    bool twoLine, const std::vector<CatalogueObject>& objects, const std::vector<ReportEntry>& report)
 {
     ::mkdir((dir.path() + "Vantoreal").c_str(), 0777);
     ::mkdir((dir.path() + "User").c_str(), 0777);
@@ -65,7 +65,7 @@ DataSetWorld::DataSetWorld(bool twoLine, const std::vector<CatalogueObject>& obj
     ctx.index = &index;
     ctx.IndexEntries = index.entries();
     ctx.MyTLEsDir = dir.path();
-    ctx.localClockMs = [] { return std::int64_t {1'200'000'000'500}; };
+    ctx.localClockMs = [] { return std::int64_t{1'200'000'000'500}; };
 
     if (twoLine) {
         std::string ssrText = "Preamble\r\n" + std::string(SsrTable::kHeader) + "\r\nskip 1\r\nskip 2\r\nskip 3\r\n";

@@ -29,7 +29,10 @@ std::string dataSetRecord(const std::string& name, int n);
 
 class RecordingLauncher : public ShellLauncher {
 public:
-    void open(const std::string& item, const std::string& workingDir) override { opened.emplace_back(item, workingDir); }
+    void open(const std::string& item, const std::string& workingDir) override
+    {
+        opened.emplace_back(item, workingDir);
+    }
     std::vector<std::pair<std::string, std::string>> opened;
 };
 
@@ -46,7 +49,8 @@ struct ReportEntry {
 class DataSetWorld {
 public:
     // Two-line form builds the name table from `report` (entries in report order).
-    DataSetWorld(bool twoLine, const std::vector<CatalogueObject>& objects, const std::vector<ReportEntry>& report = {});
+    DataSetWorld(
+        bool twoLine, const std::vector<CatalogueObject>& objects, const std::vector<ReportEntry>& report = {});
     ~DataSetWorld();
 
     std::string vantoreal(const std::string& file) const { return dir.path() + "Vantoreal/" + file; }
@@ -55,7 +59,7 @@ public:
     std::vector<std::string> leftovers(const std::string& folder) const;
 
     TempDir dir;
-    ScopedCurrentDir cwd {dir.path()};
+    ScopedCurrentDir cwd{dir.path()};
     RecordingReporter reporter;
     ScriptedPrompts prompts;
     HttpExchange exchange;
@@ -63,8 +67,8 @@ public:
     RecordingLauncher launcher;
     CatalogIndex index;
     SsrTable ssr;
-    DataSetContext ctx {reporter, exchange, httpFailure, launcher};
-    DataSetWriter writer {ctx};
+    DataSetContext ctx{reporter, exchange, httpFailure, launcher};
+    DataSetWriter writer{ctx};
 };
 
 } // namespace qm::test

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <algorithm>
 #include <csignal>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,8 +18,8 @@ using namespace qm::test;
 
 namespace {
 
-const std::vector<CatalogueObject> kObjects = {
-    {25544, "ISS (ZARYA)"}, {5, "VANGUARD 1"}, {300, "OBJECT 300"}, {12, "OBJECT 12"}};
+const std::vector<CatalogueObject> kObjects
+    = {{25544, "ISS (ZARYA)"}, {5, "VANGUARD 1"}, {300, "OBJECT 300"}, {12, "OBJECT 12"}};
 const std::vector<ReportEntry> kReport = {{300, "REPORT 300"}, {5, "REPORT FIVE"}, {1, "REPORT ONE"}};
 
 bool anyLogStartsWith(const RecordingReporter& r, const std::string& prefix)
@@ -38,12 +38,13 @@ TEST(ComprehensiveDataSet, ThreeLineIsAByteCopyOfTheCatalogue)
     w.writer.BuildComprehensiveDataSet();
     const std::string out = readFile(w.vantoreal("catalog.txt"));
     EXPECT_EQ(out, readFile(w.ctx.CatalogFile));
-    EXPECT_EQ(out, dataSetRecord("ISS (ZARYA)", 25544) + dataSetRecord("VANGUARD 1", 5) + dataSetRecord("OBJECT 300", 300)
-                       + dataSetRecord("OBJECT 12", 12));
+    EXPECT_EQ(out,
+        dataSetRecord("ISS (ZARYA)", 25544) + dataSetRecord("VANGUARD 1", 5) + dataSetRecord("OBJECT 300", 300)
+            + dataSetRecord("OBJECT 12", 12));
     EXPECT_EQ(w.reporter.status, "Generating catalog.txt");
     EXPECT_EQ(w.reporter.logLines,
-              (std::vector<std::string> {"Generating catalog.txt", "Open [fo3] " + w.vantoreal("catalog.txt"),
-                                         "Open [f3i] " + w.ctx.CatalogFile, "Close [f3i]", "Close [fo3]"}));
+        (std::vector<std::string>{"Generating catalog.txt", "Open [fo3] " + w.vantoreal("catalog.txt"),
+            "Open [f3i] " + w.ctx.CatalogFile, "Close [f3i]", "Close [fo3]"}));
 }
 
 TEST(ComprehensiveDataSet, TwoLineTakesReportNamesOrUnknown)
@@ -53,9 +54,9 @@ TEST(ComprehensiveDataSet, TwoLineTakesReportNamesOrUnknown)
     w.ctx.FileExtension = 1;
     writeFile(w.vantoreal("catalog.txt"), "older run");
     w.writer.BuildComprehensiveDataSet();
-    EXPECT_EQ(readFile(w.vantoreal("catalog.tle")), dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT FIVE", 5)
-                                                        + dataSetRecord("REPORT 300", 300)
-                                                        + dataSetRecord("UNKNOWN", 12));
+    EXPECT_EQ(readFile(w.vantoreal("catalog.tle")),
+        dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300)
+            + dataSetRecord("UNKNOWN", 12));
     EXPECT_EQ(readFile(w.vantoreal("catalog.txt")), "older run");
     EXPECT_TRUE(w.reporter.logged("Open [f2i] " + w.ctx.CatalogFile));
     EXPECT_TRUE(w.reporter.logged("Close [f2i]"));
@@ -79,8 +80,9 @@ TEST(UserDataSets, EveryQueryFileOfTheFolderWithoutFetching)
 
     std::vector<std::string> statuses = w.reporter.statusHistory;
     std::sort(statuses.begin(), statuses.end());
-    EXPECT_EQ(statuses, (std::vector<std::string> {"Generating geo.txt user-defined data set",
-                                                   "Generating leo.txt user-defined data set"}));
+    EXPECT_EQ(statuses,
+        (std::vector<std::string>{
+            "Generating geo.txt user-defined data set", "Generating leo.txt user-defined data set"}));
     EXPECT_FALSE(anyLogStartsWith(w.reporter, "Retrieving"));
     EXPECT_TRUE(w.reporter.logged("Open [dsi] " + w.user("geo.query")));
     EXPECT_TRUE(w.reporter.logged("Open [fo3] " + w.user("geo.txt")));
@@ -180,7 +182,7 @@ public:
     }
 
 private:
-    rlimit saved_ {};
+    rlimit saved_{};
     void (*previous_)(int) = nullptr;
 };
 

@@ -14,8 +14,8 @@ using namespace qm::test;
 
 namespace {
 
-const std::vector<CatalogueObject> kObjects = {
-    {25544, "ISS (ZARYA)"}, {5, "VANGUARD 1"}, {300, "OBJECT 300"}, {12, "OBJECT 12"}};
+const std::vector<CatalogueObject> kObjects
+    = {{25544, "ISS (ZARYA)"}, {5, "VANGUARD 1"}, {300, "OBJECT 300"}, {12, "OBJECT 12"}};
 const std::vector<ReportEntry> kReport = {{300, "REPORT 300"}, {5, "REPORT FIVE"}, {1, "REPORT ONE"}};
 
 // Query names in columns 6-29, numbers with leading blanks, a number followed by
@@ -56,16 +56,15 @@ TEST_F(NamedDataSet, ThreeLineRecordsFollowTheListWithEveryLogLine)
     w.writer.BuildDataSet("stations");
 
     EXPECT_EQ(readFile(w.vantoreal("stations.txt")),
-              dataSetRecord("ISS FROM THE LIST", 25544) + dataSetRecord("VANGUARD 1", 5)
-                  + dataSetRecord("A NAME THAT RUNS PAST CO", 300) + dataSetRecord("OBJECT 12", 12)
-                  + dataSetRecord("ISS (ZARYA)", 25544));
+        dataSetRecord("ISS FROM THE LIST", 25544) + dataSetRecord("VANGUARD 1", 5)
+            + dataSetRecord("A NAME THAT RUNS PAST CO", 300) + dataSetRecord("OBJECT 12", 12)
+            + dataSetRecord("ISS (ZARYA)", 25544));
     const std::string url = "http://" + publisher.host() + "/Skarvelin/query/stations.txt";
     EXPECT_EQ(w.reporter.logLines,
-              (std::vector<std::string> {"Generating stations.txt", "Retrieving " + url, "SUCCEEDED",
-                                         "Open [dsi] body.txt", "Open [f3i] " + w.ctx.CatalogFile,
-                                         "Open [fo3] " + w.vantoreal("stations.txt"), "Catalog Number 0 not found.",
-                                         "Catalog Number 99999 not found.", "Catalog Number -12 not found.",
-                                         "Close [dsi]", "Close [fo3]", "Close [f3i]"}));
+        (std::vector<std::string>{"Generating stations.txt", "Retrieving " + url, "SUCCEEDED", "Open [dsi] body.txt",
+            "Open [f3i] " + w.ctx.CatalogFile, "Open [fo3] " + w.vantoreal("stations.txt"),
+            "Catalog Number 0 not found.", "Catalog Number 99999 not found.", "Catalog Number -12 not found.",
+            "Close [dsi]", "Close [fo3]", "Close [f3i]"}));
     EXPECT_EQ(w.reporter.status, "Generating stations.txt");
 
     // The publisher gets no cookie; the list lands beside the program in the current folder.
@@ -86,8 +85,8 @@ TEST_F(NamedDataSet, TwoLineNamesComeFromTheListOrTheReport)
     w.writer.BuildDataSet("visual");
     // 12 was never reported and 25544 lies above the report's highest number.
     EXPECT_EQ(readFile(w.vantoreal("visual.txt")),
-              dataSetRecord("ISS FROM THE LIST", 25544) + dataSetRecord("REPORT FIVE", 5)
-                  + dataSetRecord("UNKNOWN", 12) + dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT 300", 300));
+        dataSetRecord("ISS FROM THE LIST", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("UNKNOWN", 12)
+            + dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT 300", 300));
     EXPECT_TRUE(w.reporter.logged("Open [f2i] " + w.ctx.CatalogFile));
     EXPECT_TRUE(w.reporter.logged("Close [f2i]"));
 }
@@ -103,8 +102,7 @@ TEST_F(NamedDataSet, WithoutDebugLoggingOnlyTheStatusLineShows)
     w.writer.BuildDataSet("gps-ops");
 
     EXPECT_TRUE(w.reporter.logLines.empty());
-    EXPECT_EQ(w.reporter.statusHistory,
-              (std::vector<std::string> {"Generating gps-ops.tle", "Installing gps-ops.pdb"}));
+    EXPECT_EQ(w.reporter.statusHistory, (std::vector<std::string>{"Generating gps-ops.tle", "Installing gps-ops.pdb"}));
     // The list is fetched as ".txt" whatever the extension.
     EXPECT_TRUE(publisher.lastRequest().starts_with("GET /Skarvelin/query/gps-ops.txt HTTP/1.0\r\n"));
     EXPECT_EQ(readFile(w.vantoreal("gps-ops.tle")).size(), 5u * 168u);

@@ -1,5 +1,5 @@
-#include "datasets/DataSetFormat.h"
 #include "datasets/PalmDatabase.h"
+#include "datasets/DataSetFormat.h"
 
 #include "TempDir.h"
 
@@ -23,7 +23,8 @@ std::uint32_t be32(const std::string& s, std::size_t at)
 
 std::uint16_t be16(const std::string& s, std::size_t at)
 {
-    return static_cast<std::uint16_t>((static_cast<unsigned char>(s.at(at)) << 8) | static_cast<unsigned char>(s.at(at + 1)));
+    return static_cast<std::uint16_t>(
+        (static_cast<unsigned char>(s.at(at)) << 8) | static_cast<unsigned char>(s.at(at + 1)));
 }
 
 std::string record(const std::string& name, char fill)

@@ -29,8 +29,7 @@ public:
     void reply(int status, const std::string& body)
     {
         server_.enqueue(LoopbackServer::Reply::text("HTTP/1.0 " + std::to_string(status) + " "
-                                                    + (status < 400 ? "OK" : "Not Found")
-                                                    + "\r\nContent-Type: text/plain\r\n\r\n" + body));
+            + (status < 400 ? "OK" : "Not Found") + "\r\nContent-Type: text/plain\r\n\r\n" + body));
     }
     std::string lastRequest() const
     {

@@ -31,22 +31,26 @@ using Lines = std::vector<std::string>;
 
 TEST(QueryListReader, LineEndsAndDroppedCarriageReturns)
 {
-    EXPECT_EQ(linesOf("25544\r\n00005\r\n"), (Lines {"25544", "00005"}));
-    EXPECT_EQ(linesOf("25544\n00005"), (Lines {"25544", "00005"}));
+    EXPECT_EQ(linesOf("25544\r\n00005\r\n"), (Lines{"25544", "00005"}));
+    EXPECT_EQ(linesOf("25544\n00005"), (Lines{"25544", "00005"}));
     // A CR without LF neither ends the line nor stays in it.
-    EXPECT_EQ(linesOf("255\r44\r\n\r00005\r"), (Lines {"25544", "00005"}));
-    EXPECT_EQ(linesOf("1\r\n\r\n2\n\n"), (Lines {"1", "", "2", ""}));
-    EXPECT_EQ(linesOf(""), Lines {});
+    EXPECT_EQ(linesOf("255\r44\r\n\r00005\r"), (Lines{"25544", "00005"}));
+    EXPECT_EQ(linesOf("1\r\n\r\n2\n\n"), (Lines{"1", "", "2", ""}));
+    EXPECT_EQ(linesOf(""), Lines{});
 }
 
 TEST(QueryListReader, KeepsTwentyNineCharactersAndStopsAtEndOfListByte)
 {
     const std::string name = "ISS (ZARYA)             "; // 24 characters
-    EXPECT_EQ(linesOf("25544" + name + "tail\r\n1"), (Lines {"25544" + name, "1"}));
+    EXPECT_EQ(linesOf("25544" + name + "tail\r\n1"), (Lines{"25544" + name, "1"}));
     // 0x1A ends the list, even inside the ignored tail of a line.
-    EXPECT_EQ(linesOf("1\r\n2\x1a" "3\r\n"), (Lines {"1", "2"}));
-    EXPECT_EQ(linesOf("1\r\n\x1a" "2\r\n"), (Lines {"1"}));
-    EXPECT_EQ(linesOf("1" + std::string(40, 'x') + "\x1a\r\n2"), (Lines {"1" + std::string(28, 'x')}));
+    EXPECT_EQ(linesOf("1\r\n2\x1a"
+                      "3\r\n"),
+        (Lines{"1", "2"}));
+    EXPECT_EQ(linesOf("1\r\n\x1a"
+                      "2\r\n"),
+        (Lines{"1"}));
+    EXPECT_EQ(linesOf("1" + std::string(40, 'x') + "\x1a\r\n2"), (Lines{"1" + std::string(28, 'x')}));
 }
 
 TEST(ParseQueryLine, NumberFieldFollowsTheIntegerReader)
