@@ -18,7 +18,6 @@
 #include <ctime>
 #include <optional>
 #include <string_view>
-#include <sys/stat.h>
 #include <vector>
 
 namespace qm {
@@ -37,7 +36,7 @@ namespace {
 // The catalogue as a record file of the current form, with its log lines.
 class CatalogueReader {
 public:
-    CatalogueReader(const DataSetContext& ctx)
+    explicit CatalogueReader(const DataSetContext& ctx)
         : reporter_(ctx.reporter)
         , twoLine_(ctx.TwoLineFormat)
     {
@@ -243,6 +242,8 @@ void DataSetWriter::BuildComprehensiveDataSet()
             work_[25] = '\n';
             output.write(work_);
         }
+        if (names)
+            names->close();
         in.close();
     } else {
         // Three-line records are already data-set records: copy them in whole blocks.
