@@ -223,11 +223,16 @@ void ZipArchive::open(const std::string& path)
     const std::uint64_t tailSize = std::min<std::uint64_t>(size_, kEndRecordSize + 0xFFFF);
     std::vector<unsigned char> tail(static_cast<std::size_t>(tailSize));
     file_.readAt(size_ - tailSize, tail.data(), tail.size());
+    // Prefer a record whose comment ends exactly at the end of the file; comment text
+    // may itself contain the signature.
     std::size_t at = std::string::npos;
-    for (std::size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
-        if (le32(&tail[i]) == kEndRecordSig && i + kEndRecordSize + le16(&tail[i + 20]) <= tail.size()) {
-            at = i;
-            break;
+    for (bool exact : { true, false }) {
+        for (std::size_t i = tail.size() - kEndRecordSize + 1; at == std::string::npos && i-- > 0;) {
+            if (le32(&tail[i]) != kEndRecordSig)
+                continue;
+            const std::size_t end = i + kEndRecordSize + le16(&tail[i + 20]);
+            if (exact ? end == tail.size() : end <= tail.size())
+                at = i;
         }
     }
     if (at == std::string::npos)
