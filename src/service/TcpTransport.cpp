@@ -34,11 +34,12 @@ struct PendingLookup {
 };
 
 // Lookups given up after their time-out that the resolver could not cancel: their
-// buffers must outlive the resolver's work, so they are freed once it has finished.
+// buffers must outlive the resolver's work, so they are freed once it has finished
+// (and never at exit, while the resolver may still be writing to them).
 std::vector<std::unique_ptr<PendingLookup>>& abandonedLookups()
 {
-    static std::vector<std::unique_ptr<PendingLookup>> lookups;
-    return lookups;
+    static auto* lookups = new std::vector<std::unique_ptr<PendingLookup>>;
+    return *lookups;
 }
 
 void reapAbandonedLookups()

@@ -293,19 +293,19 @@ TEST_F(HttpExchangeTest, SilenceBeyondTheTimeOutEndsTheCall)
 
 TEST_F(HttpExchangeTest, ASlowBodyWithinTheTimeOutArrivesWhole)
 {
-    http.TimeOut = 400;
+    http.TimeOut = 500;
     Reply reply;
     reply.send("HTTP/1.0 200 OK\r\n\r\n");
     std::string expected;
     for (int i = 0; i < 8; ++i) {
         const std::string piece = "piece" + std::to_string(i) + "\n";
-        reply.pause(120).send(piece);
+        reply.pause(100).send(piece);
         expected += piece;
     }
     server.enqueue(reply);
     const auto start = std::chrono::steady_clock::now();
     http.Get(server.url("/"));
-    EXPECT_GT(msSince(start), 400) << "the whole transfer outlasts the time-out";
+    EXPECT_GT(msSince(start), 500) << "the whole transfer outlasts the time-out";
     EXPECT_EQ(http.Header, "HTTP/1.0 200 OK\r\n\r\n");
     EXPECT_EQ(http.Body, expected);
 }
