@@ -4,6 +4,7 @@
 #include "app/Version.h"
 #include "platform/Halt.h"
 #include "service/CurrentData.h"
+#include "service/HttpFailure.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -728,11 +729,7 @@ void TfrmMain::CheckForCurrentData()
 
 void TfrmMain::NMHTTPFailure(std::string_view)
 {
-    // The word GET stands whatever the request was.
-    const std::string text = "GET command \"" + http_.Body + "\" failed.";
-    services_.prompts->warning(text);
-    reporter_.log(text);
-    HttpFailure = true;
+    qm::NMHTTPFailure(http_, *services_.prompts, reporter_, HttpFailure);
 }
 
 // Handlers whose runs belong to the download, processing, link, scheduling and dialog

@@ -2,6 +2,10 @@
 // The program's one HTTP/1.0 exchange: one request per connection, redirects followed,
 // settings kept from call to call. Calls wait with time-outs while the Qt event loop
 // keeps running; failures raise SocketError with the user's text.
+#include "service/Transport.h"
+
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,7 +14,7 @@ namespace qm {
 
 class HttpExchange {
 public:
-    HttpExchange() = default;
+    HttpExchange();
     virtual ~HttpExchange() = default;
     HttpExchange(const HttpExchange&) = delete;
     HttpExchange& operator=(const HttpExchange&) = delete;
@@ -36,12 +40,29 @@ public:
     const std::string& responseCookie() const { return responseCookie_; }
     const std::string& redirectTarget() const { return redirectTarget_; }
     bool busy() const { return busy_; }
+    // The Content-Length the last response announced, -1 when none; it never limits the body.
+    std::int64_t contentLength() const { return contentLength_; }
+
+    // How connections are made for a scheme; plain TCP for every scheme by default.
+    void setTransportFactory(TransportFactory factory) { transportFactory_ = std::move(factory); }
+
+    // A server that keeps redirecting, or sends without end, must not hang the program.
+    static constexpr int kMaxRedirects = 10;
+    static constexpr std::size_t kMaxHeadBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kMaxMemoryBodyBytes = std::size_t{64} << 20;
+    // Largest piece taken from the connection at a time.
+    static constexpr std::size_t kChunkBytes = 65536;
 
     // Called once when a response's status is 400 or more, with the method word
     // ("GET", "HEAD", "POST"); the main window binds its NMHTTPFailure here.
     std::function<void(std::string_view method)> OnFailure;
 
 protected:
+    void call(std::string_view method, const std::string& url, const std::string* data);
+    void exchangeOnce(std::string_view method, const std::string& url, const std::string* data);
+
+    TransportFactory transportFactory_;
+    std::int64_t contentLength_ = -1;
     int statusCode_ = 0;
     std::string responseCookie_;
     std::string redirectTarget_;

@@ -1,0 +1,516 @@
+#include "catalogue/Archive.h"
+
+#include "catalogue/TLESupport.h"
+#include "platform/Errors.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <sys/stat.h>
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::uint32_t kLocalHeaderSig = 0x04034b50;
+constexpr std::uint32_t kCentralHeaderSig = 0x02014b50;
+constexpr std::uint32_t kEndRecordSig = 0x06054b50;
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kCentralHeaderSize = 46;
+constexpr std::size_t kLocalHeaderSize = 30;
+// A catalogue archive holds a handful of members; anything near this is not ours.
+constexpr std::uint64_t kMaxCentralDirectory = 64ull * 1024 * 1024;
+
+std::uint16_t le16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+std::uint32_t le32(const unsigned char* p)
+{
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+std::string_view trimBlanks(std::string_view s)
+{
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+// Iterative wildcard match: remembers the last "*" and retries from there.
+bool wildcardMatch(std::string_view pattern, std::string_view text)
+{
+    std::size_t p = 0, t = 0;
+    std::size_t star = std::string_view::npos, resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(text[t]))) {
+            ++p;
+            ++t;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+std::string_view fileNamePart(std::string_view name)
+{
+    const auto slash = name.find_last_of("/\\");
+    return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
+std::string joinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    return isSeparator(folder.back()) ? folder + name : folder + "/" + name;
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev
+        && sa.st_ino == sb.st_ino;
+}
+
+[[noreturn]] void invalidArchive(const char* kind, const std::string& path, const char* reason)
+{
+    throw IoError(std::string("Invalid ") + kind + " file " + path + ": " + reason);
+}
+
+// Reads a byte range of a file through one fixed buffer; zlib consumes straight from it.
+struct Input {
+    const File& file;
+    std::uint64_t next;
+    std::uint64_t end;
+    unsigned char* buf;
+    std::size_t pos = 0;
+    std::size_t len = 0;
+
+    bool fill()
+    {
+        if (pos < len)
+            return true;
+        const std::uint64_t n = std::min<std::uint64_t>(kBufferSize, end - next);
+        if (n == 0)
+            return false;
+        file.readAt(next, buf, static_cast<std::size_t>(n));
+        next += n;
+        pos = 0;
+        len = static_cast<std::size_t>(n);
+        return true;
+    }
+    int get()
+    {
+        if (!fill())
+            return -1;
+        return buf[pos++];
+    }
+    bool atEnd() { return !fill(); }
+};
+
+struct Inflater {
+    z_stream zs{};
+    bool ready = false;
+    Inflater() { ready = inflateInit2(&zs, -MAX_WBITS) == Z_OK; }
+    ~Inflater()
+    {
+        if (ready)
+            inflateEnd(&zs);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+};
+
+struct Buffers {
+    std::unique_ptr<unsigned char[]> in{new unsigned char[kBufferSize]};
+    std::unique_ptr<unsigned char[]> out{new unsigned char[kBufferSize]};
+};
+
+// Inflates one raw deflate stream from `in` into `out`. Stops with false on damaged
+// data, on input that ends early, or when the output would pass `limit`.
+bool inflateStream(Input& in, File& out, std::uint64_t& written, unsigned char* outBuf, std::uint64_t limit,
+    std::uint32_t& crc, std::uint64_t& produced)
+{
+    Inflater inf;
+    if (!inf.ready)
+        return false;
+    z_stream& zs = inf.zs;
+    produced = 0;
+    crc = crc32(0L, Z_NULL, 0);
+    int ret = Z_OK;
+    bool outputFull = false;
+    while (ret != Z_STREAM_END) {
+        // With all input taken in, zlib may still hold output back for a full buffer.
+        const bool haveInput = in.fill();
+        if (!haveInput && !outputFull)
+            return false;
+        zs.next_in = haveInput ? in.buf + in.pos : nullptr;
+        zs.avail_in = haveInput ? static_cast<uInt>(in.len - in.pos) : 0;
+        zs.next_out = outBuf;
+        zs.avail_out = static_cast<uInt>(kBufferSize);
+        ret = inflate(&zs, Z_NO_FLUSH);
+        if (haveInput)
+            in.pos = static_cast<std::size_t>(zs.next_in - in.buf);
+        if (ret != Z_OK && ret != Z_STREAM_END)
+            return false;
+        const std::size_t have = kBufferSize - zs.avail_out;
+        outputFull = zs.avail_out == 0;
+        produced += have;
+        if (produced > limit)
+            return false;
+        if (have > 0) {
+            crc = crc32(crc, outBuf, static_cast<uInt>(have));
+            out.writeAt(written, outBuf, have);
+            written += have;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool maskMatches(std::string_view mask, std::string_view memberName)
+{
+    while (true) {
+        const auto semi = mask.find(';');
+        const std::string_view pattern = trimBlanks(mask.substr(0, semi));
+        if (!pattern.empty()) {
+            const bool hasFolder = pattern.find_first_of("/\\") != std::string_view::npos;
+            if (wildcardMatch(pattern, hasFolder ? memberName : fileNamePart(memberName)))
+                return true;
+        }
+        if (semi == std::string_view::npos)
+            return false;
+        mask.remove_prefix(semi + 1);
+    }
+}
+
+std::string safeMemberFileName(std::string_view memberName)
+{
+    if (memberName.empty() || isSeparator(memberName.front()))
+        return {};
+    if (memberName.size() >= 2 && memberName[1] == ':')
+        return {};
+    if (memberName.find("..") != std::string_view::npos || memberName.find('\0') != std::string_view::npos)
+        return {};
+    const std::string_view name = fileNamePart(memberName);
+    if (name.empty() || name == ".")
+        return {};
+    return std::string(name);
+}
+
+// ---------------------------------------------------------------- ZIP
+
+void ZipArchive::open(const std::string& path)
+{
+    members_.clear();
+    file_.open(path, File::Mode::Read);
+    size_ = file_.size();
+    if (size_ < kEndRecordSize)
+        invalidArchive("ZIP", path, "no end of central directory");
+
+    // The end record sits in the last 22 bytes plus at most a 65535-byte comment.
+    const std::uint64_t tailSize = std::min<std::uint64_t>(size_, kEndRecordSize + 0xFFFF);
+    std::vector<unsigned char> tail(static_cast<std::size_t>(tailSize));
+    file_.readAt(size_ - tailSize, tail.data(), tail.size());
+    // Prefer a record whose comment ends exactly at the end of the file; comment text
+    // may itself contain the signature.
+    std::size_t at = std::string::npos;
+    for (bool exact : {true, false}) {
+        for (std::size_t i = tail.size() - kEndRecordSize + 1; at == std::string::npos && i-- > 0;) {
+            if (le32(&tail[i]) != kEndRecordSig)
+                continue;
+            const std::size_t end = i + kEndRecordSize + le16(&tail[i + 20]);
+            if (exact ? end == tail.size() : end <= tail.size())
+                at = i;
+        }
+    }
+    if (at == std::string::npos)
+        invalidArchive("ZIP", path, "no end of central directory");
+
+    const unsigned char* end = &tail[at];
+    const std::uint64_t endPos = size_ - tailSize + at;
+    const std::uint16_t disk = le16(end + 4);
+    const std::uint16_t cdDisk = le16(end + 6);
+    const std::uint16_t count = le16(end + 10);
+    const std::uint32_t cdSize = le32(end + 12);
+    const std::uint32_t cdOffset = le32(end + 16);
+    if (disk != 0 || cdDisk != 0)
+        invalidArchive("ZIP", path, "multi-volume archives are not supported");
+    if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF)
+        invalidArchive("ZIP", path, "ZIP64 archives are not supported");
+    if (std::uint64_t{cdOffset} + cdSize > endPos || cdSize > kMaxCentralDirectory)
+        invalidArchive("ZIP", path, "central directory out of bounds");
+
+    std::vector<unsigned char> cd(cdSize);
+    file_.readAt(cdOffset, cd.data(), cd.size());
+    std::size_t pos = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (pos + kCentralHeaderSize > cd.size() || le32(&cd[pos]) != kCentralHeaderSig)
+            invalidArchive("ZIP", path, "damaged central directory");
+        const unsigned char* h = &cd[pos];
+        const std::size_t nameLen = le16(h + 28);
+        const std::size_t extraLen = le16(h + 30);
+        const std::size_t commentLen = le16(h + 32);
+        if (pos + kCentralHeaderSize + nameLen + extraLen + commentLen > cd.size())
+            invalidArchive("ZIP", path, "damaged central directory");
+        ArchiveMember m;
+        m.flags = le16(h + 8);
+        m.method = le16(h + 10);
+        m.crc32 = le32(h + 16);
+        m.compressedSize = le32(h + 20);
+        m.size = le32(h + 24);
+        m.localHeaderOffset = le32(h + 42);
+        m.name.assign(reinterpret_cast<const char*>(h + kCentralHeaderSize), nameLen);
+        members_.push_back(std::move(m));
+        pos += kCentralHeaderSize + nameLen + extraLen + commentLen;
+    }
+}
+
+int ZipArchive::extract(std::string_view mask, const std::string& targetFolder)
+{
+    int done = 0;
+    for (const ArchiveMember& m : members_) {
+        if (!maskMatches(mask, m.name))
+            continue;
+        const std::string name = safeMemberFileName(m.name);
+        if (name.empty())
+            continue;
+        try {
+            if (extractMember(m, joinPath(targetFolder, name)))
+                ++done;
+        } catch (const std::exception&) {
+            // A member that cannot be extracted or written is skipped without a message.
+        }
+    }
+    return done;
+}
+
+bool ZipArchive::extractMember(const ArchiveMember& m, const std::string& outPath)
+{
+    if (m.flags & 0x0001) // encrypted
+        return false;
+    if (m.method != 0 && m.method != 8)
+        return false;
+    if (m.size == 0xFFFFFFFF || m.compressedSize == 0xFFFFFFFF || m.localHeaderOffset == 0xFFFFFFFF)
+        return false;
+    if (m.localHeaderOffset + kLocalHeaderSize > size_)
+        return false;
+    unsigned char lh[kLocalHeaderSize];
+    file_.readAt(m.localHeaderOffset, lh, sizeof lh);
+    if (le32(lh) != kLocalHeaderSig)
+        return false;
+    // The central directory's sizes and CRC count: with a data descriptor (flag bit 3)
+    // the local header holds zeros.
+    const std::uint64_t dataStart = m.localHeaderOffset + kLocalHeaderSize + le16(lh + 26) + le16(lh + 28);
+    if (dataStart + m.compressedSize > size_)
+        return false;
+    if (m.method == 0 && m.compressedSize != m.size)
+        return false;
+    if (sameFile(outPath, file_.path()))
+        return false;
+
+    Buffers buffers;
+    Input in{file_, dataStart, dataStart + m.compressedSize, buffers.in.get()};
+    ReplacingFile target(outPath);
+    File out(target.tempPath(), File::Mode::Create);
+    std::uint64_t written = 0;
+    std::uint32_t crc = crc32(0L, Z_NULL, 0);
+    std::uint64_t produced = 0;
+    if (m.method == 0) {
+        while (in.fill()) {
+            const std::size_t n = in.len - in.pos;
+            crc = crc32(crc, in.buf + in.pos, static_cast<uInt>(n));
+            out.writeAt(written, in.buf + in.pos, n);
+            written += n;
+            in.pos = in.len;
+        }
+        produced = written;
+    } else if (!inflateStream(in, out, written, buffers.out.get(), m.size, crc, produced)) {
+        return false;
+    }
+    if (produced != m.size || crc != m.crc32)
+        return false;
+    out.close();
+    target.commit();
+    return true;
+}
+
+// ---------------------------------------------------------------- gzip
+
+namespace {
+
+constexpr unsigned kFlagHcrc = 0x02;
+constexpr unsigned kFlagExtra = 0x04;
+constexpr unsigned kFlagName = 0x08;
+constexpr unsigned kFlagComment = 0x10;
+constexpr unsigned kFlagReserved = 0xE0;
+
+// Reads one member header (RFC 1952); false when it is not a valid header.
+bool readGzipHeader(Input& in)
+{
+    uLong crc = crc32(0L, Z_NULL, 0);
+    auto next = [&](int& c) {
+        c = in.get();
+        if (c < 0)
+            return false;
+        const unsigned char b = static_cast<unsigned char>(c);
+        crc = crc32(crc, &b, 1);
+        return true;
+    };
+    int c = 0;
+    unsigned char fixed[10];
+    for (unsigned char& b : fixed) {
+        if (!next(c))
+            return false;
+        b = static_cast<unsigned char>(c);
+    }
+    if (fixed[0] != 0x1f || fixed[1] != 0x8b || fixed[2] != 8)
+        return false;
+    const unsigned flags = fixed[3];
+    if (flags & kFlagReserved)
+        return false;
+    if (flags & kFlagExtra) {
+        int lo = 0, hi = 0;
+        if (!next(lo) || !next(hi))
+            return false;
+        for (unsigned n = static_cast<unsigned>(lo | hi << 8); n > 0; --n)
+            if (!next(c))
+                return false;
+    }
+    for (unsigned flag : {kFlagName, kFlagComment}) {
+        if (flags & flag) {
+            do {
+                if (!next(c))
+                    return false;
+            } while (c != 0);
+        }
+    }
+    if (flags & kFlagHcrc) {
+        const uLong expected = crc & 0xFFFF;
+        const int lo = in.get();
+        const int hi = in.get();
+        if (lo < 0 || hi < 0 || static_cast<uLong>(lo | hi << 8) != expected)
+            return false;
+    }
+    return true;
+}
+
+bool readLe32(Input& in, std::uint32_t& value)
+{
+    value = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int c = in.get();
+        if (c < 0)
+            return false;
+        value |= std::uint32_t(c) << shift;
+    }
+    return true;
+}
+
+std::string withoutLastExtension(const std::string& name)
+{
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+} // namespace
+
+void GzipFile::open(const std::string& path)
+{
+    members_.clear();
+    file_.open(path, File::Mode::Read);
+    size_ = file_.size();
+    auto buf = std::make_unique<unsigned char[]>(kBufferSize);
+    Input in{file_, 0, size_, buf.get()};
+    if (!readGzipHeader(in))
+        invalidArchive("gzip", path, "not a gzip file or damaged header");
+    dataOffset_ = in.next - (in.len - in.pos);
+    if (size_ < dataOffset_ + 8)
+        invalidArchive("gzip", path, "truncated");
+
+    ArchiveMember m;
+    m.name = withoutLastExtension(extractFileName(path));
+    m.method = 8;
+    m.compressedSize = size_ - dataOffset_ - 8;
+    unsigned char trailer[8];
+    file_.readAt(size_ - 8, trailer, sizeof trailer);
+    m.crc32 = le32(trailer);
+    m.size = le32(trailer + 4);
+    members_.push_back(std::move(m));
+}
+
+int GzipFile::extract(std::string_view mask, const std::string& targetFolder)
+{
+    int done = 0;
+    for (const ArchiveMember& m : members_) {
+        if (!maskMatches(mask, m.name))
+            continue;
+        const std::string name = safeMemberFileName(m.name);
+        if (name.empty())
+            continue;
+        try {
+            if (extractTo(joinPath(targetFolder, name)))
+                ++done;
+        } catch (const std::exception&) {
+            // Skipped without a message, like a damaged ZIP member.
+        }
+    }
+    return done;
+}
+
+bool GzipFile::extractTo(const std::string& outPath)
+{
+    if (sameFile(outPath, file_.path()))
+        return false;
+    Buffers buffers;
+    Input in{file_, dataOffset_, size_, buffers.in.get()};
+    ReplacingFile target(outPath);
+    File out(target.tempPath(), File::Mode::Create);
+    std::uint64_t written = 0;
+    // Concatenated members unpack into one file, as gzip -d does.
+    for (;;) {
+        std::uint32_t crc = 0;
+        std::uint64_t produced = 0;
+        if (!inflateStream(in, out, written, buffers.out.get(), UINT64_MAX, crc, produced))
+            return false;
+        std::uint32_t storedCrc = 0, storedSize = 0;
+        if (!readLe32(in, storedCrc) || !readLe32(in, storedSize))
+            return false;
+        if (storedCrc != crc || storedSize != static_cast<std::uint32_t>(produced))
+            return false;
+        if (in.atEnd() || in.buf[in.pos] != 0x1f)
+            break; // trailing padding is ignored
+        if (!readGzipHeader(in))
+            return false;
+    }
+    out.close();
+    target.commit();
+    return true;
+}
+
+} // namespace qm

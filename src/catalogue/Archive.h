@@ -1,0 +1,69 @@
+#pragma once
+// Unpacking of the downloaded archives: ZIP (stored and deflated members) and gzip.
+// Opening an archive or reading its member list raises IoError; a member that
+// cannot be extracted (damaged data, bad CRC or length, unsafe name, write failure)
+// is skipped silently. Members are written under their file name alone, first to a
+// temporary name in the target folder, and put in place only when fully verified.
+#include "platform/File.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+// ";"-separated patterns, blanks around each trimmed, case-insensitive, "*" any run,
+// "?" one character; a pattern without a folder part is matched against the member's
+// file name alone, otherwise against the whole stored name.
+bool maskMatches(std::string_view mask, std::string_view memberName);
+
+// The file name of a member that may be extracted, or "" when its stored name is
+// unsafe (absolute, containing "..", without a file name).
+std::string safeMemberFileName(std::string_view memberName);
+
+struct ArchiveMember {
+    std::string name; // as stored
+    std::uint64_t compressedSize = 0;
+    std::uint64_t size = 0; // declared uncompressed size
+    std::uint32_t crc32 = 0;
+    std::uint16_t method = 0; // 0 stored, 8 deflated
+    std::uint16_t flags = 0;
+    std::uint64_t localHeaderOffset = 0;
+};
+
+class ZipArchive {
+public:
+    // Reads the end record and the central directory; IoError when that fails.
+    void open(const std::string& path);
+    const std::vector<ArchiveMember>& members() const { return members_; }
+    // Extracts the members matching `mask` into `targetFolder` (ending in "/" or not);
+    // returns the number written.
+    int extract(std::string_view mask, const std::string& targetFolder);
+    const std::string& path() const { return file_.path(); }
+
+private:
+    bool extractMember(const ArchiveMember& m, const std::string& outPath);
+    File file_;
+    std::uint64_t size_ = 0;
+    std::vector<ArchiveMember> members_;
+};
+
+class GzipFile {
+public:
+    // Reads and checks the first member header; IoError when that fails. The one
+    // listed member is named like the gzip file without its last extension.
+    void open(const std::string& path);
+    const std::vector<ArchiveMember>& members() const { return members_; }
+    int extract(std::string_view mask, const std::string& targetFolder);
+    const std::string& path() const { return file_.path(); }
+
+private:
+    bool extractTo(const std::string& outPath);
+    File file_;
+    std::uint64_t size_ = 0;
+    std::uint64_t dataOffset_ = 0;
+    std::vector<ArchiveMember> members_;
+};
+
+} // namespace qm

@@ -1,0 +1,95 @@
+#include "catalogue/CatalogIndex.h"
+
+#include "app/Reporter.h"
+#include "catalogue/Support.h"
+#include "catalogue/TLESupport.h"
+#include "catalogue/WriteWindow.h"
+#include "platform/Errors.h"
+
+#include <string_view>
+
+namespace qm {
+
+namespace {
+
+void encode(std::int32_t value, unsigned char out[4])
+{
+    const auto u = static_cast<std::uint32_t>(value);
+    out[0] = static_cast<unsigned char>(u);
+    out[1] = static_cast<unsigned char>(u >> 8);
+    out[2] = static_cast<unsigned char>(u >> 16);
+    out[3] = static_cast<unsigned char>(u >> 24);
+}
+
+std::int32_t decode(const unsigned char in[4])
+{
+    const std::uint32_t u
+        = std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24;
+    return static_cast<std::int32_t>(u);
+}
+
+} // namespace
+
+void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+{
+    const std::size_t recordSize = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
+    const std::size_t line1 = twoLine ? 0 : kThreeLinePairOffset;
+    const std::string tag = twoLine ? "f2i" : "f3i";
+
+    if (file_.isOpen())
+        file_.close();
+    entries_ = 0;
+
+    reporter.updateStatusBar(twoLine ? "Indexing TLE file (2)" : "Indexing TLE file (3)");
+    BufferedReader in(catalogFile);
+    reporter.log("Open [" + tag + "] " + catalogFile);
+
+    char record[kThreeLineRecordSize];
+    if (in.read(record, recordSize) != recordSize) {
+        const std::string text
+            = std::string("Catalog (") + (twoLine ? "2" : "3") + ") file is empty. Input file was corrupt.";
+        reporter.log(text);
+        in.close();
+        reporter.log("Close [" + tag + "]");
+        throw FatalStop{text};
+    }
+
+    file_.open(kFileName, File::Mode::Create);
+    reporter.log(std::string("Open [indexfile] ") + kFileName);
+
+    WriteWindow slots(file_);
+    std::int32_t r = 0;
+    do {
+        ++r;
+        bool ok = false;
+        const int n = Integer_Value(std::string_view(record + line1, kLineLength), 3, 5, ok);
+        // A negative number has no slot; the object stays in the catalogue.
+        if (n >= 0) {
+            unsigned char slot[4];
+            encode(r, slot);
+            slots.write(std::uint64_t(n) * 4, slot, 4);
+        }
+    } while (in.read(record, recordSize) == recordSize);
+    slots.flush();
+
+    in.close();
+    reporter.log("Close [" + tag + "]");
+    entries_ = static_cast<int>(file_.size() / 4);
+}
+
+std::int32_t CatalogIndex::lookup(int n) const
+{
+    if (n < 0 || n >= entries_ || !file_.isOpen())
+        return 0;
+    unsigned char slot[4];
+    file_.readAt(std::uint64_t(n) * 4, slot, 4);
+    return decode(slot);
+}
+
+void CatalogIndex::close(Reporter& reporter)
+{
+    file_.close();
+    reporter.log("Close [indexfile]");
+}
+
+} // namespace qm

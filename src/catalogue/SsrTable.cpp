@@ -1,0 +1,134 @@
+#include "catalogue/SsrTable.h"
+
+#include "app/Reporter.h"
+#include "catalogue/Archive.h"
+#include "catalogue/Support.h"
+#include "catalogue/TLESupport.h"
+#include "catalogue/WriteWindow.h"
+#include "platform/Errors.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace qm {
+
+namespace {
+
+// Enough for the header line and every field; longer lines are cut.
+constexpr std::size_t kMaxLine = 128;
+
+// Reads the next line (CRs dropped) into `out`, keeping at most kMaxLine characters.
+// Returns false at the end of the text, when no line is left to read.
+bool readLine(BufferedReader& in, char* out, std::size_t& length, bool& cut)
+{
+    if (in.atEnd())
+        return false;
+    length = 0;
+    cut = false;
+    for (;;) {
+        const int c = in.get();
+        if (c < 0 || c == '\n')
+            return true;
+        if (c == '\r')
+            continue;
+        if (length < kMaxLine)
+            out[length++] = static_cast<char>(c);
+        else
+            cut = true;
+    }
+}
+
+// Columns `first`.. of the line into `out`, blanks where the line is shorter.
+void columns(const char* line, std::size_t length, std::size_t first, std::size_t width, char* out)
+{
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::size_t at = first - 1 + i;
+        out[i] = at < length ? line[at] : ' ';
+    }
+}
+
+} // namespace
+
+void SsrTable::build(const std::string& satcatArchive, const std::string& myTlesDir, Reporter& reporter)
+{
+    reporter.updateStatusBar("Extracting SSR data");
+    ZipArchive zip;
+    zip.open(satcatArchive);
+    zip.extract("ssr*.*", myTlesDir);
+    const std::string text = myTlesDir + changeFileExt(extractFileName(satcatArchive), ".txt");
+    if (!fileExists(text)) {
+        const std::string message = "File " + text + " not found.";
+        reporter.log(message);
+        throw FatalStop{message};
+    }
+    buildFromText(text, reporter);
+}
+
+void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
+{
+    if (file_.isOpen())
+        file_.close();
+    textFile_ = textFile;
+    highest_ = -1;
+
+    reporter.updateStatusBar("Indexing SSR data");
+    BufferedReader in(textFile);
+    reporter.log("Open [fs] " + textFile);
+    file_.open(kFileName, File::Mode::Create, kRecordSize);
+    reporter.log(std::string("Open [fssr] ") + kFileName);
+
+    char line[kMaxLine];
+    std::size_t length = 0;
+    bool cut = false;
+    const std::string_view header(kHeader);
+    bool found = false;
+    while (readLine(in, line, length, cut)) {
+        if (!cut && std::string_view(line, length) == header) {
+            found = true;
+            break;
+        }
+    }
+    // A report without the header, or one that ends early, stops at the end of the
+    // text; the table keeps what was read.
+    for (int skip = 0; found && skip < 3; ++skip)
+        found = readLine(in, line, length, cut);
+
+    WriteWindow records(file_.file());
+    char record[kRecordSize];
+    while (found && readLine(in, line, length, cut)) {
+        columns(line, length, 1, 11, record);
+        columns(line, length, 17, 5, record + 11);
+        if (!readLine(in, line, length, cut))
+            break;
+        columns(line, length, 1, 24, record + 16);
+        bool ok = false;
+        int n = Integer_Value(std::string_view(record + 11, 5), 1, 5, ok);
+        if (!ok)
+            n = 0;
+        // A negative number has no record; it cannot be looked up.
+        if (n >= 0)
+            records.write(static_cast<std::uint64_t>(n) * kRecordSize, record, kRecordSize);
+        if (n == 1)
+            break;
+    }
+
+    records.flush();
+    highest_ = static_cast<int>(file_.count()) - 1;
+    in.close();
+    reporter.log("Close [fs]");
+}
+
+void SsrTable::readName(int n, char out[24]) const
+{
+    char record[kRecordSize];
+    file_.read(static_cast<std::uint64_t>(n), record);
+    std::memcpy(out, record + 16, 24);
+}
+
+void SsrTable::close(Reporter& reporter)
+{
+    file_.close();
+    reporter.log("Close [fssr]");
+}
+
+} // namespace qm

@@ -1,0 +1,40 @@
+#pragma once
+// "ssr.dat": the situation report's names as 40-byte records by catalogue number:
+// designator (11), catalogue number text (5), common name (24), as in the report.
+#include "platform/File.h"
+
+#include <string>
+
+namespace qm {
+
+class Reporter;
+
+class SsrTable {
+public:
+    static constexpr std::size_t kRecordSize = 40;
+    static constexpr const char* kFileName = "ssr.dat";
+    static constexpr const char* kHeader = "Satellite Situation Report Objects in Orbit";
+
+    // Extracts "ssr*.*" from the report archive into myTlesDir, reads the report text
+    // and builds "ssr.dat" in the current directory, kept open. A missing report text
+    // is a fatal stop; archive open/list failures raise IoError.
+    void build(const std::string& satcatArchive, const std::string& myTlesDir, Reporter& reporter);
+    // Builds the table from an already unpacked report text (no extraction).
+    void buildFromText(const std::string& textFile, Reporter& reporter);
+    bool isOpen() const { return file_.isOpen(); }
+    // Highest catalogue number in the table (record count - 1; -1 when empty).
+    int highest() const { return highest_; }
+    // Path of the unpacked report text (SsrTextFile), deleted by the run at its end.
+    const std::string& textFile() const { return textFile_; }
+    // The 24 name bytes of record n as stored; callers ask only for n <= highest().
+    void readName(int n, char out[24]) const;
+    // Closes "ssr.dat" and logs "Close [fssr]".
+    void close(Reporter& reporter);
+
+private:
+    RecordFile file_;
+    std::string textFile_;
+    int highest_ = -1;
+};
+
+} // namespace qm

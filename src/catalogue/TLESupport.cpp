@@ -1,0 +1,384 @@
+#include "catalogue/TLESupport.h"
+
+#include "app/Reporter.h"
+#include "catalogue/Support.h"
+#include "platform/File.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace qm {
+
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isUpper(char c)
+{
+    return c >= 'A' && c <= 'Z';
+}
+bool isBlankOrDigit(char c)
+{
+    return c == ' ' || isDigit(c);
+}
+bool isSign(char c)
+{
+    return c == ' ' || c == '+' || c == '-';
+}
+
+// Column access on one 69-character line; columns count from 1.
+struct Line {
+    char* p;
+    char& operator[](int column) const { return p[column - 1]; }
+};
+struct ConstLine {
+    const char* p;
+    char operator[](int column) const { return p[column - 1]; }
+    std::string_view text() const { return {p, kLineLength}; }
+};
+
+bool intAtMost(ConstLine l, int first, int count, int max)
+{
+    bool ok = false;
+    const int v = Integer_Value(l.text(), first, count, ok);
+    return ok && v <= max;
+}
+
+bool realAtMost(ConstLine l, int first, int count, double max)
+{
+    bool ok = false;
+    const double v = Real_Value(l.text(), first, count, ok);
+    return ok && v <= max;
+}
+
+bool allOf(ConstLine l, int from, int to, bool (*test)(char))
+{
+    for (int c = from; c <= to; ++c)
+        if (!test(l[c]))
+            return false;
+    return true;
+}
+
+bool validLine1(ConstLine l)
+{
+    if (l[1] != '1' || l[2] != ' ')
+        return false;
+    if (!intAtMost(l, 3, 5, 99999))
+        return false;
+    if (l[8] != 'U' || l[9] != ' ')
+        return false;
+    if (!allOf(l, 10, 11, isBlankOrDigit))
+        return false;
+    for (int c = 12; c <= 16; ++c)
+        if (!(l[c] == ' ' || l[c] == '-' || isDigit(l[c]) || isUpper(l[c])))
+            return false;
+    if (!(l[17] == ' ' || isDigit(l[17]) || isUpper(l[17])))
+        return false;
+    if (l[18] != ' ')
+        return false;
+    if (!intAtMost(l, 19, 2, 99) || !intAtMost(l, 21, 3, 366))
+        return false;
+    if (l[24] != '.' || !allOf(l, 25, 32, isDigit) || l[33] != ' ')
+        return false;
+    if (!(isSign(l[34]) || l[34] == '0') || l[35] != '.')
+        return false;
+    if (!allOf(l, 36, 43, isDigit) || l[44] != ' ')
+        return false;
+    if (!isSign(l[45]) || !allOf(l, 46, 50, isBlankOrDigit) || !isSign(l[51]) || !isBlankOrDigit(l[52]))
+        return false;
+    if (l[53] != ' ')
+        return false;
+    if (!isSign(l[54]) || !allOf(l, 55, 59, isBlankOrDigit) || !isSign(l[60]) || !isBlankOrDigit(l[61]))
+        return false;
+    if (l[62] != ' ' || !isDigit(l[63]) || l[64] != ' ')
+        return false;
+    if (!allOf(l, 65, 67, isBlankOrDigit) || !isDigit(l[68]))
+        return false;
+    return l[69] == TLE_Checksum(l.p);
+}
+
+bool validLine2(ConstLine l, ConstLine line1)
+{
+    if (l[1] != '2' || l[2] != ' ')
+        return false;
+    if (std::memcmp(l.p + 2, line1.p + 2, 5) != 0)
+        return false;
+    if (!realAtMost(l, 9, 8, 180) || l[17] != ' ')
+        return false;
+    if (!realAtMost(l, 18, 8, 360) || l[26] != ' ')
+        return false;
+    if (!allOf(l, 27, 33, isDigit) || l[34] != ' ')
+        return false;
+    if (!realAtMost(l, 35, 8, 360) || l[43] != ' ')
+        return false;
+    if (!realAtMost(l, 44, 8, 360) || l[52] != ' ')
+        return false;
+    bool ok = false;
+    const double meanMotion = Real_Value(l.text(), 53, 11, ok);
+    if (!ok || !(meanMotion < 17))
+        return false;
+    if (!allOf(l, 64, 67, isBlankOrDigit) || !isDigit(l[68]))
+        return false;
+    return l[69] == TLE_Checksum(l.p);
+}
+
+void blankToZero(Line l, int from, int to)
+{
+    for (int c = from; c <= to; ++c)
+        if (l[c] == ' ')
+            l[c] = '0';
+}
+
+// A "0" right of a blank becomes a blank: drops leading zeros pair by pair.
+void dropLeadingZero(Line l, int left, int right)
+{
+    if (l[left] == ' ' && l[right] == '0')
+        l[right] = ' ';
+}
+
+void setChecksumIfBlank(Line l)
+{
+    if (l[69] == ' ')
+        l[69] = TLE_Checksum(l.p);
+}
+
+bool blanks(Line l, int from, int to)
+{
+    for (int c = from; c <= to; ++c)
+        if (l[c] != ' ')
+            return false;
+    return true;
+}
+
+void repairLine1(Line l)
+{
+    blankToZero(l, 3, 6);
+    if (isDigit(l[10])) {
+        blankToZero(l, 12, 13);
+        if (l[15] == ' ' && l[16] == ' ') {
+            l[15] = l[17];
+            l[17] = ' ';
+        }
+        if (l[15] == ' ') {
+            l[15] = l[16];
+            l[16] = l[17];
+            l[17] = ' ';
+        }
+    }
+    blankToZero(l, 21, 22);
+    if (l[34] == '+')
+        l[34] = ' ';
+    if (l[45] == '+' || l[45] == '0')
+        l[45] = ' ';
+    if (blanks(l, 45, 52)) {
+        std::memcpy(&l[46], "00000+0", 7);
+    }
+    // The first "    0+0" in the line must start at column 46.
+    static constexpr std::string_view kGap = "    0+0";
+    const std::string_view text(l.p, kLineLength);
+    if (text.find(kGap) == 45)
+        std::memcpy(&l[46], "0000", 4);
+    if (isDigit(l[52]) && l[51] == ' ')
+        l[51] = '+';
+    if (l[54] == '+')
+        l[54] = ' ';
+    if (blanks(l, 54, 61))
+        std::memcpy(&l[55], "00000+0", 7);
+    if (isDigit(l[61]) && l[60] == ' ')
+        l[60] = '+';
+    if (l[63] == ' ')
+        l[63] = '0';
+    dropLeadingZero(l, 64, 65);
+    dropLeadingZero(l, 65, 66);
+    dropLeadingZero(l, 66, 67);
+    if (l[68] == ' ')
+        l[68] = '0';
+    setChecksumIfBlank(l);
+}
+
+void repairLine2(Line l)
+{
+    blankToZero(l, 3, 6);
+    static constexpr int kPairs[][2] = {{8, 9}, {9, 10}, {17, 18}, {18, 19}, {34, 35}, {35, 36}, {43, 44}, {44, 45}};
+    for (const auto& p : kPairs)
+        dropLeadingZero(l, p[0], p[1]);
+    if (l[53] == '0')
+        l[53] = ' ';
+    if (l[64] == '0')
+        l[64] = ' ';
+    dropLeadingZero(l, 64, 65);
+    dropLeadingZero(l, 65, 66);
+    dropLeadingZero(l, 66, 67);
+    if (l[68] == ' ')
+        l[68] = '0';
+    setChecksumIfBlank(l);
+}
+
+} // namespace
+
+char TLE_Checksum(const char* line)
+{
+    int sum = 0;
+    for (std::size_t i = 0; i < kLineLength - 1; ++i) {
+        const char c = line[i];
+        if (isDigit(c))
+            sum += c - '0';
+        else if (c == '-')
+            sum += 1;
+    }
+    return static_cast<char>('0' + sum % 10);
+}
+
+bool Valid_TLE(const char* pair)
+{
+    const ConstLine line1{pair};
+    return validLine1(line1) && validLine2(ConstLine{pair + kLine2Offset}, line1);
+}
+
+void Repair_TLE(char* pair)
+{
+    repairLine1(Line{pair});
+    repairLine2(Line{pair + kLine2Offset});
+}
+
+std::string changeFileExt(const std::string& path, const std::string& ext)
+{
+    const auto slash = path.find_last_of("/\\");
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
+std::string extractFileName(const std::string& path)
+{
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+namespace {
+
+// Reads the next line into `out` (at most `width` characters kept, the rest of the
+// line skipped) and pads it with blanks. A line ends at LF; every CR is dropped.
+void readField(BufferedReader& in, char* out, std::size_t width)
+{
+    std::size_t n = 0;
+    for (;;) {
+        const int c = in.get();
+        if (c < 0 || c == '\n')
+            break;
+        if (c == '\r')
+            continue;
+        if (n < width)
+            out[n++] = static_cast<char>(c);
+    }
+    std::memset(out + n, ' ', width - n);
+}
+
+void skipLine(BufferedReader& in)
+{
+    for (;;) {
+        const int c = in.get();
+        if (c < 0 || c == '\n')
+            return;
+    }
+}
+
+void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+{
+    const std::string tmp = catalogFile + ".tmp";
+    BufferedReader in(catalogFile);
+    reporter.log("Open [fi] " + catalogFile);
+    BufferedWriter out(tmp);
+    reporter.log("Open [fo] " + tmp);
+
+    // A first line starting with "#" and the line after it are a header.
+    char first = ' ';
+    readField(in, &first, 1);
+    if (first == '#')
+        skipLine(in);
+    else
+        in.rewind();
+
+    char record[kThreeLineRecordSize];
+    const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
+    do {
+        char* p = record;
+        if (!twoLine) {
+            readField(in, p, kNameLength);
+            p[kNameLength] = '\r';
+            p[kNameLength + 1] = '\n';
+            p += kNameLength + 2;
+        }
+        readField(in, p, kLineLength);
+        p[kLineLength] = '\r';
+        p[kLineLength + 1] = '\n';
+        p += kLineLength + 2;
+        readField(in, p, kLineLength);
+        p[kLineLength] = '\r';
+        p[kLineLength + 1] = '\n';
+        out.write(record, size);
+    } while (!in.atEnd());
+
+    out.close();
+    reporter.log("Close [fo]");
+    in.close();
+    reporter.log("Close [fi]");
+    removeFile(catalogFile);
+    renameFile(tmp, catalogFile);
+}
+
+void recordPass(const std::string& path, std::size_t recordSize, std::size_t pairOffset)
+{
+    const std::string good = changeFileExt(path, ".tmp");
+    const std::string bad = changeFileExt(path, ".err");
+    BufferedReader in(path);
+    BufferedWriter goodOut(good);
+    BufferedWriter badOut(bad);
+
+    char record[kThreeLineRecordSize];
+    std::uint64_t rejected = 0;
+    while (in.read(record, recordSize) == recordSize) {
+        char* pair = record + pairOffset;
+        Repair_TLE(pair);
+        if (Valid_TLE(pair)) {
+            goodOut.write(record, recordSize);
+        } else {
+            badOut.write(record, recordSize);
+            ++rejected;
+        }
+    }
+    in.close();
+    goodOut.close();
+    removeFile(path);
+    renameFile(good, path);
+    badOut.close();
+    if (rejected == 0)
+        removeFile(bad);
+}
+
+} // namespace
+
+void Check_Two_Line_File(const std::string& path, Reporter&)
+{
+    recordPass(path, kTwoLineRecordSize, 0);
+}
+
+void Check_Three_Line_File(const std::string& path, Reporter&)
+{
+    recordPass(path, kThreeLineRecordSize, kThreeLinePairOffset);
+}
+
+void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+{
+    reporter.updateStatusBar(twoLine ? "Checking TLE data (2)" : "Checking TLE data (3)");
+    linePass(catalogFile, twoLine, reporter);
+    if (twoLine)
+        Check_Two_Line_File(catalogFile, reporter);
+    else
+        Check_Three_Line_File(catalogFile, reporter);
+}
+
+} // namespace qm

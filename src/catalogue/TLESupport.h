@@ -1,0 +1,47 @@
+#pragma once
+// TLE lines in fixed records: checksum, validation, repair, and the check stage
+// that turns a downloaded catalogue text into a file of good records.
+//
+// TwoLineRecord (142 bytes): line 1 (69) CR LF, line 2 (69) CR LF.
+// ThreeLineRecord (168 bytes): name (24) CR LF, line 1 (69) CR LF, line 2 (69) CR LF.
+// A line pair is laid out as bytes 0-141 of a TwoLineRecord; inside a
+// ThreeLineRecord it starts at kThreeLinePairOffset.
+#include <cstddef>
+#include <string>
+
+namespace qm {
+
+class Reporter;
+
+inline constexpr std::size_t kLineLength = 69;
+inline constexpr std::size_t kNameLength = 24;
+inline constexpr std::size_t kTwoLineRecordSize = 142;
+inline constexpr std::size_t kThreeLineRecordSize = 168;
+inline constexpr std::size_t kLine2Offset = 71; // inside a line pair
+inline constexpr std::size_t kThreeLinePairOffset = 26;
+
+// The check character (a digit) of a line: over columns 1-68 each digit adds its
+// value and each "-" adds 1, modulo 10.
+char TLE_Checksum(const char* line);
+
+// True when the line pair passes every column test of both lines, checksums included.
+bool Valid_TLE(const char* pair);
+
+// Fixes the usual harmless defects of a line pair in place (blank-for-zero, missing
+// checksum, sign characters, leading zeros). Never changes a checksum that is present.
+void Repair_TLE(char* pair);
+
+// Record pass: repairs every record, keeps the valid ones in `path` (input order) and
+// moves the others to the path with extension ".err" (removed when empty).
+void Check_Two_Line_File(const std::string& path, Reporter& reporter);
+void Check_Three_Line_File(const std::string& path, Reporter& reporter);
+
+// The check stage: rewrites `catalogFile` as fixed CR LF lines (line pass), then runs
+// the record pass of the given form. Raises IoError when a file cannot be used.
+void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter);
+
+// File-name helpers of the stage (the Windows ChangeFileExt/ExtractFileName rules).
+std::string changeFileExt(const std::string& path, const std::string& ext);
+std::string extractFileName(const std::string& path);
+
+} // namespace qm

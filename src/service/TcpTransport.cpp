@@ -1,0 +1,200 @@
+#include "service/TcpTransport.h"
+
+#include "platform/Errors.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace qm {
+
+namespace {
+
+struct Address {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+
+// A lookup in progress. getaddrinfo blocks, so names are resolved with the asynchronous
+// variant and polled while the event loop runs; no thread of our own is needed.
+struct PendingLookup {
+    std::string name;
+    addrinfo hints{};
+    gaicb request{};
+};
+
+// Lookups given up after their time-out that the resolver could not cancel: their
+// buffers must outlive the resolver's work, so they are freed once it has finished
+// (and never at exit, while the resolver may still be writing to them).
+std::vector<std::unique_ptr<PendingLookup>>& abandonedLookups()
+{
+    static auto* lookups = new std::vector<std::unique_ptr<PendingLookup>>;
+    return *lookups;
+}
+
+void reapAbandonedLookups()
+{
+    auto& lookups = abandonedLookups();
+    std::erase_if(lookups, [](const std::unique_ptr<PendingLookup>& lookup) {
+        if (gai_error(&lookup->request) == EAI_INPROGRESS)
+            return false;
+        if (lookup->request.ar_result)
+            freeaddrinfo(lookup->request.ar_result);
+        return true;
+    });
+}
+
+std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
+{
+    in_addr dotted{};
+    if (inet_pton(AF_INET, host.c_str(), &dotted) == 1) {
+        Address address;
+        auto* in = reinterpret_cast<sockaddr_in*>(&address.storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(static_cast<std::uint16_t>(port));
+        in->sin_addr = dotted;
+        address.length = sizeof(sockaddr_in);
+        return {address};
+    }
+
+    reapAbandonedLookups();
+    auto lookup = std::make_unique<PendingLookup>();
+    lookup->name = host;
+    lookup->hints.ai_family = AF_UNSPEC;
+    lookup->hints.ai_socktype = SOCK_STREAM;
+    lookup->request.ar_name = lookup->name.c_str();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb* list[] = {&lookup->request};
+    sigevent none{};
+    none.sigev_notify = SIGEV_NONE;
+    if (getaddrinfo_a(GAI_NOWAIT, list, 1, &none) != 0)
+        throw SocketError("Null Remote Address");
+
+    const auto start = std::chrono::steady_clock::now();
+    int pollMs = 1;
+    while (gai_error(&lookup->request) == EAI_INPROGRESS) {
+        const auto waited
+            = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (timeoutMs > 0 && waited >= timeoutMs) {
+            if (gai_cancel(&lookup->request) != EAI_CANCELED)
+                abandonedLookups().push_back(std::move(lookup));
+            throw SocketError("Host Lookup Timed Out");
+        }
+        processEventsFor(pollMs);
+        pollMs = std::min(pollMs * 2, 20);
+    }
+
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> result(lookup->request.ar_result, &freeaddrinfo);
+    if (gai_error(&lookup->request) != 0 || !result)
+        throw SocketError("Null Remote Address");
+    std::vector<Address> addresses;
+    for (const addrinfo* ai = result.get(); ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6)
+            continue;
+        Address address;
+        std::memcpy(&address.storage, ai->ai_addr, ai->ai_addrlen);
+        address.length = ai->ai_addrlen;
+        if (ai->ai_family == AF_INET)
+            reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = htons(static_cast<std::uint16_t>(port));
+        else
+            reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = htons(static_cast<std::uint16_t>(port));
+        addresses.push_back(address);
+    }
+    if (addresses.empty())
+        throw SocketError("Null Remote Address");
+    return addresses;
+}
+
+} // namespace
+
+std::string socketErrorText(int err)
+{
+    return std::to_string(err) + ":" + std::strerror(err);
+}
+
+TcpTransport::~TcpTransport()
+{
+    close();
+}
+
+void TcpTransport::connect(const std::string& host, int port, int timeoutMs)
+{
+    close();
+    const std::vector<Address> addresses = resolve(host, port, timeoutMs);
+    // Each address in turn: a name may resolve to an IPv6 address that nobody serves.
+    for (const Address& address : addresses) {
+        fd_ = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd_ < 0)
+            throw SocketError("Initializaton of windows sockets failed");
+        int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
+        if (rc != 0 && errno == EINPROGRESS) {
+            if (!waitForSocket(fd_, SocketReady::Write, timeoutMs)) {
+                close();
+                throw SocketError("Connection Timed out");
+            }
+            int err = 0;
+            socklen_t len = sizeof err;
+            rc = ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0 ? 0 : -1;
+        }
+        if (rc == 0)
+            return;
+        close();
+    }
+    throw SocketError("Connection Failed");
+}
+
+void TcpTransport::send(std::string_view bytes, int timeoutMs)
+{
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            throw SocketError(socketErrorText(errno));
+        if (!waitForSocket(fd_, SocketReady::Write, timeoutMs))
+            throw SocketError(socketErrorText(ETIMEDOUT));
+    }
+}
+
+Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, int timeoutMs)
+{
+    for (;;) {
+        const ssize_t got = ::recv(fd_, buffer, capacity, 0);
+        if (got > 0) {
+            pump_.pumpIfDue();
+            return {static_cast<std::size_t>(got), false};
+        }
+        if (got == 0)
+            return {0, false};
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            throw SocketError(socketErrorText(errno));
+        if (!waitForSocket(fd_, SocketReady::Read, timeoutMs))
+            return {0, true};
+    }
+}
+
+void TcpTransport::close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+} // namespace qm

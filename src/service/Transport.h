@@ -1,0 +1,36 @@
+#pragma once
+// The byte stream under the exchange. The exchange speaks HTTP through this seam only,
+// so another transport (TLS for "https:") can stand in without changing it.
+// Every wait keeps the Qt event loop running; timeoutMs = 0 waits without limit.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // Resolves `host` (a dotted address is used as it is) and connects. Raises SocketError
+    // with the user's text: lookup and connection failures and time-outs.
+    virtual void connect(const std::string& host, int port, int timeoutMs) = 0;
+    // Sends every byte; raises SocketError.
+    virtual void send(std::string_view bytes, int timeoutMs) = 0;
+
+    struct Received {
+        std::size_t count = 0; // bytes placed in the buffer; 0 with !timedOut: the peer closed
+        bool timedOut = false; // nothing arrived within the time-out
+    };
+    // Waits for data and takes up to `capacity` bytes; raises SocketError on failure.
+    virtual Received receive(char* buffer, std::size_t capacity, int timeoutMs) = 0;
+    // Closes the connection; harmless when none is open.
+    virtual void close() = 0;
+};
+
+// Makes the transport for a URL scheme ("http:").
+using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& scheme)>;
+
+} // namespace qm

@@ -1,0 +1,287 @@
+#include "catalogue/Archive.h"
+
+#include "ArchiveMaker.h"
+#include "TempDir.h"
+#include "platform/Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/stat.h>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+std::string sampleText(std::size_t lines)
+{
+    std::string s;
+    std::mt19937 rng(7);
+    for (std::size_t i = 0; i < lines; ++i)
+        s += "1 " + std::to_string(10000 + rng() % 90000) + "U line of catalogue text " + std::to_string(rng())
+            + "\r\n";
+    return s;
+}
+
+// Where the first member's data starts (behind its local header, name and extra field).
+std::size_t firstDataStart(const std::string& zip)
+{
+    auto le16 = [&](std::size_t at) {
+        return std::size_t(static_cast<unsigned char>(zip[at]))
+            | std::size_t(static_cast<unsigned char>(zip[at + 1])) << 8;
+    };
+    return 30 + le16(26) + le16(28);
+}
+
+// Offset of the first central directory header.
+std::size_t centralHeader(const std::string& zip)
+{
+    return zip.find(std::string("PK\x01\x02", 4));
+}
+
+TEST(MaskMatches, PatternsWildcardsCaseAndFolders)
+{
+    EXPECT_TRUE(maskMatches("catalog*.*", "catalog_2024.txt"));
+    EXPECT_TRUE(maskMatches("catalog*.*", "CATALOG.TXT"));
+    EXPECT_TRUE(maskMatches("catalog*.*", "sub/dir/catalog1.txt")) << "no folder part: file name only";
+    EXPECT_FALSE(maskMatches("catalog*.*", "catalog"));
+    EXPECT_FALSE(maskMatches("catalog*.*", "mycatalog.txt"));
+    EXPECT_TRUE(maskMatches("ssr?.txt", "ssr1.txt"));
+    EXPECT_FALSE(maskMatches("ssr?.txt", "ssr12.txt"));
+    EXPECT_TRUE(maskMatches(" *.doc ;  *.TXT ", "a.txt"));
+    EXPECT_FALSE(maskMatches(" *.doc ;  ", "a.txt"));
+    EXPECT_TRUE(maskMatches("sub/*.txt", "SUB/a.txt"));
+    EXPECT_FALSE(maskMatches("sub/*.txt", "other/a.txt"));
+    EXPECT_TRUE(maskMatches("*a*b*c", "xxaxxbxxbxxc"));
+    EXPECT_FALSE(maskMatches("*a*b*c", "xxaxxbxxbxxcd"));
+    EXPECT_TRUE(maskMatches("*", "*a")) << "a star in the name is no wildcard";
+}
+
+TEST(SafeMemberName, TraversalAbsoluteAndFolderNamesAreRefused)
+{
+    EXPECT_EQ(safeMemberFileName("catalog.txt"), "catalog.txt");
+    EXPECT_EQ(safeMemberFileName("deep/folder/catalog.txt"), "catalog.txt");
+    EXPECT_EQ(safeMemberFileName("win\\catalog.txt"), "catalog.txt");
+    for (const char* bad :
+        {"../catalog.txt", "a/../../b.txt", "/etc/passwd", "\\x.txt", "C:x.txt", "folder/", "", "x/..", "."})
+        EXPECT_EQ(safeMemberFileName(bad), "") << bad;
+}
+
+class Zip : public ::testing::Test {
+protected:
+    TempDir dir;
+    TempDir out;
+    std::string zipPath = dir.file("catalog_2024.zip");
+};
+
+TEST_F(Zip, ExtractsStoredAndDeflatedMembersMatchingTheMask)
+{
+    const std::string big = sampleText(20000); // several inflate buffers
+    for (bool deflate : {true, false}) {
+        makeZip(zipPath,
+            {{"catalog_2024.txt", big}, {"folder/catalog_x.txt", "x\n"}, {"notes.txt", "n"}, {"catalog_empty.txt", ""}},
+            deflate);
+        ZipArchive zip;
+        zip.open(zipPath);
+        ASSERT_EQ(zip.members().size(), 4u);
+        EXPECT_EQ(zip.members()[1].name, "folder/catalog_x.txt");
+        EXPECT_EQ(zip.members()[0].method, deflate ? 8 : 0);
+        EXPECT_EQ(zip.extract("catalog*.*", out.path()), 3);
+        EXPECT_EQ(readFile(out.file("catalog_2024.txt")), big);
+        EXPECT_EQ(readFile(out.file("catalog_x.txt")), "x\n") << "extracted under its file name alone";
+        EXPECT_EQ(readFile(out.file("catalog_empty.txt")), "");
+        EXPECT_FALSE(exists(out.file("notes.txt")));
+    }
+}
+
+TEST_F(Zip, ArchiveCommentAndDataDescriptorsAreHandled)
+{
+    makeZip(zipPath, {{"catalog.txt", sampleText(50)}});
+    std::string bytes = readFile(zipPath);
+    // Give the archive a comment: the end record has to be found behind it.
+    const std::string comment = "PK\x05\x06 looks like an end record but is comment text";
+    bytes[bytes.size() - 2] = static_cast<char>(comment.size());
+    bytes += comment;
+    writeFile(zipPath, bytes);
+    ZipArchive zip;
+    zip.open(zipPath);
+    ASSERT_EQ(zip.members().size(), 1u);
+    EXPECT_TRUE(zip.members()[0].flags & 0x0008) << "the writer streams: sizes follow the data";
+    EXPECT_EQ(zip.extract("*.txt", out.path()), 1);
+    EXPECT_EQ(readFile(out.file("catalog.txt")), sampleText(50));
+}
+
+TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
+{
+    const std::string text = sampleText(500);
+    makeZip(zipPath, {{"catalog_a.txt", text}, {"catalog_b.txt", text}});
+    const std::string good = readFile(zipPath);
+
+    // Flip a byte inside the first member's deflated data.
+    std::string damaged = good;
+    damaged[firstDataStart(damaged) + 40] ^= 0x55;
+    writeFile(zipPath, damaged);
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("*.txt", out.path()), 1);
+    EXPECT_FALSE(exists(out.file("catalog_a.txt")));
+    EXPECT_EQ(readFile(out.file("catalog_b.txt")), text);
+
+    // A wrong CRC in the central directory.
+    std::string badCrc = good;
+    badCrc[centralHeader(badCrc) + 16] ^= 0x01;
+    writeFile(zipPath, badCrc);
+    TempDir out2;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("catalog_a.txt", out2.path()), 0);
+    EXPECT_FALSE(exists(out2.file("catalog_a.txt")));
+
+    // A declared size smaller than the data: inflation stops there.
+    std::string shortSize = good;
+    shortSize[centralHeader(shortSize) + 24] = 10;
+    shortSize[centralHeader(shortSize) + 25] = 0;
+    writeFile(zipPath, shortSize);
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("catalog_a.txt", out2.path()), 0);
+    EXPECT_TRUE(listDirectory(out2.path()).empty()) << "no temporary file is left behind";
+}
+
+TEST_F(Zip, ExistingFileIsReplacedOnlyByAGoodMember)
+{
+    writeFile(out.file("catalog_a.txt"), "previous");
+    makeZip(zipPath, {{"catalog_a.txt", "fresh"}}, false);
+    std::string bytes = readFile(zipPath);
+    bytes[centralHeader(bytes) + 16] ^= 0x01;
+    writeFile(zipPath, bytes);
+    ZipArchive zip;
+    zip.open(zipPath);
+    zip.extract("*", out.path());
+    EXPECT_EQ(readFile(out.file("catalog_a.txt")), "previous");
+    makeZip(zipPath, {{"catalog_a.txt", "fresh"}}, false);
+    zip.open(zipPath);
+    zip.extract("*", out.path());
+    EXPECT_EQ(readFile(out.file("catalog_a.txt")), "fresh");
+}
+
+// Output that ends exactly where a buffer ends, after all input was taken in, must
+// still be drained: runs of one character compress to almost nothing.
+TEST_F(Zip, DrainsOutputHeldBackAfterTheLastInput)
+{
+    for (std::size_t n : {65536u * 2, 131101u, 131200u, 65536u * 3 - 1, 65536u * 4 + 258, 1000000u}) {
+        const std::string data(n, 'A');
+        makeZip(zipPath, {{"catalog_a.txt", data}});
+        ZipArchive zip;
+        zip.open(zipPath);
+        ASSERT_EQ(zip.extract("*.txt", out.path()), 1) << n;
+        EXPECT_EQ(readFile(out.file("catalog_a.txt")), data);
+        writeFile(dir.file("c.txt.gz"), gzipMemberWithAllFields(data));
+        GzipFile gz;
+        gz.open(dir.file("c.txt.gz"));
+        ASSERT_EQ(gz.extract("*.txt", out.path()), 1) << n;
+        EXPECT_EQ(readFile(out.file("c.txt")), data);
+    }
+}
+
+TEST_F(Zip, TraversalNamesAreSkipped)
+{
+    TempDir root;
+    const std::string target = root.file("target/");
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    makeZip(root.file("evil.zip"), {{"../escaped.txt", "bad"}, {"/tmp/abs_escape_qm.txt", "bad"}, {"ok.txt", "ok"}});
+    ZipArchive zip;
+    zip.open(root.file("evil.zip"));
+    EXPECT_EQ(zip.extract("*.txt", target), 1);
+    EXPECT_FALSE(exists(root.file("escaped.txt")));
+    EXPECT_FALSE(exists("/tmp/abs_escape_qm.txt"));
+    EXPECT_FALSE(exists(target + "escaped.txt"));
+    EXPECT_EQ(readFile(target + "ok.txt"), "ok");
+}
+
+TEST_F(Zip, UnreadableArchivesRaiseIoError)
+{
+    ZipArchive zip;
+    EXPECT_THROW(zip.open(dir.file("missing.zip")), IoError);
+    writeFile(zipPath, "");
+    EXPECT_THROW(zip.open(zipPath), IoError);
+    writeFile(zipPath, std::string(5000, 'x'));
+    EXPECT_THROW(zip.open(zipPath), IoError);
+    makeZip(zipPath, {{"a.txt", "a"}});
+    std::string bytes = readFile(zipPath);
+    writeFile(zipPath, bytes.substr(centralHeader(bytes) + 10)); // central directory points outside
+    EXPECT_THROW(zip.open(zipPath), IoError);
+    try {
+        zip.open(zipPath);
+    } catch (const IoError& e) {
+        EXPECT_NE(std::string(e.what()).find(zipPath), std::string::npos) << "the text names the archive";
+    }
+}
+
+class Gzip : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string gzPath = dir.file("catalog_2024.txt.gz");
+};
+
+TEST_F(Gzip, UnpacksToTheNameWithoutTheLastExtension)
+{
+    const std::string text = sampleText(20000);
+    makeGzip(gzPath, text);
+    GzipFile gz;
+    gz.open(gzPath);
+    ASSERT_EQ(gz.members().size(), 1u);
+    EXPECT_EQ(gz.members()[0].name, "catalog_2024.txt");
+    EXPECT_EQ(gz.members()[0].size, text.size());
+    EXPECT_EQ(gz.extract("catalog*.*", dir.path()), 1);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), text);
+    EXPECT_EQ(gz.extract("*.zip", dir.path()), 0);
+}
+
+TEST_F(Gzip, OptionalHeaderFieldsAndConcatenatedMembers)
+{
+    writeFile(gzPath, gzipMemberWithAllFields("first part\n") + gzipMemberWithAllFields("second part\n"));
+    GzipFile gz;
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "first part\nsecond part\n");
+}
+
+TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
+{
+    const std::string good = gzipMemberWithAllFields(sampleText(100));
+    GzipFile gz;
+    // Header damage: bad magic, reserved flag, header CRC.
+    for (std::size_t at : {std::size_t{1}, std::size_t{3}, std::size_t{41}}) {
+        std::string bad = good;
+        bad[at] = static_cast<char>(bad[at] ^ (at == 3 ? 0x80 : 0x01));
+        writeFile(gzPath, bad);
+        EXPECT_THROW(gz.open(gzPath), IoError) << at;
+    }
+    EXPECT_THROW(gz.open(dir.file("missing.gz")), IoError);
+
+    // Data damage: trailer CRC, trailer length, truncation.
+    for (std::size_t fromEnd : {std::size_t{8}, std::size_t{3}}) {
+        std::string bad = good;
+        bad[bad.size() - fromEnd] ^= 0x01;
+        writeFile(gzPath, bad);
+        gz.open(gzPath);
+        EXPECT_EQ(gz.extract("*.txt", dir.path()), 0) << fromEnd;
+    }
+    writeFile(gzPath, good.substr(0, good.size() - 20));
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
+    EXPECT_FALSE(exists(dir.file("catalog_2024.txt")));
+}
+
+TEST_F(Gzip, NeverOverwritesItself)
+{
+    const std::string plain = dir.file("catalog");
+    makeGzip(plain, "data");
+    GzipFile gz;
+    gz.open(plain);
+    EXPECT_EQ(gz.extract("*", dir.path()), 0);
+    gz.open(plain);
+    EXPECT_EQ(gz.members()[0].size, 4u);
+}
+
+} // namespace

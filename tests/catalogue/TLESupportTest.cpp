@@ -1,0 +1,260 @@
+#include "catalogue/TLESupport.h"
+
+#include "RecordingReporter.h"
+#include "TempDir.h"
+#include "TleSamples.h"
+#include "platform/Errors.h"
+
+#include <gtest/gtest.h>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+bool valid(const std::string& l1, const std::string& l2)
+{
+    return Valid_TLE(pairOf(l1, l2).c_str());
+}
+
+// Repairs a pair and returns its two lines.
+std::pair<std::string, std::string> repaired(const std::string& l1, const std::string& l2)
+{
+    std::string p = pairOf(l1, l2);
+    Repair_TLE(p.data());
+    EXPECT_EQ(p.substr(69, 2), "\r\n");
+    EXPECT_EQ(p.substr(140, 2), "\r\n");
+    return {p.substr(0, 69), p.substr(71, 69)};
+}
+
+TEST(TleChecksum, DigitsCountTheirValueAndMinusCountsOne)
+{
+    EXPECT_EQ(TLE_Checksum(kIssLine1.c_str()), '7');
+    EXPECT_EQ(TLE_Checksum(kIssLine2.c_str()), '7');
+    // Letters, "+", "." and blanks add nothing; a "-" adds one.
+    std::string line(69, ' ');
+    EXPECT_EQ(TLE_Checksum(line.c_str()), '0');
+    line = put(line, 1, "9A+.-");
+    EXPECT_EQ(TLE_Checksum(line.c_str()), '0');
+    line = put(line, 68, "5");
+    EXPECT_EQ(TLE_Checksum(line.c_str()), '5');
+    line = put(line, 69, "9"); // column 69 itself is not summed
+    EXPECT_EQ(TLE_Checksum(line.c_str()), '5');
+}
+
+TEST(ValidTle, AcceptsRealElementSets)
+{
+    EXPECT_TRUE(valid(kIssLine1, kIssLine2));
+    EXPECT_TRUE(valid(kNoaaLine1, kNoaaLine2));
+}
+
+TEST(ValidTle, RejectsDefectsInEitherLine)
+{
+    struct Edit {
+        int line;
+        int col;
+        const char* text;
+    };
+    const Edit edits[] = {
+        {1, 1, "2"},
+        {1, 8, "C"},
+        {1, 3, "2554 "},
+        {1, 12, "06a"},
+        {1, 17, "-"},
+        {1, 19, "9A"},
+        {1, 21, "367"},
+        {1, 24, ","},
+        {1, 30, "x"},
+        {1, 34, "1"},
+        {1, 45, "0"},
+        {1, 63, " "},
+        {1, 68, " "},
+        {2, 1, "1"},
+        {2, 7, "5"},
+        {2, 9, "180.0001"},
+        {2, 18, "360.0001"},
+        {2, 27, "00 6703"},
+        {2, 53, "17.00000000"},
+        {2, 64, "x"},
+        {2, 17, "0"},
+    };
+    for (const auto& e : edits) {
+        std::string l1 = kIssLine1, l2 = kIssLine2;
+        std::string& target = e.line == 1 ? l1 : l2;
+        target = withChecksum(put(target, e.col, e.text));
+        EXPECT_FALSE(valid(l1, l2)) << "line " << e.line << " column " << e.col << " '" << e.text << "'";
+    }
+    // A wrong check character alone fails.
+    EXPECT_FALSE(valid(put(kIssLine1, 69, "8"), kIssLine2));
+    EXPECT_FALSE(valid(kIssLine1, put(kIssLine2, 69, "0")));
+}
+
+TEST(ValidTle, BoundsAreUpperOnly)
+{
+    auto line2 = [](int col, const char* text) { return withChecksum(put(kIssLine2, col, text)); };
+    EXPECT_TRUE(valid(kIssLine1, line2(9, "180.0000")));
+    EXPECT_FALSE(valid(kIssLine1, line2(9, "180.0001")));
+    EXPECT_TRUE(valid(kIssLine1, line2(53, "16.99999999")));
+    EXPECT_FALSE(valid(kIssLine1, line2(53, "17.0       ")));
+    EXPECT_TRUE(valid(kIssLine1, line2(9, " -1.0000"))); // negatives are not tested
+    EXPECT_TRUE(valid(withChecksum(put(kIssLine1, 21, "366")), kIssLine2));
+}
+
+TEST(ValidTle, CatalogueNumbersMustMatchCharacterForCharacter)
+{
+    const std::string l1 = withChecksum(put(kIssLine1, 3, "00042"));
+    const std::string l2 = withChecksum(put(kIssLine2, 3, "   42"));
+    EXPECT_FALSE(valid(l1, l2));
+    EXPECT_TRUE(valid(l1, withChecksum(put(kIssLine2, 3, "00042"))));
+}
+
+TEST(RepairTle, LeavesAGoodPairUntouched)
+{
+    const auto [l1, l2] = repaired(kIssLine1, kIssLine2);
+    EXPECT_EQ(l1, kIssLine1);
+    EXPECT_EQ(l2, kIssLine2);
+}
+
+TEST(RepairTle, FillsMissingChecksumsAndCatalogueZeros)
+{
+    const std::string l1 = put(put(kIssLine1, 3, "   42"), 69, " ");
+    const std::string l2 = put(put(kIssLine2, 3, "   42"), 69, " ");
+    const auto [r1, r2] = repaired(l1, l2);
+    EXPECT_EQ(r1.substr(2, 5), "00042");
+    EXPECT_EQ(r2.substr(2, 5), "00042");
+    EXPECT_EQ(r1[68], TLE_Checksum(r1.c_str()));
+    EXPECT_TRUE(valid(r1, r2));
+}
+
+TEST(RepairTle, NormalisesDerivativeAndDragFields)
+{
+    // Eight blanks in columns 45-52 become " 00000+0"; so does "+    0+0".
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "        "), kIssLine2).first.substr(44, 8), " 00000+0");
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "+    0+0"), kIssLine2).first.substr(44, 8), " 00000+0");
+    // A blank exponent sign before a digit becomes "+"; a leading "+" becomes blank.
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "+12345 5"), kIssLine2).first.substr(44, 8), " 12345+5");
+    EXPECT_EQ(repaired(put(kIssLine1, 54, "        "), kIssLine2).first.substr(53, 8), " 00000+0");
+    EXPECT_EQ(repaired(put(kIssLine1, 54, "+11606 4"), kIssLine2).first.substr(53, 8), " 11606+4");
+    EXPECT_EQ(repaired(put(kIssLine1, 34, "+"), kIssLine2).first[33], ' ');
+    EXPECT_EQ(repaired(put(kIssLine1, 63, " "), kIssLine2).first[62], '0');
+    // Epoch day with blanks for zeros.
+    EXPECT_EQ(repaired(put(kIssLine1, 19, "08  4.51782528"), kIssLine2).first.substr(18, 5), "08004");
+}
+
+TEST(RepairTle, MovesPieceLettersLeftOnlyWithALaunchYear)
+{
+    const std::string l1 = put(kIssLine1, 10, "98067  A");
+    EXPECT_EQ(repaired(l1, kIssLine2).first.substr(9, 8), "98067A  ");
+    EXPECT_EQ(repaired(put(kIssLine1, 10, "98 67 AB"), kIssLine2).first.substr(9, 8), "98067AB ");
+    const std::string noYear = put(kIssLine1, 10, "        ");
+    EXPECT_EQ(repaired(put(noYear, 15, "  A"), kIssLine2).first.substr(14, 3), "  A");
+}
+
+TEST(RepairTle, DropsLeadingZerosOfCountersAndAngles)
+{
+    EXPECT_EQ(repaired(put(kIssLine1, 64, " 0999"), kIssLine2).first.substr(63, 5), "  999");
+    EXPECT_EQ(repaired(put(kIssLine1, 64, " 0000"), kIssLine2).first.substr(63, 5), "    0");
+    const auto [r1, r2] = repaired(kIssLine1, put(put(kIssLine2, 9, "001.6416"), 53, "05.72125391"));
+    EXPECT_EQ(r2.substr(8, 8), "  1.6416");
+    EXPECT_EQ(r2.substr(52, 11), " 5.72125391");
+    EXPECT_EQ(repaired(kIssLine1, put(kIssLine2, 64, "00123")).second.substr(63, 5), "  123");
+}
+
+TEST(RepairTle, KeepsAPresentChecksumSoChangedContentFails)
+{
+    std::string p = pairOf(put(kIssLine1, 3, "  544"), put(kIssLine2, 3, "  544"));
+    Repair_TLE(p.data());
+    EXPECT_EQ(p.substr(2, 5), "00544");
+    EXPECT_EQ(p[68], '7');
+    EXPECT_FALSE(Valid_TLE(p.c_str()));
+}
+
+// ---------------------------------------------------------------- the stage
+
+class CheckStage : public ::testing::Test {
+protected:
+    TempDir dir;
+    RecordingReporter reporter;
+    std::string catalog = dir.file("catalog_2024.txt");
+};
+
+TEST_F(CheckStage, LfOnlyShortAndLongLinesBecomeFixedRecords)
+{
+    const std::string input = "# header\nsecond header line\n" + kIssLine1 + "\n" + kIssLine2.substr(0, 68) + "\n"
+        + kNoaaLine1 + "EXTRA TEXT\r\n" + kNoaaLine2 + "\r\n";
+    writeFile(catalog, input);
+    CheckCatalog(catalog, true, reporter);
+    const std::string out = readFile(catalog);
+    ASSERT_EQ(out.size(), 2 * kTwoLineRecordSize);
+    EXPECT_EQ(out, pairOf(kIssLine1, kIssLine2) + pairOf(kNoaaLine1, kNoaaLine2));
+    EXPECT_FALSE(exists(dir.file("catalog_2024.err")));
+    EXPECT_FALSE(exists(dir.file("catalog_2024.tmp")));
+    EXPECT_FALSE(exists(catalog + ".tmp"));
+    EXPECT_EQ(reporter.statusHistory.front(), "Checking TLE data (2)");
+    const std::vector<std::string> expected = {
+        "Checking TLE data (2)", "Open [fi] " + catalog, "Open [fo] " + catalog + ".tmp", "Close [fo]", "Close [fi]"};
+    EXPECT_EQ(reporter.logLines, expected);
+}
+
+TEST_F(CheckStage, RejectsGoToTheErrorFileInRepairedForm)
+{
+    const std::string bad1 = put(kNoaaLine1, 69, " ");
+    const std::string bad2 = put(kNoaaLine2, 9, "999.0000"); // inclination out of range
+    writeFile(
+        catalog, kIssLine1 + "\n" + kIssLine2 + "\n" + bad1 + "\n" + bad2 + "\n" + kIssLine1 + "\n" + kIssLine2 + "\n");
+    CheckCatalog(catalog, true, reporter);
+    EXPECT_EQ(readFile(catalog), pairOf(kIssLine1, kIssLine2) + pairOf(kIssLine1, kIssLine2));
+    const std::string err = readFile(dir.file("catalog_2024.err"));
+    ASSERT_EQ(err.size(), kTwoLineRecordSize);
+    EXPECT_EQ(err.substr(0, 69), put(kNoaaLine1, 69, "7")) << "the check character is filled in";
+    EXPECT_EQ(err.substr(71, 69), bad2);
+}
+
+TEST_F(CheckStage, AnyOtherFirstLineIsDataAndOddLineCountsLeaveABlankLine)
+{
+    writeFile(catalog, kIssLine1 + "\n" + kIssLine2 + "\n" + kIssLine1 + "\n");
+    CheckCatalog(catalog, true, reporter);
+    EXPECT_EQ(readFile(catalog), pairOf(kIssLine1, kIssLine2));
+    const std::string err = readFile(dir.file("catalog_2024.err"));
+    ASSERT_EQ(err.size(), kTwoLineRecordSize);
+    EXPECT_EQ(err.substr(0, 69), kIssLine1);
+    // The blank line 2 gets its blank-for-zero repairs but stays invalid.
+    EXPECT_EQ(err.substr(71, 1), " ");
+}
+
+TEST_F(CheckStage, EmptyInputLeavesAnEmptyCatalogue)
+{
+    writeFile(catalog, "");
+    CheckCatalog(catalog, true, reporter);
+    EXPECT_EQ(readFile(catalog), "");
+    EXPECT_EQ(readFile(dir.file("catalog_2024.err")).size(), kTwoLineRecordSize);
+}
+
+TEST_F(CheckStage, ThreeLineNamesArePaddedOrCutAndNotTested)
+{
+    writeFile(catalog,
+        "ISS (ZARYA)\n" + kIssLine1 + "\n" + kIssLine2 + "\nA NAME THAT IS MUCH LONGER THAN 24\r\n" + kNoaaLine1 + "\n"
+            + kNoaaLine2 + "\n" + "ISS (ZARYA)\n" + kIssLine1 + "\n" + kIssLine2);
+    CheckCatalog(catalog, false, reporter);
+    const std::string out = readFile(catalog);
+    ASSERT_EQ(out.size(), 3 * kThreeLineRecordSize);
+    EXPECT_EQ(out.substr(0, 168), name24("ISS (ZARYA)") + pairOf(kIssLine1, kIssLine2));
+    EXPECT_EQ(out.substr(168, 26), name24("A NAME THAT IS MUCH LONG"));
+    EXPECT_EQ(out.substr(336), out.substr(0, 168)) << "duplicates stay, in input order";
+    EXPECT_EQ(reporter.statusHistory.front(), "Checking TLE data (3)");
+}
+
+TEST_F(CheckStage, RecordPassIgnoresATrailingPartRecord)
+{
+    writeFile(catalog, pairOf(kIssLine1, kIssLine2) + "1 2554");
+    Check_Two_Line_File(catalog, reporter);
+    EXPECT_EQ(readFile(catalog), pairOf(kIssLine1, kIssLine2));
+    EXPECT_FALSE(exists(dir.file("catalog_2024.err")));
+}
+
+TEST_F(CheckStage, MissingCatalogueRaisesIoError)
+{
+    EXPECT_THROW(CheckCatalog(dir.file("nothing.txt"), true, reporter), IoError);
+}
+
+} // namespace

@@ -1,0 +1,221 @@
+// The writers that need no fetch: comprehensive, user-defined and Palm output.
+#include "DataSetWorld.h"
+
+#include "platform/Errors.h"
+#include "platform/File.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+const std::vector<CatalogueObject> kObjects
+    = {{25544, "ISS (ZARYA)"}, {5, "VANGUARD 1"}, {300, "OBJECT 300"}, {12, "OBJECT 12"}};
+const std::vector<ReportEntry> kReport = {{300, "REPORT 300"}, {5, "REPORT FIVE"}, {1, "REPORT ONE"}};
+
+bool anyLogStartsWith(const RecordingReporter& r, const std::string& prefix)
+{
+    for (const auto& l : r.logLines)
+        if (l.starts_with(prefix))
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(ComprehensiveDataSet, ThreeLineIsAByteCopyOfTheCatalogue)
+{
+    DataSetWorld w(false, kObjects);
+    w.writer.BuildComprehensiveDataSet();
+    const std::string out = readFile(w.vantoreal("catalog.txt"));
+    EXPECT_EQ(out, readFile(w.ctx.CatalogFile));
+    EXPECT_EQ(out,
+        dataSetRecord("ISS (ZARYA)", 25544) + dataSetRecord("VANGUARD 1", 5) + dataSetRecord("OBJECT 300", 300)
+            + dataSetRecord("OBJECT 12", 12));
+    EXPECT_EQ(w.reporter.status, "Generating catalog.txt");
+    EXPECT_EQ(w.reporter.logLines,
+        (std::vector<std::string>{"Generating catalog.txt", "Open [fo3] " + w.vantoreal("catalog.txt"),
+            "Open [f3i] " + w.ctx.CatalogFile, "Close [f3i]", "Close [fo3]"}));
+}
+
+TEST(ComprehensiveDataSet, TwoLineTakesReportNamesOrUnknown)
+{
+    // 12 lies below the highest report number but was never reported (a zero record).
+    DataSetWorld w(true, kObjects, kReport);
+    w.ctx.FileExtension = 1;
+    writeFile(w.vantoreal("catalog.txt"), "older run");
+    w.writer.BuildComprehensiveDataSet();
+    EXPECT_EQ(readFile(w.vantoreal("catalog.tle")),
+        dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300)
+            + dataSetRecord("UNKNOWN", 12));
+    EXPECT_EQ(readFile(w.vantoreal("catalog.txt")), "older run");
+    EXPECT_TRUE(w.reporter.logged("Open [f2i] " + w.ctx.CatalogFile));
+    EXPECT_TRUE(w.reporter.logged("Close [f2i]"));
+}
+
+TEST(UserDataSets, EveryQueryFileOfTheFolderWithoutFetching)
+{
+    DataSetWorld w(false, kObjects);
+    writeFile(w.user("geo.query"), "    5\r\n25544Station\r\n");
+    writeFile(w.user("leo.query"), "  300\n");
+    writeFile(w.user("notes.txt"), "    5\r\n");
+    writeFile(w.user(".query"), "    5\r\n");
+    ::mkdir(w.user("dir.query").c_str(), 0777);
+    w.writer.BuildUserDataSets();
+
+    EXPECT_EQ(readFile(w.user("geo.txt")), dataSetRecord("VANGUARD 1", 5) + dataSetRecord("Station", 25544));
+    EXPECT_EQ(readFile(w.user("leo.txt")), dataSetRecord("OBJECT 300", 300));
+    EXPECT_FALSE(exists(w.user("notes.txt.txt")));
+    EXPECT_FALSE(exists(w.user(".txt")));
+    EXPECT_FALSE(exists(w.user("dir.txt")));
+
+    std::vector<std::string> statuses = w.reporter.statusHistory;
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses,
+        (std::vector<std::string>{
+            "Generating geo.txt user-defined data set", "Generating leo.txt user-defined data set"}));
+    EXPECT_FALSE(anyLogStartsWith(w.reporter, "Retrieving"));
+    EXPECT_TRUE(w.reporter.logged("Open [dsi] " + w.user("geo.query")));
+    EXPECT_TRUE(w.reporter.logged("Open [fo3] " + w.user("geo.txt")));
+    EXPECT_TRUE(w.launcher.opened.empty());
+}
+
+TEST(UserDataSets, EmptyLinesAndEmptyFilesBuildNoRecords)
+{
+    DataSetWorld w(false, kObjects);
+    writeFile(w.user("gaps.query"), "\r\n    5\r\n\r\n\n  300\r\n\r\n");
+    writeFile(w.user("none.query"), "");
+    w.writer.BuildUserDataSet("gaps");
+    w.writer.BuildUserDataSet("none");
+    EXPECT_EQ(readFile(w.user("gaps.txt")), dataSetRecord("VANGUARD 1", 5) + dataSetRecord("OBJECT 300", 300));
+    EXPECT_EQ(readFile(w.user("none.txt")), "");
+    EXPECT_FALSE(anyLogStartsWith(w.reporter, "Catalog Number"));
+}
+
+TEST(UserDataSets, MissingQueryFileIsAnInputOutputError)
+{
+    DataSetWorld w(false, kObjects);
+    EXPECT_THROW(w.writer.BuildUserDataSet("absent"), IoError);
+    EXPECT_FALSE(exists(w.user("absent.txt")));
+    EXPECT_TRUE(w.leftovers(w.user("")).empty());
+}
+
+TEST(PalmOutput, UserSetWithTleExtensionIsConvertedAndHandedOver)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    w.ctx.FileExtension = 1;
+    writeFile(w.user("geo.query"), "    5\r\n");
+    w.writer.BuildUserDataSet("geo");
+
+    const std::string pdb = readFile(w.user("geo.pdb"));
+    ASSERT_EQ(pdb.size(), 267u);
+    EXPECT_EQ(pdb.substr(0, 32), "geo" + std::string(29, '\0'));
+    // 1,200,000,000.5 s rounds to the even second.
+    EXPECT_EQ(pdb.substr(36, 8), std::string("\x47\x86\x8c\x00\x47\x86\x8c\x00", 8));
+    EXPECT_EQ(pdb.substr(102, 25), name24("VANGUARD 1") + "\n");
+    EXPECT_EQ(pdb.substr(127, 70), tleLine1(5) + "\n");
+    EXPECT_EQ(pdb.substr(197, 70), tleLine2(5) + "\n");
+    EXPECT_TRUE(w.reporter.logged("Creating " + w.user("geo.pdb")));
+    EXPECT_EQ(w.reporter.status, "Installing geo.pdb");
+    ASSERT_EQ(w.launcher.opened.size(), 1u);
+    EXPECT_EQ(w.launcher.opened[0], std::make_pair(std::string("geo.pdb"), w.user("")));
+}
+
+TEST(PalmOutput, EmptySetStillGivesAHeaderAndIsHandedOver)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    writeFile(w.user("empty.query"), "99999\r\n");
+    w.writer.BuildUserDataSet("empty");
+    EXPECT_EQ(readFile(w.user("empty.pdb")).size(), 78u);
+    EXPECT_EQ(w.launcher.opened.size(), 1u);
+}
+
+TEST(PalmOutput, ThousandSetsFitAndOneMoreIsTruncatedWithAMessage)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    const std::string truncated = "File big.pdb exceeded Palm file size limit (1,000 TLEs); file truncated";
+    std::string list;
+    for (int i = 0; i < 1000; ++i)
+        list += "    5\r\n";
+    writeFile(w.user("big.query"), list);
+    w.writer.BuildUserDataSet("big");
+    EXPECT_EQ(readFile(w.user("big.pdb")).size(), 78u + 8u * 3000u + 165u * 1000u);
+    EXPECT_FALSE(w.reporter.logged(truncated));
+
+    writeFile(w.user("big.query"), list + "  300\r\n");
+    w.writer.BuildUserDataSet("big");
+    EXPECT_EQ(readFile(w.user("big.txt")).size(), 1001u * 168u);
+    const std::string pdb = readFile(w.user("big.pdb"));
+    EXPECT_EQ(pdb.size(), 78u + 8u * 3000u + 165u * 1000u);
+    EXPECT_EQ(pdb.substr(76, 2), std::string("\x0b\xb8", 2));
+    EXPECT_TRUE(w.reporter.logged(truncated));
+    EXPECT_EQ(w.reporter.status, "Installing big.pdb");
+}
+
+// Writes beyond `bytes` fail as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(InterruptedWrite, FailedReadLeavesTheOlderDataSetAndNoPartialFile)
+{
+    DataSetWorld w(false, kObjects);
+    writeFile(w.user("geo.query"), "    5\r\n  300\r\n");
+    writeFile(w.user("geo.txt"), "previous data set");
+    // The catalogue loses its last records after indexing: reading them fails mid-way.
+    ASSERT_EQ(::truncate(w.ctx.CatalogFile.c_str(), 2 * 168 + 100), 0);
+
+    EXPECT_THROW(w.writer.BuildUserDataSet("geo"), IoError);
+    EXPECT_EQ(readFile(w.user("geo.txt")), "previous data set");
+    EXPECT_TRUE(w.leftovers(w.user("")).empty());
+}
+
+TEST(InterruptedWrite, FullDiskLeavesTheOlderCatalogueAndDatabase)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    writeFile(w.vantoreal("catalog.txt"), "previous catalogue");
+    writeFile(w.user("geo.pdb"), "previous database");
+    writeFile(w.user("geo.query"), "    5\r\n");
+    {
+        FileSizeLimit limit(200);
+        EXPECT_THROW(w.writer.BuildComprehensiveDataSet(), IoError);
+        // The 168-byte data set fits; its 267-byte database does not.
+        EXPECT_THROW(w.writer.BuildUserDataSet("geo"), IoError);
+    }
+    EXPECT_EQ(readFile(w.vantoreal("catalog.txt")), "previous catalogue");
+    EXPECT_EQ(readFile(w.user("geo.pdb")), "previous database");
+    EXPECT_EQ(readFile(w.user("geo.txt")), dataSetRecord("VANGUARD 1", 5));
+    EXPECT_TRUE(w.leftovers(w.vantoreal("")).empty());
+    EXPECT_TRUE(w.leftovers(w.user("")).empty());
+    EXPECT_TRUE(w.launcher.opened.empty());
+}

@@ -1,0 +1,382 @@
+// The exchange against scripted servers on 127.0.0.1.
+#include "LoopbackServer.h"
+#include "RecordingReporter.h"
+#include "ScriptedPrompts.h"
+#include "TempDir.h"
+
+#include "platform/Errors.h"
+#include "platform/File.h"
+#include "service/HttpExchange.h"
+#include "service/HttpFailure.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace qm {
+namespace {
+
+using test::LoopbackServer;
+using Reply = LoopbackServer::Reply;
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "test_service_http_exchange";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+const std::string kAccept = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+                            "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
+const std::string kContentType = "Content-type: application/x-www-form-urlencoded\r\n";
+
+std::string ok(const std::string& body)
+{
+    return "HTTP/1.0 200 OK\r\n\r\n" + body;
+}
+
+// The error text a call ends with, "" when it returns normally.
+template <typename Call> std::string errorOf(Call call)
+{
+    try {
+        call();
+    } catch (const SocketError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+long msSince(std::chrono::steady_clock::time_point start)
+{
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+class HttpExchangeTest : public ::testing::Test {
+protected:
+    HttpExchangeTest() { http.LocalProgram = "Quillmaren v1.5.8"; }
+    LoopbackServer server;
+    HttpExchange http;
+};
+
+TEST_F(HttpExchangeTest, DirectGetSendsTheExactHeadAndKeepsTheCookieForLaterCalls)
+{
+    server.enqueue(Reply::ok("one"));
+    server.enqueue(Reply::ok("two"));
+    http.Get(server.url("/perl/dl.pl?ID=1"));
+    http.Cookie = "id=abc";
+    http.Head(server.url("/perl/dl.pl?ID=1"));
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0],
+        "GET /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + "User-Agent: Quillmaren v1.5.8\r\n"
+            + kContentType + "\r\n");
+    EXPECT_EQ(requests[1],
+        "HEAD /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept
+            + "User-Agent: Quillmaren v1.5.8\r\nCookie: id=abc\r\n" + kContentType + "\r\n");
+    EXPECT_EQ(http.Body, "two");
+    EXPECT_EQ(http.statusCode(), 200);
+}
+
+TEST_F(HttpExchangeTest, ThroughAProxyTheRequestLineCarriesTheWholeUrl)
+{
+    // The service host is never resolved: the connection goes to the proxy.
+    http.Proxy = "127.0.0.1";
+    http.ProxyPort = server.port();
+    http.ProxyUserId = "user";
+    http.ProxyPassword = "pw";
+    http.LocalProgram.clear();
+    server.enqueue(Reply::ok("x"));
+    http.Get("http://www.skarvelin.example/perl/dl.pl?ID=1 2");
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0],
+        "GET http://www.skarvelin.example/perl/dl.pl?ID=1+2 HTTP/1.0\r\n"
+        "Proxy-Connection: Keep-Alive\r\nHost: www.skarvelin.example\r\n"
+            + kAccept + "Proxy-Authorization: Basic dXNlcjpwdw==\r\n" + kContentType + "\r\n");
+}
+
+TEST_F(HttpExchangeTest, PostSendsItsLengthAndExactlyItsBytes)
+{
+    server.enqueue(Reply::ok("welcome"));
+    http.Post(server.url("/perl/login.pl"), "u=a&p=b c");
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0],
+        "POST /perl/login.pl HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + "User-Agent: Quillmaren v1.5.8\r\n"
+            + kContentType + "Content-Length: 9\r\n\r\nu=a&p=b c");
+    EXPECT_EQ(http.Body, "welcome");
+}
+
+TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
+{
+    const std::string head = "HTTP/1.0 200 OK\r\nSet-Cookie: id=abc; path=/\r\nContent-Length: 99\r\n"
+                             "Set-Cookie: second=2\r\n\r\n";
+    // Dribbled in pieces that split lines and the "HTT" itself.
+    server.enqueue(Reply()
+                       .send("HT")
+                       .pause(30)
+                       .send(head.substr(2, 20))
+                       .pause(30)
+                       .send(head.substr(22) + "bo")
+                       .pause(30)
+                       .send("dy\r\nmore"));
+    http.Get(server.url("/"));
+    EXPECT_EQ(http.statusCode(), 200);
+    EXPECT_EQ(http.responseCookie(), "second=2");
+    EXPECT_EQ(http.contentLength(), 99);
+    EXPECT_EQ(http.Header, head);
+    EXPECT_EQ(http.Body, "body\r\nmore");
+    EXPECT_TRUE(http.Cookie.empty()) << "only a redirect stores the response cookie";
+
+    // The next response without Set-Cookie empties it.
+    server.enqueue(Reply::ok(""));
+    http.Get(server.url("/"));
+    EXPECT_EQ(http.responseCookie(), "");
+    EXPECT_EQ(http.contentLength(), -1);
+}
+
+TEST_F(HttpExchangeTest, AResponseWithoutHeadIsAllBody)
+{
+    http.Header = "stale";
+    server.enqueue(Reply::text("<html>no head</html>"));
+    http.Get(server.url("/x"));
+    EXPECT_EQ(http.statusCode(), 0);
+    EXPECT_EQ(http.Body, "<html>no head</html>");
+    EXPECT_EQ(http.Header, "");
+
+    server.enqueue(Reply::closeAtOnce());
+    http.Get(server.url("/x"));
+    EXPECT_EQ(http.statusCode(), 0);
+    EXPECT_EQ(http.Body, "");
+}
+
+TEST_F(HttpExchangeTest, ARedirectIsFollowedWithItsCookieAsAGet)
+{
+    server.enqueue(Reply::text("HTTP/1.0 302 Found\r\nSet-Cookie: sess=42; path=/\r\nLocation: home.pl\r\n\r\nmoved"));
+    server.enqueue(Reply::text("HTTP/1.0 301 Moved\r\nLocation: /top/index.html\r\n\r\n"));
+    server.enqueue(Reply::ok("home"));
+    http.Post(server.url("/perl/login.pl"), "u=a");
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_TRUE(requests[1].starts_with("GET /perl/home.pl HTTP/1.0\r\n")) << requests[1];
+    EXPECT_NE(requests[1].find("\r\nCookie: sess=42\r\n"), std::string::npos);
+    EXPECT_EQ(requests[1].find("Content-Length"), std::string::npos);
+    EXPECT_TRUE(requests[1].ends_with("\r\n\r\n"));
+    EXPECT_TRUE(requests[2].starts_with("GET /top/index.html HTTP/1.0\r\n")) << requests[2];
+    EXPECT_EQ(http.Cookie, "sess=42");
+    EXPECT_EQ(http.Body, "home");
+    EXPECT_EQ(http.Header, "HTTP/1.0 200 OK\r\n\r\n");
+}
+
+TEST_F(HttpExchangeTest, RedirectsStopAfterTen)
+{
+    const auto redirect = [] { return Reply::text("HTTP/1.0 302 Found\r\nLocation: again.pl\r\n\r\n"); };
+    for (int i = 0; i < 10; ++i)
+        server.enqueue(redirect());
+    server.enqueue(Reply::ok("arrived"));
+    http.Get(server.url("/a/start.pl"));
+    EXPECT_EQ(http.Body, "arrived");
+
+    // A server that redirects every request back to the same page.
+    server.setHandler([](const std::string& request) {
+        return Reply::text("HTTP/1.0 302 Found\r\nLocation: " + LoopbackServer::requestTarget(request) + "\r\n\r\n");
+    });
+    EXPECT_EQ(errorOf([&] { http.Get(server.url("/a/start.pl")); }), "Too many redirects");
+    EXPECT_EQ(server.connections(), 11u + 11u);
+    EXPECT_EQ(server.requests().back().substr(0, 27), "GET /a/start.pl HTTP/1.0\r\nH");
+    EXPECT_FALSE(http.busy());
+}
+
+TEST_F(HttpExchangeTest, OtherThreeHundredsEndTheCallAsReceived)
+{
+    server.enqueue(Reply::text("HTTP/1.0 303 See Other\r\nLocation: elsewhere.pl\r\n\r\nseen"));
+    http.Get(server.url("/a.pl"));
+    EXPECT_EQ(http.statusCode(), 303);
+    EXPECT_EQ(http.redirectTarget(), "elsewhere.pl");
+    EXPECT_EQ(http.Body, "seen");
+    EXPECT_EQ(server.connections(), 1u);
+}
+
+TEST_F(HttpExchangeTest, AnErrorStatusStoresTheBodyAndWarnsOnce)
+{
+    test::ScriptedPrompts prompts;
+    test::RecordingReporter reporter(true);
+    bool failed = false;
+    std::vector<std::string> methods;
+    http.OnFailure = [&](std::string_view method) {
+        methods.emplace_back(method);
+        NMHTTPFailure(http, prompts, reporter, failed);
+    };
+    server.enqueue(Reply::text("HTTP/1.0 404 Not Found\r\n\r\nNo such file"));
+    http.Head(server.url("/missing.txt"));
+
+    EXPECT_EQ(http.statusCode(), 404);
+    EXPECT_EQ(http.Body, "No such file");
+    EXPECT_EQ(methods, std::vector<std::string>{"HEAD"});
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "warning");
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"No such file\" failed.");
+    EXPECT_TRUE(reporter.logged("GET command \"No such file\" failed."));
+    EXPECT_TRUE(failed);
+
+    // Without debug logging nothing is logged; in file mode the message names the file.
+    test::TempDir dir;
+    reporter.setDebug(false);
+    reporter.logLines.clear();
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("body.txt");
+    server.enqueue(Reply::text("HTTP/1.0 401 Unauthorized\r\n\r\ndenied"));
+    http.Get(server.url("/x"));
+    EXPECT_EQ(server.connections(), 2u) << "a 401 is not retried";
+    EXPECT_EQ(prompts.shown.back().text, "GET command \"" + dir.file("body.txt") + "\" failed.");
+    EXPECT_TRUE(reporter.logLines.empty());
+    EXPECT_EQ(test::readFile(dir.file("body.txt")), "denied");
+}
+
+TEST_F(HttpExchangeTest, FileModeWritesHeadAndBodyFilesAnew)
+{
+    test::TempDir dir;
+    test::writeFile(dir.file("header.txt"), std::string(5000, 'o'));
+    test::writeFile(dir.file("body.txt"), std::string(5000, 'o'));
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("body.txt");
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=tle.txt\r\n\r\n";
+    server.enqueue(Reply().send(head).fill(300000, 'b'));
+    http.Get(server.url("/perl/dl.pl?ID=1"));
+
+    EXPECT_EQ(test::readFile(dir.file("header.txt")), head);
+    EXPECT_EQ(test::readFile(dir.file("body.txt")), std::string(300000, 'b'));
+    EXPECT_EQ(http.Header, dir.file("header.txt"));
+    EXPECT_EQ(http.Body, dir.file("body.txt"));
+
+    // A body file that cannot be created fails with the file system's error.
+    http.Body = dir.file("no/such/folder/body.txt");
+    server.enqueue(Reply::ok("x"));
+    EXPECT_THROW(http.Get(server.url("/")), IoError);
+    EXPECT_FALSE(http.busy());
+}
+
+TEST_F(HttpExchangeTest, SilenceBeyondTheTimeOutEndsTheCall)
+{
+    http.TimeOut = 300;
+    server.enqueue(Reply::silent());
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Timed out waiting for response");
+    EXPECT_GE(msSince(start), 250);
+    EXPECT_LT(msSince(start), 5000);
+
+    server.enqueue(Reply().send("HTTP/1.0 200 OK\r\nServer: x").holdOpen());
+    EXPECT_THROW(
+        {
+            try {
+                http.Get(server.url("/"));
+            } catch (const SocketReadAborted& e) {
+                EXPECT_STREQ(e.what(), "Socket readln aborted");
+                throw;
+            }
+        },
+        SocketReadAborted);
+
+    server.enqueue(Reply().send(ok("part of the body")).holdOpen());
+    EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Socket capture aborted");
+    EXPECT_EQ(http.Body, "part of the body");
+    EXPECT_FALSE(http.busy());
+}
+
+TEST_F(HttpExchangeTest, ASlowBodyWithinTheTimeOutArrivesWhole)
+{
+    http.TimeOut = 500;
+    Reply reply;
+    reply.send("HTTP/1.0 200 OK\r\n\r\n");
+    std::string expected;
+    for (int i = 0; i < 8; ++i) {
+        const std::string piece = "piece" + std::to_string(i) + "\n";
+        reply.pause(100).send(piece);
+        expected += piece;
+    }
+    server.enqueue(reply);
+    const auto start = std::chrono::steady_clock::now();
+    http.Get(server.url("/"));
+    EXPECT_GT(msSince(start), 500) << "the whole transfer outlasts the time-out";
+    EXPECT_EQ(http.Header, "HTTP/1.0 200 OK\r\n\r\n");
+    EXPECT_EQ(http.Body, expected);
+
+    // No limit at all.
+    http.TimeOut = 0;
+    server.enqueue(Reply().pause(300).send(ok("patient")));
+    http.Get(server.url("/"));
+    EXPECT_EQ(http.Body, "patient");
+}
+
+TEST_F(HttpExchangeTest, ConnectionFailures)
+{
+    EXPECT_EQ(errorOf([&] { http.Get("http://127.0.0.1:" + std::to_string(LoopbackServer::unusedPort()) + "/"); }),
+        "Connection Failed");
+    // A name is looked up (here from the hosts file) rather than used as it stands.
+    server.enqueue(Reply::ok("by name"));
+    http.Get("http://localhost:" + std::to_string(server.port()) + "/");
+    EXPECT_EQ(http.Body, "by name");
+}
+
+TEST_F(HttpExchangeTest, TheEventLoopRunsDuringATransferAndASecondCallIsRefused)
+{
+    http.TimeOut = 2000;
+    server.enqueue(Reply().send("HTTP/1.0 200 OK\r\n\r\n").pause(300).send("late"));
+    int ticks = 0;
+    std::string secondCall;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] { ++ticks; });
+    ticker.start(20);
+    QTimer::singleShot(50, &ticker, [&] { secondCall = errorOf([&] { http.Get(server.url("/other")); }); });
+    http.Get(server.url("/"));
+    ticker.stop();
+
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(secondCall, "Already connected");
+    EXPECT_EQ(http.Body, "late");
+    EXPECT_EQ(server.connections(), 1u);
+
+    server.enqueue(Reply::ok("again"));
+    http.Get(server.url("/"));
+    EXPECT_EQ(http.Body, "again");
+}
+
+TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
+{
+    server.enqueue(Reply().send("HTTP/1.0 200 OK\r\nX-Long: ").fill(HttpExchange::kMaxHeadBytes + 10).send("\r\n\r\n"));
+    EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Response too large");
+
+    server.enqueue(Reply().send(ok("")).fill(HttpExchange::kMaxMemoryBodyBytes + 1));
+    EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Response too large");
+
+    // Files take bodies of any size.
+    test::TempDir dir;
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("body.txt");
+    server.enqueue(Reply().send(ok("")).fill(HttpExchange::kMaxMemoryBodyBytes + 1));
+    http.Get(server.url("/"));
+    EXPECT_EQ(File(dir.file("body.txt"), File::Mode::Read).size(), HttpExchange::kMaxMemoryBodyBytes + 1);
+}
+
+} // namespace
+} // namespace qm

@@ -1,0 +1,143 @@
+// The exchange over a scripted transport: what it asks of the seam, and how it takes
+// apart responses however they are cut into pieces.
+#include "platform/Errors.h"
+#include "service/HttpExchange.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+
+namespace qm {
+namespace {
+
+class ScriptedTransport : public Transport {
+public:
+    struct Log {
+        std::string host;
+        int port = 0;
+        int timeoutMs = 0;
+        std::string sent;
+        std::size_t largestAsk = 0;
+        bool closed = false;
+    };
+    ScriptedTransport(std::deque<std::string> pieces, Log& log)
+        : pieces_(std::move(pieces))
+        , log_(log)
+    {
+    }
+    void connect(const std::string& host, int port, int timeoutMs) override
+    {
+        log_.host = host;
+        log_.port = port;
+        log_.timeoutMs = timeoutMs;
+    }
+    void send(std::string_view bytes, int) override { log_.sent += bytes; }
+    Received receive(char* buffer, std::size_t capacity, int) override
+    {
+        log_.largestAsk = std::max(log_.largestAsk, capacity);
+        if (pieces_.empty())
+            return {0, false};
+        std::string& piece = pieces_.front();
+        const std::size_t n = std::min(capacity, piece.size());
+        std::copy_n(piece.data(), n, buffer);
+        piece.erase(0, n);
+        if (piece.empty())
+            pieces_.pop_front();
+        return {n, false};
+    }
+    void close() override { log_.closed = true; }
+
+private:
+    std::deque<std::string> pieces_;
+    Log& log_;
+};
+
+TEST(HttpSeam, ConnectsThroughTheTransportMadeForTheScheme)
+{
+    HttpExchange http;
+    ScriptedTransport::Log log;
+    std::string scheme;
+    http.setTransportFactory([&](const std::string& s) {
+        scheme = s;
+        return std::make_unique<ScriptedTransport>(
+            std::deque<std::string>{"HTTP/1.0 200 OK\r\n\r\n", std::string(200000, 'z')}, log);
+    });
+    http.TimeOut = 1234;
+    http.Get("https://secure.example:8443/a.txt");
+    EXPECT_EQ(scheme, "https:");
+    EXPECT_EQ(log.host, "secure.example");
+    EXPECT_EQ(log.port, 8443);
+    EXPECT_EQ(log.timeoutMs, 1234);
+    EXPECT_TRUE(log.sent.starts_with("GET /a.txt HTTP/1.0\r\nHost: secure.example\r\n"));
+    EXPECT_TRUE(log.closed);
+    EXPECT_EQ(log.largestAsk, HttpExchange::kChunkBytes);
+    EXPECT_EQ(http.Body, std::string(200000, 'z'));
+
+    http.Proxy = "proxy.example";
+    http.ProxyPort = 3128;
+    http.Get("http://h/x");
+    EXPECT_EQ(log.host, "proxy.example");
+    EXPECT_EQ(log.port, 3128);
+}
+
+// The status line and every line after it up to the first empty one (LF or CR LF
+// alone); everything when no such line comes.
+std::string expectedHead(const std::string& response)
+{
+    if (!response.starts_with("HTT"))
+        return {};
+    std::size_t pos = response.find('\n');
+    while (pos != std::string::npos) {
+        const std::size_t start = pos + 1;
+        pos = response.find('\n', start);
+        if (pos == start || (pos == start + 1 && response[start] == '\r'))
+            return response.substr(0, pos + 1);
+    }
+    return response;
+}
+
+// Whatever arrives, and however it is cut, the head and the body together are exactly
+// the bytes received, and the head (when there is one) ends at its first empty line.
+TEST(HttpSeam, HeadAndBodyTogetherAreExactlyWhatArrived)
+{
+    std::mt19937 random(20071015);
+    const std::string alphabet = "HTP/1.0 2345\r\n\r\n:;SetCookie-LOCATION ab";
+    for (int round = 0; round < 2000; ++round) {
+        std::string response;
+        if (round % 2 == 0)
+            response = "HTTP/1.0 " + std::to_string(200 + static_cast<int>(random() % 300)) + " X\r\n";
+        const std::size_t length = random() % 200;
+        for (std::size_t i = 0; i < length; ++i)
+            response += alphabet[random() % alphabet.size()];
+
+        std::deque<std::string> pieces;
+        for (std::size_t at = 0; at < response.size();) {
+            const std::size_t n = 1 + random() % 20;
+            pieces.push_back(response.substr(at, n));
+            at += n;
+        }
+        HttpExchange http;
+        ScriptedTransport::Log log;
+        int failures = 0;
+        http.OnFailure = [&](std::string_view) { ++failures; };
+        // Each redirect gets the same response again; the limit ends the loop.
+        http.setTransportFactory([&](const std::string&) { return std::make_unique<ScriptedTransport>(pieces, log); });
+        try {
+            http.Get("http://h/d/f.txt");
+        } catch (const SocketError& e) {
+            EXPECT_STREQ(e.what(), "Too many redirects");
+            continue;
+        }
+        const std::string head = expectedHead(response);
+        ASSERT_EQ(http.Header, head) << round;
+        ASSERT_EQ(http.Body, response.substr(head.size())) << round;
+        if (head.empty()) {
+            EXPECT_EQ(http.statusCode(), 0);
+        }
+        EXPECT_EQ(failures, http.statusCode() >= 400 ? 1 : 0);
+    }
+}
+
+} // namespace
+} // namespace qm

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Writes a synthetic full catalogue (two-line and three-line text) and a matching
+situation report, for benchmarks and manual runs.
+
+Usage: gen_catalogue.py COUNT OUTDIR
+Writes OUTDIR/catalog_2l.txt, OUTDIR/catalog_3l.txt and OUTDIR/ssr_bench.txt.
+About 5 % of the objects carry harmless defects that the check repairs and about
+0.2 % are rejects (wrong check character, impossible inclination).
+"""
+import math
+import os
+import random
+import sys
+
+
+def checksum(line):
+    total = 0
+    for c in line[:68]:
+        if c.isdigit():
+            total += int(c)
+        elif c == '-':
+            total += 1
+    return str(total % 10)
+
+
+def exp_field(value):
+    """Mantissa and exponent in the assumed-point form, e.g. -11606-4."""
+    if value == 0:
+        return ' 00000+0'
+    sign = '-' if value < 0 else ' '
+    e = math.floor(math.log10(abs(value))) + 1
+    mant = int(round(abs(value) / 10 ** e * 1e5))
+    if mant >= 100000:
+        mant //= 10
+        e += 1
+    return '%s%05d%s%d' % (sign, mant, '-' if e < 0 else '+', abs(e))
+
+
+NAMES = ['COSMOS', 'STARLINK', 'IRIDIUM', 'NOAA', 'GOES', 'METEOR', 'SL-16 R/B', 'DEB', 'FENGYUN 1C DEB',
+         'GPS BIIR', 'INTELSAT', 'ORBCOMM FM', 'GLOBALSTAR M', 'ONEWEB', 'CUBESAT', 'OBJECT']
+
+
+def element_set(rng, num):
+    year = rng.randint(57, 124) % 100
+    launch = rng.randint(1, 300)
+    piece = rng.choice(['A', 'B', 'C', 'D', 'AB', 'ACD', 'Z'])
+    kind = rng.random()
+    if kind < 0.08:    # geostationary
+        mm, ecc, incl = 1.0027 + rng.uniform(-0.002, 0.002), rng.randint(0, 900), rng.uniform(0, 15)
+    elif kind < 0.12:  # high eccentric
+        mm, ecc, incl = rng.uniform(2.0, 2.01), rng.randint(600000, 750000), rng.uniform(62, 65)
+    elif kind < 0.20:  # navigation
+        mm, ecc, incl = rng.uniform(2.0, 2.2), rng.randint(0, 20000), rng.uniform(54, 66)
+    else:              # low orbit
+        mm, ecc, incl = rng.uniform(11.5, 16.4), rng.randint(0, 30000), rng.uniform(0, 105)
+    ndot = rng.uniform(-0.0001, 0.001)
+    nddot = 0.0 if rng.random() < 0.9 else rng.uniform(-1e-5, 1e-5)
+    bstar = rng.uniform(-1e-3, 1e-3)
+    l1 = '1 %05dU %02d%03d%-3s %02d%012.8f %s.%08d %s %s 0 %4d' % (
+        num, year, launch, piece, 24, rng.uniform(1, 366), '-' if ndot < 0 else ' ',
+        int(abs(ndot) * 1e8), exp_field(nddot), exp_field(bstar), rng.randint(1, 999))
+    l2 = '2 %05d %8.4f %8.4f %07d %8.4f %8.4f %11.8f%5d' % (
+        num, incl, rng.uniform(0, 359.9999), ecc, rng.uniform(0, 359.9999), rng.uniform(0, 359.9999),
+        mm, rng.randint(0, 99999))
+    assert len(l1) == 68 and len(l2) == 68, (l1, l2)
+    l1 += checksum(l1)
+    l2 += checksum(l2)
+    return l1, l2, '%02d%03d%s' % (year, launch, piece)
+
+
+def defect(rng, l1, l2):
+    """Defects the check repairs without changing either checksum."""
+    r = rng.random()
+    if r < 0.2:
+        return l1[:68] + ' ', l2
+    if r < 0.4 and l1[2] == '0':
+        stripped = l1[2:7].lstrip('0').rjust(5)
+        return l1[:2] + stripped + l1[7:], l2[:2] + stripped + l2[7:]
+    if r < 0.6 and l1[33] == ' ':
+        return l1[:33] + '+' + l1[34:], l2
+    if r < 0.8 and l1[44:52] == ' 00000+0':
+        return l1[:44] + ' ' * 8 + l1[52:], l2
+    return l1, l2[:68] + ' '
+
+
+def main():
+    count, outdir = int(sys.argv[1]), sys.argv[2]
+    rng = random.Random(20240407)
+    os.makedirs(outdir, exist_ok=True)
+    numbers = rng.sample(range(1, 100000), min(count, 99999))
+    while len(numbers) < count:
+        numbers.append(rng.randint(1, 99999))
+    if 1 not in numbers:
+        numbers[0] = 1
+    numbers.sort()
+    entries = []
+    with open(os.path.join(outdir, 'catalog_2l.txt'), 'w', newline='') as two, \
+            open(os.path.join(outdir, 'catalog_3l.txt'), 'w', newline='') as three:
+        two.write('# synthetic catalogue\n# %d objects\n' % count)
+        for num in numbers:
+            l1, l2, intl = element_set(rng, num)
+            r = rng.random()
+            if r < 0.05:
+                l1, l2 = defect(rng, l1, l2)
+            elif r < 0.052:
+                if rng.random() < 0.5:
+                    l1 = l1[:68] + str((int(l1[68]) + 1) % 10)
+                else:
+                    l2 = l2[:8] + '190.0000' + l2[16:68]
+                    l2 += checksum(l2)
+            name = '%s %d' % (rng.choice(NAMES), rng.randint(1, 5000))
+            two.write(l1 + '\n' + l2 + '\n')
+            three.write(name + '\r\n' + l1 + '\r\n' + l2 + '\r\n')
+            designator = '%s-%s' % ('19' + intl[:2] if int(intl[:2]) >= 57 else '20' + intl[:2], intl[2:])
+            entries.append((num, designator, name))
+    with open(os.path.join(outdir, 'ssr_bench.txt'), 'w', newline='') as ssr:
+        ssr.write('Synthetic report\r\n\r\nSatellite Situation Report Objects in Orbit\r\n')
+        ssr.write('INTLDES      CAT#  SOURCE  LAUNCH      PERIOD  INCL  APOGEE PERIGEE\r\n')
+        ssr.write('                   COMMON NAME\r\n\r\n')
+        for num, designator, name in sorted(entries, reverse=True):
+            ssr.write('%-11s     %5d  PAY  USA   2001-01-01   95.0  51.6    400    390\r\n' % (designator, num))
+            ssr.write(name + '\r\n')
+
+
+if __name__ == '__main__':
+    main()
