@@ -1,6 +1,7 @@
 #include "app/Controls.h"
 
 #include <QButtonGroup>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -125,6 +126,15 @@ DelaySpinBox::DelaySpinBox(QWidget* parent)
     : QSpinBox(parent)
 {
     lineEdit()->setReadOnly(true);
+    // A click on the number counts as a click on the box.
+    lineEdit()->installEventFilter(this);
+}
+
+bool DelaySpinBox::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == lineEdit() && event->type() == QEvent::MouseButtonPress && onClick)
+        onClick();
+    return QSpinBox::eventFilter(watched, event);
 }
 
 void DelaySpinBox::mousePressEvent(QMouseEvent* event)

@@ -60,6 +60,7 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 } // namespace qm

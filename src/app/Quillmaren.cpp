@@ -31,6 +31,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(qm::TfrmMain::programIcon());
 
     const QString platform = QGuiApplication::platformName();
     const bool headless = platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");

@@ -181,6 +181,11 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     http_.OnFailure = [this](std::string_view method) { NMHTTPFailure(method); };
 }
 
+QIcon TfrmMain::programIcon()
+{
+    return QIcon(logo());
+}
+
 TfrmMain::~TfrmMain()
 {
     if (startupComplete_ && !destroyed_)

@@ -14,6 +14,7 @@
 #include "platform/SystemSources.h"
 #include "service/HttpExchange.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QTimer>
 #include <functional>
@@ -57,6 +58,8 @@ public:
     static constexpr int kDesignHeight = 528;
 
     explicit TfrmMain(MainServices services, QWidget* parent = nullptr);
+    // The program's icon (window, task bar, tray): the publisher's logo.
+    static QIcon programIcon();
     ~TfrmMain() override;
 
     // Program-wide state.

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <csignal>
@@ -406,4 +407,40 @@ TEST_F(MainWindowTest, HttpFailureWarnsLogsAndRaisesTheFlag)
     EXPECT_EQ(prompts.shown[0].text, "GET command \"body.txt\" failed.");
     form.reset();
     EXPECT_NE(readFile(dir.file("quillmaren.log")).find("] GET command \"body.txt\" failed.\r\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, ActivationShowsTheProxyFormUntilItIsAccepted)
+{
+    struct Proxy : ProxyDialog {
+        bool missing = true;
+        std::vector<bool> answers{false, false, true};
+        int shown = 0;
+        bool credentialsMissing() const override { return missing; }
+        bool showModal() override { return answers.at(static_cast<std::size_t>(shown++)); }
+    } proxy;
+    auto form = start();
+    form->setProxyDialog(&proxy);
+    form->FormActivate();
+    EXPECT_EQ(proxy.shown, 3) << "shown again while it closes with No";
+    proxy.missing = false;
+    form->FormActivate();
+    EXPECT_EQ(proxy.shown, 3);
+}
+
+TEST_F(MainWindowTest, ClicksThatCountAsChanges)
+{
+    auto form = start();
+    form->show();
+    QTest::mouseClick(form->seDelay->findChild<QLineEdit*>(), Qt::LeftButton);
+    EXPECT_TRUE(form->SettingsChanged);
+    EXPECT_EQ(form->seDelay->value(), 5);
+
+    form->SettingsChanged = false;
+    form->rgSSR->button(0)->click(); // already selected
+    EXPECT_TRUE(form->SettingsChanged);
+
+    form->SettingsChanged = false;
+    form->rgFormat->button(1)->click();
+    EXPECT_FALSE(form->TwoLineFormat);
+    EXPECT_TRUE(form->SettingsChanged);
 }
