@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
@@ -145,9 +146,29 @@ void writeAll(int fd, const std::string& text, const std::string& path)
     }
 }
 
+// Rewrites the file in place, for a folder that takes no new files.
+void storeInPlace(const std::string& target, const std::string& text, const std::string& path)
+{
+    int fd;
+    do {
+        fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw IoError("Unable to write to " + path);
+    try {
+        writeAll(fd, text, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    if (::close(fd) != 0)
+        throw IoError("Unable to write to " + path);
+}
+
 // Replaces the file in one step: written beside it under a temporary name, readable
 // by the owner only (it may hold passwords), then renamed over it, so a full disk or
-// a crash never leaves a half-written settings file.
+// a crash never leaves a half-written settings file. A symbolic link is followed, so
+// the link stays in place.
 void store(const std::string& path, const Lines& f)
 {
     const char* eol = f.crlf ? "\r\n" : "\n";
@@ -156,14 +177,22 @@ void store(const std::string& path, const Lines& f)
         text += line;
         text += eol;
     }
+    std::string target = path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
     std::random_device rd;
-    const std::string temp = path + ".tmp" + std::to_string(rd() % 1000000);
+    const std::string temp = target + ".tmp" + std::to_string(rd() % 1000000);
     int fd;
     do {
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        if (f.exists && (errno == EACCES || errno == EROFS || errno == EPERM))
+            return storeInPlace(target, text, path);
         throw IoError("Unable to write to " + path);
+    }
     try {
         writeAll(fd, text, path);
     } catch (...) {
@@ -171,7 +200,7 @@ void store(const std::string& path, const Lines& f)
         ::unlink(temp.c_str());
         throw;
     }
-    if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::close(fd) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         throw IoError("Unable to write to " + path);
     }

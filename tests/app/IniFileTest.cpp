@@ -131,16 +131,34 @@ TEST(IniFile, FailedWriteReportsThePath)
     }
 }
 
-TEST(IniFile, ReadOnlyFolderFailsAndKeepsTheFile)
+TEST(IniFile, ReadOnlyFolder)
 {
     TempDir dir;
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only folders";
-    const std::string path = dir.file("ro/q.ini");
-    ::mkdir(dir.file("ro").c_str(), 0755);
-    writeFile(path, "[S]\nK=1\n");
-    ::chmod(dir.file("ro").c_str(), 0555);
-    IniFile ini(path);
-    EXPECT_THROW(ini.writeInteger("S", "K", 2), qm::IoError);
-    EXPECT_EQ(readFile(path), "[S]\nK=1\n");
+    const std::string folder = dir.file("ro");
+    ::mkdir(folder.c_str(), 0755);
+    writeFile(folder + "/old.ini", "[S]\nK=1\n");
+    writeFile(folder + "/locked.ini", "[S]\nK=1\n");
+    ::chmod((folder + "/locked.ini").c_str(), 0444);
+    ::chmod(folder.c_str(), 0555);
+
+    EXPECT_THROW(IniFile(folder + "/new.ini").writeInteger("S", "K", 2), qm::IoError);
+    EXPECT_THROW(IniFile(folder + "/locked.ini").writeInteger("S", "K", 2), qm::IoError);
+    EXPECT_EQ(readFile(folder + "/locked.ini"), "[S]\nK=1\n");
+    // A writable file in a read-only folder is still written, in place.
+    IniFile(folder + "/old.ini").writeInteger("S", "K", 2);
+    EXPECT_EQ(readFile(folder + "/old.ini"), "[S]\nK=2\n");
+}
+
+TEST(IniFile, WritesThroughASymbolicLink)
+{
+    TempDir dir;
+    writeFile(dir.file("real.ini"), "[S]\nK=1\n");
+    ASSERT_EQ(::symlink(dir.file("real.ini").c_str(), dir.file("link.ini").c_str()), 0);
+    IniFile(dir.file("link.ini")).writeInteger("S", "K", 2);
+    EXPECT_EQ(readFile(dir.file("real.ini")), "[S]\nK=2\n");
+    struct stat info { };
+    ASSERT_EQ(::lstat(dir.file("link.ini").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
