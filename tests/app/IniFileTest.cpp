@@ -3,9 +3,12 @@
 
 #include "TempDir.h"
 
+#include <QString>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using qm::IniFile;
 using qm::parseIniInteger;
@@ -161,4 +164,42 @@ TEST(IniFile, WritesThroughASymbolicLink)
     struct stat info { };
     ASSERT_EQ(::lstat(dir.file("link.ini").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// Whatever the file holds, a written key reads back as written and no other key moves.
+TEST(IniFile, RandomFilesKeepEveryOtherKey)
+{
+    TempDir dir;
+    const std::string path = dir.file("r.ini");
+    std::mt19937 rng(20071015);
+    const std::string alphabet = "[]=ab \t\"'\r\n;xS0";
+    const std::vector<std::pair<std::string, std::string>> probes
+        = {{"S", "a"}, {"s", "b"}, {"ab", "x"}, {"x", "S"}, {"a b", "0"}};
+    for (int round = 0; round < 300; ++round) {
+        std::string text(rng() % 200, '\0');
+        for (char& c : text)
+            c = round % 5 == 0 ? static_cast<char>(rng()) : alphabet[rng() % alphabet.size()];
+        writeFile(path, text);
+        IniFile ini(path);
+        const auto& [section, key] = probes[rng() % probes.size()];
+        std::vector<std::optional<std::string>> before;
+        for (const auto& [s, k] : probes)
+            before.push_back(ini.read(s, k));
+
+        const std::string value = "v" + std::to_string(round);
+        ini.writeString(section, key, value);
+        EXPECT_EQ(ini.read(section, key), value) << "round " << round;
+        for (std::size_t i = 0; i < probes.size(); ++i) {
+            const bool same
+                = QString::fromStdString(probes[i].first).compare(QString::fromStdString(section), Qt::CaseInsensitive)
+                    == 0
+                && QString::fromStdString(probes[i].second).compare(QString::fromStdString(key), Qt::CaseInsensitive)
+                    == 0;
+            if (!same) {
+                EXPECT_EQ(ini.read(probes[i].first, probes[i].second), before[i]) << "round " << round;
+            }
+        }
+        ini.deleteKey(section, key);
+        EXPECT_EQ(ini.read(section, key), std::nullopt) << "round " << round;
+    }
 }
