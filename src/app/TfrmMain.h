@@ -83,6 +83,9 @@ public:
     bool endingAtOnce() const { return endingAtOnce_; }
 
     Reporter& reporter() { return reporter_; }
+    void UpdateStatusBar(std::string_view msg) { reporter_.updateStatusBar(msg); }
+    // Only while DebugOn().
+    void OutputToLog(std::string_view msg) { reporter_.outputToLog(msg); }
     HttpExchange& http() { return http_; }
     Prompts& prompts() { return *services_.prompts; }
     std::string settingsPath() const;
