@@ -421,9 +421,13 @@ void TfrmMain::guarded(const std::function<void()>& handler)
     try {
         handler();
     } catch (const FatalStop& stop) {
-        haltProgram(stop);
+        if (!haltRequested())
+            haltProgram(stop);
     } catch (const std::exception& e) {
-        services_.prompts->error(e.what());
+        // A stop decided inside a nested wait ends that wait with an error of its own;
+        // the program is ending, so that error is not news to the user.
+        if (!haltRequested())
+            services_.prompts->error(e.what());
     }
 }
 

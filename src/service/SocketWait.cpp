@@ -1,5 +1,7 @@
 #include "service/SocketWait.h"
 
+#include "platform/Halt.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -9,6 +11,9 @@ namespace qm {
 
 bool waitForSocket(int fd, SocketReady what, int timeoutMs)
 {
+    // Once the program is ending, no wait starts: the transfer gives up at once.
+    if (haltRequested())
+        return false;
     QEventLoop loop;
     QSocketNotifier notifier(fd, what == SocketReady::Read ? QSocketNotifier::Read : QSocketNotifier::Write);
     // A flag rather than the loop's exit code: quitting the application ends every
@@ -24,8 +29,15 @@ bool waitForSocket(int fd, SocketReady what, int timeoutMs)
         QObject::connect(&timer, &QTimer::timeout, &loop, [&loop] { loop.quit(); });
         timer.start(timeoutMs);
     }
+    // A fatal stop decided by a handler that ran meanwhile ends the wait soon.
+    QTimer haltCheck;
+    QObject::connect(&haltCheck, &QTimer::timeout, &loop, [&loop] {
+        if (haltRequested())
+            loop.quit();
+    });
+    haltCheck.start(50);
     loop.exec();
-    return ready;
+    return ready && !haltRequested();
 }
 
 void EventPump::pumpIfDue()

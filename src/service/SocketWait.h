@@ -9,7 +9,7 @@ namespace qm {
 enum class SocketReady { Read, Write };
 
 // True when the socket became ready; false after timeoutMs of waiting (0 = no limit)
-// or when the application quits meanwhile.
+// or when the application quits or a fatal stop is recorded meanwhile.
 bool waitForSocket(int fd, SocketReady what, int timeoutMs);
 
 // A transfer whose data are always ready never has to wait, so it lets pending events

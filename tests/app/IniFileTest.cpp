@@ -2,6 +2,7 @@
 #include "platform/Errors.h"
 
 #include "TempDir.h"
+#include "Unprivileged.h"
 
 #include <QString>
 #include <gtest/gtest.h>
@@ -137,21 +138,40 @@ TEST(IniFile, FailedWriteReportsThePath)
 TEST(IniFile, ReadOnlyFolder)
 {
     TempDir dir;
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+    qm::test::openUpForOthers(dir.path());
     const std::string folder = dir.file("ro");
     ::mkdir(folder.c_str(), 0755);
     writeFile(folder + "/old.ini", "[S]\nK=1\n");
     writeFile(folder + "/locked.ini", "[S]\nK=1\n");
+    ::chmod((folder + "/old.ini").c_str(), 0666);
     ::chmod((folder + "/locked.ini").c_str(), 0444);
     ::chmod(folder.c_str(), 0555);
 
-    EXPECT_THROW(IniFile(folder + "/new.ini").writeInteger("S", "K", 2), qm::IoError);
-    EXPECT_THROW(IniFile(folder + "/locked.ini").writeInteger("S", "K", 2), qm::IoError);
+    const std::string failure = qm::test::runUnprivileged([&]() -> std::string {
+        try {
+            IniFile(folder + "/new.ini").writeInteger("S", "K", 2);
+            return "a new file was written into a read-only folder";
+        } catch (const qm::IoError& e) {
+            if (std::string(e.what()) != "Unable to write to " + folder + "/new.ini")
+                return std::string("unexpected message: ") + e.what();
+        }
+        try {
+            IniFile(folder + "/locked.ini").writeInteger("S", "K", 2);
+            return "a read-only file was written";
+        } catch (const qm::IoError&) {
+        }
+        // A writable file in a read-only folder is still written, in place.
+        try {
+            IniFile(folder + "/old.ini").writeInteger("S", "K", 2);
+        } catch (const std::exception& e) {
+            return std::string("writable file refused: ") + e.what();
+        }
+        return {};
+    });
+    EXPECT_EQ(failure, "");
     EXPECT_EQ(readFile(folder + "/locked.ini"), "[S]\nK=1\n");
-    // A writable file in a read-only folder is still written, in place.
-    IniFile(folder + "/old.ini").writeInteger("S", "K", 2);
     EXPECT_EQ(readFile(folder + "/old.ini"), "[S]\nK=2\n");
+    EXPECT_FALSE(qm::test::exists(folder + "/new.ini"));
 }
 
 TEST(IniFile, WritesThroughASymbolicLink)

@@ -6,6 +6,7 @@
 
 #include "platform/Errors.h"
 #include "platform/File.h"
+#include "platform/Halt.h"
 #include "service/HttpExchange.h"
 #include "service/HttpFailure.h"
 
@@ -358,6 +359,21 @@ TEST_F(HttpExchangeTest, TheEventLoopRunsDuringATransferAndASecondCallIsRefused)
     server.enqueue(Reply::ok("again"));
     http.Get(server.url("/"));
     EXPECT_EQ(http.Body, "again");
+}
+
+TEST_F(HttpExchangeTest, AFatalStopDuringATransferEndsItWithoutWaitingForTheTimeOut)
+{
+    // A handler that runs during the wait decides a fatal stop: the transfer must not
+    // go on, nor wait out its time-out.
+    http.TimeOut = 10000;
+    server.enqueue(Reply::silent());
+    QObject context;
+    QTimer::singleShot(50, &context, [] { requestHalt(); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(http.Get(server.url("/")), SocketError);
+    EXPECT_LT(msSince(start), 5000);
+    EXPECT_FALSE(http.busy());
+    clearHalt();
 }
 
 TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
