@@ -6,6 +6,7 @@
 #include "catalogue/SsrTable.h"
 #include "catalogue/TLESupport.h"
 #include "platform/File.h"
+#include "platform/Paths.h"
 
 #include <chrono>
 #include <cstdio>

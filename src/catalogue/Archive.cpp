@@ -2,6 +2,7 @@
 
 #include "catalogue/TLESupport.h"
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <zlib.h>
 

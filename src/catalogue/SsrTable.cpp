@@ -6,6 +6,7 @@
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <cstring>
 #include <string_view>

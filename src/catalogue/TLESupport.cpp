@@ -3,6 +3,7 @@
 #include "app/Reporter.h"
 #include "catalogue/Support.h"
 #include "platform/File.h"
+#include "platform/Paths.h"
 
 #include <cstring>
 #include <string_view>
@@ -243,20 +244,6 @@ void Repair_TLE(char* pair)
     repairLine2(Line{pair + kLine2Offset});
 }
 
-std::string changeFileExt(const std::string& path, const std::string& ext)
-{
-    const auto slash = path.find_last_of("/\\");
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + ext;
-    return path.substr(0, dot) + ext;
-}
-
-std::string extractFileName(const std::string& path)
-{
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 namespace {
 

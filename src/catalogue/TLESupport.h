@@ -40,8 +40,4 @@ void Check_Three_Line_File(const std::string& path, Reporter& reporter);
 // the record pass of the given form. Raises IoError when a file cannot be used.
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter);
 
-// File-name helpers of the stage (the Windows ChangeFileExt/ExtractFileName rules).
-std::string changeFileExt(const std::string& path, const std::string& ext);
-std::string extractFileName(const std::string& path);
-
 } // namespace qm
