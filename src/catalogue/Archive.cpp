@@ -493,11 +493,14 @@ bool GzipFile::extractTo(const std::string& outPath)
     ReplacingFile target(outPath);
     File out(target.tempPath(), File::Mode::Create);
     std::uint64_t written = 0;
-    // Concatenated members unpack into one file, as gzip -d does.
+    // The trailer's size is the whole file's declared size: a stream that would inflate
+    // beyond it is damaged, so a hostile file cannot fill the disk. Concatenated members
+    // unpack into one file, as gzip -d does, within that same size.
+    const std::uint64_t declared = members_.empty() ? 0 : members_.front().size;
     for (;;) {
         std::uint32_t crc = 0;
         std::uint64_t produced = 0;
-        if (!inflateStream(in, out, written, buffers.out.get(), UINT64_MAX, crc, produced))
+        if (!inflateStream(in, out, written, buffers.out.get(), declared - written, crc, produced))
             return false;
         std::uint32_t storedCrc = 0, storedSize = 0;
         if (!readLe32(in, storedCrc) || !readLe32(in, storedSize))

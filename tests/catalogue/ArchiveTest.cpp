@@ -237,13 +237,24 @@ TEST_F(Gzip, UnpacksToTheNameWithoutTheLastExtension)
     EXPECT_EQ(gz.extract("*.zip", dir.path()), 0);
 }
 
-TEST_F(Gzip, OptionalHeaderFieldsAndConcatenatedMembers)
+TEST_F(Gzip, OptionalHeaderFieldsAndTheDeclaredSize)
 {
-    writeFile(gzPath, gzipMemberWithAllFields("first part\n") + gzipMemberWithAllFields("second part\n"));
+    writeFile(gzPath, gzipMemberWithAllFields("first part\n"));
     GzipFile gz;
     gz.open(gzPath);
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
-    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "first part\nsecond part\n");
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "first part\n");
+
+    // Concatenated members unpack into one file only within the size the file declares
+    // (its last trailer): anything that would inflate beyond it is damaged.
+    writeFile(gzPath, gzipMemberWithAllFields("") + gzipMemberWithAllFields("second part\n"));
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "second part\n");
+    writeFile(gzPath, gzipMemberWithAllFields("first part\n") + gzipMemberWithAllFields("second part\n"));
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "second part\n") << "the older file stays";
 }
 
 TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
