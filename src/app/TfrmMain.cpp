@@ -19,6 +19,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdint>
 
 namespace qm {
 
@@ -492,7 +493,9 @@ void TfrmMain::FormCreate()
     settings.deleteObsoleteStartupKeys();
 
     placeWindow(settings);
-    http_.TimeOut = settings.readInteger(Field::InternetTimeout) * 1000;
+    // In 64 bits and clamped: a huge stored value must not wrap into a negative wait.
+    http_.TimeOut = static_cast<int>(std::clamp<std::int64_t>(
+        std::int64_t { settings.readInteger(Field::InternetTimeout) } * 1000, INT32_MIN, INT32_MAX));
 
     AccountUsername = settings.readText(Field::Username);
     AccountPassword = settings.readText(Field::Password);

@@ -216,6 +216,10 @@ TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
     form.reset();
     EXPECT_NE(readFile(ini()).find("Internet Timeout=30\n"), std::string::npos);
     EXPECT_NE(readFile(ini()).find("Left Corner=336\n"), std::string::npos);
+
+    // Seconds beyond what milliseconds can hold stay a long wait, not a negative one.
+    writeFile(ini(), "[Initialization]\nInternet Timeout=2147483647\n");
+    EXPECT_EQ(start()->http().TimeOut, INT32_MAX);
 }
 
 TEST_F(MainWindowTest, UntouchedRunRewritesOnlyTheExitKeys)
