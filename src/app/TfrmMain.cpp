@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QStatusBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -132,6 +133,15 @@ QPixmap logo()
     return pixmap;
 }
 
+// The width at which a check box shows its whole caption (its own hint adds slack).
+int checkBoxWidth(const QCheckBox* box)
+{
+    const QStyle* style = box->style();
+    return style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
+        + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box)
+        + box->fontMetrics().horizontalAdvance(box->text()) + 1;
+}
+
 // Loading a value into a control acts like the user's change: the handler runs when,
 // and only when, the value differs from the one the control holds.
 void loadText(QLineEdit* edit, const std::string& text, const std::function<void()>& handler)
@@ -223,8 +233,9 @@ void TfrmMain::buildControls()
         v->addWidget(gbCurrent);
         auto* row = new QHBoxLayout;
         row->setSpacing(2);
-        row->addWidget(rgComplete, 125);
-        row->addWidget(rgSSR, 145);
+        // Shared out by the titles' widths, so both titles read in full.
+        row->addWidget(rgComplete, rgComplete->minimumSizeHint().width());
+        row->addWidget(rgSSR, rgSSR->minimumSizeHint().width());
         v->addLayout(row);
         v->addStretch();
     }
@@ -305,14 +316,20 @@ void TfrmMain::buildControls()
     clbVantorealDataSets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     clbVantorealDataSets->setFixedHeight(clbVantorealDataSets->rowsHeight(22));
     {
+        // The logo, the extension group and the check boxes share one row of the
+        // group's width: each gets what its caption needs, the check boxes the rest.
+        rgFileExtensions->setFixedWidth(rgFileExtensions->minimumSizeHint().width());
+        for (QCheckBox* box : {cbPalm, cbDebug, cbStopOnErrors})
+            box->setMinimumWidth(checkBoxWidth(box));
         auto* v = new QVBoxLayout(gbVantoreal);
-        v->setContentsMargins(2, 0, 2, 2);
+        v->setContentsMargins(0, 0, 0, 2);
         v->setSpacing(2);
         v->addWidget(clbVantorealDataSets);
         auto* grid = new QGridLayout;
         grid->setContentsMargins(0, 0, 0, 0);
         grid->setVerticalSpacing(0);
         grid->setHorizontalSpacing(2);
+        grid->setColumnStretch(2, 1);
         grid->addWidget(imgVantoreal, 0, 0, 3, 1, Qt::AlignTop);
         grid->addWidget(rgFileExtensions, 0, 1, 3, 1, Qt::AlignTop);
         grid->addWidget(cbPalm, 0, 2);
