@@ -410,6 +410,8 @@ void TfrmMain::wire()
     connect(&UpdateTimer, &QTimer::timeout, this, on(&TfrmMain::UpdateTimerTimer));
 
     if (services_.tray) {
+        // The idle hint; the idle rule shows "Ready" or "Done" while the hint is this.
+        services_.tray->setHint(std::string(kProgramTitle));
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
         services_.tray->onRestore = [this] {
             showNormal();

@@ -210,6 +210,7 @@ TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
     EXPECT_EQ(form->rgFormat->itemIndex(), 1);
     EXPECT_FALSE(form->TwoLineFormat);
     EXPECT_TRUE(form->btnProcess->isEnabled()) << "three-line catalogue at hand";
+    EXPECT_EQ(form->statusText(), "Ready");
     EXPECT_FALSE(form->clbCurrentCatalog->checked(0));
     EXPECT_TRUE(form->clbCurrentCatalog->checked(8));
     EXPECT_EQ(form->rgSSR->itemIndex(), -1);
