@@ -15,8 +15,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyle>
 #include <QStatusBar>
+#include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -514,7 +514,7 @@ void TfrmMain::FormCreate()
     placeWindow(settings);
     // In 64 bits and clamped: a huge stored value must not wrap into a negative wait.
     http_.TimeOut = static_cast<int>(std::clamp<std::int64_t>(
-        std::int64_t { settings.readInteger(Field::InternetTimeout) } * 1000, INT32_MIN, INT32_MAX));
+        std::int64_t{settings.readInteger(Field::InternetTimeout)} * 1000, INT32_MIN, INT32_MAX));
 
     AccountUsername = settings.readText(Field::Username);
     AccountPassword = settings.readText(Field::Password);
