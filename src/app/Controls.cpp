@@ -5,9 +5,39 @@
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QStyledItemDelegate>
 #include <algorithm>
+#include <numeric>
 
 namespace qm {
+
+// Gives every item the width of its column and one fixed row height.
+class ColumnDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    int naturalWidth(const QStyleOptionViewItem& option, const QModelIndex& index) const
+    {
+        return QStyledItemDelegate::sizeHint(option, index).width();
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const std::size_t column = rows_ > 0 ? static_cast<std::size_t>(index.row() / rows_) : 0;
+        if (column >= widths_.size())
+            return {naturalWidth(option, index), rowHeight_};
+        return {widths_[column], rowHeight_};
+    }
+    void setColumns(std::vector<int> widths, int rows, int rowHeight)
+    {
+        widths_ = std::move(widths);
+        rows_ = rows;
+        rowHeight_ = rowHeight;
+    }
+
+private:
+    std::vector<int> widths_;
+    int rows_ = 0;
+    int rowHeight_ = 0;
+};
 
 RadioGroup::RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(title, parent)
@@ -53,14 +83,23 @@ int RadioGroup::clampIndex(int index) const
     return std::clamp(index, -1, count() - 1);
 }
 
+QSize RadioGroup::minimumSizeHint() const
+{
+    QSize hint = QGroupBox::minimumSizeHint();
+    const int items = layout() ? layout()->totalMinimumSize().width() : 0;
+    hint.setWidth(std::max(fontMetrics().horizontalAdvance(title()) + 4, items));
+    return hint;
+}
+
 CheckListBox::CheckListBox(const QStringList& items, int columns, QWidget* parent)
     : QListWidget(parent)
-    , columns_(columns)
+    , columns_(std::max(1, columns))
+    , delegate_(new ColumnDelegate(this))
 {
+    setItemDelegate(delegate_);
     setFlow(QListView::TopToBottom);
     setWrapping(true);
     setResizeMode(QListView::Adjust);
-    setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     for (const auto& text : items) {
         auto* item = new QListWidgetItem(text, this);
@@ -98,6 +137,7 @@ void CheckListBox::markHeader(int index)
     it->setBackground(QColor(Qt::lightGray));
     it->setForeground(QColor(Qt::black));
     quiet_ = false;
+    updateColumns();
 }
 
 bool CheckListBox::isHeader(int index) const
@@ -105,21 +145,46 @@ bool CheckListBox::isHeader(int index) const
     return !(item(index)->flags() & Qt::ItemIsUserCheckable);
 }
 
+int CheckListBox::rowHeight() const
+{
+    return fontMetrics().height() + 1;
+}
+
 int CheckListBox::rowsHeight(int rows) const
 {
-    return rows * (fontMetrics().height() + 1) + 2 * frameWidth() + 2;
+    return rows * rowHeight() + 2 * frameWidth() + 2;
 }
 
 void CheckListBox::resizeEvent(QResizeEvent* event)
 {
+    updateColumns();
     QListWidget::resizeEvent(event);
-    updateGrid();
 }
 
-void CheckListBox::updateGrid()
+void CheckListBox::changeEvent(QEvent* event)
 {
-    const int rowHeight = fontMetrics().height() + 1;
-    setGridSize(QSize(std::max(40, viewport()->width() / columns_ - 1), rowHeight));
+    QListWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        updateColumns();
+}
+
+void CheckListBox::updateColumns()
+{
+    const int rows = std::max(1, (count() + columns_ - 1) / columns_);
+    std::vector<int> widths(static_cast<std::size_t>(columns_), 0);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    for (int i = 0; i < count(); ++i) {
+        int& width = widths[static_cast<std::size_t>(i / rows)];
+        width = std::max(width, delegate_->naturalWidth(option, indexFromItem(item(i))));
+    }
+    // Share out the room left (or the shortfall), keeping one pixel clear of the edge
+    // so the last column never wraps.
+    const int spare = viewport()->width() - 1 - std::accumulate(widths.begin(), widths.end(), 0);
+    for (int c = 0; c < columns_; ++c)
+        widths[static_cast<std::size_t>(c)] += spare / columns_ + (c < spare % columns_ ? 1 : 0);
+    delegate_->setColumns(std::move(widths), rows, rowHeight());
+    scheduleDelayedItemsLayout();
 }
 
 DelaySpinBox::DelaySpinBox(QWidget* parent)

@@ -21,6 +21,8 @@ public:
     // A stored index above the last item selects the last; one below -1 counts as -1.
     int clampIndex(int index) const;
     QRadioButton* button(int index) const { return buttons_.at(static_cast<std::size_t>(index)); }
+    // Wide enough for the whole title, which the style's own hint pads well beyond the text.
+    QSize minimumSizeHint() const override;
     // Every click on an item, whether or not it changes the selection.
     std::function<void()> onClick;
 
@@ -29,7 +31,12 @@ private:
     QButtonGroup* group_;
 };
 
-// A check list laid out in columns; header items are drawn black on silver and have no box.
+class ColumnDelegate;
+
+// A check list laid out in columns, filled down each column. Each column is as wide as
+// its longest caption needs, and any room left is shared out, so no caption is cut
+// while another column has room to spare. Header items are drawn black on silver
+// across their column and have no box.
 class CheckListBox : public QListWidget {
 public:
     CheckListBox(const QStringList& items, int columns, QWidget* parent = nullptr);
@@ -45,10 +52,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
-    void updateGrid();
+    int rowHeight() const;
+    void updateColumns();
     int columns_;
+    ColumnDelegate* delegate_;
     bool quiet_ = false;
 };
 

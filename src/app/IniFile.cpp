@@ -49,14 +49,18 @@ struct Lines {
     std::vector<std::string> lines;
     bool crlf = false;
     bool exists = false;
+    // The file is there but could not be read whole; writing it back would lose keys.
+    bool unreadable = false;
 };
 
 Lines load(const std::string& path)
 {
     Lines result;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        result.unreadable = errno != ENOENT && errno != ENOTDIR;
         return result;
+    }
     result.exists = true;
     std::string text;
     char buffer[4096];
@@ -64,6 +68,8 @@ Lines load(const std::string& path)
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0)
+            result.unreadable = true;
         if (n <= 0)
             break;
         text.append(buffer, static_cast<std::size_t>(n));
@@ -171,6 +177,8 @@ void storeInPlace(const std::string& target, const std::string& text, const std:
 // the link stays in place.
 void store(const std::string& path, const Lines& f)
 {
+    if (f.unreadable)
+        throw IoError("Unable to write to " + path);
     const char* eol = f.crlf ? "\r\n" : "\n";
     std::string text;
     for (const auto& line : f.lines) {

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -27,6 +29,10 @@ int main(int argc, char* argv[])
     // Without a display (cron, a systemd timer) the program still runs, off screen.
     if (!haveDisplay() && !std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    // Taken before Qt removes the options it knows (-style, -platform...), so that
+    // "-update" counts only as the very first argument the program was given.
+    std::vector<std::string> arguments(argv + 1, argv + argc);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
@@ -60,8 +66,7 @@ int main(int argc, char* argv[])
     services.system = &system;
     services.desktop = &desktop;
     services.tray = tray.get();
-    for (int i = 1; i < argc; ++i)
-        services.arguments.emplace_back(argv[i]);
+    services.arguments = std::move(arguments);
 
     auto form = std::make_unique<qm::TfrmMain>(services);
     tray->show();

@@ -16,9 +16,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdint>
 
 namespace qm {
 
@@ -131,6 +133,15 @@ QPixmap logo()
     return pixmap;
 }
 
+// The width at which a check box shows its whole caption (its own hint adds slack).
+int checkBoxWidth(const QCheckBox* box)
+{
+    const QStyle* style = box->style();
+    return style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
+        + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box)
+        + box->fontMetrics().horizontalAdvance(box->text()) + 1;
+}
+
 // Loading a value into a control acts like the user's change: the handler runs when,
 // and only when, the value differs from the one the control holds.
 void loadText(QLineEdit* edit, const std::string& text, const std::function<void()>& handler)
@@ -222,8 +233,9 @@ void TfrmMain::buildControls()
         v->addWidget(gbCurrent);
         auto* row = new QHBoxLayout;
         row->setSpacing(2);
-        row->addWidget(rgComplete, 125);
-        row->addWidget(rgSSR, 145);
+        // Shared out by the titles' widths, so both titles read in full.
+        row->addWidget(rgComplete, rgComplete->minimumSizeHint().width());
+        row->addWidget(rgSSR, rgSSR->minimumSizeHint().width());
         v->addLayout(row);
         v->addStretch();
     }
@@ -304,14 +316,20 @@ void TfrmMain::buildControls()
     clbVantorealDataSets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     clbVantorealDataSets->setFixedHeight(clbVantorealDataSets->rowsHeight(22));
     {
+        // The logo, the extension group and the check boxes share one row of the
+        // group's width: each gets what its caption needs, the check boxes the rest.
+        rgFileExtensions->setFixedWidth(rgFileExtensions->minimumSizeHint().width());
+        for (QCheckBox* box : {cbPalm, cbDebug, cbStopOnErrors})
+            box->setMinimumWidth(checkBoxWidth(box));
         auto* v = new QVBoxLayout(gbVantoreal);
-        v->setContentsMargins(2, 0, 2, 2);
+        v->setContentsMargins(0, 0, 0, 2);
         v->setSpacing(2);
         v->addWidget(clbVantorealDataSets);
         auto* grid = new QGridLayout;
         grid->setContentsMargins(0, 0, 0, 0);
         grid->setVerticalSpacing(0);
         grid->setHorizontalSpacing(2);
+        grid->setColumnStretch(2, 1);
         grid->addWidget(imgVantoreal, 0, 0, 3, 1, Qt::AlignTop);
         grid->addWidget(rgFileExtensions, 0, 1, 3, 1, Qt::AlignTop);
         grid->addWidget(cbPalm, 0, 2);
@@ -392,6 +410,8 @@ void TfrmMain::wire()
     connect(&UpdateTimer, &QTimer::timeout, this, on(&TfrmMain::UpdateTimerTimer));
 
     if (services_.tray) {
+        // The idle hint; the idle rule shows "Ready" or "Done" while the hint is this.
+        services_.tray->setHint(std::string(kProgramTitle));
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
         services_.tray->onRestore = [this] {
             showNormal();
@@ -492,7 +512,9 @@ void TfrmMain::FormCreate()
     settings.deleteObsoleteStartupKeys();
 
     placeWindow(settings);
-    http_.TimeOut = settings.readInteger(Field::InternetTimeout) * 1000;
+    // In 64 bits and clamped: a huge stored value must not wrap into a negative wait.
+    http_.TimeOut = static_cast<int>(std::clamp<std::int64_t>(
+        std::int64_t{settings.readInteger(Field::InternetTimeout)} * 1000, INT32_MIN, INT32_MAX));
 
     AccountUsername = settings.readText(Field::Username);
     AccountPassword = settings.readText(Field::Password);

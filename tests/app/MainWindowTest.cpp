@@ -13,6 +13,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionViewItem>
 #include <QRegularExpression>
 #include <QTest>
 #include <csignal>
@@ -206,6 +210,7 @@ TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
     EXPECT_EQ(form->rgFormat->itemIndex(), 1);
     EXPECT_FALSE(form->TwoLineFormat);
     EXPECT_TRUE(form->btnProcess->isEnabled()) << "three-line catalogue at hand";
+    EXPECT_EQ(form->statusText(), "Ready");
     EXPECT_FALSE(form->clbCurrentCatalog->checked(0));
     EXPECT_TRUE(form->clbCurrentCatalog->checked(8));
     EXPECT_EQ(form->rgSSR->itemIndex(), -1);
@@ -216,6 +221,10 @@ TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
     form.reset();
     EXPECT_NE(readFile(ini()).find("Internet Timeout=30\n"), std::string::npos);
     EXPECT_NE(readFile(ini()).find("Left Corner=336\n"), std::string::npos);
+
+    // Seconds beyond what milliseconds can hold stay a long wait, not a negative one.
+    writeFile(ini(), "[Initialization]\nInternet Timeout=2147483647\n");
+    EXPECT_EQ(start()->http().TimeOut, INT32_MAX);
 }
 
 TEST_F(MainWindowTest, UntouchedRunRewritesOnlyTheExitKeys)
@@ -443,4 +452,58 @@ TEST_F(MainWindowTest, ClicksThatCountAsChanges)
     form->rgFormat->button(1)->click();
     EXPECT_FALSE(form->TwoLineFormat);
     EXPECT_TRUE(form->SettingsChanged);
+}
+
+TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
+{
+    auto form = start();
+    form->show();
+    QApplication::processEvents();
+    ASSERT_EQ(form->size(), QSize(688, 528));
+
+    // Inside the window and inside its own parent, so no frame cuts it off.
+    auto visible = [&form](QWidget* w) {
+        const QRect inParent = w->geometry();
+        const QRect inWindow(w->mapTo(form.get(), QPoint(0, 0)), w->size());
+        return w->parentWidget()->rect().contains(inParent) && form->rect().contains(inWindow);
+    };
+    for (auto* box : form->findChildren<QGroupBox*>()) {
+        EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->title())) << box->title().toStdString();
+        EXPECT_TRUE(visible(box)) << box->title().toStdString();
+    }
+    for (auto* button : form->findChildren<QAbstractButton*>()) {
+        if (button->text().isEmpty() || !button->isVisibleTo(form.get()))
+            continue;
+        QStyleOptionButton option;
+        option.initFrom(button);
+        const auto element = qobject_cast<QRadioButton*>(button) ? QStyle::SE_RadioButtonContents
+            : qobject_cast<QCheckBox*>(button)                   ? QStyle::SE_CheckBoxContents
+                                                                 : QStyle::SE_PushButtonContents;
+        const QRect label = button->style()->subElementRect(element, &option, button);
+        EXPECT_GE(label.width(), button->fontMetrics().horizontalAdvance(button->text())) << button->text().toStdString();
+        EXPECT_TRUE(visible(button)) << button->text().toStdString();
+    }
+    for (auto* label : form->findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || label->parentWidget() == form->StatusBar)
+            continue;
+        EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+        EXPECT_TRUE(visible(label)) << label->text().toStdString();
+    }
+    for (CheckListBox* list : {form->clbCurrentCatalog, form->clbVantorealDataSets}) {
+        const QRect view = list->viewport()->rect();
+        for (int i = 0; i < list->count(); ++i) {
+            QListWidgetItem* item = list->item(i);
+            const QRect rect = list->visualItemRect(item);
+            QStyleOptionViewItem option;
+            option.initFrom(list);
+            option.features |= QStyleOptionViewItem::HasDisplay;
+            if (!list->isHeader(i))
+                option.features |= QStyleOptionViewItem::HasCheckIndicator;
+            option.text = item->text();
+            option.rect = rect;
+            const QRect text = list->style()->subElementRect(QStyle::SE_ItemViewItemText, &option, list);
+            EXPECT_GE(text.width(), list->fontMetrics().horizontalAdvance(item->text())) << item->text().toStdString();
+            EXPECT_TRUE(view.contains(rect)) << item->text().toStdString();
+        }
+    }
 }
