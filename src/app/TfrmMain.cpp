@@ -411,7 +411,10 @@ void TfrmMain::wire()
 
     if (services_.tray) {
         // The idle hint; the idle rule shows "Ready" or "Done" while the hint is this.
-        services_.tray->setHint(std::string(kProgramTitle));
+        // In update mode it stays empty, so the idle texts there are empty too.
+        const bool updateMode = !services_.arguments.empty() && services_.arguments.front() == "-update";
+        if (!updateMode)
+            services_.tray->setHint(std::string(kProgramTitle));
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
         services_.tray->onRestore = [this] {
             showNormal();
