@@ -69,6 +69,7 @@ public:
         : replacing_(path)
         , reporter_(reporter)
     {
+        replacing_.removeLeftovers();
         out_.create(replacing_.tempPath());
         reporter_.log("Open [fo3] " + path);
     }
@@ -283,6 +284,7 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
     }
 
     ReplacingFile target(folder + pdbName);
+    target.removeLeftovers();
     writePalmDatabase(source, target.tempPath(), name, sets, palmDate(ctx_.localClockMs()));
     target.commit();
 

@@ -219,3 +219,16 @@ TEST(InterruptedWrite, FullDiskLeavesTheOlderCatalogueAndDatabase)
     EXPECT_TRUE(w.leftovers(w.user("")).empty());
     EXPECT_TRUE(w.launcher.opened.empty());
 }
+
+TEST(InterruptedWrite, NextWriteClearsWhatACrashLeftBehind)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    writeFile(w.user("geo.query"), "    5\r\n");
+    writeFile(w.user(".geo.txt.0badc0de.part"), "cut off");
+    writeFile(w.user(".geo.pdb.12345678.part"), "cut off");
+    writeFile(w.user(".geo.txt.notmine.part"), "someone else's");
+    w.writer.BuildUserDataSet("geo");
+    EXPECT_EQ(w.leftovers(w.user("")), std::vector<std::string>{".geo.txt.notmine.part"});
+    EXPECT_EQ(readFile(w.user("geo.txt")), dataSetRecord("VANGUARD 1", 5));
+}
