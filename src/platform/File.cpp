@@ -281,9 +281,8 @@ void ReplacingFile::removeLeftovers() const
         if (entry.size() != prefix.size() + 8 + kPart.size() || !entry.starts_with(prefix) || !entry.ends_with(kPart))
             continue;
         const std::string_view suffix = std::string_view(entry).substr(prefix.size(), 8);
-        const bool hex
-            = std::all_of(suffix.begin(), suffix.end(), [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)); });
-        if (hex && folder + entry != tempPath_)
+        const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
+        if (std::all_of(suffix.begin(), suffix.end(), isHex) && folder + entry != tempPath_)
             ::unlink((folder + entry).c_str());
     }
 }
