@@ -232,3 +232,21 @@ TEST(InterruptedWrite, NextWriteClearsWhatACrashLeftBehind)
     EXPECT_EQ(w.leftovers(w.user("")), std::vector<std::string>{".geo.txt.notmine.part"});
     EXPECT_EQ(readFile(w.user("geo.txt")), dataSetRecord("VANGUARD 1", 5));
 }
+
+TEST(InterruptedWrite, LinkedOutputsAreWrittenThroughTheLink)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    writeFile(w.user("geo.query"), "    5\r\n");
+    ::mkdir(w.dir.file("elsewhere").c_str(), 0777);
+    for (const char* file : {"geo.txt", "geo.pdb"}) {
+        writeFile(w.dir.file("elsewhere/") + file, "older");
+        ASSERT_EQ(::symlink((w.dir.file("elsewhere/") + file).c_str(), w.user(file).c_str()), 0);
+    }
+    w.writer.BuildUserDataSet("geo");
+    EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.txt")), dataSetRecord("VANGUARD 1", 5));
+    EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.pdb")).size(), 267u);
+    struct stat st {};
+    EXPECT_TRUE(::lstat(w.user("geo.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(::lstat(w.user("geo.pdb").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+}
