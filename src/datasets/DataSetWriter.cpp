@@ -14,10 +14,12 @@
 #include "service/HttpExchange.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace qm {
@@ -62,13 +64,29 @@ private:
     RecordFile file_;
 };
 
+// An output that is a symbolic link is written where the link points, so the link
+// (which may feed another program's folder) stays in place.
+std::string throughLink(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return path;
+    std::string target = real;
+    std::free(real);
+    return target;
+}
+
 // A data-set output written under a temporary name and put in place when complete.
 class DataSetOutput {
 public:
     DataSetOutput(const std::string& path, Reporter& reporter)
-        : replacing_(path)
+        : replacing_(throughLink(path))
         , reporter_(reporter)
     {
+        replacing_.removeLeftovers();
         out_.create(replacing_.tempPath());
         reporter_.log("Open [fo3] " + path);
     }
@@ -282,7 +300,8 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
             "File " + pdbName + " exceeded Palm file size limit (1,000 TLEs); file truncated");
     }
 
-    ReplacingFile target(folder + pdbName);
+    ReplacingFile target(throughLink(folder + pdbName));
+    target.removeLeftovers();
     writePalmDatabase(source, target.tempPath(), name, sets, palmDate(ctx_.localClockMs()));
     target.commit();
 

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -268,6 +269,22 @@ void ReplacingFile::commit()
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
         throwIoError("Unable to write to", finalPath_, errno);
     committed_ = true;
+}
+
+void ReplacingFile::removeLeftovers() const
+{
+    // Same shape as tempPath_: "." + name + "." + 8 hex digits + ".part".
+    static constexpr std::string_view kPart = ".part";
+    const std::string folder = folderOf(finalPath_);
+    const std::string prefix = "." + finalPath_.substr(folder.size()) + ".";
+    for (const std::string& entry : listDirectory(folder)) {
+        if (entry.size() != prefix.size() + 8 + kPart.size() || !entry.starts_with(prefix) || !entry.ends_with(kPart))
+            continue;
+        const std::string_view suffix = std::string_view(entry).substr(prefix.size(), 8);
+        const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
+        if (std::all_of(suffix.begin(), suffix.end(), isHex) && folder + entry != tempPath_)
+            ::unlink((folder + entry).c_str());
+    }
 }
 
 bool fileExists(const std::string& path)

@@ -146,6 +146,9 @@ public:
     const std::string& finalPath() const { return finalPath_; }
     // Renames the (closed) temporary file over the final path.
     void commit();
+    // Deletes the temporary files of this final path that an earlier write, cut off
+    // by a crash, left in the folder. Reports nothing.
+    void removeLeftovers() const;
 
 private:
     std::string finalPath_;

@@ -219,3 +219,34 @@ TEST(InterruptedWrite, FullDiskLeavesTheOlderCatalogueAndDatabase)
     EXPECT_TRUE(w.leftovers(w.user("")).empty());
     EXPECT_TRUE(w.launcher.opened.empty());
 }
+
+TEST(InterruptedWrite, NextWriteClearsWhatACrashLeftBehind)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    writeFile(w.user("geo.query"), "    5\r\n");
+    writeFile(w.user(".geo.txt.0badc0de.part"), "cut off");
+    writeFile(w.user(".geo.pdb.12345678.part"), "cut off");
+    writeFile(w.user(".geo.txt.notmine.part"), "someone else's");
+    w.writer.BuildUserDataSet("geo");
+    EXPECT_EQ(w.leftovers(w.user("")), std::vector<std::string>{".geo.txt.notmine.part"});
+    EXPECT_EQ(readFile(w.user("geo.txt")), dataSetRecord("VANGUARD 1", 5));
+}
+
+TEST(InterruptedWrite, LinkedOutputsAreWrittenThroughTheLink)
+{
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    writeFile(w.user("geo.query"), "    5\r\n");
+    ::mkdir(w.dir.file("elsewhere").c_str(), 0777);
+    for (const char* file : {"geo.txt", "geo.pdb"}) {
+        writeFile(w.dir.file("elsewhere/") + file, "older");
+        ASSERT_EQ(::symlink((w.dir.file("elsewhere/") + file).c_str(), w.user(file).c_str()), 0);
+    }
+    w.writer.BuildUserDataSet("geo");
+    EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.txt")), dataSetRecord("VANGUARD 1", 5));
+    EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.pdb")).size(), 267u);
+    struct stat st {};
+    EXPECT_TRUE(::lstat(w.user("geo.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(::lstat(w.user("geo.pdb").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+}
