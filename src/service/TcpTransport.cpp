@@ -1,6 +1,7 @@
 #include "service/TcpTransport.h"
 
 #include "platform/Errors.h"
+#include "platform/Halt.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -85,7 +86,8 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
     while (gai_error(&lookup->request) == EAI_INPROGRESS) {
         const auto waited
             = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        if (timeoutMs > 0 && waited >= timeoutMs) {
+        // A fatal stop recorded meanwhile ends the lookup like its time-out.
+        if (haltRequested() || (timeoutMs > 0 && waited >= timeoutMs)) {
             if (gai_cancel(&lookup->request) != EAI_CANCELED)
                 abandonedLookups().push_back(std::move(lookup));
             throw SocketError("Host Lookup Timed Out");
@@ -172,6 +174,9 @@ void TcpTransport::send(std::string_view bytes, int timeoutMs)
 
 Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, int timeoutMs)
 {
+    // Data that never stop coming never reach a wait, so the stop is checked here too.
+    if (haltRequested())
+        return {0, true};
     for (;;) {
         const ssize_t got = ::recv(fd_, buffer, capacity, 0);
         if (got > 0) {
