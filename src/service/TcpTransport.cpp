@@ -133,6 +133,9 @@ void TcpTransport::connect(const std::string& host, int port, int timeoutMs)
 {
     close();
     const std::vector<Address> addresses = resolve(host, port, timeoutMs);
+    // A typed port may be any integer; one out of range must not wrap round to another port.
+    if (port < 0 || port > 65535)
+        throw SocketError("Connection Failed");
     // Each address in turn: a name may resolve to an IPv6 address that nobody serves.
     for (const Address& address : addresses) {
         fd_ = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
