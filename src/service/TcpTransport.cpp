@@ -1,6 +1,7 @@
 #include "service/TcpTransport.h"
 
 #include "platform/Errors.h"
+#include "platform/Halt.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -85,7 +86,8 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
     while (gai_error(&lookup->request) == EAI_INPROGRESS) {
         const auto waited
             = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        if (timeoutMs > 0 && waited >= timeoutMs) {
+        // A fatal stop recorded meanwhile ends the lookup like its time-out.
+        if (haltRequested() || (timeoutMs > 0 && waited >= timeoutMs)) {
             if (gai_cancel(&lookup->request) != EAI_CANCELED)
                 abandonedLookups().push_back(std::move(lookup));
             throw SocketError("Host Lookup Timed Out");
@@ -131,6 +133,9 @@ void TcpTransport::connect(const std::string& host, int port, int timeoutMs)
 {
     close();
     const std::vector<Address> addresses = resolve(host, port, timeoutMs);
+    // A typed port may be any integer; one out of range must not wrap round to another port.
+    if (port < 0 || port > 65535)
+        throw SocketError("Connection Failed");
     // Each address in turn: a name may resolve to an IPv6 address that nobody serves.
     for (const Address& address : addresses) {
         fd_ = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -172,6 +177,9 @@ void TcpTransport::send(std::string_view bytes, int timeoutMs)
 
 Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, int timeoutMs)
 {
+    // Data that never stop coming never reach a wait, so the stop is checked here too.
+    if (haltRequested())
+        return {0, true};
     for (;;) {
         const ssize_t got = ::recv(fd_, buffer, capacity, 0);
         if (got > 0) {

@@ -92,7 +92,7 @@ UrlParts splitUrl(const std::string& url)
         const char* first = parts.port.data() + 1;
         const char* last = parts.port.data() + parts.port.size();
         const auto [end, ec] = std::from_chars(first, last, number);
-        if (ec == std::errc() && end == last && number > 0 && number < 65536)
+        if (ec == std::errc() && end == last)
             parts.portNumber = number;
     }
     return parts;

@@ -336,6 +336,12 @@ TEST_F(HttpExchangeTest, ConnectionFailures)
     server.enqueue(Reply::ok("by name"));
     http.Get("http://localhost:" + std::to_string(server.port()) + "/");
     EXPECT_EQ(http.Body, "by name");
+
+    // A port beyond 65535 is no other port in disguise.
+    http.Proxy = "127.0.0.1";
+    http.ProxyPort = 65536 + server.port();
+    server.enqueue(Reply::ok("wrapped"));
+    EXPECT_EQ(errorOf([&] { http.Get("http://h/"); }), "Connection Failed");
 }
 
 TEST_F(HttpExchangeTest, TheEventLoopRunsDuringATransferAndASecondCallIsRefused)
