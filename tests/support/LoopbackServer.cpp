@@ -113,9 +113,11 @@ LoopbackServer::~LoopbackServer()
     const char byte = 0;
     [[maybe_unused]] const auto written = ::write(wakeFds_[1], &byte, 1);
     // Unblocks a send to a client that stopped reading.
-    const int fd = currentFd_.load();
-    if (fd >= 0)
-        ::shutdown(fd, SHUT_RDWR);
+    {
+        std::lock_guard lock(fdMutex_);
+        if (currentFd_ >= 0)
+            ::shutdown(currentFd_, SHUT_RDWR);
+    }
     thread_.join();
     ::close(listenFd_);
     ::close(wakeFds_[0]);
@@ -187,13 +189,16 @@ void LoopbackServer::run()
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
-        currentFd_ = fd;
-        if (stop_) {
-            currentFd_ = -1;
-            ::close(fd);
-            return;
+        {
+            std::lock_guard lock(fdMutex_);
+            if (stop_) {
+                ::close(fd);
+                return;
+            }
+            currentFd_ = fd;
         }
         serve(fd);
+        std::lock_guard lock(fdMutex_);
         currentFd_ = -1;
         ::close(fd);
     }

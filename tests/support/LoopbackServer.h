@@ -84,7 +84,10 @@ private:
     int wakeFds_[2] = {-1, -1};
     int port_ = 0;
     std::atomic<bool> stop_{false};
-    std::atomic<int> currentFd_{-1};
+    // Guarded by fdMutex_, so the destructor never shuts down a number the server
+    // thread has just closed (and the system may have handed out again).
+    int currentFd_ = -1;
+    std::mutex fdMutex_;
     mutable std::mutex mutex_;
     std::deque<Reply> replies_;
     std::function<Reply(const std::string&)> handler_;
