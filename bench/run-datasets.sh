@@ -6,7 +6,9 @@ bin="$build/bench/datasets/bench_datasets"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-"$bin" generate "$work" 100000
+here="$(cd "$(dirname "$0")" && pwd)"
+python3 "$here/../tools/gen_catalogue.py" 100000 "$work"
+"$bin" prepare "$work"
 
 now_ns() { date +%s%N; }
 best_of_3() { # prints the smallest of three timings of "$@" in ms (one decimal)

@@ -7,6 +7,7 @@
 #include "catalogue/TLESupport.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
+#include "support/QuietReporter.h"
 
 #include <chrono>
 #include <cstdio>
@@ -18,14 +19,7 @@
 
 namespace {
 
-class QuietReporter : public qm::Reporter {
-public:
-    bool debugOn() const override { return false; }
-    void outputToLog(std::string_view) override { }
-    void updateStatusBar(std::string_view) override { }
-    void setStatusText(std::string_view) override { }
-    std::string trayHint() const override { return std::string(qm::kProgramTitle); }
-};
+using qm::bench::QuietReporter;
 
 std::string withoutLastExtension(const std::string& name)
 {

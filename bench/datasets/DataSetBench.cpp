@@ -1,7 +1,7 @@
 // Benchmark driver of the data-set writers.
-//   bench_datasets generate DIR COUNT   checked catalogues of COUNT objects in both forms
-//                                       (DIR/form2, DIR/form3), a name report and a user
-//                                       query file of 20,000 random catalogue numbers
+//   bench_datasets prepare DIR   from the generator's texts in DIR, checked catalogues in
+//                                both forms (DIR/form2, DIR/form3), each with the report
+//                                text and a user query file of 20,000 random numbers
 //   bench_datasets comprehensive DIR/formN N
 //   bench_datasets user DIR/formN N
 // The two timed modes print "ours_ms=... peak_rss_mb=..." for the writer call alone.
@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/ShellLauncher.h"
 #include "service/HttpExchange.h"
+#include "support/QuietReporter.h"
 
 #include <chrono>
 #include <cstdio>
@@ -25,63 +26,26 @@
 
 namespace {
 
-class QuietReporter : public qm::Reporter {
-public:
-    bool debugOn() const override { return false; }
-    void outputToLog(std::string_view) override { }
-    void updateStatusBar(std::string_view) override { }
-    void setStatusText(std::string_view) override { }
-    std::string trayHint() const override { return std::string(qm::kProgramTitle); }
-};
+using qm::bench::QuietReporter;
 
 class NoLauncher : public qm::ShellLauncher {
 public:
     void open(const std::string&, const std::string&) override { }
 };
 
-std::string withChecksum(char* line)
-{
-    line[68] = qm::TLE_Checksum(line);
-    return std::string(line, 69);
-}
-
-void generate(const std::string& dir, int count)
+// Lays out, from the generator's texts in `dir` (tools/gen_catalogue.py), one checked
+// catalogue per form with its report text and a user query of 20,000 random numbers.
+void prepare(const std::string& dir)
 {
     namespace fs = std::filesystem;
-    std::mt19937 random(20071015);
     QuietReporter reporter;
     for (int form : {2, 3}) {
         const std::string folder = dir + "/form" + std::to_string(form) + "/";
         fs::create_directories(folder + "Vantoreal");
         fs::create_directories(folder + "User");
-        qm::BufferedWriter text(folder + "catalog.txt");
-        for (int i = 0; i < count; ++i) {
-            const int n = i % 100000;
-            char line[80];
-            if (form == 3) {
-                std::snprintf(line, sizeof line, "OBJECT %05d\n", n);
-                text.write(line);
-            }
-            std::snprintf(line, sizeof line, "1 %05dU %02d%03dA   %02d%03d.%08u -.00002182  00000-0 -11606-4 0  292 ",
-                n, 57 + n % 43, n % 999, 7 + n % 2, 1 + n % 365, static_cast<unsigned>(random() % 100000000));
-            text.write(withChecksum(line) + "\n");
-            std::snprintf(line, sizeof line, "2 %05d %8.4f %8.4f 0006703 %8.4f %8.4f %11.8f%5d ", n,
-                (random() % 1800000) / 10000.0, (random() % 3600000) / 10000.0, (random() % 3600000) / 10000.0,
-                (random() % 3600000) / 10000.0, 1.0 + (random() % 1500000000) / 100000000.0,
-                static_cast<int>(random() % 99999));
-            text.write(withChecksum(line) + "\n");
-        }
-        text.close();
+        fs::copy_file(dir + "/catalog_" + std::to_string(form) + "l.txt", folder + "catalog.txt");
+        fs::copy_file(dir + "/ssr_bench.txt", folder + "ssr.txt");
         qm::CheckCatalog(folder + "catalog.txt", form == 2, reporter);
-
-        qm::BufferedWriter report(folder + "ssr.txt");
-        report.write(std::string(qm::SsrTable::kHeader) + "\r\n-\r\n-\r\n-\r\n");
-        for (int n = std::min(count, 100000) - 1; n >= 1; --n) {
-            char entry[80];
-            std::snprintf(entry, sizeof entry, "1998-067A       %5d\r\nREPORT NAME %05d\r\n", n, n);
-            report.write(entry);
-        }
-        report.close();
 
         std::mt19937 pick(1);
         qm::BufferedWriter query(folder + "User/pick.query");
@@ -143,12 +107,12 @@ int timed(const std::string& mode, const std::string& folder, bool twoLine)
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "generate" && argc == 4) {
-        generate(argv[2], std::atoi(argv[3]));
+    if (mode == "prepare" && argc == 3) {
+        prepare(argv[2]);
         return 0;
     }
     if ((mode == "comprehensive" || mode == "user") && argc == 4)
         return timed(mode, std::filesystem::absolute(argv[2]).string(), std::string(argv[3]) == "2");
-    std::fprintf(stderr, "usage: bench_datasets generate DIR COUNT | comprehensive|user DIR/formN N\n");
+    std::fprintf(stderr, "usage: bench_datasets prepare DIR | comprehensive|user DIR/formN N\n");
     return 2;
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 
@@ -192,6 +193,28 @@ bool inflateStream(Input& in, File& out, std::uint64_t& written, unsigned char* 
     return true;
 }
 
+
+// The members matching `mask`, each extracted under its file name alone; a member that
+// cannot be extracted or written is skipped without a message. Returns the count written.
+int extractMatching(const std::vector<ArchiveMember>& members, std::string_view mask, const std::string& targetFolder,
+    const std::function<bool(const ArchiveMember&, const std::string& outPath)>& extractOne)
+{
+    int done = 0;
+    for (const ArchiveMember& m : members) {
+        if (!maskMatches(mask, m.name))
+            continue;
+        const std::string name = safeMemberFileName(m.name);
+        if (name.empty())
+            continue;
+        try {
+            if (extractOne(m, joinPath(targetFolder, name)))
+                ++done;
+        } catch (const std::exception&) {
+        }
+    }
+    return done;
+}
+
 } // namespace
 
 bool maskMatches(std::string_view mask, std::string_view memberName)
@@ -294,21 +317,8 @@ void ZipArchive::open(const std::string& path)
 
 int ZipArchive::extract(std::string_view mask, const std::string& targetFolder)
 {
-    int done = 0;
-    for (const ArchiveMember& m : members_) {
-        if (!maskMatches(mask, m.name))
-            continue;
-        const std::string name = safeMemberFileName(m.name);
-        if (name.empty())
-            continue;
-        try {
-            if (extractMember(m, joinPath(targetFolder, name)))
-                ++done;
-        } catch (const std::exception&) {
-            // A member that cannot be extracted or written is skipped without a message.
-        }
-    }
-    return done;
+    return extractMatching(members_, mask, targetFolder,
+        [this](const ArchiveMember& m, const std::string& outPath) { return extractMember(m, outPath); });
 }
 
 bool ZipArchive::extractMember(const ArchiveMember& m, const std::string& outPath)
@@ -467,21 +477,8 @@ void GzipFile::open(const std::string& path)
 
 int GzipFile::extract(std::string_view mask, const std::string& targetFolder)
 {
-    int done = 0;
-    for (const ArchiveMember& m : members_) {
-        if (!maskMatches(mask, m.name))
-            continue;
-        const std::string name = safeMemberFileName(m.name);
-        if (name.empty())
-            continue;
-        try {
-            if (extractTo(joinPath(targetFolder, name)))
-                ++done;
-        } catch (const std::exception&) {
-            // Skipped without a message, like a damaged ZIP member.
-        }
-    }
-    return done;
+    return extractMatching(members_, mask, targetFolder,
+        [this](const ArchiveMember&, const std::string& outPath) { return extractTo(outPath); });
 }
 
 bool GzipFile::extractTo(const std::string& outPath)

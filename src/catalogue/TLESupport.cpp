@@ -132,11 +132,13 @@ void blankToZero(Line l, int from, int to)
             l[c] = '0';
 }
 
-// A "0" right of a blank becomes a blank: drops leading zeros pair by pair.
-void dropLeadingZero(Line l, int left, int right)
+// Leading zeros of columns from..to become blanks, pair by pair from the left: a "0"
+// right of a blank becomes a blank.
+void dropLeadingZeros(Line l, int from, int to)
 {
-    if (l[left] == ' ' && l[right] == '0')
-        l[right] = ' ';
+    for (int c = from; c < to; ++c)
+        if (l[c] == ' ' && l[c + 1] == '0')
+            l[c + 1] = ' ';
 }
 
 void setChecksumIfBlank(Line l)
@@ -191,9 +193,7 @@ void repairLine1(Line l)
         l[60] = '+';
     if (l[63] == ' ')
         l[63] = '0';
-    dropLeadingZero(l, 64, 65);
-    dropLeadingZero(l, 65, 66);
-    dropLeadingZero(l, 66, 67);
+    dropLeadingZeros(l, 64, 67);
     if (l[68] == ' ')
         l[68] = '0';
     setChecksumIfBlank(l);
@@ -202,16 +202,15 @@ void repairLine1(Line l)
 void repairLine2(Line l)
 {
     blankToZero(l, 3, 6);
-    static constexpr int kPairs[][2] = {{8, 9}, {9, 10}, {17, 18}, {18, 19}, {34, 35}, {35, 36}, {43, 44}, {44, 45}};
-    for (const auto& p : kPairs)
-        dropLeadingZero(l, p[0], p[1]);
+    dropLeadingZeros(l, 8, 10);
+    dropLeadingZeros(l, 17, 19);
+    dropLeadingZeros(l, 34, 36);
+    dropLeadingZeros(l, 43, 45);
     if (l[53] == '0')
         l[53] = ' ';
     if (l[64] == '0')
         l[64] = ' ';
-    dropLeadingZero(l, 64, 65);
-    dropLeadingZero(l, 65, 66);
-    dropLeadingZero(l, 66, 67);
+    dropLeadingZeros(l, 64, 67);
     if (l[68] == ' ')
         l[68] = '0';
     setChecksumIfBlank(l);
