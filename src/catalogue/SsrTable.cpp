@@ -126,6 +126,13 @@ void SsrTable::readName(int n, char out[24]) const
     std::memcpy(out, record + 16, 24);
 }
 
+std::size_t SsrTable::readRecords(int first, std::size_t count, char* out) const
+{
+    const std::size_t got
+        = file_.file().readSomeAt(static_cast<std::uint64_t>(first) * kRecordSize, out, count * kRecordSize);
+    return got / kRecordSize;
+}
+
 void SsrTable::close(Reporter& reporter)
 {
     file_.close();

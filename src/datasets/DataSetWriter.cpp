@@ -109,13 +109,16 @@ private:
 
 // The report table's names for a pass in catalogue order: one positioned read of a
 // block of records serves the neighbouring numbers that follow, instead of one read
-// per object. The table lies in the current directory, where the run built it.
+// per object.
+// Bytes of catalogue records read at once by a sequential pass.
+constexpr std::size_t kPassBlockBytes = 64 * 1024;
+
 class DataSetWriter::ReportNameWindow {
 public:
     static constexpr std::size_t kBlockRecords = 1024;
 
-    ReportNameWindow()
-        : file_(SsrTable::kFileName, File::Mode::Read)
+    explicit ReportNameWindow(const SsrTable& table)
+        : table_(table)
         , block_(kBlockRecords * SsrTable::kRecordSize)
     {
     }
@@ -123,18 +126,15 @@ public:
     {
         if (n < first_ || n >= first_ + count_) {
             first_ = n - n % static_cast<int>(kBlockRecords);
-            const std::size_t got = file_.readSomeAt(
-                static_cast<std::uint64_t>(first_) * SsrTable::kRecordSize, block_.data(), block_.size());
-            count_ = static_cast<int>(got / SsrTable::kRecordSize);
+            count_ = static_cast<int>(table_.readRecords(first_, kBlockRecords, block_.data()));
             if (n >= first_ + count_)
-                throw IoError("Read beyond end of file " + file_.path());
+                throwReadBeyondEnd(SsrTable::kFileName);
         }
         std::memcpy(out, block_.data() + static_cast<std::size_t>(n - first_) * SsrTable::kRecordSize + 16, kNameSize);
     }
-    void close() { file_.close(); }
 
 private:
-    File file_;
+    const SsrTable& table_;
     std::vector<char> block_;
     int first_ = 0;
     int count_ = 0;
@@ -246,37 +246,30 @@ void DataSetWriter::BuildComprehensiveDataSet()
     DataSetOutput output(ctx_.vantorealFolder() + fileName, ctx_.reporter);
     CatalogueReader catalogue(ctx_);
 
+    // One sequential pass, read in whole blocks of records by position.
+    const std::size_t recordSize = catalogue.file().recordSize();
+    const std::size_t blockRecords = kPassBlockBytes / recordSize;
+    std::vector<char> block(blockRecords * recordSize);
+    std::optional<ReportNameWindow> names;
+    if (ctx_.TwoLineFormat && ctx_.ssr != nullptr)
+        names.emplace(*ctx_.ssr);
     const std::uint64_t count = catalogue.file().count();
-    if (ctx_.TwoLineFormat) {
-        BufferedReader in(ctx_.CatalogFile);
-        std::optional<ReportNameWindow> names;
-        if (ctx_.ssr != nullptr)
-            names.emplace();
-        for (std::uint64_t i = 0; i < count; ++i) {
-            if (in.read(work_ + kRecordLine1Offset, kTwoLineRecordSize) != kTwoLineRecordSize)
-                throw IoError("Read beyond end of file " + ctx_.CatalogFile);
-            putReportName(names ? &*names : nullptr);
-            work_[24] = '\r';
-            work_[25] = '\n';
-            output.write(work_);
+    for (std::uint64_t done = 0; done < count;) {
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blockRecords, count - done));
+        catalogue.file().file().readAt(done * recordSize, block.data(), take * recordSize);
+        if (ctx_.TwoLineFormat) {
+            for (std::size_t i = 0; i < take; ++i) {
+                std::memcpy(work_ + kRecordLine1Offset, block.data() + i * recordSize, kTwoLineRecordSize);
+                putReportName(names ? &*names : nullptr);
+                work_[24] = '\r';
+                work_[25] = '\n';
+                output.write(work_);
+            }
+        } else {
+            // Three-line records are already data-set records.
+            output.writeBlock(block.data(), take * recordSize);
         }
-        if (names)
-            names->close();
-        in.close();
-    } else {
-        // Three-line records are already data-set records: copy them in whole blocks.
-        static constexpr std::size_t kBlockRecords = 390;
-        std::string block(kBlockRecords * kDataSetRecordSize, '\0');
-        BufferedReader in(ctx_.CatalogFile);
-        for (std::uint64_t done = 0; done < count;) {
-            const std::uint64_t take = std::min<std::uint64_t>(kBlockRecords, count - done);
-            const std::size_t bytes = static_cast<std::size_t>(take) * kDataSetRecordSize;
-            if (in.read(block.data(), bytes) != bytes)
-                throw IoError("Read beyond end of file " + ctx_.CatalogFile);
-            output.writeBlock(block.data(), bytes);
-            done += take;
-        }
-        in.close();
+        done += take;
     }
     catalogue.close();
     output.close();
@@ -288,12 +281,8 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
     ctx_.reporter.log("Creating " + folder + pdbName);
 
     const std::string source = folder + name + ctx_.extension();
-    std::uint64_t sets = 0;
-    {
-        File probe(source, File::Mode::Read);
-        sets = probe.size() / kDataSetRecordSize;
-        probe.close();
-    }
+    BufferedReader in(source);
+    std::uint64_t sets = in.size() / kDataSetRecordSize;
     if (sets > kPalmSetLimit) {
         sets = kPalmSetLimit;
         ctx_.reporter.updateStatusBar(
@@ -302,7 +291,8 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
 
     ReplacingFile target(throughLink(folder + pdbName));
     target.removeLeftovers();
-    writePalmDatabase(source, target.tempPath(), name, sets, palmDate(ctx_.localClockMs()));
+    writePalmDatabase(in, target.tempPath(), name, sets, palmDate(ctx_.localClockMs()));
+    in.close();
     target.commit();
 
     ctx_.reporter.updateStatusBar("Installing " + pdbName);

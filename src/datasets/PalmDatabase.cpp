@@ -47,13 +47,12 @@ std::uint32_t palmDate(std::int64_t localMs)
     return static_cast<std::uint32_t>(seconds);
 }
 
-void writePalmDatabase(const std::string& source, const std::string& target, const std::string& databaseName,
+void writePalmDatabase(BufferedReader& in, const std::string& target, const std::string& databaseName,
     std::uint64_t sets, std::uint32_t date)
 {
     const std::uint64_t records = 3 * sets;
     const std::uint64_t dataStart = kPalmHeaderSize + kPalmEntrySize * records;
 
-    BufferedReader in(source);
     BufferedWriter out(target);
     BigEndianOut be(out);
 
@@ -85,8 +84,7 @@ void writePalmDatabase(const std::string& source, const std::string& target, con
 
     char record[kDataSetRecordSize];
     for (std::uint64_t i = 0; i < sets; ++i) {
-        if (in.read(record, sizeof record) != sizeof record)
-            throw IoError("Read beyond end of file " + source);
+        in.readExact(record, sizeof record);
         be.bytes(record, kNameSize);
         be.u8('\n');
         be.bytes(record + kRecordLine1Offset, kLineLength);
@@ -94,7 +92,6 @@ void writePalmDatabase(const std::string& source, const std::string& target, con
         be.bytes(record + kRecordLine2Offset, kLineLength);
         be.u8('\n');
     }
-    in.close();
     out.close();
 }
 

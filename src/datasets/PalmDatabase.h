@@ -7,6 +7,8 @@
 
 namespace qm {
 
+class BufferedReader;
+
 inline constexpr std::size_t kPalmHeaderSize = 78;
 inline constexpr std::size_t kPalmEntrySize = 8;
 inline constexpr std::size_t kPalmSetSize = 165; // 25 + 70 + 70
@@ -17,9 +19,9 @@ inline constexpr std::size_t kPalmNameFieldSize = 32;
 // nearest second with ties to the even value.
 std::uint32_t palmDate(std::int64_t localMs);
 
-// Writes the database of the first `sets` element sets of `source` (a data-set file
+// Writes the database of the next `sets` element sets read from `in` (a data-set file
 // holding at least that many records) to `target`, which is created or emptied.
-void writePalmDatabase(const std::string& source, const std::string& target, const std::string& databaseName,
+void writePalmDatabase(BufferedReader& in, const std::string& target, const std::string& databaseName,
     std::uint64_t sets, std::uint32_t date);
 
 } // namespace qm

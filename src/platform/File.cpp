@@ -26,6 +26,11 @@ void throwIoError(std::string_view action, const std::string& path, int err)
     throw IoError(text);
 }
 
+void throwReadBeyondEnd(const std::string& path)
+{
+    throw IoError("Read beyond end of file " + path);
+}
+
 File::File(const std::string& path, Mode mode)
 {
     open(path, mode);
@@ -103,7 +108,7 @@ std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) 
 void File::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
 {
     if (readSomeAt(offset, buffer, n) != n)
-        throw IoError("Read beyond end of file " + path_);
+        throwReadBeyondEnd(path_);
 }
 
 void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)

@@ -11,6 +11,8 @@
 namespace qm {
 
 [[noreturn]] void throwIoError(std::string_view action, const std::string& path, int err);
+// A file that ends before the bytes its reader needs.
+[[noreturn]] void throwReadBeyondEnd(const std::string& path);
 
 class File {
 public:
@@ -62,6 +64,7 @@ public:
     void write(std::uint64_t index, const void* record) { file_.writeAt(index * recordSize_, record, recordSize_); }
     void close() { file_.close(); }
     File& file() { return file_; }
+    const File& file() const { return file_; }
 
 private:
     File file_;
@@ -94,6 +97,13 @@ public:
     bool atEnd() { return peek() < 0; }
     // Up to n bytes; returns the count, 0 at the end.
     std::size_t read(void* out, std::size_t n);
+    // Exactly n bytes; a file that ends first is an error.
+    void readExact(void* out, std::size_t n)
+    {
+        if (read(out, n) != n)
+            throwReadBeyondEnd(file_.path());
+    }
+    std::uint64_t size() const { return file_.size(); }
     void rewind();
     void close() { file_.close(); }
 

@@ -1,5 +1,6 @@
 #include "datasets/PalmDatabase.h"
 #include "datasets/DataSetFormat.h"
+#include "platform/File.h"
 
 #include "TempDir.h"
 
@@ -12,6 +13,13 @@ using namespace qm;
 using qm::test::TempDir;
 
 namespace {
+
+void writePalm(const std::string& source, const std::string& target, const std::string& name, std::uint64_t sets,
+    std::uint32_t date)
+{
+    BufferedReader in(source);
+    writePalmDatabase(in, target, name, sets, date);
+}
 
 std::uint32_t be32(const std::string& s, std::size_t at)
 {
@@ -50,7 +58,7 @@ TEST(PalmDatabase, EmptySetIsAHeaderOnly)
 {
     TempDir dir;
     qm::test::writeFile(dir.file("s.txt"), "");
-    writePalmDatabase(dir.file("s.txt"), dir.file("s.pdb"), "stations", 0, 0x01020304);
+    writePalm(dir.file("s.txt"), dir.file("s.pdb"), "stations", 0, 0x01020304);
     const std::string pdb = qm::test::readFile(dir.file("s.pdb"));
     ASSERT_EQ(pdb.size(), 78u);
     EXPECT_EQ(pdb.substr(0, 32), "stations" + std::string(24, '\0'));
@@ -68,7 +76,7 @@ TEST(PalmDatabase, OneSetGivesThreeRecordsEndingInLineFeeds)
 {
     TempDir dir;
     qm::test::writeFile(dir.file("s.txt"), record("ISS (ZARYA)", '7') + record("SECOND", '8'));
-    writePalmDatabase(dir.file("s.txt"), dir.file("s.pdb"), "s", 1, 5);
+    writePalm(dir.file("s.txt"), dir.file("s.pdb"), "s", 1, 5);
     const std::string pdb = qm::test::readFile(dir.file("s.pdb"));
     ASSERT_EQ(pdb.size(), 267u);
     EXPECT_EQ(be16(pdb, 76), 3);
@@ -87,7 +95,7 @@ TEST(PalmDatabase, LongNameKeepsRoomForTheZeroByte)
     TempDir dir;
     qm::test::writeFile(dir.file("s.txt"), "");
     const std::string name(40, 'n');
-    writePalmDatabase(dir.file("s.txt"), dir.file("s.pdb"), name, 0, 0);
+    writePalm(dir.file("s.txt"), dir.file("s.pdb"), name, 0, 0);
     const std::string pdb = qm::test::readFile(dir.file("s.pdb"));
     EXPECT_EQ(pdb.substr(0, 32), std::string(31, 'n') + '\0');
 }
