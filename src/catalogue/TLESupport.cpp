@@ -263,6 +263,15 @@ void readField(BufferedReader& in, char* out, std::size_t width)
     std::memset(out + n, ' ', width - n);
 }
 
+// One line of a record: the field, then CR LF. Returns where the next line goes.
+char* readRecordLine(BufferedReader& in, char* out, std::size_t width)
+{
+    readField(in, out, width);
+    out[width] = '\r';
+    out[width + 1] = '\n';
+    return out + width + 2;
+}
+
 void skipLine(BufferedReader& in)
 {
     for (;;) {
@@ -292,19 +301,10 @@ void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
     do {
         char* p = record;
-        if (!twoLine) {
-            readField(in, p, kNameLength);
-            p[kNameLength] = '\r';
-            p[kNameLength + 1] = '\n';
-            p += kNameLength + 2;
-        }
-        readField(in, p, kLineLength);
-        p[kLineLength] = '\r';
-        p[kLineLength + 1] = '\n';
-        p += kLineLength + 2;
-        readField(in, p, kLineLength);
-        p[kLineLength] = '\r';
-        p[kLineLength + 1] = '\n';
+        if (!twoLine)
+            p = readRecordLine(in, p, kNameLength);
+        p = readRecordLine(in, p, kLineLength);
+        readRecordLine(in, p, kLineLength);
         out.write(record, size);
     } while (!in.atEnd());
 
@@ -347,12 +347,12 @@ void recordPass(const std::string& path, std::size_t recordSize, std::size_t pai
 
 } // namespace
 
-void Check_Two_Line_File(const std::string& path, Reporter&)
+void Check_Two_Line_File(const std::string& path)
 {
     recordPass(path, kTwoLineRecordSize, 0);
 }
 
-void Check_Three_Line_File(const std::string& path, Reporter&)
+void Check_Three_Line_File(const std::string& path)
 {
     recordPass(path, kThreeLineRecordSize, kThreeLinePairOffset);
 }
@@ -362,9 +362,9 @@ void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& report
     reporter.updateStatusBar(twoLine ? "Checking TLE data (2)" : "Checking TLE data (3)");
     linePass(catalogFile, twoLine, reporter);
     if (twoLine)
-        Check_Two_Line_File(catalogFile, reporter);
+        Check_Two_Line_File(catalogFile);
     else
-        Check_Three_Line_File(catalogFile, reporter);
+        Check_Three_Line_File(catalogFile);
 }
 
 } // namespace qm

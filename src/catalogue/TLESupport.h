@@ -33,8 +33,8 @@ void Repair_TLE(char* pair);
 
 // Record pass: repairs every record, keeps the valid ones in `path` (input order) and
 // moves the others to the path with extension ".err" (removed when empty).
-void Check_Two_Line_File(const std::string& path, Reporter& reporter);
-void Check_Three_Line_File(const std::string& path, Reporter& reporter);
+void Check_Two_Line_File(const std::string& path);
+void Check_Three_Line_File(const std::string& path);
 
 // The check stage: rewrites `catalogFile` as fixed CR LF lines (line pass), then runs
 // the record pass of the given form. Raises IoError when a file cannot be used.

@@ -247,7 +247,7 @@ TEST_F(CheckStage, ThreeLineNamesArePaddedOrCutAndNotTested)
 TEST_F(CheckStage, RecordPassIgnoresATrailingPartRecord)
 {
     writeFile(catalog, pairOf(kIssLine1, kIssLine2) + "1 2554");
-    Check_Two_Line_File(catalog, reporter);
+    Check_Two_Line_File(catalog);
     EXPECT_EQ(readFile(catalog), pairOf(kIssLine1, kIssLine2));
     EXPECT_FALSE(exists(dir.file("catalog_2024.err")));
 }
