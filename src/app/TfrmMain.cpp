@@ -180,6 +180,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     , services_(std::move(services))
     , reporter_([this](std::string_view text) { setStatus(text); },
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
+    , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
 {
     setWindowTitle(latin1(kMainCaption));
     buildControls();
@@ -412,8 +413,7 @@ void TfrmMain::wire()
     if (services_.tray) {
         // The idle hint; the idle rule shows "Ready" or "Done" while the hint is this.
         // In update mode it stays empty, so the idle texts there are empty too.
-        const bool updateMode = !services_.arguments.empty() && services_.arguments.front() == "-update";
-        if (!updateMode)
+        if (!updateMode_)
             services_.tray->setHint(std::string(kProgramTitle));
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
         services_.tray->onRestore = [this] {
@@ -566,8 +566,7 @@ void TfrmMain::FormCreate()
 
     Redownloading = false;
 
-    if (!services_.arguments.empty() && services_.arguments.front() == "-update") {
-        updateMode_ = true;
+    if (updateMode_) {
         reporter_.log("Running via -update command-line option");
         UpdateTimer.start();
         startupComplete_ = true;

@@ -193,7 +193,8 @@ private:
     QLabel* statusLabel_ = nullptr;
     ProxyDialog* proxyDialog_ = nullptr;
     std::function<void()> showAbout_;
-    bool updateMode_ = false;
+    // "-update" counts only as the exact first argument.
+    const bool updateMode_;
     bool startupComplete_ = false;
     bool destroyed_ = false;
     bool endingAtOnce_ = false;
