@@ -44,14 +44,20 @@ bool sameName(std::string_view a, std::string_view b)
     return true;
 }
 
+} // namespace
+
 // The file as lines without their line ends; `crlf` tells which end it uses.
-struct Lines {
+struct IniFile::Contents {
     std::vector<std::string> lines;
     bool crlf = false;
     bool exists = false;
     // The file is there but could not be read whole; writing it back would lose keys.
     bool unreadable = false;
 };
+
+namespace {
+
+using Lines = IniFile::Contents;
 
 Lines load(const std::string& path)
 {
@@ -250,9 +256,25 @@ std::optional<int> parseIniInteger(std::string_view s)
     return static_cast<int>(value);
 }
 
+IniFile::IniFile(std::string path)
+    : path_(std::move(path))
+{
+}
+
+IniFile::~IniFile() = default;
+IniFile::IniFile(IniFile&&) noexcept = default;
+IniFile& IniFile::operator=(IniFile&&) noexcept = default;
+
+IniFile::Contents& IniFile::contents() const
+{
+    if (!contents_)
+        contents_ = std::make_unique<Contents>(load(path_));
+    return *contents_;
+}
+
 std::optional<std::string> IniFile::read(std::string_view section, std::string_view key) const
 {
-    const Lines f = load(path_);
+    const Lines& f = contents();
     const long at = findKey(f, findSection(f, section), key);
     if (at < 0)
         return std::nullopt;
@@ -284,7 +306,7 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool fall
 
 bool IniFile::sectionExists(std::string_view section) const
 {
-    return findSection(load(path_), section) >= 0;
+    return findSection(contents(), section) >= 0;
 }
 
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value)
@@ -292,7 +314,7 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
     // A line break inside a value would start a new key or section in the file.
     value = value.substr(0, value.find_first_of("\r\n"));
     std::string line = std::string(key) + "=" + std::string(value);
-    Lines f = load(path_);
+    Lines f = contents();
     long header = findSection(f, section);
     if (header < 0) {
         f.lines.push_back("[" + std::string(section) + "]");
@@ -307,6 +329,8 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
         f.lines.insert(f.lines.begin() + static_cast<long>(pos), std::move(line));
     }
     store(path_, f);
+    f.exists = true;
+    *contents_ = std::move(f);
 }
 
 void IniFile::writeInteger(std::string_view section, std::string_view key, int value)
@@ -321,12 +345,13 @@ void IniFile::writeBool(std::string_view section, std::string_view key, bool val
 
 void IniFile::deleteKey(std::string_view section, std::string_view key)
 {
-    Lines f = load(path_);
+    Lines f = contents();
     const long at = findKey(f, findSection(f, section), key);
     if (at < 0)
         return;
     f.lines.erase(f.lines.begin() + at);
     store(path_, f);
+    *contents_ = std::move(f);
 }
 
 } // namespace qm

@@ -1,9 +1,10 @@
 #pragma once
-// The settings file's own INI reader and writer. Every call opens the file, does its
-// work and releases it; nothing is cached. Reads: names compare case-insensitively,
-// values lose surrounding blanks and one pair of quotes, at most 2047 characters.
-// Writes go to the file at once, key by key; a failure raises
-// IoError("Unable to write to " + path).
+// The settings file's own INI reader and writer. One object serves one settings path
+// (start-up, Save Settings, exit, the proxy form): it reads the file once, at its first
+// use, and nothing outlives it. Reads: names compare case-insensitively, values lose
+// surrounding blanks and one pair of quotes, at most 2047 characters. Writes go to the
+// file at once, key by key; a failure raises IoError("Unable to write to " + path).
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +19,10 @@ class IniFile {
 public:
     static constexpr std::size_t kMaxValueLength = 2047;
 
-    explicit IniFile(std::string path)
-        : path_(std::move(path))
-    {
-    }
+    explicit IniFile(std::string path);
+    ~IniFile();
+    IniFile(IniFile&&) noexcept;
+    IniFile& operator=(IniFile&&) noexcept;
     const std::string& path() const { return path_; }
 
     // The value as read, or nullopt when the key (or the file) is missing.
@@ -37,8 +38,13 @@ public:
     // Removing a key that is not there writes nothing.
     void deleteKey(std::string_view section, std::string_view key);
 
+    // The file's lines as read at the first use, kept in step with every write.
+    struct Contents;
+
 private:
+    Contents& contents() const;
     std::string path_;
+    mutable std::unique_ptr<Contents> contents_;
 };
 
 } // namespace qm

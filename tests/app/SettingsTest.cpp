@@ -67,8 +67,9 @@ TEST(SettingsFile, DefaultsAndObsoleteKeys)
 
     // Once the new proxy section exists, the old keys are no longer the obsolete ones.
     test::writeFile(path, "[Initialization]\nUse Proxy=1\n[Proxy Initialization]\nAuto Check Proxy=1\nUse Proxy=0\n");
-    settings.deleteObsoleteStartupKeys();
-    settings.deleteObsoleteProxyKeys();
+    SettingsFile later(path);
+    later.deleteObsoleteStartupKeys();
+    later.deleteObsoleteProxyKeys();
     EXPECT_EQ(test::readFile(path), "[Initialization]\nUse Proxy=1\n[Proxy Initialization]\nUse Proxy=0\n");
 }
 
