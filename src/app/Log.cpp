@@ -1,6 +1,8 @@
 #include "app/Log.h"
 
 #include "platform/Errors.h"
+#include "platform/File.h"
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -89,8 +91,7 @@ std::string AppReporter::trayHint() const
 void PrepareDirectory(Reporter& reporter, const std::string& path)
 {
     reporter.log("Checking directory: " + path);
-    struct stat info { };
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (directoryExists(path)) {
         reporter.log("Directory exists: " + path);
         return;
     }
@@ -109,9 +110,8 @@ void PrepareDirectory(Reporter& reporter, const std::string& path)
 
 void Delete_Files(const std::string& mask)
 {
-    const auto slash = mask.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : mask.substr(0, slash + 1);
-    const std::string pattern = slash == std::string::npos ? mask : mask.substr(slash + 1);
+    const std::string folder = extractFilePath(mask);
+    const std::string pattern = extractFileName(mask);
     for (const auto& name : listDirectory(folder))
         if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
             removeFile(folder + name);

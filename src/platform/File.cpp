@@ -1,6 +1,7 @@
 #include "platform/File.h"
 
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -244,23 +245,13 @@ void BufferedWriter::close()
     file_.close();
 }
 
-namespace {
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-} // namespace
-
 ReplacingFile::ReplacingFile(std::string finalPath)
     : finalPath_(std::move(finalPath))
 {
     std::random_device rd;
-    const auto slash = finalPath_.rfind('/');
-    const std::string name = slash == std::string::npos ? finalPath_ : finalPath_.substr(slash + 1);
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", rd());
-    tempPath_ = folderOf(finalPath_) + "." + name + "." + suffix + ".part";
+    tempPath_ = extractFilePath(finalPath_) + "." + extractFileName(finalPath_) + "." + suffix + ".part";
 }
 
 ReplacingFile::~ReplacingFile()
@@ -280,8 +271,8 @@ void ReplacingFile::removeLeftovers() const
 {
     // Same shape as tempPath_: "." + name + "." + 8 hex digits + ".part".
     static constexpr std::string_view kPart = ".part";
-    const std::string folder = folderOf(finalPath_);
-    const std::string prefix = "." + finalPath_.substr(folder.size()) + ".";
+    const std::string folder = extractFilePath(finalPath_);
+    const std::string prefix = "." + extractFileName(finalPath_) + ".";
     for (const std::string& entry : listDirectory(folder)) {
         if (entry.size() != prefix.size() + 8 + kPart.size() || !entry.starts_with(prefix) || !entry.ends_with(kPart))
             continue;

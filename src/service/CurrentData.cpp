@@ -1,5 +1,7 @@
 #include "service/CurrentData.h"
 
+#include "platform/Paths.h"
+
 namespace qm {
 
 namespace {
@@ -7,17 +9,11 @@ namespace {
 // The kind marker must start at character 8, right after "catalog".
 constexpr std::size_t kMarkerPosition = 7;
 
-std::string_view fileNamePart(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 bool DataAreCurrent(int formatIndex, std::string_view mostCurrentCatalog, std::string_view mostCurrentSatcat)
 {
-    const std::string_view name = fileNamePart(mostCurrentCatalog);
+    const std::string name = extractFileName(std::string(mostCurrentCatalog));
     switch (formatIndex) {
     case 0:
         return name.find("_2l_") == kMarkerPosition && !mostCurrentSatcat.empty();
