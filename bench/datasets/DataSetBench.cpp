@@ -77,11 +77,9 @@ int timed(const std::string& mode, const std::string& folder, bool twoLine)
     ctx.MyTLEsDir = folder + "/";
     index.build(ctx.CatalogFile, twoLine, reporter);
     ctx.index = &index;
-    ctx.IndexEntries = index.entries();
     if (twoLine) {
         ssr.buildFromText(folder + "/ssr.txt", reporter);
         ctx.ssr = &ssr;
-        ctx.SsrHighest = ssr.highest();
     }
     qm::DataSetWriter writer(ctx);
 

@@ -30,9 +30,7 @@ struct DataSetContext {
     bool TwoLineFormat = false;
     std::string CatalogFile; // checked catalogue: 142-byte (two-line) or 168-byte records
     const CatalogIndex* index = nullptr; // open "catalog.idx"
-    int IndexEntries = 0;
     const SsrTable* ssr = nullptr; // open "ssr.dat", two-line form only
-    int SsrHighest = -1;
     int FileExtension = 0; // item of the extension setting: 0 ".txt", 1 ".tle"
     bool Palm = false; // "Generate Palm format"
     std::string MyTLEsDir; // ends in "/"
@@ -42,6 +40,10 @@ struct DataSetContext {
     bool& httpFailure; // set by the exchange's failure handler
     ShellLauncher& launcher;
     LocalClock localClockMs = systemLocalClockMs;
+
+    // Taken from the open tables, so they always agree with them.
+    int IndexEntries() const;
+    int SsrHighest() const;
 
     const char* extension() const { return FileExtension == 1 ? ".tle" : ".txt"; }
     std::string vantorealFolder() const { return MyTLEsDir + "Vantoreal/"; }

@@ -24,6 +24,16 @@
 
 namespace qm {
 
+int DataSetContext::IndexEntries() const
+{
+    return index ? index->entries() : 0;
+}
+
+int DataSetContext::SsrHighest() const
+{
+    return ssr ? ssr->highest() : -1;
+}
+
 std::int64_t systemLocalClockMs()
 {
     timespec now{};
@@ -145,7 +155,7 @@ void DataSetWriter::putReportName(ReportNameWindow* window)
     bool ok = false;
     const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
     const int number = Integer_Value(line1, 3, 5, ok);
-    if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest) {
+    if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest()) {
         putUnknownName(work_);
         return;
     }
@@ -172,7 +182,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
             continue;
         const QueryLine query = parseQueryLine(line);
         std::int32_t record = 0;
-        if (query.number >= 0 && query.number < ctx_.IndexEntries && ctx_.index != nullptr)
+        if (query.number >= 0 && query.number < ctx_.IndexEntries())
             record = ctx_.index->lookup(query.number);
         if (record <= 0) {
             ctx_.reporter.log("Catalog Number " + std::to_string(query.number) + " not found.");

@@ -63,7 +63,6 @@ DataSetWorld::DataSetWorld(
     ctx.TwoLineFormat = twoLine;
     ctx.CatalogFile = catalogFile;
     ctx.index = &index;
-    ctx.IndexEntries = index.entries();
     ctx.MyTLEsDir = dir.path();
     ctx.localClockMs = [] { return std::int64_t{1'200'000'000'500}; };
 
@@ -77,7 +76,6 @@ DataSetWorld::DataSetWorld(
         writeFile(dir.file("ssr_test.txt"), ssrText);
         ssr.buildFromText(dir.file("ssr_test.txt"), reporter);
         ctx.ssr = &ssr;
-        ctx.SsrHighest = ssr.highest();
     }
     reporter.logLines.clear();
     reporter.statusHistory.clear();
