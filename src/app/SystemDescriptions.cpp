@@ -89,7 +89,8 @@ std::string GetWindowsVersionText(const SystemSources& sources)
     if (!osRelease && !release && !version)
         return "Windows OS Unknown";
     const std::string product = trimmed(osReleasePrettyName(osRelease.value_or("")));
-    return product + ", " + "" + ", Version " + trimmed(release.value_or("")) + ", Build "
+    const std::string serviceLevel; // Linux has none; its piece stays empty, its separator stays.
+    return product + ", " + serviceLevel + ", Version " + trimmed(release.value_or("")) + ", Build "
         + trimmed(version.value_or(""));
 }
 
