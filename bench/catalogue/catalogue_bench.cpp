@@ -1,6 +1,6 @@
 // Times the catalogue road of one processing run: unpack, check, index and, for
 // two-line data, the report table. Prints "ours_ms=... peak_rss_kb=..." and counts.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "catalogue/Archive.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"

@@ -5,7 +5,7 @@
 //   bench_datasets comprehensive DIR/formN N
 //   bench_datasets user DIR/formN N
 // The two timed modes print "ours_ms=... peak_rss_mb=..." for the writer call alone.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/TLESupport.h"

@@ -1,6 +1,6 @@
 #pragma once
 // Benchmarks time the work, not the reporting: a reporter that reports nothing.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 
 namespace qm::bench {
 

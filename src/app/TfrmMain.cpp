@@ -1,7 +1,7 @@
 #include "app/TfrmMain.h"
 
-#include "app/SystemDescriptions.h"
-#include "app/Version.h"
+#include "core/SystemDescriptions.h"
+#include "core/Version.h"
 #include "platform/Halt.h"
 #include "service/CurrentData.h"
 #include "service/HttpFailure.h"
@@ -9,16 +9,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QPainter>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyle>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdint>
 
@@ -34,67 +29,6 @@ std::string fromLatin1(const QString& s)
 {
     return s.toLatin1().toStdString();
 }
-
-const QStringList kCurrentCatalogCaptions = {
-    QStringLiteral("Full Catalog"),
-    QStringLiteral("Geosynchronous"),
-    QStringLiteral("Navigation"),
-    QStringLiteral("Weather"),
-    QStringLiteral("Iridium"),
-    QStringLiteral("Orbcomm"),
-    QStringLiteral("Globalstar"),
-    QStringLiteral("Intelsat"),
-    QStringLiteral("Inmarsat"),
-    QStringLiteral("Amateur"),
-    QStringLiteral("Visible"),
-    QStringLiteral("Special Interest"),
-};
-
-const QStringList kVantorealCaptions = {
-    QStringLiteral("Special-Interest"),
-    QStringLiteral("Last 30 Day's Launches"),
-    QStringLiteral("International Space Station"),
-    QStringLiteral("100 (or so) Brightest"),
-    QStringLiteral("Weather & Earth Resources"),
-    QStringLiteral("Weather"),
-    QStringLiteral("NOAA"),
-    QStringLiteral("GOES"),
-    QStringLiteral("Earth Resources"),
-    QStringLiteral("Disaster Monitoring"),
-    QStringLiteral("TDRSS"),
-    QStringLiteral("Search & Rescue (SARSAT)"),
-    QStringLiteral("Communications"),
-    QStringLiteral("Geostationary"),
-    QStringLiteral("Intelsat"),
-    QStringLiteral("Gorizont"),
-    QStringLiteral("Raduga"),
-    QStringLiteral("Molniya"),
-    QStringLiteral("Iridium"),
-    QStringLiteral("Orbcomm"),
-    QStringLiteral("Globalstar"),
-    QStringLiteral("Amateur Radio"),
-    QStringLiteral("Experimental"),
-    QStringLiteral("Other"),
-    QStringLiteral("Navigation"),
-    QStringLiteral("GPS Operational"),
-    QStringLiteral("GLONASS Operational"),
-    QStringLiteral("Galileo"),
-    QStringLiteral("WAAS/EGNOS/MSAS"),
-    QStringLiteral("NNSS"),
-    QStringLiteral("Russian LEO"),
-    QStringLiteral("Scientific"),
-    QStringLiteral("Space & Earth Science"),
-    QStringLiteral("Geodetic"),
-    QStringLiteral("Engineering"),
-    QStringLiteral("Education"),
-    QStringLiteral("Miscellaneous"),
-    QStringLiteral("Miscellaneous Military"),
-    QStringLiteral("Radar Calibration"),
-    QStringLiteral("CubeSats"),
-    QStringLiteral("Other"),
-    QStringLiteral("Comprehensive"),
-    QStringLiteral("Complete Catalog"),
-};
 
 constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
 
@@ -112,34 +46,6 @@ std::string trimmedBlanks(std::string s)
     while (!s.empty() && s.front() == ' ')
         s.erase(s.begin());
     return s;
-}
-
-// The publisher's logo: a globe crossed by an orbit.
-QPixmap logo()
-{
-    QPixmap pixmap(65, 65);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(20, 60, 140));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QRectF(14, 14, 37, 37));
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(230, 160, 20), 3));
-    p.drawEllipse(QRectF(3, 24, 59, 17));
-    p.setBrush(QColor(230, 160, 20));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QRectF(52, 25, 8, 8));
-    return pixmap;
-}
-
-// The width at which a check box shows its whole caption (its own hint adds slack).
-int checkBoxWidth(const QCheckBox* box)
-{
-    const QStyle* style = box->style();
-    return style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
-        + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box)
-        + box->fontMetrics().horizontalAdvance(box->text()) + 1;
 }
 
 // Loading a value into a control acts like the user's change: the handler runs when,
@@ -195,176 +101,13 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
 
 QIcon TfrmMain::programIcon()
 {
-    return QIcon(logo());
+    return QIcon(publisherLogo());
 }
 
 TfrmMain::~TfrmMain()
 {
     if (startupComplete_ && !destroyed_)
         guarded([this] { FormDestroy(); });
-}
-
-void TfrmMain::buildControls()
-{
-    auto* client = new QWidget(this);
-    setCentralWidget(client);
-
-    gbSkarvelin = new QGroupBox(QStringLiteral("Skarvelin Data Sets"), client);
-    gbSkarvelin->setGeometry(8, 0, 281, 225);
-    rgFormat = new RadioGroup(
-        QStringLiteral("Data Format"), {QStringLiteral("Two-Line"), QStringLiteral("Three-Line")}, 2, gbSkarvelin);
-    gbCurrent = new QGroupBox(QStringLiteral("Current Catalog Files"), gbSkarvelin);
-    clbCurrentCatalog = new CheckListBox(kCurrentCatalogCaptions, 2, gbCurrent);
-    auto* currentLayout = new QVBoxLayout(gbCurrent);
-    currentLayout->setContentsMargins(2, 0, 2, 2);
-    currentLayout->addWidget(clbCurrentCatalog);
-    clbCurrentCatalog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    clbCurrentCatalog->setFixedHeight(clbCurrentCatalog->rowsHeight(6));
-    rgComplete = new RadioGroup(
-        QStringLiteral("Complete Daily Data"), {QStringLiteral("Yes"), QStringLiteral("No")}, 2, gbSkarvelin);
-    rgComplete->setItemIndex(1);
-    rgSSR = new RadioGroup(
-        QStringLiteral("Space Situation Report"), {QStringLiteral("Yes"), QStringLiteral("No")}, 2, gbSkarvelin);
-    rgSSR->setItemIndex(0);
-    {
-        auto* v = new QVBoxLayout(gbSkarvelin);
-        v->setContentsMargins(2, 0, 2, 2);
-        v->setSpacing(0);
-        v->addWidget(rgFormat);
-        v->addWidget(gbCurrent);
-        auto* row = new QHBoxLayout;
-        row->setSpacing(2);
-        // Shared out by the titles' widths, so both titles read in full.
-        row->addWidget(rgComplete, rgComplete->minimumSizeHint().width());
-        row->addWidget(rgSSR, rgSSR->minimumSizeHint().width());
-        v->addLayout(row);
-        v->addStretch();
-    }
-
-    gbUserInfo = new QGroupBox(QStringLiteral("Skarvelin User Information"), client);
-    gbUserInfo->setGeometry(8, 232, 281, 81);
-    leUsername = new QLineEdit(gbUserInfo);
-    lePassword = new QLineEdit(gbUserInfo);
-    lePassword->setEchoMode(QLineEdit::Password);
-    lePassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-    cbRetain = new QCheckBox(QStringLiteral("Retain username and password"), gbUserInfo);
-    {
-        auto* grid = new QGridLayout(gbUserInfo);
-        grid->setContentsMargins(6, 2, 6, 2);
-        grid->setVerticalSpacing(0);
-        auto* lblUsername = new QLabel(QStringLiteral("Username"), gbUserInfo);
-        auto* lblPassword = new QLabel(QStringLiteral("Password"), gbUserInfo);
-        lblUsername->setBuddy(leUsername);
-        lblPassword->setBuddy(lePassword);
-        grid->addWidget(lblUsername, 0, 0);
-        grid->addWidget(lblPassword, 0, 1);
-        grid->addWidget(leUsername, 1, 0);
-        grid->addWidget(lePassword, 1, 1);
-        grid->addWidget(cbRetain, 2, 0, 1, 2);
-    }
-
-    gbProcessing = new QGroupBox(QStringLiteral("Processing"), client);
-    gbProcessing->setGeometry(8, 320, 281, 129);
-    cbAutoDownload = new QCheckBox(QStringLiteral("Auto Download"), gbProcessing);
-    lblDelay = new QLabel(QStringLiteral("Initial delay"), gbProcessing);
-    seDelay = new DelaySpinBox(gbProcessing);
-    seDelay->setRange(1, 90);
-    seDelay->setValue(5);
-    lblMinutes = new QLabel(QStringLiteral("minutes"), gbProcessing);
-    rgAutoDownload = new RadioGroup(QStringLiteral("Auto Download Frequency (per day)"),
-        {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4")}, 3, gbProcessing);
-    rgAutoDownload->setItemIndex(1);
-    btnDownload = new QPushButton(QStringLiteral("Download Data"), gbProcessing);
-    btnDownload->setToolTip(QStringLiteral("Download selected data sets from Skarvelin web site"));
-    btnProcess = new QPushButton(QStringLiteral("Process Data"), gbProcessing);
-    btnProcess->setToolTip(QStringLiteral("Generate selected Vantoreal data sets"));
-    {
-        auto* v = new QVBoxLayout(gbProcessing);
-        v->setContentsMargins(4, 0, 4, 2);
-        v->setSpacing(0);
-        v->addWidget(cbAutoDownload);
-        auto* row = new QHBoxLayout;
-        row->setSpacing(4);
-        row->addWidget(lblDelay);
-        row->addWidget(seDelay);
-        row->addWidget(lblMinutes);
-        row->addStretch();
-        v->addLayout(row);
-        v->addWidget(rgAutoDownload);
-        auto* buttons = new QHBoxLayout;
-        buttons->addWidget(btnDownload);
-        buttons->addWidget(btnProcess);
-        v->addLayout(buttons);
-        v->addStretch();
-    }
-
-    gbVantoreal = new QGroupBox(QStringLiteral("Vantoreal Data Sets"), client);
-    gbVantoreal->setGeometry(296, 0, 377, 449);
-    clbVantorealDataSets = new CheckListBox(kVantorealCaptions, 2, gbVantoreal);
-    imgVantoreal = new QLabel(gbVantoreal);
-    imgVantoreal->setFixedSize(65, 65);
-    imgVantoreal->setPixmap(logo());
-    rgFileExtensions = new RadioGroup(
-        QStringLiteral("Vantoreal File Extension"), {QStringLiteral(".txt"), QStringLiteral(".tle")}, 2, gbVantoreal);
-    rgFileExtensions->setItemIndex(0);
-    cbPalm = new QCheckBox(QStringLiteral("Generate Palm format"), gbVantoreal);
-    cbDebug = new QCheckBox(QStringLiteral("Enable debug logging"), gbVantoreal);
-    cbStopOnErrors = new QCheckBox(QStringLiteral("Stop on errors"), gbVantoreal);
-    lblVersion = new QLabel(QStringLiteral("Version"), gbVantoreal);
-    lblFeedback = new QLabel(gbVantoreal);
-    lblFeedback->setToolTip(QStringLiteral("Send feedback to author"));
-    lblFeedback->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    clbVantorealDataSets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    clbVantorealDataSets->setFixedHeight(clbVantorealDataSets->rowsHeight(22));
-    {
-        // The logo, the extension group and the check boxes share one row of the
-        // group's width: each gets what its caption needs, the check boxes the rest.
-        rgFileExtensions->setFixedWidth(rgFileExtensions->minimumSizeHint().width());
-        for (QCheckBox* box : {cbPalm, cbDebug, cbStopOnErrors})
-            box->setMinimumWidth(checkBoxWidth(box));
-        auto* v = new QVBoxLayout(gbVantoreal);
-        v->setContentsMargins(0, 0, 0, 2);
-        v->setSpacing(2);
-        v->addWidget(clbVantorealDataSets);
-        auto* grid = new QGridLayout;
-        grid->setContentsMargins(0, 0, 0, 0);
-        grid->setVerticalSpacing(0);
-        grid->setHorizontalSpacing(2);
-        grid->setColumnStretch(2, 1);
-        grid->addWidget(imgVantoreal, 0, 0, 3, 1, Qt::AlignTop);
-        grid->addWidget(rgFileExtensions, 0, 1, 3, 1, Qt::AlignTop);
-        grid->addWidget(cbPalm, 0, 2);
-        grid->addWidget(cbDebug, 1, 2);
-        grid->addWidget(cbStopOnErrors, 2, 2);
-        auto* credits = new QHBoxLayout;
-        credits->addWidget(lblVersion);
-        credits->addStretch();
-        credits->addWidget(lblFeedback);
-        grid->addLayout(credits, 3, 0, 1, 3);
-        v->addLayout(grid);
-        v->addStretch();
-    }
-
-    StatusBar = statusBar();
-    statusLabel_ = new QLabel(StatusBar);
-    StatusBar->addWidget(statusLabel_, 1);
-    StatusBar->setSizeGripEnabled(false);
-}
-
-void TfrmMain::buildMenus()
-{
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    SaveSettings = file->addAction(QStringLiteral("&Save Settings"));
-    OpenMyTLEs = file->addAction(QStringLiteral("&Open My TLEs"));
-    mExit = file->addAction(QStringLiteral("E&xit"));
-    QMenu* web = menuBar()->addMenu(QStringLiteral("&Web Sites"));
-    Vantoreal = web->addAction(QStringLiteral("&Vantoreal"));
-    Skarvelin = web->addAction(QStringLiteral("&Skarvelin"));
-    QMenu* config = menuBar()->addMenu(QStringLiteral("&Configuration"));
-    mProxy = config->addAction(QStringLiteral("&Proxy Server"));
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    OnlineHelp = help->addAction(QStringLiteral("&Online Help"));
-    About = help->addAction(QStringLiteral("&About"));
 }
 
 void TfrmMain::wire()

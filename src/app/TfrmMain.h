@@ -3,8 +3,8 @@
 // handlers. Each handler is short and runs inside a guard, so no exception crosses
 // the event loop.
 #include "app/Controls.h"
-#include "app/Log.h"
-#include "app/Settings.h"
+#include "core/Log.h"
+#include "core/Settings.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
@@ -16,6 +16,7 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QPixmap>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -51,6 +52,9 @@ public:
     // Shows the form modally; false when it closed with the answer No.
     virtual bool showModal() = 0;
 };
+
+// The publisher's logo: a globe crossed by an orbit (main window, about box, icon).
+QPixmap publisherLogo();
 
 class TfrmMain : public QMainWindow {
 public:
@@ -178,6 +182,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // TfrmMainDesign.cpp: the form as designed.
     void buildControls();
     void buildMenus();
     void wire();

@@ -1,6 +1,6 @@
 #include "catalogue/CatalogIndex.h"
 
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"

@@ -1,6 +1,6 @@
 #include "catalogue/SsrTable.h"
 
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "catalogue/Archive.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"

@@ -1,6 +1,6 @@
 #include "catalogue/TLESupport.h"
 
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "catalogue/Support.h"
 #include "platform/File.h"
 #include "platform/Paths.h"

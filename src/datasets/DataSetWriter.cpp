@@ -1,6 +1,6 @@
 #include "datasets/DataSetWriter.h"
 
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/Support.h"

@@ -1,6 +1,6 @@
 #pragma once
 // Whether the newest downloaded files can be processed, judged from their names only.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 
 #include <optional>
 #include <string>

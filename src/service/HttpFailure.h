@@ -1,6 +1,6 @@
 #pragma once
 // The main window's reaction to a response with status 400 or more.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "platform/Prompts.h"
 #include "service/HttpExchange.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // A reporter that keeps the log lines (without time stamps) and the status texts.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 
 #include <string>
 #include <vector>

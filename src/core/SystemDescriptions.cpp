@@ -1,4 +1,4 @@
-#include "app/SystemDescriptions.h"
+#include "core/SystemDescriptions.h"
 
 namespace qm {
 

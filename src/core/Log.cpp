@@ -1,4 +1,4 @@
-#include "app/Log.h"
+#include "core/Log.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The debug log and the reporter the whole program reports through.
-#include "app/Reporter.h"
+#include "core/Reporter.h"
 #include "platform/File.h"
 
 #include <chrono>

@@ -2,7 +2,7 @@
 // Every section and key of the settings file, once, with its type and default. The
 // start-up load asks for keys by field; the Save Settings, exit and proxy Save paths
 // walk the table in its order.
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include <functional>
 #include <span>

@@ -1,4 +1,4 @@
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "platform/Errors.h"
 
 #include "TempDir.h"
