@@ -8,7 +8,6 @@
 #include "platform/File.h"
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
-#include "service/LoginForm.h"
 
 #include <QCoreApplication>
 
@@ -26,45 +25,21 @@ using test::LoopbackServer;
 using test::readFile;
 using Reply = LoopbackServer::Reply;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "test_service_download_run";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+void needsEventLoop()
+{
+    static int argc = 1;
+    static char name[] = "test_service_download_run";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
 
 // One product as the service offers it.
 struct Product {
-    Product() = default;
-    Product(std::string n, std::string b = "data")
-        : name(std::move(n))
-        , body(std::move(b))
-    {
-    }
-    // A head that names the product by `line` instead of "filename=" + name.
-    static Product naming(std::string line, std::string body = "data")
-    {
-        Product p("", std::move(body));
-        p.disposition = std::move(line);
-        return p;
-    }
-    std::string name;
+    std::string name{};
     std::string body = "data";
-    // The GET's status; the HEAD always succeeds.
-    int getStatus = 200;
-    // The head's naming line; empty: "filename=" + name.
-    std::string disposition;
-    // Bytes of the body actually sent before the service hangs up; -1: all.
-    int cutAfter = -1;
+    int getStatus = 200; // the HEAD always succeeds
+    std::string naming{}; // the head's naming text; empty: "filename=" + name
+    int cutAfter = -1; // body bytes sent before hanging up; -1: all
     bool silentGet = false;
 };
 
@@ -84,7 +59,7 @@ struct Service {
         const Product& p = product->second;
         const bool head = request.starts_with("HEAD");
         const std::string lines = "HTTP/1.0 " + std::to_string(head ? 200 : p.getStatus)
-            + " X\r\nContent-Disposition: attachment; " + (p.disposition.empty() ? "filename=" + p.name : p.disposition)
+            + " X\r\nContent-Disposition: attachment; " + (p.naming.empty() ? "filename=" + p.name : p.naming)
             + "\r\nContent-Length: " + std::to_string(p.body.size()) + "\r\n\r\n";
         if (head)
             return Reply::text(lines);
@@ -135,6 +110,7 @@ protected:
     DownloadRunTest()
         : cwd(dir.path())
     {
+        needsEventLoop();
         ::setenv("QUILLMAREN_SERVICE_HOST", server.hostPort().c_str(), 1);
         server.setHandler([this](const std::string& request) { return service.answer(request); });
         window.MyTLEsDir = dir.file("My TLEs/");
@@ -168,38 +144,32 @@ protected:
 
 TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetchesNothingTwice)
 {
-    window.ticks[0] = window.ticks[4] = true;
-    window.complete = window.ssr = true;
-    service.products[1] = {"catalog_2l_2007_10_15_am.zip", "full catalogue"};
-    service.products[9] = {"iridium_2l_2007_10_15_am.txt", "iridium"};
+    window.ticks[0] = window.ticks[4] = window.complete = window.ssr = true;
+    service.products[1] = {.name = "catalog_2l_2007_10_15_am.zip", .body = "full catalogue"};
+    service.products[9] = {.name = "iridium_2l_2007_10_15_am.txt"};
     for (int n = 101; n <= 107; ++n)
-        service.products[n] = {"alldata_2007_10_" + std::to_string(n - 90) + ".txt", "day " + std::to_string(n)};
-    service.products[25] = {"ssr_20071015.zip", "report"};
+        service.products[n] = {.name = "alldata_2007_10_" + std::to_string(n - 90) + ".txt"};
+    service.products[25] = {.name = "ssr_20071015.zip", .body = "report"};
 
     run();
 
     std::vector<std::string> expected{"POST /perl/login.pl"};
-    for (int n : {1, 9, 101, 102, 103, 104, 105, 106, 107, 25})
-        for (const char* method : {"HEAD", "GET"})
-            expected.push_back(std::string(method) + " /perl/dl.pl?ID=" + std::to_string(n));
+    std::string newData;
+    for (int n : {1, 9, 101, 102, 103, 104, 105, 106, 107, 25}) {
+        expected.push_back("HEAD /perl/dl.pl?ID=" + std::to_string(n));
+        expected.push_back("GET /perl/dl.pl?ID=" + std::to_string(n));
+        const std::string& name = service.products[n].name;
+        newData += stored("2007/" + name.substr(0, name.find('_')) + "/" + name) + "\r\n";
+    }
     EXPECT_EQ(requestLines(), expected);
     for (const auto& request : server.requests())
-        if (!request.starts_with("POST")) {
-            EXPECT_NE(request.find("\r\nCookie: sid=s1\r\n"), std::string::npos) << request;
-        }
-
+        EXPECT_EQ(request.starts_with("POST"), request.find("\r\nCookie: sid=s1\r\n") == std::string::npos);
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_10_15_am.zip");
     const std::string report = stored("2007/ssr/ssr_20071015.zip");
     EXPECT_EQ(readFile(catalog), "full catalogue");
-    EXPECT_EQ(readFile(stored("2007/iridium/iridium_2l_2007_10_15_am.txt")), "iridium");
-    EXPECT_EQ(readFile(stored("2007/alldata/alldata_2007_10_17.txt")), "day 107");
     EXPECT_EQ(readFile(report), "report");
-    std::string newData = catalog + "\r\n" + stored("2007/iridium/iridium_2l_2007_10_15_am.txt") + "\r\n";
-    for (int day = 11; day <= 17; ++day)
-        newData += stored("2007/alldata/alldata_2007_10_" + std::to_string(day) + ".txt") + "\r\n";
-    EXPECT_EQ(readFile("newdata.log"), newData + report + "\r\n");
+    EXPECT_EQ(readFile("newdata.log"), newData);
     EXPECT_NE(readFile("header.txt").find("filename=ssr_20071015.zip"), std::string::npos);
-
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
     EXPECT_EQ(window.MostCurrentSatcat, report);
     EXPECT_TRUE(window.NewDataDownloaded);
@@ -207,20 +177,20 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.enabled);
     EXPECT_EQ(reporter.status, "Done");
-    const std::vector<std::string> opening(reporter.logLines.begin(), reporter.logLines.begin() + 12);
-    EXPECT_EQ(opening,
+    EXPECT_EQ(std::vector<std::string>(reporter.logLines.begin(), reporter.logLines.begin() + 14),
         (std::vector<std::string>{"Bypassing check for critical updates", "Performing manual download",
             "Two-Line Data Format", "Current Catalog File 0 selected", "Current Catalog File 4 selected",
             "Complete Daily Data selected", "SSR selected", "Manual download", "Logging in to Skarvelin",
-            "Skarvelin login successful", "Open [fnd] newdata.log", "Checking catalog_2l_2007_10_15_am.zip"}));
-    EXPECT_EQ(reporter.logLines[12], "Checking directory: " + stored("2007/"));
+            "Skarvelin login successful", "Open [fnd] newdata.log", "Checking catalog_2l_2007_10_15_am.zip",
+            "Checking directory: " + stored("2007/"), "Directory does not exist: " + stored("2007/")}));
     EXPECT_TRUE(reporter.logged("Downloading catalog_2l_2007_10_15_am.zip"));
-    EXPECT_TRUE(reporter.logged("Close [fnd]"));
+    EXPECT_EQ(reporter.logLines.end()[-2], "Close [fnd]");
 
     // Everything is stored now: only the names are asked for, and the list starts empty.
     const std::size_t before = server.requests().size();
     window.MostCurrentCatalog.clear();
     run();
+    EXPECT_EQ(requestLines(before).size(), 11u);
     for (const auto& line : requestLines(before + 1))
         EXPECT_TRUE(line.starts_with("HEAD ")) << line;
     EXPECT_EQ(readFile("newdata.log"), "");
@@ -231,73 +201,53 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
 TEST_F(DownloadRunTest, ThreeLineNumbersAndDebugLines)
 {
     window.format = 1;
-    window.ticks[0] = window.ticks[4] = window.ticks[11] = true;
-    window.ssr = true;
+    window.ticks[0] = window.ticks[4] = window.ticks[11] = window.ssr = true;
     run();
     EXPECT_EQ(requestLines(),
         (std::vector<std::string>{"POST /perl/login.pl", "HEAD /perl/dl.pl?ID=2", "HEAD /perl/dl.pl?ID=10",
             "HEAD /perl/dl.pl?ID=24", "HEAD /perl/dl.pl?ID=25"}));
     EXPECT_TRUE(reporter.logged("Three-Line Data Format"));
     EXPECT_TRUE(reporter.logged("Current Catalog File 11 selected"));
-    EXPECT_TRUE(reporter.logged("Complete Daily Data not selected"));
     EXPECT_TRUE(reporter.logged("No file name for ID 2")) << "the 404 head names no file";
 }
 
 TEST(DownloadNames, FoldersFileNamesAndTheirRefusal)
 {
-    const std::vector<std::tuple<std::string, std::string, std::string>> places{
-        {"catalog_2l_2007_10_15_am.zip", "catalog", "2007"},
-        {"catalog_3l_2007_10_15.txt.gz", "catalog", "2007"},
-        {"spec_visible_2l_2007_10_15.txt", "spec_visible", "2007"},
-        {"alldata_2007_10_15.txt", "alldata", "2007"},
-        {"ssr_20071015.zip", "ssr", "2007"},
-        {"iridium_2l_07.txt", "iridium", "07.t"},
-        {"catalog", "", ""},
-        {"spec_visible", "", ""},
-        {"ssr_", "ssr", ""},
-        {"catalog_2l_", "catalog", ""},
-    };
-    for (const auto& [name, kind, group] : places) {
-        const ProductPlace place = placeOf(name);
-        EXPECT_EQ(place.kind, kind) << name;
-        EXPECT_EQ(place.group, group) << name;
+    for (const auto& [name, kind, group] :
+        std::vector<std::array<std::string, 3>>{{"catalog_3l_2007_10_15.txt.gz", "catalog", "2007"},
+            {"spec_visible_2l_2007_1.txt", "spec_visible", "2007"}, {"alldata_2007_10_15.txt", "alldata", "2007"},
+            {"iridium_2l_07.txt", "iridium", "07.t"}, {"catalog", "", ""}, {"spec_visible", "", ""},
+            {"catalog_2l_", "catalog", ""}}) {
+        EXPECT_EQ(placeOf(name).kind, kind) << name;
+        EXPECT_EQ(placeOf(name).group, group) << name;
     }
-
     EXPECT_EQ(fileNameOfHead("HTTP/1.0 200 OK\r\nX: 1\r\n\r\n"), std::nullopt);
     EXPECT_EQ(fileNameOfHead("C: attachment; filename=\"a b.zip\"\r\nNext: 1\r\n"), "a b.zip");
-    EXPECT_EQ(fileNameOfHead("C: filename=x.txt\r\n"), "x.txt");
     EXPECT_EQ(fileNameOfHead("C: filename=x.txt\nNext: 1\n"), "x.txt");
-    EXPECT_EQ(fileNameOfHead("C: filename=\"\r\n"), "\"");
-
-    for (const char* bad : {"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007", "a..b_2007", ".."})
+    for (const char* bad : {"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007", "a..b_2007"})
         EXPECT_FALSE(acceptableFileName(bad)) << bad;
     EXPECT_TRUE(acceptableFileName("catalog_2l_2007.zip"));
 }
 
 TEST_F(DownloadRunTest, RefusedNamesAreSkippedAndTheRunGoesOn)
 {
-    for (int item = 0; item < 7; ++item)
-        window.ticks[static_cast<std::size_t>(item)] = true;
-    service.products[1] = Product::naming("filename=\"geo_2l_2007_a.txt\"", "quoted");
-    service.products[3] = {"../../evil_2l_2007.txt"};
-    service.products[5] = {".hidden_2l_2007.txt"};
-    service.products[7] = Product::naming("filename=");
-    service.products[9] = Product::naming("inline");
-    service.products[11] = {"nounderscore.txt"};
-    service.products[13] = {"a\\b_2l_2007.txt"};
+    for (std::size_t item = 0; item < 6; ++item)
+        window.ticks[item] = true;
+    service.products[1] = {.body = "quoted", .naming = "filename=\"geo_2l_2007_a.txt\""};
+    service.products[3] = {.name = "../../evil_2l_2007.txt"};
+    service.products[5] = {.name = ".hidden_2l_2007.txt"};
+    service.products[7] = {.naming = "filename="};
+    service.products[9] = {.naming = "inline"};
+    service.products[11] = {.name = "nounderscore.txt"};
 
     run();
 
     EXPECT_EQ(readFile(stored("2007/geo/geo_2l_2007_a.txt")), "quoted");
-    for (const char* line :
-        {"Refused file name ../../evil_2l_2007.txt", "Refused file name .hidden_2l_2007.txt", "Refused file name ",
-            "No file name for ID 9", "Refused file name nounderscore.txt", "Refused file name a\\b_2l_2007.txt"})
+    for (const char* line : {"Refused file name ../../evil_2l_2007.txt", "Refused file name .hidden_2l_2007.txt",
+             "Refused file name ", "No file name for ID 9", "Refused file name nounderscore.txt"})
         EXPECT_TRUE(reporter.logged(line)) << line;
-    int gets = 0;
-    for (const auto& line : requestLines())
-        gets += line.starts_with("GET ");
-    EXPECT_EQ(gets, 1);
-    EXPECT_EQ(test::readFile("newdata.log"), stored("2007/geo/geo_2l_2007_a.txt") + "\r\n");
+    EXPECT_EQ(requestLines().size(), 1u + 6u + 1u) << "one GET only";
+    EXPECT_EQ(readFile("newdata.log"), stored("2007/geo/geo_2l_2007_a.txt") + "\r\n");
     EXPECT_EQ(listDirectory(window.MyTLEsDir), std::vector<std::string>{"2007"});
     EXPECT_EQ(reporter.status, "Done");
 }
@@ -306,50 +256,42 @@ TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
 {
     window.ticks[0] = window.ticks[1] = window.ticks[2] = true;
     window.MostCurrentCatalog = "older catalogue";
-    service.products[1] = {"catalog_2l_2007_x.zip", "Internal error"};
-    service.products[1].getStatus = 500;
-    service.products[3] = {"geo_2l_2007_x.txt", std::string(100, 'g')};
-    service.products[3].cutAfter = 40;
-    service.products[5] = {"nav_2l_2007_x.txt", "navigation"};
+    service.products[1] = {.name = "catalog_2l_2007_x.zip", .getStatus = 500};
+    service.products[3] = {.name = "geo_2l_2007_x.txt", .body = std::string(100, 'g'), .cutAfter = 40};
+    service.products[5] = {.name = "nav_2l_2007_x.txt"};
 
     run();
 
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_x.zip");
-    const std::string geo = stored("2007/geo/geo_2l_2007_x.txt");
     ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].kind, "warning");
-    EXPECT_EQ(prompts.shown[0].text, "GET command \"" + catalog + "\" failed.");
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"" + catalog + "\" failed.") << "the product, not its temporary";
     EXPECT_TRUE(failed);
     EXPECT_EQ(listDirectory(stored("2007/catalog/")), std::vector<std::string>{}) << "no product, no temporary";
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
     EXPECT_TRUE(reporter.logged("Not stored: " + catalog));
-    EXPECT_TRUE(reporter.logged("Not stored: " + geo));
+    EXPECT_TRUE(reporter.logged("Not stored: " + stored("2007/geo/geo_2l_2007_x.txt")));
     EXPECT_EQ(readFile("newdata.log"), stored("2007/nav/nav_2l_2007_x.txt") + "\r\n");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, "older catalogue") << "a product that is not there is not the newest";
-    EXPECT_EQ(http.Body, stored("2007/nav/nav_2l_2007_x.txt"));
 
-    // The next run tries the missing products again.
+    // The next run fetches the missing products again.
     const std::size_t before = server.requests().size();
     service.products[1].getStatus = 200;
     run();
-    EXPECT_EQ(requestLines(before),
-        (std::vector<std::string>{"POST /perl/login.pl", "HEAD /perl/dl.pl?ID=1", "GET /perl/dl.pl?ID=1",
-            "HEAD /perl/dl.pl?ID=3", "GET /perl/dl.pl?ID=3", "HEAD /perl/dl.pl?ID=5"}));
+    EXPECT_EQ(requestLines(before).size(), 1u + 5u);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
+    EXPECT_TRUE(window.NewDataDownloaded);
 }
 
 TEST_F(DownloadRunTest, RedownloadingKeepsTheListOfNewFiles)
 {
     test::writeFile("newdata.log", "earlier\r\n");
-    window.Redownloading = true;
-    window.ticks[0] = true;
-    service.products[1] = {"catalog_2l_2007_x.zip"};
+    window.Redownloading = window.ticks[0] = true;
+    service.products[1] = {.name = "catalog_2l_2007_x.zip"};
     run();
     EXPECT_EQ(readFile("newdata.log"), "earlier\r\n");
     EXPECT_TRUE(fileExists(stored("2007/catalog/catalog_2l_2007_x.zip")));
     EXPECT_TRUE(window.NewDataDownloaded);
-    EXPECT_FALSE(reporter.logged("Open [fnd] newdata.log"));
 }
 
 TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButtonBack)
@@ -365,29 +307,22 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
     EXPECT_EQ(http.Cookie, "");
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.enabled);
-    EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_FALSE(fileExists("newdata.log"));
-    EXPECT_EQ(window.currentChecks, 0);
 
     // With auto download on, only the scheduler starts runs: the button stays off.
     window.autoDl = true;
     run();
     EXPECT_FALSE(window.enabled);
-    EXPECT_FALSE(window.busy);
 
     // A service that cannot be reached ends the run without a message.
-    window.autoDl = false;
     ::setenv("QUILLMAREN_SERVICE_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
     run();
     EXPECT_EQ(prompts.shown.size(), 2u);
-    EXPECT_TRUE(window.enabled);
-    EXPECT_EQ(reporter.status, "Logging in to Skarvelin");
+    EXPECT_FALSE(window.busy);
 }
 
 TEST_F(DownloadRunTest, TheAccountIsFormEncodedInTheLoginBody)
 {
-    window.AccountUsername = "ann";
-    window.AccountPassword = "secret";
     run();
     window.AccountUsername = "a b&c=d";
     window.AccountPassword = "p+%~\xE9-._";
@@ -395,26 +330,16 @@ TEST_F(DownloadRunTest, TheAccountIsFormEncodedInTheLoginBody)
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_TRUE(requests[0].ends_with(
-        "\r\nContent-Length: 68\r\n\r\nusername=ann&password=secret&_submitted=1&_sessionid=&_submit=Submit"))
-        << requests[0];
+        "\r\nContent-Length: 68\r\n\r\nusername=ann&password=secret&_submitted=1&_sessionid=&_submit=Submit"));
     EXPECT_TRUE(requests[1].ends_with("\r\n\r\nusername=a%20b%26c%3Dd&password=p%2B%25~%E9-._"
-                                      "&_submitted=1&_sessionid=&_submit=Submit"))
-        << requests[1];
-
-    std::string every;
-    for (int byte = 0; byte < 256; ++byte)
-        every += static_cast<char>(byte);
-    const std::string encoded = formEncode(every);
-    EXPECT_EQ(encoded.size(), 66 + 3 * (256 - 66));
-    EXPECT_NE(encoded.find("%2F0123456789%3A"), std::string::npos);
-    EXPECT_NE(encoded.find("%FF"), std::string::npos);
+                                      "&_submitted=1&_sessionid=&_submit=Submit"));
 }
 
 TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
 {
     window.ticks[0] = window.ticks[1] = true;
-    service.products[1] = {"catalog_2l_2007_x.zip"};
-    service.products[3] = {"geo_2l_2007_x.txt"};
+    service.products[1] = {.name = "catalog_2l_2007_x.zip"};
+    service.products[3] = {.name = "geo_2l_2007_x.txt", .silentGet = true};
 
     // The publisher's host cannot be reached: no login.
     window.CheckCriticalUpdates = true;
@@ -423,7 +348,6 @@ TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
     EXPECT_EQ(server.requests().size(), 0u);
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.enabled);
-    EXPECT_FALSE(reporter.logged("Bypassing check for critical updates"));
 
     // A required update ends the program from inside the check.
     window.critical = []() -> bool { throw FatalStop{"Critical update required", true, 0, false}; };
@@ -431,9 +355,8 @@ TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.enabled);
 
-    // A transfer that times out leaves the run with its error after the list is closed.
+    // A transfer that times out leaves the run with its error, after the list is closed.
     window.CheckCriticalUpdates = false;
-    service.products[3].silentGet = true;
     http.TimeOut = 300;
     try {
         run();
