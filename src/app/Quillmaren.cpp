@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
         // A stop during start-up writes no settings: the window never completed start-up.
         form->haltProgram(stop);
         form.reset();
-        return qm::kFatalExitStatus;
+        return stop.exitStatus;
     } catch (const std::exception& e) {
         prompts->error(e.what());
     }
@@ -93,8 +93,8 @@ int main(int argc, char* argv[])
         status = QApplication::exec();
     }
     if (qm::haltRequested())
-        status = qm::kFatalExitStatus;
+        status = qm::haltExitStatus();
     form->guarded([&form] { form->FormDestroy(); });
     form.reset();
-    return qm::haltRequested() ? qm::kFatalExitStatus : status;
+    return qm::haltRequested() ? qm::haltExitStatus() : status;
 }

@@ -1,9 +1,13 @@
 #include "app/TfrmMain.h"
 
+#include "app/DownloadWindowAdapter.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
+#include "desktop/Links.h"
 #include "platform/Halt.h"
+#include "service/CriticalUpdate.h"
 #include "service/CurrentData.h"
+#include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
 #include <QApplication>
@@ -13,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QUrl>
 #include <algorithm>
 #include <cstdint>
 
@@ -31,8 +34,6 @@ std::string fromLatin1(const QString& s)
 }
 
 constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
-
-const char* const kFeedbackAddress = "feedback@vantoreal.example";
 
 std::string versionLabel()
 {
@@ -86,6 +87,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     , services_(std::move(services))
     , reporter_([this](std::string_view text) { setStatus(text); },
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
+    , shortcut_(*services_.folders)
     , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
 {
     setWindowTitle(latin1(kMainCaption));
@@ -142,9 +144,9 @@ void TfrmMain::wire()
     clbVantorealDataSets->onClick = formClick;
     seDelay->onClick = formClick;
 
-    connect(lblFeedback, &QLabel::linkActivated, this, [this](const QString& link) {
-        guarded([this, link] {
-            services_.launcher->open(link.toStdString());
+    connect(lblFeedback, &QLabel::linkActivated, this, [this] {
+        guarded([this] {
+            services_.launcher->open(feedbackMailAddress());
             lblFeedback->setText(lblFeedback->text().replace(QStringLiteral("#0000ff"), QStringLiteral("#800080")));
         });
     });
@@ -202,12 +204,13 @@ void TfrmMain::haltProgram(const FatalStop& stop)
     if (!stop.shown)
         services_.prompts->error(stop.message);
     try {
-        reporter_.log("PROGRAM HALTED");
+        if (stop.logHalted)
+            reporter_.log("PROGRAM HALTED");
     } catch (const std::exception&) {
         // The program is ending; a log that cannot take its last line changes nothing.
     }
-    requestHalt();
-    QCoreApplication::exit(kFatalExitStatus);
+    requestHalt(stop.exitStatus);
+    QCoreApplication::exit(stop.exitStatus);
 }
 
 void TfrmMain::endAtOnce()
@@ -301,11 +304,8 @@ void TfrmMain::FormCreate()
     Delete_Files(MyTLEsDir + "catalog_*.txt");
 
     lblVersion->setText(latin1(versionLabel()));
-    const QString subject = QString::fromLatin1(
-        QUrl::toPercentEncoding(latin1("Quillmaren v" + std::string(kVersionText) + "User Feedback")));
-    lblFeedback->setText(
-        QStringLiteral("<a href=\"mailto:%1?subject=%2\" style=\"color:#0000ff\">Feedback to the author</a>")
-            .arg(QString::fromLatin1(kFeedbackAddress), subject));
+    lblFeedback->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">Feedback to the author</a>")
+                             .arg(latin1(feedbackMailAddress()).toHtmlEscaped()));
 
     Redownloading = false;
 
@@ -316,6 +316,7 @@ void TfrmMain::FormCreate()
         return;
     }
 
+    shortcut_.setTarget(services_.program->programFile(), extractFilePath(services_.program->programFile()));
     loadCheck(cbAutoDownload, settings.readBool(Field::AutoDownload), [this] { cbAutoDownloadClick(); });
     if (cbAutoDownload->isChecked())
         TrayTimer.start();
@@ -378,7 +379,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
         guarded([this] { FormClose(); });
     // The window closes whatever happened while saving.
     event->accept();
-    QCoreApplication::exit(haltRequested() ? kFatalExitStatus : 0);
+    QCoreApplication::exit(haltRequested() ? haltExitStatus() : 0);
 }
 
 void TfrmMain::changeEvent(QEvent* event)
@@ -508,14 +509,41 @@ void TfrmMain::NMHTTPFailure(std::string_view)
     qm::NMHTTPFailure(http_, *services_.prompts, reporter_, HttpFailure);
 }
 
-// Handlers whose runs belong to the download, processing, link, scheduling and dialog
-// subsystems; they are bound here so every control has its handler from the start.
-void TfrmMain::btnDownloadClick() { }
+bool TfrmMain::CheckForCriticalUpdate()
+{
+    return qm::CheckForCriticalUpdate(
+        http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(), [this] { OnlineHelpClick(); });
+}
+
+void TfrmMain::btnDownloadClick()
+{
+    DownloadWindowAdapter window(*this);
+    DownloadRun(window, http_, reporter_, *services_.prompts).run();
+}
+
+void TfrmMain::OpenMyTLEsClick()
+{
+    qm::OpenMyTLEs(reporter_, *services_.launcher, MyTLEsDir);
+}
+
+void TfrmMain::VantorealClick()
+{
+    qm::OpenVantoreal(reporter_, *services_.launcher);
+}
+
+void TfrmMain::SkarvelinClick()
+{
+    qm::OpenSkarvelin(reporter_, *services_.launcher, AccountUsername, AccountPassword);
+}
+
+void TfrmMain::OnlineHelpClick()
+{
+    qm::OpenOnlineHelp(reporter_, *services_.launcher);
+}
+
+// Handlers whose runs belong to the processing, scheduling and dialog subsystems;
+// they are bound here so every control has its handler from the start.
 void TfrmMain::btnProcessClick() { }
-void TfrmMain::OpenMyTLEsClick() { }
-void TfrmMain::VantorealClick() { }
-void TfrmMain::SkarvelinClick() { }
-void TfrmMain::OnlineHelpClick() { }
 void TfrmMain::cbAutoDownloadClick() { }
 void TfrmMain::seDelayChange() { }
 void TfrmMain::TrayTimerTimer()

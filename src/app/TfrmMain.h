@@ -5,6 +5,7 @@
 #include "app/Controls.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "desktop/StartupShortcut.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
@@ -91,6 +92,7 @@ public:
     // Only while DebugOn().
     void OutputToLog(std::string_view msg) { reporter_.outputToLog(msg); }
     HttpExchange& http() { return http_; }
+    StartupShortcut& shortcut() { return shortcut_; }
     Prompts& prompts() { return *services_.prompts; }
     std::string settingsPath() const;
     std::string statusText() const;
@@ -113,6 +115,9 @@ public:
     void mProxyClick();
     void SaveSettingsClick();
     void CheckForCurrentData();
+    // False when the publisher's host cannot be reached; ends the program when an
+    // update is required.
+    bool CheckForCriticalUpdate();
     void btnDownloadClick();
     void btnProcessClick();
     void OpenMyTLEsClick();
@@ -130,8 +135,8 @@ public:
     // Runs a handler: the general error report for std::exception, the fatal stop
     // for FatalStop.
     void guarded(const std::function<void()>& handler);
-    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED", records the
-    // halt and leaves the event loops.
+    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED" (unless the
+    // stop says not), records the halt and its exit status and leaves the event loops.
     void haltProgram(const FatalStop& stop);
     // Ends the program without the settings prompt (the tray's "&Close", SIGTERM, SIGINT).
     void endAtOnce();
@@ -195,6 +200,7 @@ private:
     MainServices services_;
     AppReporter reporter_;
     HttpExchange http_;
+    StartupShortcut shortcut_;
     QLabel* statusLabel_ = nullptr;
     ProxyDialog* proxyDialog_ = nullptr;
     std::function<void()> showAbout_;

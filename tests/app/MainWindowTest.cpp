@@ -3,6 +3,7 @@
 #include "platform/ShutdownSignals.h"
 #include "service/CurrentData.h"
 
+#include "LoopbackServer.h"
 #include "ScriptedPrompts.h"
 #include "TempDir.h"
 
@@ -13,11 +14,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionViewItem>
-#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -480,7 +481,8 @@ TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
             : qobject_cast<QCheckBox*>(button)                   ? QStyle::SE_CheckBoxContents
                                                                  : QStyle::SE_PushButtonContents;
         const QRect label = button->style()->subElementRect(element, &option, button);
-        EXPECT_GE(label.width(), button->fontMetrics().horizontalAdvance(button->text())) << button->text().toStdString();
+        EXPECT_GE(label.width(), button->fontMetrics().horizontalAdvance(button->text()))
+            << button->text().toStdString();
         EXPECT_TRUE(visible(button)) << button->text().toStdString();
     }
     for (auto* label : form->findChildren<QLabel*>()) {
@@ -506,4 +508,67 @@ TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
             EXPECT_TRUE(view.contains(rect)) << item->text().toStdString();
         }
     }
+}
+
+TEST_F(MainWindowTest, DownloadDataFetchesWhatTheFormSelectsAndGivesTheButtonBack)
+{
+    using Reply = test::LoopbackServer::Reply;
+    test::LoopbackServer service;
+    ::setenv("QUILLMAREN_SERVICE_HOST", service.hostPort().c_str(), 1);
+    service.setHandler([](const std::string& request) {
+        const std::string target = test::LoopbackServer::requestTarget(request);
+        if (target == "/perl/login.pl")
+            return Reply::ok("<a href=\"home.pl\">");
+        const std::string name = target.ends_with("=10") ? "iridium_3l_2007.txt" : "ssr_2007.zip";
+        return Reply::text("HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=" + name + "\r\n\r\n"
+            + (request.starts_with("GET") ? "x" : ""));
+    });
+    auto form = start();
+    form->CheckCriticalUpdates = false;
+    form->leUsername->setText(QStringLiteral("ann"));
+    form->lePassword->setText(QStringLiteral("pw"));
+    form->rgFormat->setItemIndex(1);
+    form->clbCurrentCatalog->setChecked(0, false);
+    form->clbCurrentCatalog->setChecked(4, true);
+
+    QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+
+    std::vector<std::string> targets;
+    for (const auto& request : service.requests())
+        targets.push_back(test::LoopbackServer::requestTarget(request));
+    EXPECT_EQ(targets,
+        (std::vector<std::string>{
+            "/perl/login.pl", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=25", "/perl/dl.pl?ID=25"}));
+    EXPECT_EQ(form->MostCurrentSatcat, dir.file("docs/My TLEs/2007/ssr/ssr_2007.zip"));
+    EXPECT_TRUE(form->NewDataDownloaded);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(form->btnDownload->isEnabled());
+    EXPECT_EQ(form->statusText(), "Done");
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(MainWindowTest, ARequiredUpdateOpensHelpAndEndsWithStatusZero)
+{
+    using Reply = test::LoopbackServer::Reply;
+    test::LoopbackServer publisher;
+    ::setenv("QUILLMAREN_PUBLISHER_HOST", publisher.hostPort().c_str(), 1);
+    publisher.enqueue(Reply::ok("1.6.0"));
+    writeFile(ini(), "[Debugging]\nDebug On=1\n");
+    auto form = start();
+    form->leUsername->setText(QStringLiteral("ann"));
+    form->lePassword->setText(QStringLiteral("pw"));
+
+    QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+
+    EXPECT_TRUE(haltRequested());
+    EXPECT_EQ(haltExitStatus(), 0);
+    ASSERT_EQ(prompts.shown.size(), 1u) << "the check's own box only";
+    EXPECT_EQ(
+        launcher.opened, std::vector<std::string>{"http://" + publisher.hostPort() + "/Skarvelin/QuillmarenHelp.asp"});
+    EXPECT_EQ(publisher.requests().size(), 1u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    form.reset();
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    EXPECT_NE(log.find("] Critical update required! Version 1.6.0 or later is required.\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("PROGRAM HALTED"), std::string::npos);
 }
