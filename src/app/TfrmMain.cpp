@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QUrl>
 #include <algorithm>
 #include <cstdint>
 
@@ -31,13 +30,6 @@ std::string fromLatin1(const QString& s)
 }
 
 constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
-
-const char* const kFeedbackAddress = "feedback@vantoreal.example";
-
-std::string versionLabel()
-{
-    return "Version " + std::string(kVersionText) + std::string(kVersionDate);
-}
 
 std::string trimmedBlanks(std::string s)
 {
@@ -92,7 +84,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     buildControls();
     buildMenus();
     wire();
-    resize(kDesignWidth, kDesignHeight);
+    resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
     UpdateTimer.setInterval(5000);
     http_.TimeOut = 30000;
@@ -142,12 +134,8 @@ void TfrmMain::wire()
     clbVantorealDataSets->onClick = formClick;
     seDelay->onClick = formClick;
 
-    connect(lblFeedback, &QLabel::linkActivated, this, [this](const QString& link) {
-        guarded([this, link] {
-            services_.launcher->open(link.toStdString());
-            lblFeedback->setText(lblFeedback->text().replace(QStringLiteral("#0000ff"), QStringLiteral("#800080")));
-        });
-    });
+    lblFeedback->onOpen
+        = [this](const std::string& target) { guarded([this, &target] { services_.launcher->open(target); }); };
 
     connect(&TrayTimer, &QTimer::timeout, this, on(&TfrmMain::TrayTimerTimer));
     connect(&RunTimer, &QTimer::timeout, this, on(&TfrmMain::RunTimerTimer));
@@ -174,12 +162,12 @@ std::string TfrmMain::settingsPath() const
 
 std::string TfrmMain::statusText() const
 {
-    return fromLatin1(statusLabel_->text());
+    return fromLatin1(statusLabel_->fullText());
 }
 
 void TfrmMain::setStatus(std::string_view text)
 {
-    statusLabel_->setText(latin1(text));
+    statusLabel_->setFullText(latin1(text));
 }
 
 void TfrmMain::guarded(const std::function<void()>& handler)
@@ -220,10 +208,11 @@ void TfrmMain::placeWindow(const SettingsFile& settings)
 {
     // The stored size applies after the corner is clamped, so the clamp uses the design size.
     const PixelSize desktop = services_.desktop->virtualDesktop();
-    const int left = std::min(settings.readInteger(Field::LeftCorner), desktop.width - kDesignWidth);
-    const int top = std::min(settings.readInteger(Field::TopCorner), desktop.height - kDesignHeight);
+    const QSize design = outerDesignSize();
+    const int left = std::min(settings.readInteger(Field::LeftCorner), desktop.width - design.width());
+    const int top = std::min(settings.readInteger(Field::TopCorner), desktop.height - design.height());
     move(left, top);
-    resize(settings.readInteger(Field::FormWidth), settings.readInteger(Field::FormHeight));
+    resize(windowSizeFor(settings.readInteger(Field::FormWidth), settings.readInteger(Field::FormHeight)));
 }
 
 void TfrmMain::openLog()
@@ -301,11 +290,7 @@ void TfrmMain::FormCreate()
     Delete_Files(MyTLEsDir + "catalog_*.txt");
 
     lblVersion->setText(latin1(versionLabel()));
-    const QString subject = QString::fromLatin1(
-        QUrl::toPercentEncoding(latin1("Quillmaren v" + std::string(kVersionText) + "User Feedback")));
-    lblFeedback->setText(
-        QStringLiteral("<a href=\"mailto:%1?subject=%2\" style=\"color:#0000ff\">Feedback to the author</a>")
-            .arg(QString::fromLatin1(kFeedbackAddress), subject));
+    lblFeedback->setLink(feedbackMailTarget(), QString::fromLatin1(kFeedbackCredit));
 
     Redownloading = false;
 
@@ -344,13 +329,19 @@ void TfrmMain::updateDownloadEnabled()
 
 void TfrmMain::FormActivate()
 {
-    if (proxyDialog_ && proxyDialog_->credentialsMissing())
+    if (!proxyDialog_ || !proxyDialog_->credentialsMissing())
+        return;
+    // Nobody is there to fill in the form: the run goes on and the proxy may refuse it.
+    if (updateMode_ || services_.headless)
+        reporter_.log("Proxy username and password required but not set.");
+    else
         mProxyClick();
 }
 
 void TfrmMain::mProxyClick()
 {
-    if (!proxyDialog_)
+    // Without a display a modal form would wait for ever.
+    if (!proxyDialog_ || services_.headless)
         return;
     while (!proxyDialog_->showModal() && !haltRequested()) { }
 }
@@ -418,9 +409,9 @@ SettingValue TfrmMain::valueOf(const SettingDef& def) const
     case Field::TopCorner:
         return number(y());
     case Field::FormWidth:
-        return number(width());
+        return number(storedSize().width());
     case Field::FormHeight:
-        return number(height());
+        return number(storedSize().height());
     case Field::InternetTimeout:
         return number(http_.TimeOut / 1000);
     case Field::Username:

@@ -90,21 +90,6 @@ TEST(ProxyState, LoggedWithOneStarPerCharacter)
     EXPECT_TRUE(quiet.logLines.empty());
 }
 
-TEST(ProxyState, ApplyingStopsAtABadPortAfterTheServer)
-{
-    HttpExchange http;
-    ApplyProxy(http, {false, "proxy.lan", "3128", false, "u", "p", false});
-    EXPECT_EQ(http.Proxy, "proxy.lan");
-    EXPECT_EQ(http.ProxyPort, 3128);
-    EXPECT_EQ(http.ProxyUserId, "u");
-    EXPECT_EQ(http.ProxyPassword, "p");
-
-    EXPECT_THROW(ApplyProxy(http, {true, "other", "x", false, "", "", false}), ConvertError);
-    EXPECT_EQ(http.Proxy, "other");
-    EXPECT_EQ(http.ProxyPort, 3128);
-    EXPECT_EQ(http.ProxyUserId, "u");
-}
-
 TEST(ProxyServerList, OneOrSeveralEntries)
 {
     auto parsed = [](std::string_view value) {
