@@ -35,11 +35,6 @@ std::string fromLatin1(const QString& s)
 
 constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
 
-std::string versionLabel()
-{
-    return "Version " + std::string(kVersionText) + std::string(kVersionDate);
-}
-
 std::string trimmedBlanks(std::string s)
 {
     while (!s.empty() && s.back() == ' ')
@@ -94,7 +89,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     buildControls();
     buildMenus();
     wire();
-    resize(kDesignWidth, kDesignHeight);
+    resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
     UpdateTimer.setInterval(5000);
     http_.TimeOut = 30000;
@@ -144,12 +139,8 @@ void TfrmMain::wire()
     clbVantorealDataSets->onClick = formClick;
     seDelay->onClick = formClick;
 
-    connect(lblFeedback, &QLabel::linkActivated, this, [this] {
-        guarded([this] {
-            services_.launcher->open(feedbackMailAddress());
-            lblFeedback->setText(lblFeedback->text().replace(QStringLiteral("#0000ff"), QStringLiteral("#800080")));
-        });
-    });
+    lblFeedback->onOpen
+        = [this](const std::string& target) { guarded([this, &target] { services_.launcher->open(target); }); };
 
     connect(&TrayTimer, &QTimer::timeout, this, on(&TfrmMain::TrayTimerTimer));
     connect(&RunTimer, &QTimer::timeout, this, on(&TfrmMain::RunTimerTimer));
@@ -176,12 +167,12 @@ std::string TfrmMain::settingsPath() const
 
 std::string TfrmMain::statusText() const
 {
-    return fromLatin1(statusLabel_->text());
+    return fromLatin1(statusLabel_->fullText());
 }
 
 void TfrmMain::setStatus(std::string_view text)
 {
-    statusLabel_->setText(latin1(text));
+    statusLabel_->setFullText(latin1(text));
 }
 
 void TfrmMain::guarded(const std::function<void()>& handler)
@@ -223,10 +214,11 @@ void TfrmMain::placeWindow(const SettingsFile& settings)
 {
     // The stored size applies after the corner is clamped, so the clamp uses the design size.
     const PixelSize desktop = services_.desktop->virtualDesktop();
-    const int left = std::min(settings.readInteger(Field::LeftCorner), desktop.width - kDesignWidth);
-    const int top = std::min(settings.readInteger(Field::TopCorner), desktop.height - kDesignHeight);
+    const QSize design = outerDesignSize();
+    const int left = std::min(settings.readInteger(Field::LeftCorner), desktop.width - design.width());
+    const int top = std::min(settings.readInteger(Field::TopCorner), desktop.height - design.height());
     move(left, top);
-    resize(settings.readInteger(Field::FormWidth), settings.readInteger(Field::FormHeight));
+    resize(windowSizeFor(settings.readInteger(Field::FormWidth), settings.readInteger(Field::FormHeight)));
 }
 
 void TfrmMain::openLog()
@@ -304,8 +296,7 @@ void TfrmMain::FormCreate()
     Delete_Files(MyTLEsDir + "catalog_*.txt");
 
     lblVersion->setText(latin1(versionLabel()));
-    lblFeedback->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff\">Feedback to the author</a>")
-                             .arg(latin1(feedbackMailAddress()).toHtmlEscaped()));
+    lblFeedback->setLink(feedbackMailTarget(), QString::fromLatin1(kFeedbackCredit));
 
     Redownloading = false;
 
@@ -345,13 +336,19 @@ void TfrmMain::updateDownloadEnabled()
 
 void TfrmMain::FormActivate()
 {
-    if (proxyDialog_ && proxyDialog_->credentialsMissing())
+    if (!proxyDialog_ || !proxyDialog_->credentialsMissing())
+        return;
+    // Nobody is there to fill in the form: the run goes on and the proxy may refuse it.
+    if (updateMode_ || services_.headless)
+        reporter_.log("Proxy username and password required but not set.");
+    else
         mProxyClick();
 }
 
 void TfrmMain::mProxyClick()
 {
-    if (!proxyDialog_)
+    // Without a display a modal form would wait for ever.
+    if (!proxyDialog_ || services_.headless)
         return;
     while (!proxyDialog_->showModal() && !haltRequested()) { }
 }
@@ -419,9 +416,9 @@ SettingValue TfrmMain::valueOf(const SettingDef& def) const
     case Field::TopCorner:
         return number(y());
     case Field::FormWidth:
-        return number(width());
+        return number(storedSize().width());
     case Field::FormHeight:
-        return number(height());
+        return number(storedSize().height());
     case Field::InternetTimeout:
         return number(http_.TimeOut / 1000);
     case Field::Username:

@@ -40,6 +40,8 @@ struct MainServices {
     const SystemSources* system = nullptr;
     const DesktopGeometry* desktop = nullptr;
     TrayIcon* tray = nullptr;
+    // No display: nobody can answer a dialog, so none is shown modally.
+    bool headless = false;
     // The command-line arguments after the program's name.
     std::vector<std::string> arguments;
 };
@@ -168,7 +170,7 @@ public:
     QCheckBox* cbDebug;
     QCheckBox* cbStopOnErrors;
     QLabel* lblVersion;
-    QLabel* lblFeedback;
+    LinkLabel* lblFeedback;
     QStatusBar* StatusBar;
     QAction* SaveSettings;
     QAction* OpenMyTLEs;
@@ -190,6 +192,14 @@ private:
     // TfrmMainDesign.cpp: the form as designed.
     void buildControls();
     void buildMenus();
+    // The window's size without frame for a stored outer size, and back; the outer
+    // design size scaled to the desktop's font, for placing the window.
+    QSize windowSizeFor(int storedWidth, int storedHeight) const;
+    QSize storedSize() const;
+    QSize outerDesignSize() const;
+    QSize designClientSize() const;
+    QSize frameAllowance() const;
+    int menuHeight() const;
     void wire();
     void placeWindow(const SettingsFile& settings);
     void openLog();
@@ -201,7 +211,7 @@ private:
     AppReporter reporter_;
     HttpExchange http_;
     StartupShortcut shortcut_;
-    QLabel* statusLabel_ = nullptr;
+    ElidedLabel* statusLabel_ = nullptr;
     ProxyDialog* proxyDialog_ = nullptr;
     std::function<void()> showAbout_;
     // "-update" counts only as the exact first argument.

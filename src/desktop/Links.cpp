@@ -8,8 +8,6 @@ namespace qm {
 
 namespace {
 
-constexpr std::string_view kFeedbackAddress = "feedback@vantoreal.example";
-
 // Opening message and idle text go straight to the status line: these are not events
 // worth a log line.
 void openItem(Reporter& reporter, ShellLauncher& launcher, std::string_view opening, const std::string& item,
@@ -40,7 +38,7 @@ std::string helpPageAddress()
 std::string feedbackMailAddress()
 {
     return "mailto:" + std::string(kFeedbackAddress)
-        + "?subject=" + formEncode("Quillmaren v" + std::string(kVersionText) + "User Feedback");
+        + "?subject=" + formEncode(feedbackSubject());
 }
 
 void OpenMyTLEs(Reporter& reporter, ShellLauncher& launcher, const std::string& myTLEsDir)
