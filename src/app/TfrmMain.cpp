@@ -1,8 +1,10 @@
 #include "app/TfrmMain.h"
 
+#include "app/MainProcessing.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
 #include "platform/Halt.h"
+#include "processing/DataSetRows.h"
 #include "service/CurrentData.h"
 #include "service/HttpFailure.h"
 
@@ -29,8 +31,6 @@ std::string fromLatin1(const QString& s)
 {
     return s.toLatin1().toStdString();
 }
-
-constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
 
 const char* const kFeedbackAddress = "feedback@vantoreal.example";
 
@@ -87,6 +87,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     , reporter_([this](std::string_view text) { setStatus(text); },
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
     , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
+    , processing_(std::make_unique<MainProcessing>(*this, services_))
 {
     setWindowTitle(latin1(kMainCaption));
     buildControls();
@@ -272,8 +273,9 @@ void TfrmMain::FormCreate()
 
     for (int item : vantorealKeyItems())
         clbVantorealDataSets->setChecked(item, settings.readBool(Field::VantorealItem, item));
-    for (int item : kHeaderItems)
-        clbVantorealDataSets->markHeader(item);
+    for (const DataSetRow& row : kDataSetRows)
+        if (row.kind == DataSetRowKind::Header)
+            clbVantorealDataSets->markHeader(row.row);
 
     loadRadio(rgFileExtensions, settings.readInteger(Field::FileExtension), [this] { FormClick(); });
     loadCheck(cbPalm, settings.readBool(Field::GeneratePalmFormat), [this] { FormClick(); });
@@ -508,10 +510,14 @@ void TfrmMain::NMHTTPFailure(std::string_view)
     qm::NMHTTPFailure(http_, *services_.prompts, reporter_, HttpFailure);
 }
 
-// Handlers whose runs belong to the download, processing, link, scheduling and dialog
+void TfrmMain::btnProcessClick()
+{
+    processing_->run();
+}
+
+// Handlers whose runs belong to the download, link, scheduling and dialog
 // subsystems; they are bound here so every control has its handler from the start.
 void TfrmMain::btnDownloadClick() { }
-void TfrmMain::btnProcessClick() { }
 void TfrmMain::OpenMyTLEsClick() { }
 void TfrmMain::VantorealClick() { }
 void TfrmMain::SkarvelinClick() { }

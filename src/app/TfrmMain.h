@@ -8,6 +8,7 @@
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
+#include "platform/ProgramStarter.h"
 #include "platform/Prompts.h"
 #include "platform/ShellFolders.h"
 #include "platform/ShellLauncher.h"
@@ -19,6 +20,7 @@
 #include <QPixmap>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ class QPushButton;
 
 namespace qm {
 
+class MainProcessing;
+
 // Everything the window asks the desktop for; tests hand in doubles.
 struct MainServices {
     Prompts* prompts = nullptr;
@@ -39,6 +43,8 @@ struct MainServices {
     const SystemSources* system = nullptr;
     const DesktopGeometry* desktop = nullptr;
     TrayIcon* tray = nullptr;
+    // Starts "post.sh"; a detached starter of its own when not given.
+    ProgramStarter* starter = nullptr;
     // The command-line arguments after the program's name.
     std::vector<std::string> arguments;
 };
@@ -98,6 +104,8 @@ public:
     // Hooks for the dialogs, which are created after the window.
     void setProxyDialog(ProxyDialog* dialog) { proxyDialog_ = dialog; }
     void setAboutBox(std::function<void()> show) { showAbout_ = std::move(show); }
+    // The window's side of the processing run.
+    MainProcessing& processing() { return *processing_; }
 
     // Handlers.
     void FormCreate();
@@ -203,6 +211,7 @@ private:
     bool startupComplete_ = false;
     bool destroyed_ = false;
     bool endingAtOnce_ = false;
+    std::unique_ptr<MainProcessing> processing_;
 };
 
 } // namespace qm

@@ -1,3 +1,4 @@
+#include "app/MainProcessing.h"
 #include "app/TfrmMain.h"
 #include "platform/Halt.h"
 #include "platform/ShutdownSignals.h"
@@ -506,4 +507,25 @@ TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
             EXPECT_TRUE(view.contains(rect)) << item->text().toStdString();
         }
     }
+}
+
+TEST_F(MainWindowTest, ProcessingErrorIsReportedAndLeavesTheWindowUsable)
+{
+    writeFile(ini(),
+        "[Most Current Data]\nCatalog=" + dir.file("gone/catalog_3l_2024_001.zip")
+            + "\n[Skarvelin Defaults]\nData Format=1\n");
+    auto form = start();
+    ASSERT_TRUE(form->btnProcess->isEnabled());
+
+    bool checked = false;
+    form->processing().criticalUpdateCheck = [&checked] { return checked = true; };
+    form->btnProcess->click();
+
+    EXPECT_TRUE(checked);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "error");
+    EXPECT_NE(prompts.shown[0].text.find("gone/catalog_3l_2024_001.zip"), std::string::npos);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(form->btnProcess->isEnabled());
+    EXPECT_FALSE(haltRequested());
 }
