@@ -40,9 +40,6 @@ public:
     // the pointer and the button are restored; fatal stops leave it as FatalStop.
     void run();
 
-    // The unpacked catalogue text of this run.
-    const std::string& CatalogFile() const { return CatalogFile_; }
-
 private:
     void steps();
     void logSelections();

@@ -421,19 +421,7 @@ TEST_F(ProcessingRunTest, PostProcessingOpensTheVbsAndStartsAnExecutableSh)
     EXPECT_EQ(starter.started.size(), 1u);
 }
 
-TEST_F(ProcessingRunTest, AutoDownloadKeepsTheButtonDisabledAndShowsTheNextAttempt)
-{
-    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
-    window.autoDownloadTicked = true;
-    reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
-
-    run();
-
-    EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
-    EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
-}
-
-TEST_F(ProcessingRunTest, InputOutputErrorRestoresPointerAndButton)
+TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDownload)
 {
     window.MostCurrentCatalog = downloads + "catalog_3l_2024_001.zip"; // never downloaded
     window.twoLine = false;
@@ -444,6 +432,14 @@ TEST_F(ProcessingRunTest, InputOutputErrorRestoresPointerAndButton)
     window.autoDownloadTicked = true;
     EXPECT_THROW(run(), IoError);
     EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
+
+    // A completed run under automatic download ends on the next-attempt notice.
+    window.events.clear();
+    reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    run();
+    EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
+    EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
 }
 
 TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
