@@ -60,6 +60,7 @@ int main(int argc, char* argv[])
         tray = std::make_unique<qm::QtTrayIcon>();
 
     qm::XdgShellLauncher launcher;
+    qm::DetachedProgramStarter starter;
     qm::ProcessProgramLocation program;
     qm::XdgShellFolders folders;
     qm::LinuxSystemSources system;
@@ -69,6 +70,7 @@ int main(int argc, char* argv[])
     qm::MainServices services;
     services.prompts = prompts.get();
     services.launcher = &launcher;
+    services.starter = &starter;
     services.program = &program;
     services.folders = &folders;
     services.system = &system;

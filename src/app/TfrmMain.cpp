@@ -1,11 +1,13 @@
 #include "app/TfrmMain.h"
 
 #include "app/DownloadWindowAdapter.h"
+#include "app/MainProcessing.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
 #include "desktop/Links.h"
 #include "platform/Halt.h"
 #include "service/CriticalUpdate.h"
+#include "processing/DataSetRows.h"
 #include "service/CurrentData.h"
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
@@ -33,7 +35,6 @@ std::string fromLatin1(const QString& s)
     return s.toLatin1().toStdString();
 }
 
-constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
 
 std::string trimmedBlanks(std::string s)
 {
@@ -84,6 +85,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
     , shortcut_(*services_.folders)
     , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
+    , processing_(std::make_unique<MainProcessing>(*this, services_))
 {
     setWindowTitle(latin1(kMainCaption));
     buildControls();
@@ -267,8 +269,9 @@ void TfrmMain::FormCreate()
 
     for (int item : vantorealKeyItems())
         clbVantorealDataSets->setChecked(item, settings.readBool(Field::VantorealItem, item));
-    for (int item : kHeaderItems)
-        clbVantorealDataSets->markHeader(item);
+    for (const DataSetRow& row : kDataSetRows)
+        if (row.kind == DataSetRowKind::Header)
+            clbVantorealDataSets->markHeader(row.row);
 
     loadRadio(rgFileExtensions, settings.readInteger(Field::FileExtension), [this] { FormClick(); });
     loadCheck(cbPalm, settings.readBool(Field::GeneratePalmFormat), [this] { FormClick(); });
@@ -538,9 +541,13 @@ void TfrmMain::OnlineHelpClick()
     qm::OpenOnlineHelp(reporter_, *services_.launcher);
 }
 
-// Handlers whose runs belong to the processing, scheduling and dialog subsystems;
-// they are bound here so every control has its handler from the start.
-void TfrmMain::btnProcessClick() { }
+void TfrmMain::btnProcessClick()
+{
+    processing_->run();
+}
+
+// Handlers whose runs belong to the scheduling subsystem; they are bound here so
+// every control has its handler from the start.
 void TfrmMain::cbAutoDownloadClick() { }
 void TfrmMain::seDelayChange() { }
 void TfrmMain::TrayTimerTimer()

@@ -9,6 +9,7 @@
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
+#include "platform/ProgramStarter.h"
 #include "platform/Prompts.h"
 #include "platform/ShellFolders.h"
 #include "platform/ShellLauncher.h"
@@ -20,6 +21,7 @@
 #include <QPixmap>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace qm {
+
+class MainProcessing;
 
 // Everything the window asks the desktop for; tests hand in doubles.
 struct MainServices {
@@ -42,6 +46,8 @@ struct MainServices {
     TrayIcon* tray = nullptr;
     // No display: nobody can answer a dialog, so none is shown modally.
     bool headless = false;
+    // Starts "post.sh"; a detached starter of its own when not given.
+    ProgramStarter* starter = nullptr;
     // The command-line arguments after the program's name.
     std::vector<std::string> arguments;
 };
@@ -102,6 +108,8 @@ public:
     // Hooks for the dialogs, which are created after the window.
     void setProxyDialog(ProxyDialog* dialog) { proxyDialog_ = dialog; }
     void setAboutBox(std::function<void()> show) { showAbout_ = std::move(show); }
+    // The window's side of the processing run.
+    MainProcessing& processing() { return *processing_; }
 
     // Handlers.
     void FormCreate();
@@ -219,6 +227,7 @@ private:
     bool startupComplete_ = false;
     bool destroyed_ = false;
     bool endingAtOnce_ = false;
+    std::unique_ptr<MainProcessing> processing_;
 };
 
 } // namespace qm

@@ -3,6 +3,8 @@
 #include "app/DesignScale.h"
 #include "app/TfrmMain.h"
 
+#include "processing/DataSetRows.h"
+
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -34,51 +36,14 @@ const QStringList kCurrentCatalogCaptions = {
     QStringLiteral("Special Interest"),
 };
 
-const QStringList kVantorealCaptions = {
-    QStringLiteral("Special-Interest"),
-    QStringLiteral("Last 30 Day's Launches"),
-    QStringLiteral("International Space Station"),
-    QStringLiteral("100 (or so) Brightest"),
-    QStringLiteral("Weather & Earth Resources"),
-    QStringLiteral("Weather"),
-    QStringLiteral("NOAA"),
-    QStringLiteral("GOES"),
-    QStringLiteral("Earth Resources"),
-    QStringLiteral("Disaster Monitoring"),
-    QStringLiteral("TDRSS"),
-    QStringLiteral("Search & Rescue (SARSAT)"),
-    QStringLiteral("Communications"),
-    QStringLiteral("Geostationary"),
-    QStringLiteral("Intelsat"),
-    QStringLiteral("Gorizont"),
-    QStringLiteral("Raduga"),
-    QStringLiteral("Molniya"),
-    QStringLiteral("Iridium"),
-    QStringLiteral("Orbcomm"),
-    QStringLiteral("Globalstar"),
-    QStringLiteral("Amateur Radio"),
-    QStringLiteral("Experimental"),
-    QStringLiteral("Other"),
-    QStringLiteral("Navigation"),
-    QStringLiteral("GPS Operational"),
-    QStringLiteral("GLONASS Operational"),
-    QStringLiteral("Galileo"),
-    QStringLiteral("WAAS/EGNOS/MSAS"),
-    QStringLiteral("NNSS"),
-    QStringLiteral("Russian LEO"),
-    QStringLiteral("Scientific"),
-    QStringLiteral("Space & Earth Science"),
-    QStringLiteral("Geodetic"),
-    QStringLiteral("Engineering"),
-    QStringLiteral("Education"),
-    QStringLiteral("Miscellaneous"),
-    QStringLiteral("Miscellaneous Military"),
-    QStringLiteral("Radar Calibration"),
-    QStringLiteral("CubeSats"),
-    QStringLiteral("Other"),
-    QStringLiteral("Comprehensive"),
-    QStringLiteral("Complete Catalog"),
-};
+// The captions of the publisher's data sets, from the run's table of rows.
+QStringList vantorealCaptions()
+{
+    QStringList captions;
+    for (const DataSetRow& row : kDataSetRows)
+        captions << QString::fromLatin1(row.caption.data(), static_cast<qsizetype>(row.caption.size()));
+    return captions;
+}
 
 // The width at which a check box shows its whole caption (its own hint adds slack).
 int checkBoxWidth(const QCheckBox* box)
@@ -213,7 +178,7 @@ void TfrmMain::buildControls()
 
     gbVantoreal = new QGroupBox(QStringLiteral("Vantoreal Data Sets"), client);
     gbVantoreal->setGeometry(scale.rect(296, 0, 377, 449));
-    clbVantorealDataSets = new CheckListBox(kVantorealCaptions, 2, gbVantoreal);
+    clbVantorealDataSets = new CheckListBox(vantorealCaptions(), 2, gbVantoreal);
     imgVantoreal = new QLabel(gbVantoreal);
     imgVantoreal->setFixedSize(65, 65);
     imgVantoreal->setPixmap(publisherLogo());

@@ -1,3 +1,4 @@
+#include "app/MainProcessing.h"
 #include "app/TfrmMain.h"
 #include "platform/Halt.h"
 #include "platform/ShutdownSignals.h"
@@ -585,4 +586,25 @@ TEST_F(MainWindowTest, ARequiredUpdateOpensHelpAndEndsWithStatusZero)
     const std::string log = readFile(dir.file("quillmaren.log"));
     EXPECT_NE(log.find("] Critical update required! Version 1.6.0 or later is required.\r\n"), std::string::npos);
     EXPECT_EQ(log.find("PROGRAM HALTED"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, ProcessingErrorIsReportedAndLeavesTheWindowUsable)
+{
+    writeFile(ini(),
+        "[Most Current Data]\nCatalog=" + dir.file("gone/catalog_3l_2024_001.zip")
+            + "\n[Skarvelin Defaults]\nData Format=1\n");
+    auto form = start();
+    ASSERT_TRUE(form->btnProcess->isEnabled());
+
+    bool checked = false;
+    form->processing().criticalUpdateCheck = [&checked] { return checked = true; };
+    form->btnProcess->click();
+
+    EXPECT_TRUE(checked);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "error");
+    EXPECT_NE(prompts.shown[0].text.find("gone/catalog_3l_2024_001.zip"), std::string::npos);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(form->btnProcess->isEnabled());
+    EXPECT_FALSE(haltRequested());
 }
