@@ -1,9 +1,12 @@
-// URL splitting, request heads and response head lines, without a network.
+// URL splitting, host settings, request heads and response head lines, without a network.
+#include "service/Hosts.h"
 #include "service/RequestHead.h"
 #include "service/ResponseHead.h"
 #include "service/Url.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace qm {
 namespace {
@@ -47,6 +50,28 @@ TEST(SplitUrl, FallsBackToHttpAndPort80)
     p = splitUrl("http://h:notaport/");
     EXPECT_EQ(p.port, ":notaport");
     EXPECT_EQ(p.portNumber, 80);
+
+    p = splitUrl("HTTPS://h/x.txt");
+    EXPECT_EQ(p.portNumber, 443);
+    EXPECT_EQ(resolveRedirect(p, "/y"), "HTTPS://h/y");
+    EXPECT_EQ(splitUrl("https://h:8443/").portNumber, 8443);
+}
+
+TEST(HostSettings, ABareHostMeansHttpAndASchemeIsKept)
+{
+    EXPECT_EQ(hostBase("www.skarvelin.example"), "http://www.skarvelin.example");
+    EXPECT_EQ(hostBase("127.0.0.1:8080"), "http://127.0.0.1:8080");
+    EXPECT_EQ(hostBase("https://127.0.0.1:8443"), "https://127.0.0.1:8443");
+    EXPECT_EQ(hostBase("HTTPS://Host.Example/"), "https://Host.Example");
+    EXPECT_EQ(hostBase("http://h:81//"), "http://h:81");
+
+    ::unsetenv("QUILLMAREN_SERVICE_HOST");
+    ::setenv("QUILLMAREN_PUBLISHER_HOST", "127.0.0.1:8080", 1);
+    EXPECT_EQ(serviceUrl("/perl/login.pl"), "https://www.skarvelin.example/perl/login.pl");
+    EXPECT_EQ(publisherBase(), "http://127.0.0.1:8080");
+    ::unsetenv("QUILLMAREN_PUBLISHER_HOST");
+    EXPECT_EQ(
+        publisherUrl("/Skarvelin/criticalupdate.txt"), "https://www.vantoreal.example/Skarvelin/criticalupdate.txt");
 }
 
 TEST(SplitUrl, FileNameOnlyWhenThePathHoldsADot)
