@@ -5,6 +5,7 @@
 #include "app/Controls.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "desktop/StartupShortcut.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
@@ -39,6 +40,8 @@ struct MainServices {
     const SystemSources* system = nullptr;
     const DesktopGeometry* desktop = nullptr;
     TrayIcon* tray = nullptr;
+    // No display: nobody can answer a dialog, so none is shown modally.
+    bool headless = false;
     // The command-line arguments after the program's name.
     std::vector<std::string> arguments;
 };
@@ -91,6 +94,7 @@ public:
     // Only while DebugOn().
     void OutputToLog(std::string_view msg) { reporter_.outputToLog(msg); }
     HttpExchange& http() { return http_; }
+    StartupShortcut& shortcut() { return shortcut_; }
     Prompts& prompts() { return *services_.prompts; }
     std::string settingsPath() const;
     std::string statusText() const;
@@ -113,6 +117,9 @@ public:
     void mProxyClick();
     void SaveSettingsClick();
     void CheckForCurrentData();
+    // False when the publisher's host cannot be reached; ends the program when an
+    // update is required.
+    bool CheckForCriticalUpdate();
     void btnDownloadClick();
     void btnProcessClick();
     void OpenMyTLEsClick();
@@ -130,8 +137,8 @@ public:
     // Runs a handler: the general error report for std::exception, the fatal stop
     // for FatalStop.
     void guarded(const std::function<void()>& handler);
-    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED", records the
-    // halt and leaves the event loops.
+    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED" (unless the
+    // stop says not), records the halt and its exit status and leaves the event loops.
     void haltProgram(const FatalStop& stop);
     // Ends the program without the settings prompt (the tray's "&Close", SIGTERM, SIGINT).
     void endAtOnce();
@@ -163,7 +170,7 @@ public:
     QCheckBox* cbDebug;
     QCheckBox* cbStopOnErrors;
     QLabel* lblVersion;
-    QLabel* lblFeedback;
+    LinkLabel* lblFeedback;
     QStatusBar* StatusBar;
     QAction* SaveSettings;
     QAction* OpenMyTLEs;
@@ -185,6 +192,14 @@ private:
     // TfrmMainDesign.cpp: the form as designed.
     void buildControls();
     void buildMenus();
+    // The window's size without frame for a stored outer size, and back; the outer
+    // design size scaled to the desktop's font, for placing the window.
+    QSize windowSizeFor(int storedWidth, int storedHeight) const;
+    QSize storedSize() const;
+    QSize outerDesignSize() const;
+    QSize designClientSize() const;
+    QSize frameAllowance() const;
+    int menuHeight() const;
     void wire();
     void placeWindow(const SettingsFile& settings);
     void openLog();
@@ -195,7 +210,8 @@ private:
     MainServices services_;
     AppReporter reporter_;
     HttpExchange http_;
-    QLabel* statusLabel_ = nullptr;
+    StartupShortcut shortcut_;
+    ElidedLabel* statusLabel_ = nullptr;
     ProxyDialog* proxyDialog_ = nullptr;
     std::function<void()> showAbout_;
     // "-update" counts only as the exact first argument.

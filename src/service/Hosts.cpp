@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string_view>
 
 namespace qm {
 
@@ -11,48 +12,46 @@ namespace {
 std::string fromEnvironment(const char* name, const char* fallback)
 {
     const char* value = std::getenv(name);
-    return hostBase(value && *value ? std::string_view(value) : std::string_view(fallback));
+    return value && *value ? std::string(value) : std::string(fallback);
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 } // namespace
 
-std::string hostBase(std::string_view setting)
-{
-    std::string base;
-    const auto mark = setting.find("://");
-    if (mark == std::string_view::npos) {
-        base = "http://" + std::string(setting);
-    } else {
-        // The exchange compares schemes without regard to case; links read better in lower case.
-        std::string scheme(setting.substr(0, mark));
-        std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-            [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-        base = scheme + std::string(setting.substr(mark));
-    }
-    // A setting written as a URL ("https://host/") must not double the "/" of every path.
-    while (base.ends_with('/') && !base.ends_with("://"))
-        base.pop_back();
-    return base;
-}
-
-std::string serviceBase()
+std::string serviceHost()
 {
     return fromEnvironment("QUILLMAREN_SERVICE_HOST", "https://www.skarvelin.example");
 }
 
-std::string publisherBase()
+std::string publisherHost()
 {
     return fromEnvironment("QUILLMAREN_PUBLISHER_HOST", "https://www.vantoreal.example");
 }
 
-std::string serviceUrl(std::string_view path)
+std::string siteAddress(const std::string& host)
 {
-    return serviceBase() + std::string(path);
+    std::string address = host;
+    while (!address.empty() && address.back() == '/')
+        address.pop_back();
+    if (startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://"))
+        return address;
+    return "http://" + address;
 }
 
-std::string publisherUrl(std::string_view path)
+std::string serviceAddress()
 {
-    return publisherBase() + std::string(path);
+    return siteAddress(serviceHost());
+}
+
+std::string publisherAddress()
+{
+    return siteAddress(publisherHost());
 }
 
 } // namespace qm

@@ -57,21 +57,15 @@ TEST(SplitUrl, FallsBackToHttpAndPort80)
     EXPECT_EQ(splitUrl("https://h:8443/").portNumber, 8443);
 }
 
-TEST(HostSettings, ABareHostMeansHttpAndASchemeIsKept)
+TEST(HostSettings, ABareHostMeansHttpAndTheDefaultsAreHttps)
 {
-    EXPECT_EQ(hostBase("www.skarvelin.example"), "http://www.skarvelin.example");
-    EXPECT_EQ(hostBase("127.0.0.1:8080"), "http://127.0.0.1:8080");
-    EXPECT_EQ(hostBase("https://127.0.0.1:8443"), "https://127.0.0.1:8443");
-    EXPECT_EQ(hostBase("HTTPS://Host.Example/"), "https://Host.Example");
-    EXPECT_EQ(hostBase("http://h:81//"), "http://h:81");
+    EXPECT_EQ(siteAddress("127.0.0.1:8080"), "http://127.0.0.1:8080");
+    EXPECT_EQ(siteAddress("https://127.0.0.1:8443/"), "https://127.0.0.1:8443");
 
     ::unsetenv("QUILLMAREN_SERVICE_HOST");
-    ::setenv("QUILLMAREN_PUBLISHER_HOST", "127.0.0.1:8080", 1);
-    EXPECT_EQ(serviceUrl("/perl/login.pl"), "https://www.skarvelin.example/perl/login.pl");
-    EXPECT_EQ(publisherBase(), "http://127.0.0.1:8080");
     ::unsetenv("QUILLMAREN_PUBLISHER_HOST");
-    EXPECT_EQ(
-        publisherUrl("/Skarvelin/criticalupdate.txt"), "https://www.vantoreal.example/Skarvelin/criticalupdate.txt");
+    EXPECT_EQ(serviceAddress(), "https://www.skarvelin.example");
+    EXPECT_EQ(publisherAddress(), "https://www.vantoreal.example");
 }
 
 TEST(SplitUrl, FileNameOnlyWhenThePathHoldsADot)
