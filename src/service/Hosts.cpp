@@ -26,12 +26,12 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
 
 std::string serviceHost()
 {
-    return fromEnvironment("QUILLMAREN_SERVICE_HOST", "www.skarvelin.example");
+    return fromEnvironment("QUILLMAREN_SERVICE_HOST", "https://www.skarvelin.example");
 }
 
 std::string publisherHost()
 {
-    return fromEnvironment("QUILLMAREN_PUBLISHER_HOST", "www.vantoreal.example");
+    return fromEnvironment("QUILLMAREN_PUBLISHER_HOST", "https://www.vantoreal.example");
 }
 
 std::string siteAddress(const std::string& host)

@@ -1,7 +1,7 @@
 #pragma once
-// Host names of the two web services. The environment can point them elsewhere
-// (tests and the bundled local service do), as host, host:port, or either with an
-// "http://" or "https://" scheme.
+// Host names of the two web services, https by default. The environment can point them
+// elsewhere (tests and the bundled local service do), as host, host:port, or either with
+// an "http://" or "https://" scheme.
 #include <string>
 
 namespace qm {

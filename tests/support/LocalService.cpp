@@ -2,6 +2,7 @@
 
 #include "TempDir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -66,6 +67,7 @@ int portOf(const std::string& text)
 } // namespace
 
 LocalService::LocalService(const std::vector<std::string>& switches, int objects, const std::string& dataRoot)
+    : tls_(std::find(switches.begin(), switches.end(), "--tls") != switches.end())
 {
     int in[2];
     int out[2];
@@ -162,9 +164,14 @@ std::string LocalService::hostPort() const
     return "127.0.0.1:" + std::to_string(port_);
 }
 
+std::string LocalService::base() const
+{
+    return (tls_ ? "https://" : "http://") + hostPort();
+}
+
 std::string LocalService::url(const std::string& path) const
 {
-    return "http://" + hostPort() + path;
+    return base() + path;
 }
 
 std::string LocalService::productName(int id) const
@@ -180,8 +187,8 @@ std::string LocalService::productPath(int id) const
 
 void LocalService::exportHosts() const
 {
-    ::setenv("QUILLMAREN_SERVICE_HOST", hostPort().c_str(), 1);
-    ::setenv("QUILLMAREN_PUBLISHER_HOST", hostPort().c_str(), 1);
+    ::setenv("QUILLMAREN_SERVICE_HOST", base().c_str(), 1);
+    ::setenv("QUILLMAREN_PUBLISHER_HOST", base().c_str(), 1);
 }
 
 } // namespace qm::test

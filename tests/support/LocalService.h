@@ -31,10 +31,15 @@ public:
     LocalService& operator=(const LocalService&) = delete;
 
     int port() const { return port_; }
-    // "127.0.0.1:<port>", the value of both host variables.
+    // "127.0.0.1:<port>"
     std::string hostPort() const;
-    // "http://127.0.0.1:<port>" + path
+    // "http://127.0.0.1:<port>", or "https://..." for a service started with --tls: the
+    // value of both host variables.
+    std::string base() const;
+    // base() + path
     std::string url(const std::string& path) const;
+    // With --tls: the CA that signed the service's certificates (for QUILLMAREN_CA_FILE).
+    std::string caFile() const { return dataDir_ + "tls/ca.pem"; }
     // The served data, ending in "/": products.txt, products/, publisher/, source/.
     const std::string& dataDir() const { return dataDir_; }
     // The file name the service gives download number `id`; "" when it has none.
@@ -53,6 +58,7 @@ private:
     int toChild_ = -1; // its standard input: closing it ends the service too
     int fromChild_ = -1; // its standard output
     int port_ = 0;
+    bool tls_ = false;
     std::string dataDir_;
     std::map<int, std::string> products_;
 };
