@@ -147,8 +147,8 @@ void Scheduler::TrayTimerTimer()
 
 void Scheduler::RunTimerTimer()
 {
-    // The timer is stopped below; this only keeps out a timer event already queued
-    // when a run began, which a network wait inside the run would deliver.
+    // Runs never overlap: the timer stops first thing, and a call that still comes
+    // while a run waits on the network (the event loop turns inside the wait) is let go.
     if (running_)
         return;
     std::optional<std::string> failure;

@@ -19,7 +19,9 @@ using test::exists;
 
 // Local time is UTC here, so the texts do not depend on the machine's time zone.
 struct FakeClock : Clock {
-    TimePoint time;
+    // 2007-10-15 14:03:00 UTC.
+    static constexpr std::time_t kStart = 1192456980;
+    TimePoint time = std::chrono::system_clock::from_time_t(kStart);
     TimePoint now() const override { return time; }
     std::tm local(TimePoint when) const override
     {
@@ -28,17 +30,8 @@ struct FakeClock : Clock {
         ::gmtime_r(&seconds, &out);
         return out;
     }
-    void set(int year, int month, int day, int hour, int minute, int second)
-    {
-        std::tm civil{};
-        civil.tm_year = year - 1900;
-        civil.tm_mon = month - 1;
-        civil.tm_mday = day;
-        civil.tm_hour = hour;
-        civil.tm_min = minute;
-        civil.tm_sec = second;
-        time = std::chrono::system_clock::from_time_t(::timegm(&civil));
-    }
+    // That day at 14:03:00 + `later`.
+    void at(std::chrono::seconds later) { time = std::chrono::system_clock::from_time_t(kStart) + later; }
 };
 
 struct FakeTimer : SchedulerTimer {
@@ -145,7 +138,6 @@ protected:
         folders.path = dir.file("autostart");
         shortcut.setTarget(dir.file("bin/quillmaren"), dir.file("bin/"));
         ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
-        clock.set(2007, 10, 15, 14, 3, 0);
     }
 
     // Ticks "Auto Download" with the entry already there, so nothing is asked.
@@ -195,11 +187,15 @@ TEST(NextAttemptText, YearMonthDayHourMinuteInTheLocalesWords)
 
 TEST_F(SchedulerTest, TickingArmsTheInitialDelayAndAsksForTheEntryUntilItExists)
 {
+    // An entry that cannot be made is reported; the timer is armed all the same.
+    shortcut.setTarget(dir.file("bin/gone"), dir.file("bin/"));
     window.ticked = true;
-    prompts.answer(false);
+    prompts.answer(true);
     scheduler.cbAutoDownloadClick();
-    ASSERT_EQ(prompts.shown.size(), 1u);
+    ASSERT_EQ(prompts.shown.size(), 2u);
     EXPECT_EQ(prompts.shown[0].text, "Create shortcut in Startup folder?");
+    EXPECT_EQ(prompts.shown[1].kind, "error");
+    EXPECT_EQ(prompts.shown[1].text, "File " + dir.file("bin/gone") + " not found.");
     EXPECT_FALSE(shortcut.exists());
     EXPECT_FALSE(window.downloadEnabled);
     EXPECT_FALSE(window.processOn);
@@ -214,17 +210,18 @@ TEST_F(SchedulerTest, TickingArmsTheInitialDelayAndAsksForTheEntryUntilItExists)
     EXPECT_TRUE(window.settingsChanged);
 
     // Asked again while the entry is missing; once it exists, never.
+    shortcut.setTarget(dir.file("bin/quillmaren"), dir.file("bin/"));
     prompts.answer(true);
     scheduler.cbAutoDownloadClick();
-    EXPECT_EQ(prompts.shown.size(), 2u);
+    EXPECT_EQ(prompts.shown.size(), 3u);
     EXPECT_TRUE(shortcut.exists());
     scheduler.cbAutoDownloadClick();
-    EXPECT_EQ(prompts.shown.size(), 2u);
+    EXPECT_EQ(prompts.shown.size(), 3u);
 
     window.ticked = false;
     window.settingsChanged = false;
     scheduler.cbAutoDownloadClick();
-    EXPECT_EQ(prompts.shown.size(), 2u) << "deleted without a question";
+    EXPECT_EQ(prompts.shown.size(), 3u) << "deleted without a question";
     EXPECT_FALSE(shortcut.exists());
     EXPECT_TRUE(window.downloadEnabled);
     EXPECT_EQ(window.events, std::vector<std::string>{"check current data"});
@@ -247,29 +244,25 @@ TEST_F(SchedulerTest, TickingArmsTheInitialDelayAndAsksForTheEntryUntilItExists)
     EXPECT_EQ(reporter.status, "from the check");
 }
 
-TEST_F(SchedulerTest, AnEntryThatCannotBeMadeIsReportedAndTheTimerStillArmed)
-{
-    shortcut.setTarget(dir.file("bin/gone"), dir.file("bin/"));
-    window.ticked = true;
-    prompts.answer(true);
-    scheduler.cbAutoDownloadClick();
-    ASSERT_EQ(prompts.shown.size(), 2u);
-    EXPECT_EQ(prompts.shown[1].kind, "error");
-    EXPECT_EQ(prompts.shown[1].text, "File " + dir.file("bin/gone") + " not found.");
-    EXPECT_TRUE(window.run.active);
-    EXPECT_EQ(tray.hint(), attempt("2007 Oct 15 14:08"));
-}
-
-TEST_F(SchedulerTest, DelayChangeRestartsTheCountdownFromTheChange)
+TEST_F(SchedulerTest, DelayChangeAndTrayTimerRestartTheCountdown)
 {
     tick();
-    clock.time += 3min;
+    clock.at(3min);
     window.delay = 6;
     scheduler.seDelayChange();
     EXPECT_TRUE(window.run.active);
     EXPECT_EQ(window.run.starts, 2);
     EXPECT_EQ(window.run.ms, 6 * 60000);
     EXPECT_EQ(tray.hint(), attempt("2007 Oct 15 14:12"));
+
+    // Five seconds after start-up: once more from now, then into the tray.
+    window.tray.start();
+    clock.at(4min);
+    scheduler.TrayTimerTimer();
+    EXPECT_FALSE(window.tray.active);
+    EXPECT_EQ(window.run.starts, 3);
+    EXPECT_EQ(tray.hint(), attempt("2007 Oct 15 14:13"));
+    EXPECT_EQ(window.events, std::vector<std::string>{"minimize"});
 
     // With automatic download off the change only counts as a change.
     window.ticked = false;
@@ -278,23 +271,9 @@ TEST_F(SchedulerTest, DelayChangeRestartsTheCountdownFromTheChange)
     window.delay = 10;
     scheduler.seDelayChange();
     EXPECT_FALSE(window.run.active);
-    EXPECT_EQ(window.run.starts, 2);
+    EXPECT_EQ(window.run.starts, 3);
     EXPECT_EQ(tray.hint(), "Skarvelin Quillmaren");
     EXPECT_TRUE(window.settingsChanged);
-}
-
-TEST_F(SchedulerTest, TrayTimerRearmsAndSendsTheWindowToTheTray)
-{
-    tick();
-    window.tray.start();
-    clock.time += 5s;
-    window.delay = 20;
-    scheduler.TrayTimerTimer();
-    EXPECT_FALSE(window.tray.active);
-    EXPECT_TRUE(window.run.active);
-    EXPECT_EQ(window.run.ms, 20 * 60000);
-    EXPECT_EQ(tray.hint(), attempt("2007 Oct 15 14:23"));
-    EXPECT_EQ(window.events, std::vector<std::string>{"minimize"});
 }
 
 TEST_F(SchedulerTest, NextAttemptIsOnePeriodAfterTheRunEnds)
@@ -302,10 +281,10 @@ TEST_F(SchedulerTest, NextAttemptIsOnePeriodAfterTheRunEnds)
     const std::pair<int, const char*> expected[]
         = {{0, "2007 Oct 16 14:10"}, {1, "2007 Oct 16 02:10"}, {2, "2007 Oct 15 20:10"}};
     for (const auto& [frequency, when] : expected) {
-        clock.set(2007, 10, 15, 14, 3, 0);
+        clock.at(0s);
         tick();
         window.frequency = frequency;
-        window.onDownload = [this] { clock.set(2007, 10, 15, 14, 10, 30); };
+        window.onDownload = [this] { clock.at(7min + 30s); }; // ends 14:10:30
         scheduler.RunTimerTimer();
         EXPECT_EQ(window.run.ms, periodOf(frequency));
         EXPECT_TRUE(window.run.active);
