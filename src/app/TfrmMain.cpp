@@ -2,6 +2,7 @@
 
 #include "app/DownloadWindowAdapter.h"
 #include "app/MainProcessing.h"
+#include "app/MainScheduler.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
 #include "desktop/Links.h"
@@ -86,6 +87,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     , shortcut_(*services_.folders)
     , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
     , processing_(std::make_unique<MainProcessing>(*this, services_))
+    , scheduler_(std::make_unique<MainScheduler>(*this, services_))
 {
     setWindowTitle(latin1(kMainCaption));
     buildControls();
@@ -154,11 +156,7 @@ void TfrmMain::wire()
         if (!updateMode_)
             services_.tray->setHint(std::string(kProgramTitle));
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
-        services_.tray->onRestore = [this] {
-            showNormal();
-            raise();
-            activateWindow();
-        };
+        services_.tray->onRestore = [this] { restoreWindow(); };
     }
 }
 
@@ -210,6 +208,13 @@ void TfrmMain::endAtOnce()
 {
     endingAtOnce_ = true;
     QCoreApplication::exit(0);
+}
+
+void TfrmMain::restoreWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void TfrmMain::placeWindow(const SettingsFile& settings)
@@ -364,7 +369,9 @@ void TfrmMain::AboutClick()
 
 void TfrmMain::mExitClick()
 {
+    exitRequested_ = true;
     close();
+    exitRequested_ = false;
 }
 
 void TfrmMain::FormClose()
@@ -375,6 +382,12 @@ void TfrmMain::FormClose()
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    if (!exitRequested_ && !endingAtOnce_ && services_.tray && services_.tray->closeToTray()
+        && services_.tray->available()) {
+        event->ignore();
+        hide();
+        return;
+    }
     if (!endingAtOnce_)
         guarded([this] { FormClose(); });
     // The window closes whatever happened while saving.
@@ -385,6 +398,14 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 void TfrmMain::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    // Hidden once the minimise is through: showMinimized() shows the window after it
+    // has changed the state.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && services_.tray
+        && services_.tray->minimizeToTray() && services_.tray->available())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hide();
+        });
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && startupComplete_ && !haltRequested())
         guarded([this] { FormActivate(); });
 }
@@ -548,15 +569,21 @@ void TfrmMain::btnProcessClick()
 
 // Handlers whose runs belong to the scheduling subsystem; they are bound here so
 // every control has its handler from the start.
-void TfrmMain::cbAutoDownloadClick() { }
-void TfrmMain::seDelayChange() { }
+void TfrmMain::cbAutoDownloadClick()
+{
+    scheduler_->scheduler().cbAutoDownloadClick();
+}
+void TfrmMain::seDelayChange()
+{
+    scheduler_->scheduler().seDelayChange();
+}
 void TfrmMain::TrayTimerTimer()
 {
-    TrayTimer.stop();
+    scheduler_->scheduler().TrayTimerTimer();
 }
 void TfrmMain::RunTimerTimer()
 {
-    RunTimer.stop();
+    scheduler_->scheduler().RunTimerTimer();
 }
 void TfrmMain::UpdateTimerTimer()
 {

@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "desktop/StartupShortcut.h"
+#include "platform/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
@@ -34,6 +35,7 @@ class QPushButton;
 namespace qm {
 
 class MainProcessing;
+class MainScheduler;
 
 // Everything the window asks the desktop for; tests hand in doubles.
 struct MainServices {
@@ -50,6 +52,8 @@ struct MainServices {
     ProgramStarter* starter = nullptr;
     // The command-line arguments after the program's name.
     std::vector<std::string> arguments;
+    // Local time for the scheduler's plans; the system's clock when not given.
+    const Clock* clock = nullptr;
 };
 
 // The proxy form as the main window uses it.
@@ -150,6 +154,8 @@ public:
     void haltProgram(const FatalStop& stop);
     // Ends the program without the settings prompt (the tray's "&Close", SIGTERM, SIGINT).
     void endAtOnce();
+    // Out of the tray or the task bar: shown, in front, not minimised.
+    void restoreWindow();
 
     // Controls.
     QGroupBox* gbSkarvelin;
@@ -227,7 +233,10 @@ private:
     bool startupComplete_ = false;
     bool destroyed_ = false;
     bool endingAtOnce_ = false;
+    // "Exit" closes the program even while the close box sends the window to the tray.
+    bool exitRequested_ = false;
     std::unique_ptr<MainProcessing> processing_;
+    std::unique_ptr<MainScheduler> scheduler_;
 };
 
 } // namespace qm

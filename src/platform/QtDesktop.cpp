@@ -91,7 +91,12 @@ QtTrayIcon::QtTrayIcon()
     icon_->setContextMenu(menu_.get());
     QObject::connect(
         icon_.get(), &QSystemTrayIcon::activated, icon_.get(), [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::DoubleClick && onRestore)
+            // Notification areas that speak the StatusNotifierItem protocol report each
+            // click as one activation and never a double-click; so any click but the
+            // menu's restores, and a double-click does so on every desktop.
+            const bool restore = reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger
+                || reason == QSystemTrayIcon::MiddleClick;
+            if (restore && onRestore)
                 onRestore();
         });
 }
@@ -106,6 +111,17 @@ void QtTrayIcon::show()
 {
     if (QSystemTrayIcon::isSystemTrayAvailable())
         icon_->show();
+}
+
+bool QtTrayIcon::available() const
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return false;
+    // A logon start may come before the panel: the icon goes in once there is a tray,
+    // so a window never hides where no icon can bring it back.
+    if (!icon_->isVisible())
+        icon_->show();
+    return true;
 }
 
 void QtTrayIcon::setHint(const std::string& hint)

@@ -32,6 +32,7 @@ public:
     void show() override;
     void setHint(const std::string& hint) override;
     std::string hint() const override { return hint_; }
+    bool available() const override;
 
 private:
     std::string hint_;
