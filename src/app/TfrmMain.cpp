@@ -5,6 +5,7 @@
 #include "core/Version.h"
 #include "desktop/Links.h"
 #include "platform/Halt.h"
+#include "platform/UserFolders.h"
 #include "service/CriticalUpdate.h"
 #include "service/CurrentData.h"
 #include "service/DownloadRun.h"
@@ -80,6 +81,7 @@ void loadRadio(RadioGroup* group, int index, const std::function<void()>& handle
 TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     : QMainWindow(parent)
     , services_(std::move(services))
+    , settingsPath_(settingsFileFor(services_.program->programFile()))
     , reporter_([this](std::string_view text) { setStatus(text); },
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
     , shortcut_(*services_.folders)
@@ -158,11 +160,6 @@ void TfrmMain::wire()
             activateWindow();
         };
     }
-}
-
-std::string TfrmMain::settingsPath() const
-{
-    return changeFileExt(services_.program->programFile(), ".ini");
 }
 
 std::string TfrmMain::statusText() const
