@@ -4,14 +4,20 @@
 BUILD_TEST    ?= build/test
 BUILD_RELEASE ?= build/release
 BUILD_BENCH   ?= build/bench
+BUILD_PACKAGE ?= build/package
 WERROR        ?= ON
 JOBS          ?= $(shell nproc)
 
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libssl-dev libgtest-dev
 TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 openssl
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
+# dpkg-shlibdeps, which names the libraries the package depends on.
+PACKAGE_DEPS := dpkg-dev file gzip
 
-.PHONY: all deps test-deps bench-deps test run bench build clean
+CONFIGURE_TEST = cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_TESTS=ON \
+	-DQM_WERROR=$(WERROR) -DQM_PACKAGE_DIR=$(abspath $(BUILD_PACKAGE))
+
+.PHONY: all deps test-deps bench-deps package-deps test run bench build package package-test clean
 
 all: build
 
@@ -33,13 +39,16 @@ test-deps: deps
 bench-deps: deps
 	$(call ensure_packages,$(BENCH_DEPS))
 
+package-deps: deps
+	$(call ensure_packages,$(PACKAGE_DEPS))
+
 build: deps
 	cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
 	cmake --build $(BUILD_RELEASE) -j $(JOBS)
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test headless.
 test: test-deps
-	cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_TESTS=ON -DQM_WERROR=$(WERROR)
+	$(CONFIGURE_TEST)
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 	cd $(BUILD_TEST) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
@@ -50,6 +59,20 @@ bench: bench-deps
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_BENCH=ON -DQM_WERROR=$(WERROR)
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	bench/run $(BUILD_BENCH)
+
+# The Debian package, from an optimised build without sanitizers: $(BUILD_PACKAGE)/quillmaren_*.deb
+package: package-deps
+	cmake -S . -B $(BUILD_PACKAGE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_SANITIZE=OFF -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
+	cmake --build $(BUILD_PACKAGE) -j $(JOBS) --target package
+
+# Unpacks the package into a throw-away root and runs its update run against the local
+# catalogue service. `make test` has the same test, skipped while no package is built.
+package-test: package test-deps
+	@# Its dependencies resolve from the archive (a dry run: nothing is installed).
+	apt-get install -s -qq --no-install-recommends ./$(BUILD_PACKAGE)/quillmaren_*.deb >/dev/null
+	$(CONFIGURE_TEST)
+	cmake --build $(BUILD_TEST) -j $(JOBS) --target test_package_installed
+	cd $(BUILD_TEST) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -R '^InstalledPackage\.'
 
 clean:
 	rm -rf build

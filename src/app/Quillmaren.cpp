@@ -9,6 +9,7 @@
 #include "platform/QtDesktop.h"
 #include "platform/QuietQt.h"
 #include "platform/ShutdownSignals.h"
+#include "platform/UserFolders.h"
 #include "platform/XdgShellLauncher.h"
 
 #include <QApplication>
@@ -43,6 +44,8 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
+    // Ties the window to the installed menu entry, whose icon Wayland desktops then show.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillmaren"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qm::TfrmMain::programIcon());
 
@@ -66,6 +69,17 @@ int main(int argc, char* argv[])
     qm::LinuxSystemSources system;
     qm::QtDesktopGeometry desktop;
     qm::ProcessEnvironment environment;
+
+    // The menu entry, the timer and the crontab line ask for the run folder: a desktop
+    // entry cannot name a folder that depends on the user. Run files and the log must
+    // not land wherever the launcher happened to start, so a folder that cannot be
+    // entered stops the program.
+    try {
+        qm::enterRunFolderWhenAsked(environment, qm::extractFilePath(program.programFile()));
+    } catch (const qm::IoError& e) {
+        prompts->error(e.what());
+        return qm::kFatalExitStatus;
+    }
 
     qm::MainServices services;
     services.prompts = prompts.get();

@@ -7,6 +7,7 @@
 #include "core/Version.h"
 #include "desktop/Links.h"
 #include "platform/Halt.h"
+#include "platform/UserFolders.h"
 #include "service/CriticalUpdate.h"
 #include "processing/DataSetRows.h"
 #include "service/CurrentData.h"
@@ -82,6 +83,7 @@ void loadRadio(RadioGroup* group, int index, const std::function<void()>& handle
 TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     : QMainWindow(parent)
     , services_(std::move(services))
+    , settingsPath_(settingsFileFor(services_.program->programFile()))
     , reporter_([this](std::string_view text) { setStatus(text); },
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
     , shortcut_(*services_.folders)
@@ -158,11 +160,6 @@ void TfrmMain::wire()
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
         services_.tray->onRestore = [this] { restoreWindow(); };
     }
-}
-
-std::string TfrmMain::settingsPath() const
-{
-    return changeFileExt(services_.program->programFile(), ".ini");
 }
 
 std::string TfrmMain::statusText() const

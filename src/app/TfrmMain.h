@@ -3,6 +3,7 @@
 // handlers. Each handler is short and runs inside a guard, so no exception crosses
 // the event loop.
 #include "app/Controls.h"
+#include "app/PublisherLogo.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "desktop/StartupShortcut.h"
@@ -66,9 +67,6 @@ public:
     virtual bool showModal() = 0;
 };
 
-// The publisher's logo: a globe crossed by an orbit (main window, about box, icon).
-QPixmap publisherLogo();
-
 class TfrmMain : public QMainWindow {
 public:
     static constexpr int kDesignWidth = 688;
@@ -106,7 +104,9 @@ public:
     HttpExchange& http() { return http_; }
     StartupShortcut& shortcut() { return shortcut_; }
     Prompts& prompts() { return *services_.prompts; }
-    std::string settingsPath() const;
+    // Chosen once, when the window is made: a portable copy beside the program, else
+    // the user's configuration folder.
+    const std::string& settingsPath() const { return settingsPath_; }
     std::string statusText() const;
 
     // Hooks for the dialogs, which are created after the window.
@@ -222,6 +222,7 @@ private:
     void setStatus(std::string_view text);
 
     MainServices services_;
+    const std::string settingsPath_;
     AppReporter reporter_;
     HttpExchange http_;
     StartupShortcut shortcut_;

@@ -10,8 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -60,25 +58,6 @@ constexpr QSize kDesignClient(680, 474);
 constexpr QSize kDesignOuter(TfrmMain::kDesignWidth, TfrmMain::kDesignHeight);
 
 } // namespace
-
-// The publisher's logo: a globe crossed by an orbit.
-QPixmap publisherLogo()
-{
-    QPixmap pixmap(65, 65);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(20, 60, 140));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QRectF(14, 14, 37, 37));
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(230, 160, 20), 3));
-    p.drawEllipse(QRectF(3, 24, 59, 17));
-    p.setBrush(QColor(230, 160, 20));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QRectF(52, 25, 8, 8));
-    return pixmap;
-}
 
 void TfrmMain::buildControls()
 {

@@ -4,11 +4,9 @@
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
+#include "platform/UserFolders.h"
 
-#include <QDir>
-#include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace qm {
 
@@ -53,14 +51,6 @@ std::string execArgument(std::string_view arg)
     return entryString(quote ? "\"" + out + "\"" : out);
 }
 
-// Where logs and run files go when the program's own folder is not writable.
-std::string stateFolder()
-{
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    const std::string base = xdg && *xdg == '/' ? std::string(xdg) : QDir::homePath().toStdString() + "/.local/state";
-    return base + "/quillmaren/";
-}
-
 } // namespace
 
 void StartupShortcut::setTarget(std::string programFile, std::string startIn)
@@ -85,12 +75,7 @@ void StartupShortcut::create() const
         throw IoError("File " + target_ + " not found.");
 
     // A logon start writes its log and run files into the folder it starts in.
-    std::string workingFolder = startIn_;
-    if (workingFolder.empty() || ::access(workingFolder.c_str(), W_OK) != 0) {
-        workingFolder = stateFolder();
-        std::error_code ignored;
-        std::filesystem::create_directories(workingFolder, ignored);
-    }
+    const std::string workingFolder = runFolderFor(startIn_);
 
     const std::string entry = path();
     std::error_code ignored;

@@ -1,8 +1,9 @@
 #include "platform/ShellFolders.h"
 
+#include "platform/UserFolders.h"
+
 #include <QDir>
 #include <QStandardPaths>
-#include <cstdlib>
 
 namespace qm {
 
@@ -11,14 +12,6 @@ namespace {
 std::string location(QStandardPaths::StandardLocation which)
 {
     return QStandardPaths::writableLocation(which).toStdString();
-}
-
-std::string configHome()
-{
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && *xdg)
-        return xdg;
-    return QDir::homePath().toStdString() + "/.config";
 }
 
 } // namespace
@@ -32,7 +25,7 @@ std::string XdgShellFolders::folder(int index) const
     case 2:
         return location(QStandardPaths::ApplicationsLocation);
     case 3:
-        return configHome() + "/autostart";
+        return xdgConfigHome() + "/autostart";
     case 4: {
         // A desktop session's user-dirs tool creates the documents folder at login; a
         // bare account may lack it, and the working tree below it is created one level
@@ -50,7 +43,7 @@ std::string XdgShellFolders::folder(int index) const
     case 10:
         return location(QStandardPaths::GenericCacheLocation);
     case 19:
-        return configHome();
+        return xdgConfigHome();
     default:
         return {};
     }

@@ -296,11 +296,24 @@ TEST_F(MainWindowTest, HandlerGuardReportsErrorsAndHalts)
 
 TEST_F(MainWindowTest, FailedExitWriteIsReported)
 {
-    program.path = dir.file("gone/quillmaren");
+    // A configuration folder that cannot be made: a file stands where it should be.
+    writeFile(dir.file("blocked"), "");
+    ::setenv("XDG_CONFIG_HOME", dir.file("blocked/config").c_str(), 1);
     auto form = start();
     form.reset();
     ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text, "Unable to write to " + dir.file("gone/quillmaren.ini"));
+    EXPECT_EQ(prompts.shown[0].text, "Unable to write to " + dir.file("blocked/config/quillmaren/quillmaren.ini"));
+}
+
+TEST_F(MainWindowTest, APortableCopyKeepsItsSettingsBesideTheProgram)
+{
+    const std::string portable = dir.file("bin/quillmaren.ini");
+    writeFile(portable, "[Skarvelin Account Info]\nUsername=joe\n");
+    auto form = start();
+    EXPECT_EQ(form->leUsername->text(), QStringLiteral("joe"));
+    form.reset();
+    EXPECT_NE(readFile(portable).find("Left Corner=10\n"), std::string::npos);
+    EXPECT_FALSE(exists(ini()));
 }
 
 TEST_F(MainWindowTest, TerminationSignalEndsWithoutPromptButWritesExitKeys)

@@ -59,13 +59,24 @@ protected:
     {
         ::mkdir(dir.file("bin").c_str(), 0755);
         ::mkdir(dir.file("docs").c_str(), 0755);
+        // The user's folders lie in the test's folder, never in the real home.
+        ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+        ::mkdir(dir.file("config").c_str(), 0755);
+        ::mkdir(dir.file("config/quillmaren").c_str(), 0700);
         program.path = dir.file("bin/quillmaren");
         folders.documents = dir.file("docs");
         clearHalt();
     }
-    ~WindowTest() override { clearHalt(); }
+    ~WindowTest() override
+    {
+        clearHalt();
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("XDG_STATE_HOME");
+    }
 
-    std::string ini() const { return dir.file("bin/quillmaren.ini"); }
+    // The settings file of an installed program; a portable copy lies beside the program.
+    std::string ini() const { return dir.file("config/quillmaren/quillmaren.ini"); }
 
     MainServices services(std::vector<std::string> args = {})
     {

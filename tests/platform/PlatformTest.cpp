@@ -1,10 +1,13 @@
+#include "platform/Errors.h"
 #include "platform/HeadlessPrompts.h"
 #include "platform/ProgramLocation.h"
 #include "platform/ProgramStarter.h"
 #include "platform/ShellFolders.h"
 #include "platform/ShutdownSignals.h"
+#include "platform/UserFolders.h"
 
 #include "TempDir.h"
+#include "Unprivileged.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -109,4 +113,95 @@ TEST(ProgramStarter, StartsDetachedInTheGivenFolderWithTheArgument)
     char work[PATH_MAX];
     ASSERT_NE(::realpath(dir.file("work").c_str(), work), nullptr);
     EXPECT_EQ(test::readFile(dir.file("ran")), std::string(work) + "\n");
+}
+
+class UserFoldersTest : public ::testing::Test {
+protected:
+    UserFoldersTest()
+    {
+        ::mkdir(dir.file("bin").c_str(), 0755);
+        ::setenv("HOME", dir.file("home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", dir.file("cfg").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", dir.file("state").c_str(), 1);
+    }
+    ~UserFoldersTest() override
+    {
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", kRunFolderVariable})
+            ::unsetenv(name);
+        if (home)
+            ::setenv("HOME", home->c_str(), 1);
+    }
+
+    struct FixedEnvironment : Environment {
+        std::optional<std::string> value;
+        std::optional<std::string> variable(const std::string& name) const override
+        {
+            return name == kRunFolderVariable ? value : std::nullopt;
+        }
+    };
+
+    const std::optional<std::string> home = [] {
+        const char* h = std::getenv("HOME");
+        return h ? std::optional<std::string>(h) : std::nullopt;
+    }();
+    test::TempDir dir;
+    std::string program = dir.file("bin/quillmaren");
+};
+
+TEST_F(UserFoldersTest, SettingsBesideTheProgramWinOtherwiseTheConfigFolderIsMadeForThem)
+{
+    EXPECT_EQ(settingsFileFor(program), dir.file("cfg/quillmaren/quillmaren.ini"));
+    struct stat info { };
+    ASSERT_EQ(::stat(dir.file("cfg/quillmaren").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u) << "the file may hold passwords";
+    EXPECT_FALSE(test::exists(dir.file("cfg/quillmaren/quillmaren.ini"))) << "the first write makes the file";
+
+    test::writeFile(dir.file("bin/quillmaren.ini"), "");
+    EXPECT_EQ(settingsFileFor(program), dir.file("bin/quillmaren.ini")) << "a portable copy";
+
+    // The XDG rules ignore a relative folder; the default lies under the home folder.
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);
+    ::setenv("XDG_STATE_HOME", "", 1);
+    EXPECT_EQ(settingsFileFor(dir.file("elsewhere/quillmaren")), dir.file("home/.config/quillmaren/quillmaren.ini"));
+    EXPECT_EQ(stateFolder(), dir.file("home/.local/state/quillmaren/"));
+}
+
+TEST_F(UserFoldersTest, RunFolderIsTheProgramsWhenWritableElseTheStateFolder)
+{
+    EXPECT_EQ(runFolderFor(dir.file("bin/")), dir.file("bin/"));
+    test::openUpForOthers(dir.path());
+    ::chmod(dir.file("bin").c_str(), 0555);
+    ::mkdir(dir.file("state").c_str(), 0777);
+    ::chmod(dir.file("state").c_str(), 0777);
+    const std::string failure = test::runUnprivileged([this]() -> std::string {
+        const std::string folder = runFolderFor(dir.file("bin/"));
+        struct stat info { };
+        if (folder != dir.file("state/quillmaren/"))
+            return "run folder " + folder;
+        return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? "" : "state folder not made";
+    });
+    EXPECT_EQ(failure, "");
+}
+
+TEST_F(UserFoldersTest, OnlyAutoChangesTheCurrentFolder)
+{
+    test::ScopedCurrentDir cwd(dir.path());
+    const std::string here = std::filesystem::current_path().string();
+    FixedEnvironment environment;
+    enterRunFolderWhenAsked(environment, dir.file("bin/"));
+    environment.value = "";
+    enterRunFolderWhenAsked(environment, dir.file("bin/"));
+    EXPECT_EQ(std::filesystem::current_path().string(), here) << "a start from a shell stays where it is";
+
+    environment.value = "yes";
+    EXPECT_THROW(enterRunFolderWhenAsked(environment, dir.file("bin/")), IoError);
+    EXPECT_EQ(std::filesystem::current_path().string(), here);
+
+    environment.value = "auto";
+    enterRunFolderWhenAsked(environment, dir.file("bin/"));
+    EXPECT_EQ(std::filesystem::current_path().string() + "/", dir.file("bin/"));
+
+    // A state folder that cannot be made: the start stops instead of scattering run files.
+    test::writeFile(dir.file("state"), "a file where the folder should be");
+    EXPECT_THROW(enterRunFolderWhenAsked(environment, dir.file("missing/")), IoError);
 }
