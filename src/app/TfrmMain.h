@@ -33,7 +33,9 @@ class QPushButton;
 
 namespace qm {
 
+class EpochLabel;
 class MainProcessing;
+class TransferProgressBar;
 
 // Everything the window asks the desktop for; tests hand in doubles.
 struct MainServices {
@@ -180,6 +182,10 @@ public:
     QLabel* lblVersion;
     LinkLabel* lblFeedback;
     QStatusBar* StatusBar;
+    // At the status bar's right: a file transfer's progress, and the newest epoch of
+    // the last processed catalogue.
+    TransferProgressBar* pbTransfer;
+    EpochLabel* lblEpoch;
     QAction* SaveSettings;
     QAction* OpenMyTLEs;
     QAction* mExit;
