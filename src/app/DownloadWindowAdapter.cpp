@@ -1,6 +1,7 @@
 #include "app/DownloadWindowAdapter.h"
 
 #include "app/TfrmMain.h"
+#include "app/TransferProgressBar.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -65,6 +66,16 @@ DownloadValues DownloadWindowAdapter::values()
 {
     return {form_.MyTLEsDir, form_.AccountUsername, form_.AccountPassword, form_.MostCurrentCatalog,
         form_.MostCurrentSatcat, form_.NewDataDownloaded, form_.Redownloading, form_.CheckCriticalUpdates};
+}
+
+void DownloadWindowAdapter::transferProgress(std::int64_t received, std::int64_t total)
+{
+    form_.pbTransfer->progress(received, total);
+}
+
+void DownloadWindowAdapter::transferEnded()
+{
+    form_.pbTransfer->finish();
 }
 
 } // namespace qm

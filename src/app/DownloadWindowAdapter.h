@@ -22,6 +22,8 @@ public:
     void CheckForCurrentData() override;
     bool CheckForCriticalUpdate() override;
     DownloadValues values() override;
+    void transferProgress(std::int64_t received, std::int64_t total) override;
+    void transferEnded() override;
 
 private:
     TfrmMain& form_;

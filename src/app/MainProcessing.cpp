@@ -1,10 +1,12 @@
 #include "app/MainProcessing.h"
 
+#include "app/EpochLabel.h"
 #include "app/TfrmMain.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <iostream>
 
 namespace qm {
 
@@ -13,6 +15,7 @@ MainProcessing::MainProcessing(TfrmMain& form, const MainServices& services)
     , services_(services)
 {
     criticalUpdateCheck = [&form] { return form.CheckForCriticalUpdate(); };
+    printLine = [](const std::string& line) { std::cout << line << std::endl; };
 }
 
 MainProcessing::~MainProcessing()
@@ -99,6 +102,14 @@ void MainProcessing::download()
 void MainProcessing::processAgain()
 {
     form_.btnProcessClick();
+}
+
+void MainProcessing::showNewestEpoch(const std::optional<TleEpoch>& epoch)
+{
+    form_.lblEpoch->setEpoch(epoch);
+    // A cron job or timer sees at once how fresh the data it got are.
+    if (epoch && updateMode())
+        printLine(form_.lblEpoch->line());
 }
 
 } // namespace qm

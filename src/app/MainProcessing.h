@@ -6,6 +6,8 @@
 #include "processing/ProcessingWindow.h"
 
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace qm {
 
@@ -36,6 +38,11 @@ public:
     bool checkForCriticalUpdate() override;
     void download() override;
     void processAgain() override;
+    // Shows the epoch in the window; in update mode it also goes to standard output.
+    void showNewestEpoch(const std::optional<TleEpoch>& epoch) override;
+
+    // Where update mode prints its epoch line; tests catch it.
+    std::function<void(const std::string& line)> printLine;
 
 private:
     TfrmMain& form_;

@@ -35,8 +35,10 @@ class QPushButton;
 
 namespace qm {
 
+class EpochLabel;
 class MainProcessing;
 class MainScheduler;
+class TransferProgressBar;
 
 // Everything the window asks the desktop for; tests hand in doubles.
 struct MainServices {
@@ -186,6 +188,10 @@ public:
     QLabel* lblVersion;
     LinkLabel* lblFeedback;
     QStatusBar* StatusBar;
+    // At the status bar's right: a file transfer's progress, and the newest epoch of
+    // the last processed catalogue.
+    TransferProgressBar* pbTransfer;
+    EpochLabel* lblEpoch;
     QAction* SaveSettings;
     QAction* OpenMyTLEs;
     QAction* mExit;

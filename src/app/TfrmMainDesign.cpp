@@ -1,7 +1,9 @@
 // The main window's design: its controls, captions, items and rectangles, and its
 // menus. The behaviour lives in TfrmMain.cpp.
 #include "app/DesignScale.h"
+#include "app/EpochLabel.h"
 #include "app/TfrmMain.h"
+#include "app/TransferProgressBar.h"
 
 #include "processing/DataSetRows.h"
 
@@ -205,6 +207,13 @@ void TfrmMain::buildControls()
     StatusBar = statusBar();
     statusLabel_ = new ElidedLabel(StatusBar);
     StatusBar->addWidget(statusLabel_, 1);
+    pbTransfer = new TransferProgressBar(StatusBar);
+    lblEpoch = new EpochLabel(StatusBar);
+    StatusBar->addPermanentWidget(pbTransfer);
+    StatusBar->addPermanentWidget(lblEpoch);
+    // Both show themselves when they have something to say.
+    pbTransfer->hide();
+    lblEpoch->hide();
     StatusBar->setSizeGripEnabled(false);
     StatusBar->setFixedHeight(scale.rect(0, 455, 680, 19).height());
 }

@@ -39,6 +39,7 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     if (file_.isOpen())
         file_.close();
     entries_ = 0;
+    newest_.reset();
 
     reporter.updateStatusBar(twoLine ? "Indexing TLE file (2)" : "Indexing TLE file (3)");
     BufferedReader in(catalogFile);
@@ -61,8 +62,11 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     std::int32_t r = 0;
     do {
         ++r;
+        const std::string_view line(record + line1, kLineLength);
+        // This pass reads every object anyway; the freshness of the data comes with it.
+        newest_.take(line);
         bool ok = false;
-        const int n = Integer_Value(std::string_view(record + line1, kLineLength), 3, 5, ok);
+        const int n = Integer_Value(line, 3, 5, ok);
         // A negative number has no slot; the object stays in the catalogue.
         if (n >= 0) {
             unsigned char slot[4];

@@ -1,6 +1,7 @@
 #pragma once
 // "catalog.idx": one 32-bit little-endian slot per catalogue number, holding the
 // 1-based record number of that object in the checked catalogue (0 = absent).
+#include "catalogue/Epoch.h"
 #include "platform/File.h"
 
 #include <cstdint>
@@ -20,6 +21,8 @@ public:
     int entries() const { return entries_; }
     // Record number of catalogue number n, 0 when absent; reads nothing outside the slots.
     std::int32_t lookup(int n) const;
+    // The newest epoch of the catalogue's objects, gathered while the index was built.
+    const std::optional<TleEpoch>& newestEpoch() const { return newest_.value(); }
     // Closes the index and logs "Close [indexfile]".
     void close(Reporter& reporter);
 
@@ -28,6 +31,7 @@ public:
 private:
     File file_;
     int entries_ = 0;
+    NewestEpoch newest_;
 };
 
 } // namespace qm

@@ -83,6 +83,7 @@ void ProcessingRun::steps()
     postProcess();
 
     window_.values().NewDataDownloaded = false;
+    window_.showNewestEpoch(index_.newestEpoch());
     reporter_.updateStatusBar(reporter_.idleText("Done"));
     restoreWindow();
 }

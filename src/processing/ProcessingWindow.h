@@ -1,6 +1,9 @@
 #pragma once
 // What the processing run needs from the main window: its pointer and button, the
 // controls it reads, the program-wide values and the window's other runs.
+#include "catalogue/Epoch.h"
+
+#include <optional>
 #include <string>
 
 namespace qm {
@@ -51,6 +54,9 @@ public:
     virtual void download() = 0;
     // A complete new processing run ("Process Data"), nested in the current one.
     virtual void processAgain() = 0;
+    // The run has built the data sets from a catalogue whose newest element set has
+    // this epoch (none when no epoch could be read).
+    virtual void showNewestEpoch(const std::optional<TleEpoch>& /*epoch*/) { }
 };
 
 } // namespace qm

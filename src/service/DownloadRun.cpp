@@ -238,6 +238,18 @@ bool DownloadRun::transfer(const std::string& url, const std::string& path)
         http_.Body = target.tempPath();
     };
 
+    // The window shows how far the file has come while it arrives.
+    struct EndProgress {
+        HttpExchange& http;
+        DownloadWindow& window;
+        ~EndProgress()
+        {
+            http.OnProgress = nullptr;
+            window.transferEnded();
+        }
+    } endProgress{http_, window_};
+    http_.OnProgress = [this](std::int64_t received, std::int64_t total) { window_.transferProgress(received, total); };
+
     http_.Header = "header.txt";
     http_.InputFileMode = true;
     http_.Body = target.tempPath();

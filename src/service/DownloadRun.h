@@ -7,6 +7,7 @@
 #include "platform/Prompts.h"
 #include "service/HttpExchange.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ public:
     // update is required.
     virtual bool CheckForCriticalUpdate() = 0;
     virtual DownloadValues values() = 0;
+    // A product's file is arriving: bytes received so far of `total` (-1 when the
+    // service announced no length).
+    virtual void transferProgress(std::int64_t /*received*/, std::int64_t /*total*/) { }
+    // The transfer has ended, however it ended.
+    virtual void transferEnded() { }
 };
 
 // The service's number for item `item` of "Current Catalog Files" in a format.

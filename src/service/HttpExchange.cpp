@@ -248,14 +248,29 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     headSink.finish();
 
     Sink bodySink(InputFileMode, Body, kMaxMemoryBodyBytes);
-    bodySink.append(in.takeRest());
+    const std::string_view early = in.takeRest();
+    bodySink.append(early);
+    std::int64_t received = static_cast<std::int64_t>(early.size());
+    auto reported = std::chrono::steady_clock::now();
+    if (OnProgress)
+        OnProgress(received, contentLength_);
     for (;;) {
         const std::string_view chunk = in.receive<SocketReadAborted>("Socket capture aborted");
         if (chunk.empty())
             break;
         bodySink.append(chunk);
+        received += static_cast<std::int64_t>(chunk.size());
+        if (OnProgress) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - reported >= kProgressInterval) {
+                reported = now;
+                OnProgress(received, contentLength_);
+            }
+        }
     }
     bodySink.finish();
+    if (OnProgress)
+        OnProgress(received, contentLength_);
 
     if (statusCode_ >= 400 && OnFailure)
         OnFailure(method);

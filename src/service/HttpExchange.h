@@ -4,6 +4,7 @@
 // keeps running; failures raise SocketError with the user's text.
 #include "service/Transport.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -57,6 +58,12 @@ public:
     // Called once when a response's status is 400 or more, with the method word
     // ("GET", "HEAD", "POST"); the main window binds its NMHTTPFailure here.
     std::function<void(std::string_view method)> OnFailure;
+
+    // While a body arrives: the bytes received so far and the announced Content-Length
+    // (-1 when none). Called when the body starts, at most every kProgressInterval
+    // while it arrives, and once it is complete; it only reports, never logs.
+    std::function<void(std::int64_t received, std::int64_t total)> OnProgress;
+    static constexpr std::chrono::milliseconds kProgressInterval{100};
 
 protected:
     void call(std::string_view method, const std::string& url, const std::string* data);

@@ -1,12 +1,16 @@
+#include "app/EpochLabel.h"
 #include "app/MainProcessing.h"
 #include "app/TfrmMain.h"
+#include "app/TransferProgressBar.h"
 #include "platform/Halt.h"
 #include "platform/ShutdownSignals.h"
 #include "service/CurrentData.h"
 
+#include "ArchiveMaker.h"
 #include "LoopbackServer.h"
 #include "ScriptedPrompts.h"
 #include "TempDir.h"
+#include "TleSamples.h"
 #include "WindowServices.h"
 
 #include <QApplication>
@@ -15,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -23,8 +28,10 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionViewItem>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 
@@ -620,4 +627,104 @@ TEST_F(MainWindowTest, ProcessingErrorIsReportedAndLeavesTheWindowUsable)
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(form->btnProcess->isEnabled());
     EXPECT_FALSE(haltRequested());
+}
+
+TEST_F(MainWindowTest, AFileTransferShowsItsProgressBesideTheStatusTextAndNothingInTheLog)
+{
+    using Reply = test::LoopbackServer::Reply;
+    test::LoopbackServer service;
+    ::setenv("QUILLMAREN_SERVICE_HOST", service.hostPort().c_str(), 1);
+    service.setHandler([](const std::string& request) {
+        const std::string target = test::LoopbackServer::requestTarget(request);
+        if (target == "/perl/login.pl")
+            return Reply::ok("<a href=\"home.pl\">");
+        const bool catalogue = target.ends_with("=1");
+        std::string head = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename="
+            + std::string(catalogue ? "catalog_2l_2007_x.zip" : "ssr_2007.zip") + "\r\n";
+        // The report comes without a length: a busy bar.
+        if (catalogue)
+            head += "Content-Length: 4096\r\n";
+        if (request.starts_with("HEAD"))
+            return Reply::text(head + "\r\n");
+        return Reply().send(head + "\r\n").fill(2048).pause(400).fill(2048);
+    });
+    writeFile(ini(), "[Debugging]\nDebug On=1\n");
+    auto form = start();
+    form->show();
+    form->CheckCriticalUpdates = false;
+    form->leUsername->setText(QStringLiteral("ann"));
+    form->lePassword->setText(QStringLiteral("pw"));
+    EXPECT_FALSE(form->pbTransfer->isVisible());
+
+    // What the status bar shows while a transfer runs, by the status text beside it.
+    struct Seen {
+        int maximum = -1;
+        QString text;
+    };
+    std::map<std::string, Seen> seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (form->pbTransfer->isVisible())
+            seen[form->statusText()] = {form->pbTransfer->bar()->maximum(), form->pbTransfer->text()};
+    });
+    poll.start(20);
+    QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+    poll.stop();
+
+    ASSERT_EQ(seen.size(), 2u) << "only while a file arrives, and the status text stays the run's own";
+    EXPECT_EQ(seen["Downloading catalog_2l_2007_x.zip"].maximum, 1000);
+    EXPECT_TRUE(seen["Downloading catalog_2l_2007_x.zip"].text.contains(QStringLiteral(" of 4.0 KiB")))
+        << seen["Downloading catalog_2l_2007_x.zip"].text.toStdString();
+    EXPECT_EQ(seen["Downloading ssr_2007.zip"].maximum, 0) << "busy without a length";
+    EXPECT_FALSE(form->pbTransfer->isVisible());
+    EXPECT_EQ(form->statusText(), "Done");
+    EXPECT_EQ(File(dir.file("docs/My TLEs/2007/ssr/ssr_2007.zip"), File::Mode::Read).size(), 4096u);
+
+    // Each transfer is followed directly by the run's next line.
+    form.reset();
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    auto lineAfter = [&log](const std::string& message) {
+        const auto at = log.find("] " + message + "\r\n");
+        if (at == std::string::npos)
+            return std::string("(missing)");
+        const auto next = log.find("] ", at + message.size() + 4);
+        return log.substr(next + 2, log.find("\r\n", next) - next - 2);
+    };
+    EXPECT_EQ(lineAfter("Downloading catalog_2l_2007_x.zip"), "Checking ssr_2007.zip");
+    EXPECT_EQ(lineAfter("Downloading ssr_2007.zip"), "Close [fnd]");
+}
+
+TEST_F(MainWindowTest, AProcessingRunShowsTheNewestEpochAndUpdateModePrintsIt)
+{
+    using test::kIssLine1;
+    using test::kIssLine2;
+    std::string catalogue;
+    for (const char* epoch : {"24100.50000000", "24366.50000000", "24001.00000000"})
+        catalogue += "OBJECT\n" + test::withChecksum(test::put(kIssLine1, 19, epoch)) + "\n" + kIssLine2 + "\n";
+    const std::string archive = dir.file("catalog_3l_2024_366.txt.gz");
+    test::makeGzip(archive, catalogue);
+    writeFile(ini(), "[Most Current Data]\nCatalog=" + archive + "\n[Skarvelin Defaults]\nData Format=1\n");
+
+    using namespace std::chrono;
+    const auto now = sys_days{2025y / January / 2};
+    const std::string line = "Epoch 2024-12-31, 1.5 days old";
+    for (const bool update : {false, true}) {
+        auto form = update ? start({"-update"}) : start();
+        std::vector<std::string> printed;
+        form->processing().criticalUpdateCheck = [] { return true; };
+        form->processing().printLine = [&printed](const std::string& text) { printed.push_back(text); };
+        form->lblEpoch->clock = [now] { return system_clock::time_point(now); };
+        EXPECT_TRUE(form->lblEpoch->isHidden()) << "nothing to say before a run";
+
+        form->guarded([&form] { form->btnProcessClick(); });
+
+        EXPECT_TRUE(prompts.shown.empty());
+        EXPECT_FALSE(form->lblEpoch->isHidden());
+        EXPECT_EQ(form->lblEpoch->line(), line);
+        EXPECT_EQ(printed, update ? std::vector<std::string>{line} : std::vector<std::string>{});
+
+        form->lblEpoch->clock = [now] { return system_clock::time_point(now + days{2}); };
+        form->lblEpoch->refresh();
+        EXPECT_EQ(form->lblEpoch->line(), "Epoch 2024-12-31, 3.5 days old") << "the age goes on";
+    }
 }

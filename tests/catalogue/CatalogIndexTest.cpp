@@ -90,6 +90,21 @@ TEST_P(IndexStage, EmptyCatalogueIsAFatalStopWithoutANewIndex)
     EXPECT_FALSE(index.isOpen());
 }
 
+TEST_P(IndexStage, GathersTheNewestEpochOnItsWay)
+{
+    const bool two = GetParam();
+    std::string text;
+    int number = 0;
+    for (const char* epoch : {"98365.90000000", "02012.25000000", "02011.99999999"}) {
+        const std::string l1 = put(put(kIssLine1, 3, "0000" + std::to_string(++number)), 19, epoch);
+        const std::string pair = pairOf(l1, put(kIssLine2, 3, "0000" + std::to_string(number)));
+        text += two ? pair : name24("OBJECT") + pair;
+    }
+    writeFile(catalog, text);
+    index.build(catalog, two, reporter);
+    EXPECT_EQ(index.newestEpoch(), (TleEpoch{2002, 12, 25000000}));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothForms, IndexStage, ::testing::Bool());
 
 } // namespace

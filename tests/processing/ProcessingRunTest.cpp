@@ -50,6 +50,7 @@ public:
             onDownload();
     }
     void processAgain() override { onProcessAgain(); }
+    void showNewestEpoch(const std::optional<TleEpoch>& epoch) override { epochs.push_back(epoch); }
 
     std::vector<std::string> events;
     bool autoDownloadTicked = false;
@@ -68,6 +69,7 @@ public:
     bool redownloadingWhileDownloading = false;
     std::function<void()> onDownload;
     std::function<void()> onProcessAgain;
+    std::vector<std::optional<TleEpoch>> epochs;
 };
 
 class RecordingStarter : public ProgramStarter {
@@ -273,6 +275,7 @@ TEST_F(ProcessingRunTest, ThreeLineGzipRunWithNothingTickedStillChecksAndIndexes
     EXPECT_TRUE(listDirectory(myTles + "Vantoreal/").empty());
     EXPECT_TRUE(exists(dir.file("catalog.idx")));
     EXPECT_EQ(window.events, kNormalRun);
+    EXPECT_EQ(window.epochs, (std::vector<std::optional<TleEpoch>>{TleEpoch{2008, 264, 51782528}}));
 }
 
 TEST_F(ProcessingRunTest, CompleteCatalogAloneFetchesNothingAndLogsNothingWithoutDebug)

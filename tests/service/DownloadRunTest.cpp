@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -98,6 +99,12 @@ struct FakeWindow : DownloadWindow {
     void setDownloadEnabled(bool on) override { enabled = on; }
     void CheckForCurrentData() override { ++currentChecks; }
     bool CheckForCriticalUpdate() override { return critical(); }
+    void transferProgress(std::int64_t received, std::int64_t total) override
+    {
+        transfers.push_back(std::to_string(received) + " of " + std::to_string(total));
+    }
+    void transferEnded() override { transfers.push_back("end"); }
+    std::vector<std::string> transfers;
     DownloadValues values() override
     {
         return {MyTLEsDir, AccountUsername, AccountPassword, MostCurrentCatalog, MostCurrentSatcat, NewDataDownloaded,
@@ -366,6 +373,13 @@ TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
     }
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.enabled);
+    // Progress of the two GETs only, and each one's end, the failed one's too.
+    ASSERT_GE(window.transfers.size(), 3u);
+    EXPECT_EQ(window.transfers.back(), "end");
+    EXPECT_EQ(std::count(window.transfers.begin(), window.transfers.end(), "end"), 2);
+    EXPECT_EQ(window.transfers[window.transfers.size() - 3], "4 of 4");
+    for (const std::string& event : window.transfers)
+        EXPECT_TRUE(event == "end" || event.ends_with(" of 4")) << event;
     EXPECT_EQ(readFile("newdata.log"), stored("2007/catalog/catalog_2l_2007_x.zip") + "\r\n");
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
 }

@@ -400,5 +400,44 @@ TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
     EXPECT_EQ(File(dir.file("body.txt"), File::Mode::Read).size(), HttpExchange::kMaxMemoryBodyBytes + 1);
 }
 
+TEST_F(HttpExchangeTest, ProgressFollowsTheBodyAtABoundedRate)
+{
+    constexpr std::int64_t kPart = 3 << 20;
+    Reply reply;
+    reply.send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(3 * kPart) + "\r\n\r\n");
+    reply.fill(kPart).pause(250).fill(kPart).pause(250).fill(kPart);
+    server.enqueue(reply);
+    std::vector<std::pair<std::int64_t, std::int64_t>> calls;
+    http.OnProgress = [&calls](std::int64_t received, std::int64_t total) { calls.emplace_back(received, total); };
+    test::TempDir dir;
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("body.txt");
+    const auto start = std::chrono::steady_clock::now();
+    http.Get(server.url("/"));
+    const long elapsed = msSince(start);
+
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_LT(calls.front().first, kPart) << "the first call comes as the body starts";
+    EXPECT_EQ(calls.back(), std::make_pair(3 * kPart, 3 * kPart)) << "the last when it is complete";
+    bool between = false;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].second, 3 * kPart);
+        if (i > 0) {
+            EXPECT_GE(calls[i].first, calls[i - 1].first);
+        }
+        between = between || (calls[i].first > kPart && calls[i].first < 3 * kPart);
+    }
+    EXPECT_TRUE(between) << "a call while the body was still coming";
+    // Hundreds of chunks, but calls at most every interval, plus the first and the last.
+    EXPECT_LE(static_cast<long>(calls.size()), 3 + elapsed / HttpExchange::kProgressInterval.count());
+
+    // No length announced: the total says so.
+    calls.clear();
+    server.enqueue(Reply::ok("short"));
+    http.Get(server.url("/"));
+    EXPECT_EQ(calls.back(), std::make_pair(std::int64_t{5}, std::int64_t{-1}));
+}
+
 } // namespace
 } // namespace qm

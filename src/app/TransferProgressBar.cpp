@@ -1,0 +1,62 @@
+#include "app/TransferProgressBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+
+namespace qm {
+
+namespace {
+constexpr int kPermille = 1000;
+} // namespace
+
+TransferProgressBar::TransferProgressBar(QWidget* parent)
+    : QWidget(parent)
+    , bar_(new QProgressBar(this))
+    , text_(new QLabel(this))
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    bar_->setTextVisible(false);
+    // As tall as a line of text, so that it fits the status bar's design height.
+    bar_->setMaximumHeight(text_->fontMetrics().height());
+    bar_->setFixedWidth(text_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 8);
+    text_->setTextFormat(Qt::PlainText);
+    row->addWidget(bar_);
+    row->addWidget(text_);
+    hide();
+}
+
+void TransferProgressBar::progress(std::int64_t received, std::int64_t total)
+{
+    if (!running_) {
+        running_ = true;
+        meter_.reset();
+        show();
+    }
+    meter_.update(received, total, TransferMeter::Clock::now());
+    if (const std::optional<int> share = meter_.permille()) {
+        bar_->setRange(0, kPermille);
+        bar_->setValue(*share);
+    } else {
+        bar_->setRange(0, 0); // busy: nothing says how much is to come
+    }
+    text_->setText(QString::fromStdString(meter_.text()));
+}
+
+void TransferProgressBar::finish()
+{
+    running_ = false;
+    hide();
+    bar_->setRange(0, kPermille);
+    bar_->reset();
+    text_->clear();
+}
+
+QString TransferProgressBar::text() const
+{
+    return text_->text();
+}
+
+} // namespace qm

@@ -1,0 +1,67 @@
+#include "catalogue/Epoch.h"
+
+#include "catalogue/Support.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace qm {
+
+namespace {
+
+// Columns count from 1.
+constexpr int kYearColumn = 19;
+constexpr int kPointColumn = 24;
+constexpr std::size_t kFractionColumn = 25;
+constexpr std::size_t kFractionDigits = 8;
+constexpr double kFractionScale = 1e8;
+
+} // namespace
+
+std::optional<TleEpoch> Epoch_Value(std::string_view line1)
+{
+    if (line1.size() < kFractionColumn - 1 + kFractionDigits)
+        return std::nullopt;
+    bool ok = false;
+    const int yy = Integer_Value(line1, kYearColumn, 2, ok);
+    if (!ok || yy < 0 || yy > 99)
+        return std::nullopt;
+    const int day = Integer_Value(line1, kYearColumn + 2, 3, ok);
+    if (!ok || day < 0 || day > 366 || line1[kPointColumn - 1] != '.')
+        return std::nullopt;
+    int fraction = 0;
+    for (std::size_t i = 0; i < kFractionDigits; ++i) {
+        const char c = line1[kFractionColumn - 1 + i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        fraction = fraction * 10 + (c - '0');
+    }
+    return TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, day, fraction};
+}
+
+std::chrono::system_clock::time_point TleEpoch::timePoint() const
+{
+    using namespace std::chrono;
+    const sys_days newYear{std::chrono::year{year} / January / 1};
+    // Day 1.0 is the first instant of the year; a day 0 falls on the year before.
+    const auto micros = std::llround(fraction / kFractionScale * 86400e6);
+    return time_point_cast<system_clock::duration>(newYear + days{day - 1} + microseconds{micros});
+}
+
+std::string epochLine(const TleEpoch& epoch, std::chrono::system_clock::time_point now)
+{
+    using namespace std::chrono;
+    const auto at = epoch.timePoint();
+    const year_month_day date{floor<days>(at)};
+    const double ageDays = duration<double>(now - at).count() / 86400.0;
+    // Whole tenths, so that a small negative age reads "-0.1" or "0.0", never "-0.0".
+    const long long tenths = std::llround(ageDays * 10.0);
+    char text[96];
+    std::snprintf(text, sizeof text, "Epoch %04d-%02u-%02u, %s%lld.%lld days old", int(date.year()),
+        unsigned(date.month()), unsigned(date.day()), tenths < 0 ? "-" : "", std::llabs(tenths) / 10,
+        std::llabs(tenths) % 10);
+    return text;
+}
+
+} // namespace qm
