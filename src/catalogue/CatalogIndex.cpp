@@ -1,9 +1,9 @@
 #include "catalogue/CatalogIndex.h"
 
-#include "core/Reporter.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"
+#include "core/Reporter.h"
 #include "platform/Errors.h"
 
 #include <string_view>
@@ -54,10 +54,14 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         throw FatalStop{text};
     }
 
-    file_.open(kFileName, File::Mode::Create);
+    // Built under a temporary name: a failure leaves the last run's index, never a
+    // half-written one.
+    ReplacingFile target(kFileName);
+    target.removeLeftovers();
+    File building = target.createTemp();
     reporter.log(std::string("Open [indexfile] ") + kFileName);
 
-    WriteWindow slots(file_);
+    WriteWindow slots(building);
     std::int32_t r = 0;
     do {
         ++r;
@@ -71,6 +75,9 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         }
     } while (in.read(record, recordSize) == recordSize);
     slots.flush();
+    building.close();
+    target.commit();
+    file_.open(kFileName, File::Mode::ReadWrite);
 
     in.close();
     reporter.log("Close [" + tag + "]");

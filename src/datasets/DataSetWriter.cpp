@@ -1,10 +1,10 @@
 #include "datasets/DataSetWriter.h"
 
-#include "core/Reporter.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
+#include "core/Reporter.h"
 #include "datasets/PalmDatabase.h"
 #include "datasets/QueryList.h"
 #include "platform/Errors.h"
@@ -78,7 +78,7 @@ private:
 // (which may feed another program's folder) stays in place.
 std::string throughLink(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
     char* real = ::realpath(path.c_str(), nullptr);
@@ -97,7 +97,7 @@ public:
         , reporter_(reporter)
     {
         replacing_.removeLeftovers();
-        out_.create(replacing_.tempPath());
+        out_.create(replacing_.createTemp());
         reporter_.log("Open [fo3] " + path);
     }
     void write(const char* record) { out_.write(record, kDataSetRecordSize); }
@@ -301,7 +301,10 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
 
     ReplacingFile target(throughLink(folder + pdbName));
     target.removeLeftovers();
-    writePalmDatabase(in, target.tempPath(), name, sets, palmDate(ctx_.localClockMs()));
+    BufferedWriter out;
+    out.create(target.createTemp());
+    writePalmDatabase(in, out, name, sets, palmDate(ctx_.localClockMs()));
+    out.close();
     in.close();
     target.commit();
 

@@ -40,6 +40,7 @@ File::File(const std::string& path, Mode mode)
 File::File(File&& other) noexcept
     : fd_(std::exchange(other.fd_, -1))
     , path_(std::move(other.path_))
+    , shown_(std::move(other.shown_))
 {
 }
 
@@ -50,6 +51,7 @@ File& File::operator=(File&& other) noexcept
             ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
+        shown_ = std::move(other.shown_);
     }
     return *this;
 }
@@ -61,6 +63,11 @@ File::~File()
 }
 
 void File::open(const std::string& path, Mode mode)
+{
+    open(path, mode, std::string());
+}
+
+void File::open(const std::string& path, Mode mode, const std::string& shownPath)
 {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -83,9 +90,11 @@ void File::open(const std::string& path, Mode mode)
         fd = ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        throwIoError(mode == Mode::Create ? "Unable to create" : "Unable to open", path, errno);
+        throwIoError(
+            mode == Mode::Create ? "Unable to create" : "Unable to open", shownPath.empty() ? path : shownPath, errno);
     fd_ = fd;
     path_ = path;
+    shown_ = shownPath;
 }
 
 std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const
@@ -97,7 +106,7 @@ std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) 
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throwIoError("Unable to read", path_, errno);
+            throwIoError("Unable to read", shown(), errno);
         }
         if (got == 0)
             break;
@@ -109,7 +118,7 @@ std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) 
 void File::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
 {
     if (readSomeAt(offset, buffer, n) != n)
-        throwReadBeyondEnd(path_);
+        throwReadBeyondEnd(shown());
 }
 
 void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
@@ -121,7 +130,7 @@ void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
         if (put < 0) {
             if (errno == EINTR)
                 continue;
-            throwIoError("Unable to write to", path_, errno);
+            throwIoError("Unable to write to", shown(), errno);
         }
         done += static_cast<std::size_t>(put);
     }
@@ -129,22 +138,22 @@ void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
 
 std::uint64_t File::size() const
 {
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd_, &st) != 0)
-        throwIoError("Unable to read", path_, errno);
+        throwIoError("Unable to read", shown(), errno);
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 void File::truncate(std::uint64_t length)
 {
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
-        throwIoError("Unable to write to", path_, errno);
+        throwIoError("Unable to write to", shown(), errno);
 }
 
 void File::sync()
 {
     if (::fsync(fd_) != 0)
-        throwIoError("Unable to write to", path_, errno);
+        throwIoError("Unable to write to", shown(), errno);
 }
 
 void File::close()
@@ -153,7 +162,7 @@ void File::close()
         return;
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0 && errno != EINTR)
-        throwIoError("Unable to close", path_, errno);
+        throwIoError("Unable to close", shown(), errno);
 }
 
 RecordFile::RecordFile(const std::string& path, File::Mode mode, std::size_t recordSize)
@@ -214,6 +223,14 @@ void BufferedWriter::create(const std::string& path)
     offset_ = 0;
 }
 
+void BufferedWriter::create(File file)
+{
+    file_ = std::move(file);
+    buffer_.clear();
+    buffer_.reserve(kBufferSize);
+    offset_ = 0;
+}
+
 void BufferedWriter::write(const void* data, std::size_t n)
 {
     const auto* src = static_cast<const char*>(data);
@@ -260,6 +277,13 @@ ReplacingFile::~ReplacingFile()
         ::unlink(tempPath_.c_str());
 }
 
+File ReplacingFile::createTemp() const
+{
+    File file;
+    file.open(tempPath_, File::Mode::Create, finalPath_);
+    return file;
+}
+
 void ReplacingFile::commit()
 {
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
@@ -285,13 +309,13 @@ void ReplacingFile::removeLeftovers() const
 
 bool fileExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool directoryExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -303,6 +327,18 @@ bool removeFile(const std::string& path)
 bool renameFile(const std::string& from, const std::string& to)
 {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void renameFileChecked(const std::string& from, const std::string& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        throwIoError("Unable to rename " + from + " to", to, errno);
+}
+
+WorkFileGuard::~WorkFileGuard()
+{
+    if (!kept_)
+        ::unlink(path_.c_str());
 }
 
 std::vector<std::string> listDirectory(const std::string& folder)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -31,6 +32,9 @@ public:
     ~File(); // closes without reporting; call close() to have a failure reported
 
     void open(const std::string& path, Mode mode);
+    // As open(), but the error texts name `shownPath`: a temporary file that stands
+    // for its final path is reported under the name the user knows.
+    void open(const std::string& path, Mode mode, const std::string& shownPath);
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
 
@@ -45,8 +49,10 @@ public:
     void close();
 
 private:
+    const std::string& shown() const { return shown_.empty() ? path_ : shown_; }
     int fd_ = -1;
     std::string path_;
+    std::string shown_;
 };
 
 // A file of fixed-size records, addressed by record number counted from 0.
@@ -124,6 +130,8 @@ public:
     explicit BufferedWriter(const std::string& path) { create(path); }
     ~BufferedWriter() = default; // unflushed data of an abandoned writer are dropped
     void create(const std::string& path);
+    // Writes into a file already created (ReplacingFile::createTemp).
+    void create(File file);
     bool isOpen() const { return file_.isOpen(); }
     const std::string& path() const { return file_.path(); }
     void write(const void* data, std::size_t n);
@@ -154,6 +162,8 @@ public:
     ReplacingFile& operator=(const ReplacingFile&) = delete;
     const std::string& tempPath() const { return tempPath_; }
     const std::string& finalPath() const { return finalPath_; }
+    // The temporary file, created anew; its error texts name the final path.
+    File createTemp() const;
     // Renames the (closed) temporary file over the final path.
     void commit();
     // Deletes the temporary files of this final path that an earlier write, cut off
@@ -171,6 +181,26 @@ bool fileExists(const std::string& path);
 bool directoryExists(const std::string& path);
 bool removeFile(const std::string& path);
 bool renameFile(const std::string& from, const std::string& to);
+// Renames `from` over `to`; a failure raises IoError with the system's reason.
+void renameFileChecked(const std::string& from, const std::string& to);
+
+// A work file that a stage creates under a fixed name: removed when the stage fails
+// (the object goes out of scope without keep()), so no half-written file stays.
+class WorkFileGuard {
+public:
+    explicit WorkFileGuard(std::string path)
+        : path_(std::move(path))
+    {
+    }
+    ~WorkFileGuard();
+    WorkFileGuard(const WorkFileGuard&) = delete;
+    WorkFileGuard& operator=(const WorkFileGuard&) = delete;
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
 // Entries of a folder, in the order the system lists them.
 std::vector<std::string> listDirectory(const std::string& folder);
 

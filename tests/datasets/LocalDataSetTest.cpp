@@ -1,5 +1,6 @@
 // The writers that need no fetch: comprehensive, user-defined and Palm output.
 #include "DataSetWorld.h"
+#include "SmallDisk.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
@@ -246,7 +247,52 @@ TEST(InterruptedWrite, LinkedOutputsAreWrittenThroughTheLink)
     w.writer.BuildUserDataSet("geo");
     EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.txt")), dataSetRecord("VANGUARD 1", 5));
     EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.pdb")).size(), 267u);
-    struct stat st {};
+    struct stat st { };
     EXPECT_TRUE(::lstat(w.user("geo.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
     EXPECT_TRUE(::lstat(w.user("geo.pdb").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+}
+
+TEST(InterruptedWrite, OnAFullDiskEveryWriterReportsAndKeepsTheOlderFiles)
+{
+    SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    w.ctx.MyTLEsDir = disk.path();
+    ::mkdir(disk.file("Vantoreal").c_str(), 0777);
+    ::mkdir(disk.file("User").c_str(), 0777);
+    writeFile(disk.file("Vantoreal/catalog.txt"), "previous catalogue");
+    writeFile(disk.file("User/geo.txt"), "previous data set");
+    writeFile(disk.file("User/geo.pdb"), "previous database");
+    writeFile(disk.file("User/geo.query"), "    5\r\n  300\r\n");
+    writeFile(disk.file("User/pdb.query"), "    5\r\n");
+    writeFile(disk.file("User/pdb.txt"), dataSetRecord("VANGUARD 1", 5));
+    writeFile(disk.file("User/pdb.pdb"), "previous database");
+    disk.leaveFree(0);
+
+    const auto errorOf = [](const auto& call) -> std::string {
+        try {
+            call();
+        } catch (const IoError& e) {
+            return e.what();
+        }
+        return "(no error)";
+    };
+    const std::string noSpace = ": No space left on device";
+    EXPECT_EQ(errorOf([&] { w.writer.BuildComprehensiveDataSet(); }),
+        "Unable to write to " + disk.file("Vantoreal/catalog.txt") + noSpace);
+    EXPECT_EQ(errorOf([&] { w.writer.BuildUserDataSet("geo"); }),
+        "Unable to write to " + disk.file("User/geo.txt") + noSpace);
+    // The Palm database alone, from a data set already in place.
+    EXPECT_EQ(errorOf([&] { w.writer.BuildPalmDatabase("pdb", disk.file("User/")); }),
+        "Unable to write to " + disk.file("User/pdb.pdb") + noSpace);
+
+    EXPECT_EQ(readFile(disk.file("Vantoreal/catalog.txt")), "previous catalogue");
+    EXPECT_EQ(readFile(disk.file("User/geo.txt")), "previous data set");
+    EXPECT_EQ(readFile(disk.file("User/geo.pdb")), "previous database");
+    EXPECT_EQ(readFile(disk.file("User/pdb.pdb")), "previous database");
+    EXPECT_TRUE(w.leftovers(disk.file("Vantoreal/")).empty());
+    EXPECT_TRUE(w.leftovers(disk.file("User/")).empty());
+    EXPECT_TRUE(w.launcher.opened.empty());
 }
