@@ -17,6 +17,15 @@
 
 namespace qm {
 
+namespace {
+FlushFunction flushFunction = ::fsync;
+}
+
+FlushFunction replaceFlushFunction(FlushFunction flush)
+{
+    return std::exchange(flushFunction, flush);
+}
+
 void throwIoError(std::string_view action, const std::string& path, int err)
 {
     std::string text(action);
@@ -41,6 +50,7 @@ File::File(File&& other) noexcept
     : fd_(std::exchange(other.fd_, -1))
     , path_(std::move(other.path_))
     , shown_(std::move(other.shown_))
+    , flushedWhenComplete_(other.flushedWhenComplete_)
 {
 }
 
@@ -52,6 +62,7 @@ File& File::operator=(File&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
         shown_ = std::move(other.shown_);
+        flushedWhenComplete_ = other.flushedWhenComplete_;
     }
     return *this;
 }
@@ -95,6 +106,7 @@ void File::open(const std::string& path, Mode mode, const std::string& shownPath
     fd_ = fd;
     path_ = path;
     shown_ = shownPath;
+    flushedWhenComplete_ = false;
 }
 
 std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const
@@ -152,8 +164,13 @@ void File::truncate(std::uint64_t length)
 
 void File::sync()
 {
-    if (::fsync(fd_) != 0)
+    if (flushFunction(fd_) != 0)
         throwIoError("Unable to write to", shown(), errno);
+}
+
+void File::startWriteback(std::uint64_t offset, std::uint64_t length)
+{
+    ::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
 void File::close()
@@ -221,6 +238,7 @@ void BufferedWriter::create(const std::string& path)
     buffer_.clear();
     buffer_.reserve(kBufferSize);
     offset_ = 0;
+    handedToDisk_ = 0;
 }
 
 void BufferedWriter::create(File file)
@@ -229,6 +247,7 @@ void BufferedWriter::create(File file)
     buffer_.clear();
     buffer_.reserve(kBufferSize);
     offset_ = 0;
+    handedToDisk_ = 0;
 }
 
 void BufferedWriter::write(const void* data, std::size_t n)
@@ -237,8 +256,7 @@ void BufferedWriter::write(const void* data, std::size_t n)
     if (buffer_.size() + n > kBufferSize) {
         flush();
         if (n >= kBufferSize) {
-            file_.writeAt(offset_, src, n);
-            offset_ += n;
+            writeOut(src, n);
             return;
         }
     }
@@ -249,9 +267,19 @@ void BufferedWriter::flush()
 {
     if (buffer_.empty())
         return;
-    file_.writeAt(offset_, buffer_.data(), buffer_.size());
-    offset_ += buffer_.size();
+    writeOut(buffer_.data(), buffer_.size());
     buffer_.clear();
+}
+
+void BufferedWriter::writeOut(const char* data, std::size_t n)
+{
+    static constexpr std::uint64_t kWritebackStep = 4 << 20;
+    file_.writeAt(offset_, data, n);
+    offset_ += n;
+    if (file_.flushedWhenComplete() && offset_ - handedToDisk_ >= kWritebackStep) {
+        file_.startWriteback(handedToDisk_, offset_ - handedToDisk_);
+        handedToDisk_ = offset_;
+    }
 }
 
 void BufferedWriter::close()
@@ -281,14 +309,29 @@ File ReplacingFile::createTemp() const
 {
     File file;
     file.open(tempPath_, File::Mode::Create, finalPath_);
+    file.setFlushedWhenComplete();
     return file;
 }
 
 void ReplacingFile::commit()
 {
+    // Without the flush a power cut soon after the rename can leave the final name
+    // on an empty or partial file.
+    File written;
+    written.open(tempPath_, File::Mode::Read, finalPath_);
+    written.sync();
+    written.close();
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
         throwIoError("Unable to write to", finalPath_, errno);
     committed_ = true;
+    // The new file is in place whatever happens now; flushing the folder makes the
+    // rename itself last. A folder that cannot be flushed changes nothing for the run.
+    const std::string folder = extractFilePath(finalPath_);
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        flushFunction(dir);
+        ::close(dir);
+    }
 }
 
 void ReplacingFile::removeLeftovers() const

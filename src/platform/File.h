@@ -47,12 +47,20 @@ public:
     void truncate(std::uint64_t length);
     void sync();
     void close();
+    // A file that will be flushed to disk when complete (ReplacingFile::createTemp):
+    // its writer hands finished parts to the disk early, so the final flush has less
+    // left to wait for.
+    bool flushedWhenComplete() const { return flushedWhenComplete_; }
+    void setFlushedWhenComplete() { flushedWhenComplete_ = true; }
+    // Starts writing a range to disk without waiting; failures show at the flush.
+    void startWriteback(std::uint64_t offset, std::uint64_t length);
 
 private:
     const std::string& shown() const { return shown_.empty() ? path_ : shown_; }
     int fd_ = -1;
     std::string path_;
     std::string shown_;
+    bool flushedWhenComplete_ = false;
 };
 
 // A file of fixed-size records, addressed by record number counted from 0.
@@ -147,9 +155,11 @@ public:
     void close();
 
 private:
+    void writeOut(const char* data, std::size_t n);
     File file_;
     std::string buffer_;
     std::uint64_t offset_ = 0;
+    std::uint64_t handedToDisk_ = 0;
 };
 
 // Writes a file under a temporary name in the same folder and puts it in place
@@ -164,7 +174,9 @@ public:
     const std::string& finalPath() const { return finalPath_; }
     // The temporary file, created anew; its error texts name the final path.
     File createTemp() const;
-    // Renames the (closed) temporary file over the final path.
+    // Flushes the (closed) temporary file to disk, renames it over the final path and
+    // flushes the folder, so that after a power cut the final path holds either the
+    // old file or the whole new one.
     void commit();
     // Deletes the temporary files of this final path that an earlier write, cut off
     // by a crash, left in the folder. Reports nothing.
@@ -175,6 +187,12 @@ private:
     std::string tempPath_;
     bool committed_ = false;
 };
+
+// Every flush to disk goes through one function (::fsync unless replaced), so that
+// tests can watch the order of flushes and renames, or make a flush fail as a dying
+// disk does. Returns the function it replaces.
+using FlushFunction = int (*)(int fd);
+FlushFunction replaceFlushFunction(FlushFunction flush);
 
 // File-system helpers that report nothing (the callers' rules say so).
 bool fileExists(const std::string& path);
