@@ -75,6 +75,12 @@ LoopbackServer::Reply& LoopbackServer::Reply::holdOpen()
     return *this;
 }
 
+LoopbackServer::Reply& LoopbackServer::Reply::reset()
+{
+    reset_ = true;
+    return *this;
+}
+
 LoopbackServer::Reply LoopbackServer::Reply::text(std::string bytes)
 {
     Reply reply;
@@ -239,6 +245,12 @@ void LoopbackServer::serve(int fd)
                 left -= n;
             }
         }
+    }
+    if (reply.reset_) {
+        // Closing with a zero linger time sends a reset instead of an orderly close.
+        const linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        return;
     }
     if (reply.hold_) {
         // Until the client hangs up (or the server stops).

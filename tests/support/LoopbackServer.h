@@ -27,6 +27,8 @@ public:
         Reply& pause(int ms);
         // After the last step, keeps the connection open until the client closes it.
         Reply& holdOpen();
+        // After the last step, aborts the connection (the client sees a reset).
+        Reply& reset();
 
         // Common replies: the whole text, then close.
         static Reply text(std::string bytes);
@@ -47,6 +49,7 @@ public:
         };
         std::vector<Step> steps_;
         bool hold_ = false;
+        bool reset_ = false;
     };
 
     LoopbackServer();
