@@ -57,6 +57,7 @@ TEST_F(SsrStage, ExtractsTheReportAndTabulatesByNumber)
     EXPECT_EQ(record(ssr, 123), "2000-001A    123LATER WINS              ");
     EXPECT_EQ(record(ssr, 1), "1957-001A  00001SL-1 R/B                ");
     EXPECT_EQ(record(ssr, 777), std::string(40, '\0')) << "lines after the header are never an entry";
+    EXPECT_EQ(record(ssr, 300), std::string(40, '\0')) << "entries after the one of number 1 are not read";
     char name[24];
     table.readName(2, name);
     EXPECT_EQ(std::string(name, 24), "SPUTNIK 1               ");

@@ -136,6 +136,9 @@ TEST(RepairTle, NormalisesDerivativeAndDragFields)
     EXPECT_EQ(repaired(put(kIssLine1, 54, "        "), kIssLine2).first.substr(53, 8), " 00000+0");
     EXPECT_EQ(repaired(put(kIssLine1, 54, "+11606 4"), kIssLine2).first.substr(53, 8), " 11606+4");
     EXPECT_EQ(repaired(put(kIssLine1, 34, "+"), kIssLine2).first[33], ' ');
+    // A sign or a leading zero in front of the second derivative becomes a blank.
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "0"), kIssLine2).first.substr(44, 8), " 00000-0");
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "+"), kIssLine2).first.substr(44, 8), " 00000-0");
     EXPECT_EQ(repaired(put(kIssLine1, 63, " "), kIssLine2).first[62], '0');
     // Epoch day with blanks for zeros.
     EXPECT_EQ(repaired(put(kIssLine1, 19, "08  4.51782528"), kIssLine2).first.substr(18, 5), "08004");

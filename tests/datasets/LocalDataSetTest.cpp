@@ -50,17 +50,25 @@ TEST(ComprehensiveDataSet, ThreeLineIsAByteCopyOfTheCatalogue)
 
 TEST(ComprehensiveDataSet, TwoLineTakesReportNamesOrUnknown)
 {
-    // 12 lies below the highest report number but was never reported (a zero record).
-    DataSetWorld w(true, kObjects, kReport);
+    // 12 lies below the highest report number but was never reported (a zero record);
+    // 301 is one above it, where the table has no record at all.
+    std::vector<CatalogueObject> objects = kObjects;
+    objects.push_back({301, ""});
+    DataSetWorld w(true, objects, kReport);
     w.ctx.FileExtension = 1;
     writeFile(w.vantoreal("catalog.txt"), "older run");
     w.writer.BuildComprehensiveDataSet();
     EXPECT_EQ(readFile(w.vantoreal("catalog.tle")),
         dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300)
-            + dataSetRecord("UNKNOWN", 12));
+            + dataSetRecord("UNKNOWN", 12) + dataSetRecord("UNKNOWN", 301));
     EXPECT_EQ(readFile(w.vantoreal("catalog.txt")), "older run");
     EXPECT_TRUE(w.reporter.logged("Open [f2i] " + w.ctx.CatalogFile));
     EXPECT_TRUE(w.reporter.logged("Close [f2i]"));
+
+    // The same names when the objects are picked one by one.
+    writeFile(w.user("edge.query"), "  300\r\n  301\r\n");
+    w.writer.BuildUserDataSet("edge");
+    EXPECT_EQ(readFile(w.user("edge.tle")), dataSetRecord("REPORT 300", 300) + dataSetRecord("UNKNOWN", 301));
 }
 
 TEST(UserDataSets, EveryQueryFileOfTheFolderWithoutFetching)

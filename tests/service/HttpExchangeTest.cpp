@@ -251,6 +251,16 @@ TEST_F(HttpExchangeTest, AnErrorStatusStoresTheBodyAndWarnsOnce)
     EXPECT_EQ(prompts.shown.back().text, "GET command \"" + dir.file("body.txt") + "\" failed.");
     EXPECT_TRUE(reporter.logLines.empty());
     EXPECT_EQ(test::readFile(dir.file("body.txt")), "denied");
+
+    // The boundary: 399 is answered quietly, 400 is a failure.
+    http.InputFileMode = false;
+    server.enqueue(Reply::text("HTTP/1.0 399 Odd\r\n\r\nodd"));
+    http.Get(server.url("/odd"));
+    EXPECT_EQ(methods.size(), 2u);
+    server.enqueue(Reply::text("HTTP/1.0 400 Bad Request\r\n\r\nbad"));
+    http.Post(server.url("/bad"), "");
+    EXPECT_EQ(methods, (std::vector<std::string>{"HEAD", "GET", "POST"}));
+    EXPECT_EQ(prompts.shown.back().text, "GET command \"bad\" failed.");
 }
 
 TEST_F(HttpExchangeTest, FileModeWritesHeadAndBodyFilesAnew)
