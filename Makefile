@@ -7,9 +7,9 @@ BUILD_BENCH   ?= build/bench
 WERROR        ?= ON
 JOBS          ?= $(shell nproc)
 
-BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libgtest-dev
-TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core
-BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time
+BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libssl-dev libgtest-dev
+TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 openssl
+BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 
 .PHONY: all deps test-deps bench-deps test run bench build clean
 

@@ -14,12 +14,10 @@ import sys
 
 
 def checksum(line):
-    total = 0
-    for c in line[:68]:
-        if c.isdigit():
-            total += int(c)
-        elif c == '-':
-            total += 1
+    # Counting each digit in C is several times faster than a loop over the characters.
+    total = line.count('-', 0, 68)
+    for d in range(1, 10):
+        total += d * line.count(str(d), 0, 68)
     return str(total % 10)
 
 
@@ -83,8 +81,7 @@ def defect(rng, l1, l2):
     return l1, l2[:68] + ' '
 
 
-def main():
-    count, outdir = int(sys.argv[1]), sys.argv[2]
+def generate(count, outdir):
     rng = random.Random(20240407)
     os.makedirs(outdir, exist_ok=True)
     numbers = rng.sample(range(1, 100000), min(count, 99999))
@@ -120,6 +117,10 @@ def main():
         for num, designator, name in sorted(entries, reverse=True):
             ssr.write('%-11s     %5d  PAY  USA   2001-01-01   95.0  51.6    400    390\r\n' % (designator, num))
             ssr.write(name + '\r\n')
+
+
+def main():
+    generate(int(sys.argv[1]), sys.argv[2])
 
 
 if __name__ == '__main__':

@@ -1,5 +1,8 @@
 #include "app/Controls.h"
 
+#include "core/Version.h"
+#include "desktop/Links.h"
+
 #include <QButtonGroup>
 #include <QEvent>
 #include <QGridLayout>
@@ -207,6 +210,81 @@ void DelaySpinBox::mousePressEvent(QMouseEvent* event)
     QSpinBox::mousePressEvent(event);
     if (onClick)
         onClick();
+}
+
+ElidedLabel::ElidedLabel(QWidget* parent)
+    : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+}
+
+void ElidedLabel::setFullText(const QString& text)
+{
+    full_ = text;
+    elide();
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    return {0, QLabel::sizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        elide();
+}
+
+void ElidedLabel::elide()
+{
+    const int room = contentsRect().width() - 2 * margin() - 2 * indent();
+    const QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, std::max(0, room));
+    QLabel::setText(shown);
+    setToolTip(shown == full_ ? QString() : full_);
+}
+
+LinkLabel::LinkLabel(QWidget* parent)
+    : QLabel(parent)
+{
+    setTextFormat(Qt::RichText);
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    connect(this, &QLabel::linkActivated, this, [this](const QString& link) {
+        visited_ = true;
+        render();
+        if (onOpen)
+            onOpen(link.toStdString());
+    });
+}
+
+void LinkLabel::setLink(const QString& target, const QString& caption)
+{
+    target_ = target;
+    caption_ = caption;
+    render();
+}
+
+void LinkLabel::render()
+{
+    const QString colour = visited_ ? QStringLiteral("#800080") : QStringLiteral("#0000ff");
+    setText(QStringLiteral("<a href=\"%1\" style=\"color:%2\">%3</a>")
+                .arg(target_.toHtmlEscaped(), colour, caption_.toHtmlEscaped()));
+}
+
+QString feedbackMailTarget()
+{
+    return QString::fromLatin1(feedbackMailAddress());
 }
 
 } // namespace qm

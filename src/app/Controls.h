@@ -1,9 +1,12 @@
 #pragma once
-// The few composite controls of the main window: radio group, check list, spin box.
+// The few composite controls of the main window and its dialogs: radio group, check
+// list, spin box, status text and link.
 #include <QGroupBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QSpinBox>
 #include <functional>
+#include <string>
 
 class QButtonGroup;
 class QRadioButton;
@@ -72,5 +75,46 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+// A one-line text that never widens its parent: when it does not fit it is cut with
+// "…" and the whole text becomes its tool tip.
+class ElidedLabel : public QLabel {
+public:
+    explicit ElidedLabel(QWidget* parent = nullptr);
+    void setFullText(const QString& text);
+    const QString& fullText() const { return full_; }
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void elide();
+    QString full_;
+};
+
+// A blue underlined link that turns purple once it has been clicked. `onOpen` gets
+// the target; the link itself opens nothing.
+class LinkLabel : public QLabel {
+public:
+    explicit LinkLabel(QWidget* parent = nullptr);
+    void setLink(const QString& target, const QString& caption);
+    bool visited() const { return visited_; }
+    std::function<void(const std::string& target)> onOpen;
+
+private:
+    void render();
+    QString target_;
+    QString caption_;
+    bool visited_ = false;
+};
+
+// The feedback mail link of the main window and the about box:
+// "mailto:" + address + "?subject=" + the subject, escaped for a URL.
+QString feedbackMailTarget();
+// The author credit the feedback links show.
+inline constexpr const char* kFeedbackCredit = "Feedback to the author";
 
 } // namespace qm

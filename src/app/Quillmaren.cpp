@@ -1,9 +1,13 @@
 // Program entry: the application, the main window and its start-up, the event loop,
 // and the one shutdown every ending goes through.
+#include "app/TfrmAbout.h"
 #include "app/TfrmMain.h"
+#include "app/TfrmProxy.h"
+#include "platform/Environment.h"
 #include "platform/Halt.h"
 #include "platform/HeadlessPrompts.h"
 #include "platform/QtDesktop.h"
+#include "platform/QuietQt.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/XdgShellLauncher.h"
 
@@ -26,9 +30,12 @@ bool haveDisplay()
 
 int main(int argc, char* argv[])
 {
-    // Without a display (cron, a systemd timer) the program still runs, off screen.
+    // Without a display (cron, a systemd timer) the program still runs, off screen, and
+    // standard error carries only what the program itself has to say.
     if (!haveDisplay() && !std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (qm::offscreenPlatformChosen())
+        qm::quietQtNotices();
 
     // Taken before Qt removes the options it knows (-style, -platform...), so that
     // "-update" counts only as the very first argument the program was given.
@@ -53,19 +60,23 @@ int main(int argc, char* argv[])
         tray = std::make_unique<qm::QtTrayIcon>();
 
     qm::XdgShellLauncher launcher;
+    qm::DetachedProgramStarter starter;
     qm::ProcessProgramLocation program;
     qm::XdgShellFolders folders;
     qm::LinuxSystemSources system;
     qm::QtDesktopGeometry desktop;
+    qm::ProcessEnvironment environment;
 
     qm::MainServices services;
     services.prompts = prompts.get();
     services.launcher = &launcher;
+    services.starter = &starter;
     services.program = &program;
     services.folders = &folders;
     services.system = &system;
     services.desktop = &desktop;
     services.tray = tray.get();
+    services.headless = headless;
     services.arguments = std::move(arguments);
 
     auto form = std::make_unique<qm::TfrmMain>(services);
@@ -81,10 +92,20 @@ int main(int argc, char* argv[])
         // A stop during start-up writes no settings: the window never completed start-up.
         form->haltProgram(stop);
         form.reset();
-        return qm::kFatalExitStatus;
+        return stop.exitStatus;
     } catch (const std::exception& e) {
         prompts->error(e.what());
     }
+
+    // The dialogs follow the window, the proxy form last: its settings are read after
+    // the window's start-up has removed the old proxy keys.
+    auto* about = new qm::TfrmAbout(launcher, form->OperatingSystemText, form->ProcessorText, form.get());
+    form->guarded([about] { about->FormCreate(); });
+    form->setAboutBox([about] { about->showModal(); });
+    auto* proxy = new qm::TfrmProxy(
+        {prompts.get(), &form->reporter(), &form->http(), &environment, form->settingsPath()}, form.get());
+    form->setProxyDialog(proxy);
+    form->guarded([proxy] { proxy->FormCreate(); });
 
     int status = 0;
     // A signal may have come while start-up asked a question.
@@ -93,8 +114,8 @@ int main(int argc, char* argv[])
         status = QApplication::exec();
     }
     if (qm::haltRequested())
-        status = qm::kFatalExitStatus;
+        status = qm::haltExitStatus();
     form->guarded([&form] { form->FormDestroy(); });
     form.reset();
-    return qm::haltRequested() ? qm::kFatalExitStatus : status;
+    return qm::haltRequested() ? qm::haltExitStatus() : status;
 }

@@ -1,9 +1,15 @@
 #include "app/TfrmMain.h"
 
+#include "app/DownloadWindowAdapter.h"
+#include "app/MainProcessing.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
+#include "desktop/Links.h"
 #include "platform/Halt.h"
+#include "service/CriticalUpdate.h"
+#include "processing/DataSetRows.h"
 #include "service/CurrentData.h"
+#include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
 #include <QApplication>
@@ -13,7 +19,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QUrl>
 #include <algorithm>
 #include <cstdint>
 
@@ -30,14 +35,6 @@ std::string fromLatin1(const QString& s)
     return s.toLatin1().toStdString();
 }
 
-constexpr int kHeaderItems[] = {0, 4, 12, 24, 31, 36, 41};
-
-const char* const kFeedbackAddress = "feedback@vantoreal.example";
-
-std::string versionLabel()
-{
-    return "Version " + std::string(kVersionText) + std::string(kVersionDate);
-}
 
 std::string trimmedBlanks(std::string s)
 {
@@ -86,13 +83,15 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     , services_(std::move(services))
     , reporter_([this](std::string_view text) { setStatus(text); },
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
+    , shortcut_(*services_.folders)
     , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
+    , processing_(std::make_unique<MainProcessing>(*this, services_))
 {
     setWindowTitle(latin1(kMainCaption));
     buildControls();
     buildMenus();
     wire();
-    resize(kDesignWidth, kDesignHeight);
+    resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
     UpdateTimer.setInterval(5000);
     http_.TimeOut = 30000;
@@ -142,12 +141,8 @@ void TfrmMain::wire()
     clbVantorealDataSets->onClick = formClick;
     seDelay->onClick = formClick;
 
-    connect(lblFeedback, &QLabel::linkActivated, this, [this](const QString& link) {
-        guarded([this, link] {
-            services_.launcher->open(link.toStdString());
-            lblFeedback->setText(lblFeedback->text().replace(QStringLiteral("#0000ff"), QStringLiteral("#800080")));
-        });
-    });
+    lblFeedback->onOpen
+        = [this](const std::string& target) { guarded([this, &target] { services_.launcher->open(target); }); };
 
     connect(&TrayTimer, &QTimer::timeout, this, on(&TfrmMain::TrayTimerTimer));
     connect(&RunTimer, &QTimer::timeout, this, on(&TfrmMain::RunTimerTimer));
@@ -174,12 +169,12 @@ std::string TfrmMain::settingsPath() const
 
 std::string TfrmMain::statusText() const
 {
-    return fromLatin1(statusLabel_->text());
+    return fromLatin1(statusLabel_->fullText());
 }
 
 void TfrmMain::setStatus(std::string_view text)
 {
-    statusLabel_->setText(latin1(text));
+    statusLabel_->setFullText(latin1(text));
 }
 
 void TfrmMain::guarded(const std::function<void()>& handler)
@@ -202,12 +197,13 @@ void TfrmMain::haltProgram(const FatalStop& stop)
     if (!stop.shown)
         services_.prompts->error(stop.message);
     try {
-        reporter_.log("PROGRAM HALTED");
+        if (stop.logHalted)
+            reporter_.log("PROGRAM HALTED");
     } catch (const std::exception&) {
         // The program is ending; a log that cannot take its last line changes nothing.
     }
-    requestHalt();
-    QCoreApplication::exit(kFatalExitStatus);
+    requestHalt(stop.exitStatus);
+    QCoreApplication::exit(stop.exitStatus);
 }
 
 void TfrmMain::endAtOnce()
@@ -220,10 +216,11 @@ void TfrmMain::placeWindow(const SettingsFile& settings)
 {
     // The stored size applies after the corner is clamped, so the clamp uses the design size.
     const PixelSize desktop = services_.desktop->virtualDesktop();
-    const int left = std::min(settings.readInteger(Field::LeftCorner), desktop.width - kDesignWidth);
-    const int top = std::min(settings.readInteger(Field::TopCorner), desktop.height - kDesignHeight);
+    const QSize design = outerDesignSize();
+    const int left = std::min(settings.readInteger(Field::LeftCorner), desktop.width - design.width());
+    const int top = std::min(settings.readInteger(Field::TopCorner), desktop.height - design.height());
     move(left, top);
-    resize(settings.readInteger(Field::FormWidth), settings.readInteger(Field::FormHeight));
+    resize(windowSizeFor(settings.readInteger(Field::FormWidth), settings.readInteger(Field::FormHeight)));
 }
 
 void TfrmMain::openLog()
@@ -272,8 +269,9 @@ void TfrmMain::FormCreate()
 
     for (int item : vantorealKeyItems())
         clbVantorealDataSets->setChecked(item, settings.readBool(Field::VantorealItem, item));
-    for (int item : kHeaderItems)
-        clbVantorealDataSets->markHeader(item);
+    for (const DataSetRow& row : kDataSetRows)
+        if (row.kind == DataSetRowKind::Header)
+            clbVantorealDataSets->markHeader(row.row);
 
     loadRadio(rgFileExtensions, settings.readInteger(Field::FileExtension), [this] { FormClick(); });
     loadCheck(cbPalm, settings.readBool(Field::GeneratePalmFormat), [this] { FormClick(); });
@@ -301,11 +299,7 @@ void TfrmMain::FormCreate()
     Delete_Files(MyTLEsDir + "catalog_*.txt");
 
     lblVersion->setText(latin1(versionLabel()));
-    const QString subject = QString::fromLatin1(
-        QUrl::toPercentEncoding(latin1("Quillmaren v" + std::string(kVersionText) + "User Feedback")));
-    lblFeedback->setText(
-        QStringLiteral("<a href=\"mailto:%1?subject=%2\" style=\"color:#0000ff\">Feedback to the author</a>")
-            .arg(QString::fromLatin1(kFeedbackAddress), subject));
+    lblFeedback->setLink(feedbackMailTarget(), QString::fromLatin1(kFeedbackCredit));
 
     Redownloading = false;
 
@@ -316,6 +310,7 @@ void TfrmMain::FormCreate()
         return;
     }
 
+    shortcut_.setTarget(services_.program->programFile(), extractFilePath(services_.program->programFile()));
     loadCheck(cbAutoDownload, settings.readBool(Field::AutoDownload), [this] { cbAutoDownloadClick(); });
     if (cbAutoDownload->isChecked())
         TrayTimer.start();
@@ -344,13 +339,19 @@ void TfrmMain::updateDownloadEnabled()
 
 void TfrmMain::FormActivate()
 {
-    if (proxyDialog_ && proxyDialog_->credentialsMissing())
+    if (!proxyDialog_ || !proxyDialog_->credentialsMissing())
+        return;
+    // Nobody is there to fill in the form: the run goes on and the proxy may refuse it.
+    if (updateMode_ || services_.headless)
+        reporter_.log("Proxy username and password required but not set.");
+    else
         mProxyClick();
 }
 
 void TfrmMain::mProxyClick()
 {
-    if (!proxyDialog_)
+    // Without a display a modal form would wait for ever.
+    if (!proxyDialog_ || services_.headless)
         return;
     while (!proxyDialog_->showModal() && !haltRequested()) { }
 }
@@ -378,7 +379,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
         guarded([this] { FormClose(); });
     // The window closes whatever happened while saving.
     event->accept();
-    QCoreApplication::exit(haltRequested() ? kFatalExitStatus : 0);
+    QCoreApplication::exit(haltRequested() ? haltExitStatus() : 0);
 }
 
 void TfrmMain::changeEvent(QEvent* event)
@@ -418,9 +419,9 @@ SettingValue TfrmMain::valueOf(const SettingDef& def) const
     case Field::TopCorner:
         return number(y());
     case Field::FormWidth:
-        return number(width());
+        return number(storedSize().width());
     case Field::FormHeight:
-        return number(height());
+        return number(storedSize().height());
     case Field::InternetTimeout:
         return number(http_.TimeOut / 1000);
     case Field::Username:
@@ -508,14 +509,45 @@ void TfrmMain::NMHTTPFailure(std::string_view)
     qm::NMHTTPFailure(http_, *services_.prompts, reporter_, HttpFailure);
 }
 
-// Handlers whose runs belong to the download, processing, link, scheduling and dialog
-// subsystems; they are bound here so every control has its handler from the start.
-void TfrmMain::btnDownloadClick() { }
-void TfrmMain::btnProcessClick() { }
-void TfrmMain::OpenMyTLEsClick() { }
-void TfrmMain::VantorealClick() { }
-void TfrmMain::SkarvelinClick() { }
-void TfrmMain::OnlineHelpClick() { }
+bool TfrmMain::CheckForCriticalUpdate()
+{
+    return qm::CheckForCriticalUpdate(
+        http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(), [this] { OnlineHelpClick(); });
+}
+
+void TfrmMain::btnDownloadClick()
+{
+    DownloadWindowAdapter window(*this);
+    DownloadRun(window, http_, reporter_, *services_.prompts).run();
+}
+
+void TfrmMain::OpenMyTLEsClick()
+{
+    qm::OpenMyTLEs(reporter_, *services_.launcher, MyTLEsDir);
+}
+
+void TfrmMain::VantorealClick()
+{
+    qm::OpenVantoreal(reporter_, *services_.launcher);
+}
+
+void TfrmMain::SkarvelinClick()
+{
+    qm::OpenSkarvelin(reporter_, *services_.launcher, AccountUsername, AccountPassword);
+}
+
+void TfrmMain::OnlineHelpClick()
+{
+    qm::OpenOnlineHelp(reporter_, *services_.launcher);
+}
+
+void TfrmMain::btnProcessClick()
+{
+    processing_->run();
+}
+
+// Handlers whose runs belong to the scheduling subsystem; they are bound here so
+// every control has its handler from the start.
 void TfrmMain::cbAutoDownloadClick() { }
 void TfrmMain::seDelayChange() { }
 void TfrmMain::TrayTimerTimer()

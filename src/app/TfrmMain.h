@@ -5,9 +5,11 @@
 #include "app/Controls.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "desktop/StartupShortcut.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/ProgramLocation.h"
+#include "platform/ProgramStarter.h"
 #include "platform/Prompts.h"
 #include "platform/ShellFolders.h"
 #include "platform/ShellLauncher.h"
@@ -19,6 +21,7 @@
 #include <QPixmap>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,8 @@ class QPushButton;
 
 namespace qm {
 
+class MainProcessing;
+
 // Everything the window asks the desktop for; tests hand in doubles.
 struct MainServices {
     Prompts* prompts = nullptr;
@@ -39,6 +44,10 @@ struct MainServices {
     const SystemSources* system = nullptr;
     const DesktopGeometry* desktop = nullptr;
     TrayIcon* tray = nullptr;
+    // No display: nobody can answer a dialog, so none is shown modally.
+    bool headless = false;
+    // Starts "post.sh"; a detached starter of its own when not given.
+    ProgramStarter* starter = nullptr;
     // The command-line arguments after the program's name.
     std::vector<std::string> arguments;
 };
@@ -91,6 +100,7 @@ public:
     // Only while DebugOn().
     void OutputToLog(std::string_view msg) { reporter_.outputToLog(msg); }
     HttpExchange& http() { return http_; }
+    StartupShortcut& shortcut() { return shortcut_; }
     Prompts& prompts() { return *services_.prompts; }
     std::string settingsPath() const;
     std::string statusText() const;
@@ -98,6 +108,8 @@ public:
     // Hooks for the dialogs, which are created after the window.
     void setProxyDialog(ProxyDialog* dialog) { proxyDialog_ = dialog; }
     void setAboutBox(std::function<void()> show) { showAbout_ = std::move(show); }
+    // The window's side of the processing run.
+    MainProcessing& processing() { return *processing_; }
 
     // Handlers.
     void FormCreate();
@@ -113,6 +125,9 @@ public:
     void mProxyClick();
     void SaveSettingsClick();
     void CheckForCurrentData();
+    // False when the publisher's host cannot be reached; ends the program when an
+    // update is required.
+    bool CheckForCriticalUpdate();
     void btnDownloadClick();
     void btnProcessClick();
     void OpenMyTLEsClick();
@@ -130,8 +145,8 @@ public:
     // Runs a handler: the general error report for std::exception, the fatal stop
     // for FatalStop.
     void guarded(const std::function<void()>& handler);
-    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED", records the
-    // halt and leaves the event loops.
+    // Shows the stop's box (unless already shown), logs "PROGRAM HALTED" (unless the
+    // stop says not), records the halt and its exit status and leaves the event loops.
     void haltProgram(const FatalStop& stop);
     // Ends the program without the settings prompt (the tray's "&Close", SIGTERM, SIGINT).
     void endAtOnce();
@@ -163,7 +178,7 @@ public:
     QCheckBox* cbDebug;
     QCheckBox* cbStopOnErrors;
     QLabel* lblVersion;
-    QLabel* lblFeedback;
+    LinkLabel* lblFeedback;
     QStatusBar* StatusBar;
     QAction* SaveSettings;
     QAction* OpenMyTLEs;
@@ -185,6 +200,14 @@ private:
     // TfrmMainDesign.cpp: the form as designed.
     void buildControls();
     void buildMenus();
+    // The window's size without frame for a stored outer size, and back; the outer
+    // design size scaled to the desktop's font, for placing the window.
+    QSize windowSizeFor(int storedWidth, int storedHeight) const;
+    QSize storedSize() const;
+    QSize outerDesignSize() const;
+    QSize designClientSize() const;
+    QSize frameAllowance() const;
+    int menuHeight() const;
     void wire();
     void placeWindow(const SettingsFile& settings);
     void openLog();
@@ -195,7 +218,8 @@ private:
     MainServices services_;
     AppReporter reporter_;
     HttpExchange http_;
-    QLabel* statusLabel_ = nullptr;
+    StartupShortcut shortcut_;
+    ElidedLabel* statusLabel_ = nullptr;
     ProxyDialog* proxyDialog_ = nullptr;
     std::function<void()> showAbout_;
     // "-update" counts only as the exact first argument.
@@ -203,6 +227,7 @@ private:
     bool startupComplete_ = false;
     bool destroyed_ = false;
     bool endingAtOnce_ = false;
+    std::unique_ptr<MainProcessing> processing_;
 };
 
 } // namespace qm

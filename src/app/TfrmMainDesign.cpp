@@ -1,6 +1,9 @@
 // The main window's design: its controls, captions, items and rectangles, and its
 // menus. The behaviour lives in TfrmMain.cpp.
+#include "app/DesignScale.h"
 #include "app/TfrmMain.h"
+
+#include "processing/DataSetRows.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -33,51 +36,14 @@ const QStringList kCurrentCatalogCaptions = {
     QStringLiteral("Special Interest"),
 };
 
-const QStringList kVantorealCaptions = {
-    QStringLiteral("Special-Interest"),
-    QStringLiteral("Last 30 Day's Launches"),
-    QStringLiteral("International Space Station"),
-    QStringLiteral("100 (or so) Brightest"),
-    QStringLiteral("Weather & Earth Resources"),
-    QStringLiteral("Weather"),
-    QStringLiteral("NOAA"),
-    QStringLiteral("GOES"),
-    QStringLiteral("Earth Resources"),
-    QStringLiteral("Disaster Monitoring"),
-    QStringLiteral("TDRSS"),
-    QStringLiteral("Search & Rescue (SARSAT)"),
-    QStringLiteral("Communications"),
-    QStringLiteral("Geostationary"),
-    QStringLiteral("Intelsat"),
-    QStringLiteral("Gorizont"),
-    QStringLiteral("Raduga"),
-    QStringLiteral("Molniya"),
-    QStringLiteral("Iridium"),
-    QStringLiteral("Orbcomm"),
-    QStringLiteral("Globalstar"),
-    QStringLiteral("Amateur Radio"),
-    QStringLiteral("Experimental"),
-    QStringLiteral("Other"),
-    QStringLiteral("Navigation"),
-    QStringLiteral("GPS Operational"),
-    QStringLiteral("GLONASS Operational"),
-    QStringLiteral("Galileo"),
-    QStringLiteral("WAAS/EGNOS/MSAS"),
-    QStringLiteral("NNSS"),
-    QStringLiteral("Russian LEO"),
-    QStringLiteral("Scientific"),
-    QStringLiteral("Space & Earth Science"),
-    QStringLiteral("Geodetic"),
-    QStringLiteral("Engineering"),
-    QStringLiteral("Education"),
-    QStringLiteral("Miscellaneous"),
-    QStringLiteral("Miscellaneous Military"),
-    QStringLiteral("Radar Calibration"),
-    QStringLiteral("CubeSats"),
-    QStringLiteral("Other"),
-    QStringLiteral("Comprehensive"),
-    QStringLiteral("Complete Catalog"),
-};
+// The captions of the publisher's data sets, from the run's table of rows.
+QStringList vantorealCaptions()
+{
+    QStringList captions;
+    for (const DataSetRow& row : kDataSetRows)
+        captions << QString::fromLatin1(row.caption.data(), static_cast<qsizetype>(row.caption.size()));
+    return captions;
+}
 
 // The width at which a check box shows its whole caption (its own hint adds slack).
 int checkBoxWidth(const QCheckBox* box)
@@ -87,6 +53,11 @@ int checkBoxWidth(const QCheckBox* box)
         + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box)
         + box->fontMetrics().horizontalAdvance(box->text()) + 1;
 }
+
+// The design's client area (the status line's bottom right corner) and the room the
+// design's outer size gives to the frame and the menu bar around it.
+constexpr QSize kDesignClient(680, 474);
+constexpr QSize kDesignOuter(TfrmMain::kDesignWidth, TfrmMain::kDesignHeight);
 
 } // namespace
 
@@ -113,9 +84,11 @@ void TfrmMain::buildControls()
 {
     auto* client = new QWidget(this);
     setCentralWidget(client);
+    // The one place the design's rectangles meet the desktop's font.
+    const DesignScale scale(font());
 
     gbSkarvelin = new QGroupBox(QStringLiteral("Skarvelin Data Sets"), client);
-    gbSkarvelin->setGeometry(8, 0, 281, 225);
+    gbSkarvelin->setGeometry(scale.rect(8, 0, 281, 225));
     rgFormat = new RadioGroup(
         QStringLiteral("Data Format"), {QStringLiteral("Two-Line"), QStringLiteral("Three-Line")}, 2, gbSkarvelin);
     gbCurrent = new QGroupBox(QStringLiteral("Current Catalog Files"), gbSkarvelin);
@@ -147,7 +120,7 @@ void TfrmMain::buildControls()
     }
 
     gbUserInfo = new QGroupBox(QStringLiteral("Skarvelin User Information"), client);
-    gbUserInfo->setGeometry(8, 232, 281, 81);
+    gbUserInfo->setGeometry(scale.rect(8, 232, 281, 81));
     leUsername = new QLineEdit(gbUserInfo);
     lePassword = new QLineEdit(gbUserInfo);
     lePassword->setEchoMode(QLineEdit::Password);
@@ -169,7 +142,7 @@ void TfrmMain::buildControls()
     }
 
     gbProcessing = new QGroupBox(QStringLiteral("Processing"), client);
-    gbProcessing->setGeometry(8, 320, 281, 129);
+    gbProcessing->setGeometry(scale.rect(8, 320, 281, 129));
     cbAutoDownload = new QCheckBox(QStringLiteral("Auto Download"), gbProcessing);
     lblDelay = new QLabel(QStringLiteral("Initial delay"), gbProcessing);
     seDelay = new DelaySpinBox(gbProcessing);
@@ -204,8 +177,8 @@ void TfrmMain::buildControls()
     }
 
     gbVantoreal = new QGroupBox(QStringLiteral("Vantoreal Data Sets"), client);
-    gbVantoreal->setGeometry(296, 0, 377, 449);
-    clbVantorealDataSets = new CheckListBox(kVantorealCaptions, 2, gbVantoreal);
+    gbVantoreal->setGeometry(scale.rect(296, 0, 377, 449));
+    clbVantorealDataSets = new CheckListBox(vantorealCaptions(), 2, gbVantoreal);
     imgVantoreal = new QLabel(gbVantoreal);
     imgVantoreal->setFixedSize(65, 65);
     imgVantoreal->setPixmap(publisherLogo());
@@ -216,9 +189,8 @@ void TfrmMain::buildControls()
     cbDebug = new QCheckBox(QStringLiteral("Enable debug logging"), gbVantoreal);
     cbStopOnErrors = new QCheckBox(QStringLiteral("Stop on errors"), gbVantoreal);
     lblVersion = new QLabel(QStringLiteral("Version"), gbVantoreal);
-    lblFeedback = new QLabel(gbVantoreal);
+    lblFeedback = new LinkLabel(gbVantoreal);
     lblFeedback->setToolTip(QStringLiteral("Send feedback to author"));
-    lblFeedback->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     clbVantorealDataSets->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     clbVantorealDataSets->setFixedHeight(clbVantorealDataSets->rowsHeight(22));
     {
@@ -250,10 +222,49 @@ void TfrmMain::buildControls()
         v->addStretch();
     }
 
+    // Directly under the groups, at its design rectangle, whatever the window's size.
     StatusBar = statusBar();
-    statusLabel_ = new QLabel(StatusBar);
+    statusLabel_ = new ElidedLabel(StatusBar);
     StatusBar->addWidget(statusLabel_, 1);
     StatusBar->setSizeGripEnabled(false);
+    StatusBar->setFixedHeight(scale.rect(0, 455, 680, 19).height());
+}
+
+QSize TfrmMain::designClientSize() const
+{
+    const QSize client = DesignScale(font()).size(kDesignClient.width(), kDesignClient.height());
+    return client + QSize(0, menuHeight());
+}
+
+int TfrmMain::menuHeight() const
+{
+    const QMenuBar* menu = menuBar();
+    return menu->isNativeMenuBar() ? 0 : menu->sizeHint().height();
+}
+
+// The stored size is the window's outer size, as the design's 688 by 528 is: it counts
+// the frame and the menu bar, which the window manager and the window add around the
+// client area. Qt sizes a window without its frame, so the allowance is taken off when
+// the stored size is applied and put back when it is written.
+QSize TfrmMain::frameAllowance() const
+{
+    return kDesignOuter - kDesignClient - QSize(0, menuHeight());
+}
+
+QSize TfrmMain::windowSizeFor(int storedWidth, int storedHeight) const
+{
+    // Never smaller than the design: the groups have fixed places.
+    return (QSize(storedWidth, storedHeight) - frameAllowance()).expandedTo(designClientSize());
+}
+
+QSize TfrmMain::storedSize() const
+{
+    return size() + frameAllowance();
+}
+
+QSize TfrmMain::outerDesignSize() const
+{
+    return designClientSize() + frameAllowance();
 }
 
 void TfrmMain::buildMenus()

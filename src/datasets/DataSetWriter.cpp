@@ -220,7 +220,7 @@ void DataSetWriter::BuildDataSet(const std::string& name)
     http.Header = "header.txt";
     http.Body = "body.txt";
 
-    const std::string url = "http://" + publisherHost() + "/Skarvelin/query/" + name + ".txt";
+    const std::string url = publisherAddress() + "/Skarvelin/query/" + name + ".txt";
     ctx_.reporter.log("Retrieving " + url);
     http.Get(url);
     if (ctx_.httpFailure) {

@@ -30,18 +30,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Exit status of a process that ended through a fatal stop: a halted unattended
+// run must not look like a success to cron.
+inline constexpr int kFatalExitStatus = 1;
+
 // A fatal stop: the program ends. Deliberately not a std::exception, so that the
 // general error report of an event handler never swallows it. The raiser writes its
 // own log lines first; the edge that catches it shows `message` in an error box
 // (unless `shown` says the raiser already did), logs "PROGRAM HALTED" while debug
-// logging is on, and ends the program through the ordinary shutdown.
+// logging is on (unless `logHalted` is false), and ends the program through the
+// ordinary shutdown with `exitStatus`.
 struct FatalStop {
     std::string message;
     bool shown = false;
+    int exitStatus = kFatalExitStatus;
+    bool logHalted = true;
 };
-
-// Exit status of a process that ended through a fatal stop: a halted unattended
-// run must not look like a success to cron.
-inline constexpr int kFatalExitStatus = 1;
 
 } // namespace qm

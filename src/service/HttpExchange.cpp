@@ -3,9 +3,11 @@
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/Halt.h"
+#include "service/ProxyTunnel.h"
 #include "service/RequestHead.h"
 #include "service/ResponseHead.h"
 #include "service/TcpTransport.h"
+#include "service/TlsTransport.h"
 #include "service/Url.h"
 
 #include <algorithm>
@@ -234,7 +236,11 @@ struct Connection {
 } // namespace
 
 HttpExchange::HttpExchange()
-    : transportFactory_([](const std::string&) { return std::make_unique<TcpTransport>(); })
+    : transportFactory_([](const std::string& scheme) -> std::unique_ptr<Transport> {
+        if (isTlsScheme(scheme))
+            return std::make_unique<TlsTransport>(std::make_unique<TcpTransport>());
+        return std::make_unique<TcpTransport>();
+    })
 {
 }
 
@@ -281,8 +287,11 @@ void HttpExchange::call(std::string_view method, const std::string& url, const s
 void HttpExchange::exchangeOnce(std::string_view method, const std::string& url, const std::string* data)
 {
     const UrlParts parts = splitUrl(url);
-    const RequestHead head = buildRequestHead(
-        method, url, parts, RequestSettings{Proxy, LocalProgram, Cookie, ProxyUserId, ProxyPassword}, data);
+    // https through a proxy travels in a CONNECT tunnel, inside which the request is the
+    // one the server would get directly.
+    const bool tunnel = !Proxy.empty() && isTlsScheme(parts.scheme);
+    const RequestSettings settings{Proxy, LocalProgram, Cookie, ProxyUserId, ProxyPassword};
+    const RequestHead head = buildRequestHead(method, url, parts, tunnel ? insideTunnel(settings) : settings, data);
 
     statusCode_ = 0;
     responseCookie_.clear();
@@ -292,7 +301,11 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     Connection connection{transportFactory_(parts.scheme)};
     Transport& transport = *connection.transport;
     const bool viaProxy = !Proxy.empty();
-    transport.connect(viaProxy ? Proxy : parts.host, viaProxy ? ProxyPort : parts.portNumber, TimeOut);
+    if (tunnel)
+        transport.connectThrough(
+            Proxy, ProxyPort, buildConnectHead(parts, settings).text(), parts.host, parts.portNumber, TimeOut);
+    else
+        transport.connect(viaProxy ? Proxy : parts.host, viaProxy ? ProxyPort : parts.portNumber, TimeOut);
     std::string request = head.text();
     if (data)
         request += *data;

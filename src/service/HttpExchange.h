@@ -43,7 +43,8 @@ public:
     // The Content-Length the last response announced, -1 when none; it never limits the body.
     std::int64_t contentLength() const { return contentLength_; }
 
-    // How connections are made for a scheme; plain TCP for every scheme by default.
+    // How connections are made for a scheme; by default TLS over TCP for "https:", plain
+    // TCP for every other scheme.
     void setTransportFactory(TransportFactory factory) { transportFactory_ = std::move(factory); }
 
     // A server that keeps redirecting, or sends without end, must not hang the program.

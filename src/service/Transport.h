@@ -17,6 +17,12 @@ public:
     // Resolves `host` (a dotted address is used as it is) and connects. Raises SocketError
     // with the user's text: lookup and connection failures and time-outs.
     virtual void connect(const std::string& host, int port, int timeoutMs) = 0;
+    // Reaches host:port through the HTTP proxy at proxy:proxyPort: connects to the proxy,
+    // asks it for a tunnel with `connectHead` (a CONNECT request, ProxyTunnel.h) and then
+    // speaks to the server as connect() would have. Raises SocketError, also when the
+    // proxy refuses.
+    virtual void connectThrough(const std::string& proxy, int proxyPort, const std::string& connectHead,
+        const std::string& host, int port, int timeoutMs);
     // Sends every byte; raises SocketError.
     virtual void send(std::string_view bytes, int timeoutMs) = 0;
 
@@ -30,7 +36,7 @@ public:
     virtual void close() = 0;
 };
 
-// Makes the transport for a URL scheme ("http:").
+// Makes the transport for a URL scheme ("http:", "https:").
 using TransportFactory = std::function<std::unique_ptr<Transport>(const std::string& scheme)>;
 
 } // namespace qm

@@ -1,5 +1,6 @@
 #include "service/Url.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -23,13 +24,21 @@ std::string takeFrom(std::string& copy, char marker)
     return part;
 }
 
-int wellKnownPort(const std::string& /*scheme*/)
+int wellKnownPort(const std::string& scheme)
 {
-    // Only "http:" is ever used; unknown schemes fall back to the same port.
-    return 80;
+    // Unknown schemes fall back to the port of "http:".
+    return isTlsScheme(scheme) ? 443 : 80;
 }
 
 } // namespace
+
+bool isTlsScheme(std::string_view scheme)
+{
+    constexpr std::string_view tls = "https:";
+    return scheme.size() == tls.size() && std::equal(scheme.begin(), scheme.end(), tls.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
+}
 
 UrlParts splitUrl(const std::string& url)
 {

@@ -1,6 +1,7 @@
 #pragma once
 // Splitting of the URLs the exchange is given, and the resolution of redirect targets.
 #include <string>
+#include <string_view>
 
 namespace qm {
 
@@ -22,6 +23,9 @@ struct UrlParts {
 };
 
 UrlParts splitUrl(const std::string& url);
+
+// True for "https:" in any case: the scheme spoken over TLS.
+bool isTlsScheme(std::string_view scheme);
 
 // The URL a redirect leads to: targets holding "//" stand as they are, targets starting
 // with "/" keep the current scheme, host and port, others are relative to the old directory.

@@ -1,23 +1,27 @@
+#include "app/MainProcessing.h"
 #include "app/TfrmMain.h"
 #include "platform/Halt.h"
 #include "platform/ShutdownSignals.h"
 #include "service/CurrentData.h"
 
+#include "LoopbackServer.h"
 #include "ScriptedPrompts.h"
 #include "TempDir.h"
+#include "WindowServices.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionViewItem>
-#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -31,90 +35,7 @@ using qm::test::writeFile;
 
 namespace {
 
-struct FixedProgram : ProgramLocation {
-    std::string path;
-    std::string programFile() const override { return path; }
-};
-
-struct Folders : ShellFolders {
-    std::string documents;
-    std::string folder(int index) const override { return index == 4 ? documents : std::string(); }
-};
-
-struct Sources : SystemSources {
-    std::optional<std::string> osRelease() const override { return "PRETTY_NAME=\"Test OS 1\"\n"; }
-    std::optional<std::string> kernelRelease() const override { return "6.1"; }
-    std::optional<std::string> kernelVersion() const override { return "#1"; }
-    std::optional<std::string> machine() const override { return "x86_64"; }
-    std::optional<std::string> cpuinfo() const override { return std::nullopt; }
-};
-
-struct Desktop : DesktopGeometry {
-    PixelSize size{1024, 768};
-    PixelSize primaryScreen() const override { return size; }
-    PixelSize virtualDesktop() const override { return size; }
-};
-
-struct Launcher : ShellLauncher {
-    std::vector<std::string> opened;
-    void open(const std::string& item, const std::string&) override { opened.push_back(item); }
-};
-
-class MainWindowTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
-    }
-
-    MainWindowTest()
-        : cwd(dir.path())
-    {
-        ::mkdir(dir.file("bin").c_str(), 0755);
-        ::mkdir(dir.file("docs").c_str(), 0755);
-        program.path = dir.file("bin/quillmaren");
-        folders.documents = dir.file("docs");
-        clearHalt();
-    }
-    ~MainWindowTest() override { clearHalt(); }
-
-    std::string ini() const { return dir.file("bin/quillmaren.ini"); }
-
-    std::unique_ptr<TfrmMain> makeForm(std::vector<std::string> args = {})
-    {
-        MainServices s;
-        s.prompts = &prompts;
-        s.launcher = &launcher;
-        s.program = &program;
-        s.folders = &folders;
-        s.system = &sources;
-        s.desktop = &desktop;
-        s.tray = &tray;
-        s.arguments = std::move(args);
-        return std::make_unique<TfrmMain>(std::move(s));
-    }
-
-    std::unique_ptr<TfrmMain> start(std::vector<std::string> args = {})
-    {
-        auto form = makeForm(std::move(args));
-        form->FormCreate();
-        return form;
-    }
-
-    test::TempDir dir;
-    test::ScopedCurrentDir cwd;
-    test::ScriptedPrompts prompts;
-    Launcher launcher;
-    FixedProgram program;
-    Folders folders;
-    Sources sources;
-    Desktop desktop;
-    PlainTrayIcon tray;
-};
+class MainWindowTest : public test::WindowTest { };
 
 // The lines of an INI text that are not the exit-time keys.
 std::vector<std::string> withoutExitKeys(const std::string& text)
@@ -147,7 +68,8 @@ TEST_F(MainWindowTest, FirstStartWithoutSettings)
     auto form = start();
     EXPECT_EQ(form->MyTLEsDir, dir.file("docs/My TLEs/"));
     EXPECT_EQ(form->pos(), QPoint(10, 10));
-    EXPECT_EQ(form->size(), QSize(688, 528));
+    // 688 by 528 is the outer size; below the menu bar lies the design's client area.
+    EXPECT_EQ(form->size(), QSize(680, form->menuBar()->sizeHint().height() + 474));
     EXPECT_TRUE(form->clbCurrentCatalog->checked(0));
     for (int i = 1; i < 12; ++i)
         EXPECT_FALSE(form->clbCurrentCatalog->checked(i));
@@ -196,7 +118,7 @@ TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
         "[Most Current Data]\nCatalog=/d/catalog_3l_2007.txt\n");
     auto form = start();
     EXPECT_EQ(form->pos(), QPoint(1024 - 688, -40));
-    EXPECT_EQ(form->width(), 700);
+    EXPECT_EQ(form->width(), 692) << "the stored outer width less the frame";
     EXPECT_EQ(form->http().TimeOut, 30000);
     EXPECT_EQ(form->leUsername->text(), QStringLiteral("joe"));
     EXPECT_EQ(form->AccountPassword, "secret");
@@ -219,6 +141,7 @@ TEST_F(MainWindowTest, StoredValuesGoThroughTheirHandlers)
     EXPECT_FALSE(form->SettingsChanged);
 
     form.reset();
+    EXPECT_NE(readFile(ini()).find("Form Width=700\n"), std::string::npos);
     EXPECT_NE(readFile(ini()).find("Internet Timeout=30\n"), std::string::npos);
     EXPECT_NE(readFile(ini()).find("Left Corner=336\n"), std::string::npos);
 
@@ -436,6 +359,52 @@ TEST_F(MainWindowTest, ActivationShowsTheProxyFormUntilItIsAccepted)
     EXPECT_EQ(proxy.shown, 3);
 }
 
+TEST_F(MainWindowTest, NoProxyFormBlocksAnUnattendedRun)
+{
+    struct Proxy : ProxyDialog {
+        int shown = 0;
+        bool credentialsMissing() const override { return true; }
+        bool showModal() override { return ++shown > 0; }
+    } proxy;
+    writeFile(ini(), "[Debugging]\nDebug On=1\n");
+    {
+        auto form = start({"-update"});
+        form->setProxyDialog(&proxy);
+        form->FormActivate();
+    }
+    {
+        MainServices headless = services();
+        headless.headless = true;
+        TfrmMain form(headless);
+        form.FormCreate();
+        form.setProxyDialog(&proxy);
+        form.FormActivate();
+        form.mProxyClick();
+    }
+    EXPECT_EQ(proxy.shown, 0);
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    EXPECT_NE(log.find("] Proxy username and password required but not set.\r\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, LongStatusTextIsCutAndShownWholeAsToolTip)
+{
+    auto form = start();
+    form->show();
+    const std::string text = "Checking TLE data " + std::string(200, 'x');
+    form->UpdateStatusBar(text);
+    EXPECT_EQ(form->statusText(), text);
+    const auto* line = form->StatusBar->findChild<QLabel*>();
+    ASSERT_NE(line, nullptr);
+    EXPECT_TRUE(line->text().endsWith(QChar(0x2026))) << line->text().toStdString();
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width());
+    EXPECT_EQ(line->toolTip(), QString::fromStdString(text));
+    EXPECT_EQ(form->width(), 680) << "a long text never widens the window";
+
+    form->UpdateStatusBar("Done");
+    EXPECT_EQ(line->text(), QStringLiteral("Done"));
+    EXPECT_TRUE(line->toolTip().isEmpty());
+}
+
 TEST_F(MainWindowTest, ClicksThatCountAsChanges)
 {
     auto form = start();
@@ -454,12 +423,59 @@ TEST_F(MainWindowTest, ClicksThatCountAsChanges)
     EXPECT_TRUE(form->SettingsChanged);
 }
 
-TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
+// The window at common desktop font sizes: 9 point is the design's font.
+class WindowAtFontSize : public MainWindowTest, public ::testing::WithParamInterface<int> {
+protected:
+    WindowAtFontSize()
+        : desktopFont_(QApplication::font())
+    {
+        QFont font = desktopFont_;
+        font.setPointSize(GetParam());
+        QApplication::setFont(font);
+    }
+    ~WindowAtFontSize() override { QApplication::setFont(desktopFont_); }
+
+private:
+    QFont desktopFont_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Points, WindowAtFontSize, ::testing::Values(9, 10, 11));
+
+TEST_P(WindowAtFontSize, EveryCaptionFitsAndNoControlsOverlap)
 {
     auto form = start();
     form->show();
     QApplication::processEvents();
-    ASSERT_EQ(form->size(), QSize(688, 528));
+    const int menu = form->menuBar()->height();
+    if (GetParam() == 9) {
+        ASSERT_EQ(form->size(), QSize(680, menu + 474)) << "the design's pixels";
+        EXPECT_EQ(form->StatusBar->geometry(), QRect(0, menu + 455, 680, 19));
+    }
+
+    // The status line sits directly under the groups and ends the window.
+    int groupsBottom = 0;
+    for (QGroupBox* group : {form->gbSkarvelin, form->gbUserInfo, form->gbProcessing, form->gbVantoreal})
+        groupsBottom = std::max(groupsBottom, group->mapTo(form.get(), QPoint(0, group->height())).y());
+    EXPECT_GE(form->StatusBar->y(), groupsBottom);
+    EXPECT_LE(form->StatusBar->y(), groupsBottom + 10);
+    EXPECT_EQ(form->StatusBar->geometry().bottom(), form->height() - 1);
+
+    // No two controls that share a parent overlap.
+    QWidget* client = form->centralWidget();
+    std::vector<QWidget*> parents{client};
+    for (auto* box : form->findChildren<QGroupBox*>())
+        parents.push_back(box);
+    for (QWidget* parent : parents) {
+        std::vector<QWidget*> controls;
+        for (auto* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child->isVisibleTo(form.get()))
+                controls.push_back(child);
+        for (std::size_t i = 0; i < controls.size(); ++i)
+            for (std::size_t j = i + 1; j < controls.size(); ++j)
+                EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                    << controls[i]->metaObject()->className() << " " << controls[j]->metaObject()->className() << " in "
+                    << parent->metaObject()->className();
+    }
 
     // Inside the window and inside its own parent, so no frame cuts it off.
     auto visible = [&form](QWidget* w) {
@@ -480,7 +496,8 @@ TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
             : qobject_cast<QCheckBox*>(button)                   ? QStyle::SE_CheckBoxContents
                                                                  : QStyle::SE_PushButtonContents;
         const QRect label = button->style()->subElementRect(element, &option, button);
-        EXPECT_GE(label.width(), button->fontMetrics().horizontalAdvance(button->text())) << button->text().toStdString();
+        EXPECT_GE(label.width(), button->fontMetrics().horizontalAdvance(button->text()))
+            << button->text().toStdString();
         EXPECT_TRUE(visible(button)) << button->text().toStdString();
     }
     for (auto* label : form->findChildren<QLabel*>()) {
@@ -506,4 +523,88 @@ TEST_F(MainWindowTest, EveryCaptionReadsInFullAtTheDesignSize)
             EXPECT_TRUE(view.contains(rect)) << item->text().toStdString();
         }
     }
+}
+
+TEST_F(MainWindowTest, DownloadDataFetchesWhatTheFormSelectsAndGivesTheButtonBack)
+{
+    using Reply = test::LoopbackServer::Reply;
+    test::LoopbackServer service;
+    ::setenv("QUILLMAREN_SERVICE_HOST", service.hostPort().c_str(), 1);
+    service.setHandler([](const std::string& request) {
+        const std::string target = test::LoopbackServer::requestTarget(request);
+        if (target == "/perl/login.pl")
+            return Reply::ok("<a href=\"home.pl\">");
+        const std::string name = target.ends_with("=10") ? "iridium_3l_2007.txt" : "ssr_2007.zip";
+        return Reply::text("HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=" + name + "\r\n\r\n"
+            + (request.starts_with("GET") ? "x" : ""));
+    });
+    auto form = start();
+    form->CheckCriticalUpdates = false;
+    form->leUsername->setText(QStringLiteral("ann"));
+    form->lePassword->setText(QStringLiteral("pw"));
+    form->rgFormat->setItemIndex(1);
+    form->clbCurrentCatalog->setChecked(0, false);
+    form->clbCurrentCatalog->setChecked(4, true);
+
+    QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+
+    std::vector<std::string> targets;
+    for (const auto& request : service.requests())
+        targets.push_back(test::LoopbackServer::requestTarget(request));
+    EXPECT_EQ(targets,
+        (std::vector<std::string>{
+            "/perl/login.pl", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=25", "/perl/dl.pl?ID=25"}));
+    EXPECT_EQ(form->MostCurrentSatcat, dir.file("docs/My TLEs/2007/ssr/ssr_2007.zip"));
+    EXPECT_TRUE(form->NewDataDownloaded);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(form->btnDownload->isEnabled());
+    EXPECT_EQ(form->statusText(), "Done");
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(MainWindowTest, ARequiredUpdateOpensHelpAndEndsWithStatusZero)
+{
+    using Reply = test::LoopbackServer::Reply;
+    test::LoopbackServer publisher;
+    ::setenv("QUILLMAREN_PUBLISHER_HOST", publisher.hostPort().c_str(), 1);
+    publisher.enqueue(Reply::ok("1.6.0"));
+    writeFile(ini(), "[Debugging]\nDebug On=1\n");
+    auto form = start();
+    form->leUsername->setText(QStringLiteral("ann"));
+    form->lePassword->setText(QStringLiteral("pw"));
+
+    QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+
+    EXPECT_TRUE(haltRequested());
+    EXPECT_EQ(haltExitStatus(), 0);
+    ASSERT_EQ(prompts.shown.size(), 1u) << "the check's own box only";
+    EXPECT_EQ(
+        launcher.opened, std::vector<std::string>{"http://" + publisher.hostPort() + "/Skarvelin/QuillmarenHelp.asp"});
+    EXPECT_EQ(publisher.requests().size(), 1u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    form.reset();
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    EXPECT_NE(log.find("] Critical update required! Version 1.6.0 or later is required.\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("PROGRAM HALTED"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, ProcessingErrorIsReportedAndLeavesTheWindowUsable)
+{
+    writeFile(ini(),
+        "[Most Current Data]\nCatalog=" + dir.file("gone/catalog_3l_2024_001.zip")
+            + "\n[Skarvelin Defaults]\nData Format=1\n");
+    auto form = start();
+    ASSERT_TRUE(form->btnProcess->isEnabled());
+
+    bool checked = false;
+    form->processing().criticalUpdateCheck = [&checked] { return checked = true; };
+    form->btnProcess->click();
+
+    EXPECT_TRUE(checked);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "error");
+    EXPECT_NE(prompts.shown[0].text.find("gone/catalog_3l_2024_001.zip"), std::string::npos);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(form->btnProcess->isEnabled());
+    EXPECT_FALSE(haltRequested());
 }

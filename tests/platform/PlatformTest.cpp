@@ -1,5 +1,6 @@
 #include "platform/HeadlessPrompts.h"
 #include "platform/ProgramLocation.h"
+#include "platform/ProgramStarter.h"
 #include "platform/ShellFolders.h"
 #include "platform/ShutdownSignals.h"
 
@@ -7,9 +8,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace qm;
 
@@ -83,4 +88,25 @@ TEST(ShutdownSignals, DeliverOnTheEventLoop)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         EXPECT_EQ(received.back(), SIGINT);
     }
+}
+
+TEST(ProgramStarter, StartsDetachedInTheGivenFolderWithTheArgument)
+{
+    test::TempDir dir;
+    ::mkdir(dir.file("work").c_str(), 0755);
+    const std::string script = dir.file("post.sh");
+    test::writeFile(script, "#!/bin/sh\npwd -P > \"$1/ran.tmp\"\nmv \"$1/ran.tmp\" \"$1/ran\"\n");
+    ::chmod(script.c_str(), 0755);
+    EXPECT_TRUE(isExecutableFile(script));
+    EXPECT_FALSE(isExecutableFile(dir.file("work")));
+    EXPECT_FALSE(isExecutableFile(dir.file("absent.sh")));
+
+    ASSERT_TRUE(DetachedProgramStarter().start(script, {dir.path()}, dir.file("work")));
+    // The program does not wait for the script; the test does, for its trace.
+    for (int i = 0; i < 200 && !test::exists(dir.file("ran")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test::exists(dir.file("ran")));
+    char work[PATH_MAX];
+    ASSERT_NE(::realpath(dir.file("work").c_str(), work), nullptr);
+    EXPECT_EQ(test::readFile(dir.file("ran")), std::string(work) + "\n");
 }

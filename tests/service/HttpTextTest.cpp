@@ -1,9 +1,12 @@
-// URL splitting, request heads and response head lines, without a network.
+// URL splitting, host settings, request heads and response head lines, without a network.
+#include "service/Hosts.h"
 #include "service/RequestHead.h"
 #include "service/ResponseHead.h"
 #include "service/Url.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace qm {
 namespace {
@@ -47,6 +50,22 @@ TEST(SplitUrl, FallsBackToHttpAndPort80)
     p = splitUrl("http://h:notaport/");
     EXPECT_EQ(p.port, ":notaport");
     EXPECT_EQ(p.portNumber, 80);
+
+    p = splitUrl("HTTPS://h/x.txt");
+    EXPECT_EQ(p.portNumber, 443);
+    EXPECT_EQ(resolveRedirect(p, "/y"), "HTTPS://h/y");
+    EXPECT_EQ(splitUrl("https://h:8443/").portNumber, 8443);
+}
+
+TEST(HostSettings, ABareHostMeansHttpAndTheDefaultsAreHttps)
+{
+    EXPECT_EQ(siteAddress("127.0.0.1:8080"), "http://127.0.0.1:8080");
+    EXPECT_EQ(siteAddress("https://127.0.0.1:8443/"), "https://127.0.0.1:8443");
+
+    ::unsetenv("QUILLMAREN_SERVICE_HOST");
+    ::unsetenv("QUILLMAREN_PUBLISHER_HOST");
+    EXPECT_EQ(serviceAddress(), "https://www.skarvelin.example");
+    EXPECT_EQ(publisherAddress(), "https://www.vantoreal.example");
 }
 
 TEST(SplitUrl, FileNameOnlyWhenThePathHoldsADot)

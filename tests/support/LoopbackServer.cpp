@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
@@ -78,6 +79,12 @@ LoopbackServer::Reply& LoopbackServer::Reply::holdOpen()
 LoopbackServer::Reply& LoopbackServer::Reply::reset()
 {
     reset_ = true;
+    return *this;
+}
+
+LoopbackServer::Reply& LoopbackServer::Reply::relayTo(int port)
+{
+    relayPort_ = port;
     return *this;
 }
 
@@ -252,6 +259,8 @@ void LoopbackServer::serve(int fd)
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         return;
     }
+    if (reply.relayPort_ > 0)
+        relay(fd, reply.relayPort_);
     if (reply.hold_) {
         // Until the client hangs up (or the server stops).
         char sink[4096];
@@ -287,6 +296,38 @@ bool LoopbackServer::readRequest(int fd, std::string& request)
             wanted = end + 4 + contentLengthOf(request.substr(0, end + 2));
     }
     return true;
+}
+
+void LoopbackServer::relay(int fd, int port)
+{
+    const int onward = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (onward < 0 || ::connect(onward, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (onward >= 0)
+            ::close(onward);
+        return;
+    }
+    char buffer[65536];
+    for (bool open = true; open;) {
+        pollfd fds[3] = {{fd, POLLIN, 0}, {onward, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[2].revents)
+            break;
+        for (int i = 0; i < 2 && open; ++i) {
+            if (!fds[i].revents)
+                continue;
+            const ssize_t got = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+            open = got > 0 && sendAll(fds[1 - i].fd, buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(onward);
 }
 
 bool LoopbackServer::sleepUnlessStopped(int ms)

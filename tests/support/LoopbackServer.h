@@ -29,6 +29,9 @@ public:
         Reply& holdOpen();
         // After the last step, aborts the connection (the client sees a reset).
         Reply& reset();
+        // After the last step, carries bytes both ways between the client and
+        // 127.0.0.1:port until either side closes, as a proxy's tunnel does.
+        Reply& relayTo(int port);
 
         // Common replies: the whole text, then close.
         static Reply text(std::string bytes);
@@ -50,6 +53,7 @@ public:
         std::vector<Step> steps_;
         bool hold_ = false;
         bool reset_ = false;
+        int relayPort_ = 0;
     };
 
     LoopbackServer();
@@ -80,6 +84,7 @@ private:
     void run();
     void serve(int fd);
     bool readRequest(int fd, std::string& request);
+    void relay(int fd, int port);
     bool sleepUnlessStopped(int ms);
     bool sendAll(int fd, const char* data, std::size_t n);
 

@@ -1,0 +1,104 @@
+#include "app/MainProcessing.h"
+
+#include "app/TfrmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+
+namespace qm {
+
+MainProcessing::MainProcessing(TfrmMain& form, const MainServices& services)
+    : form_(form)
+    , services_(services)
+{
+    criticalUpdateCheck = [&form] { return form.CheckForCriticalUpdate(); };
+}
+
+MainProcessing::~MainProcessing()
+{
+    setBusyPointer(false);
+}
+
+void MainProcessing::run()
+{
+    ProcessingServices services{form_.reporter(), *services_.prompts, form_.http(), form_.HttpFailure,
+        *services_.launcher, services_.starter ? *services_.starter : ownStarter_,
+        extractFilePath(services_.program->programFile())};
+    ProcessingRun(*this, services).run();
+}
+
+void MainProcessing::setBusyPointer(bool busy)
+{
+    // Qt keeps a stack of override cursors; the run treats the pointer as a state.
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void MainProcessing::setProcessEnabled(bool enabled)
+{
+    form_.btnProcess->setEnabled(enabled);
+}
+
+bool MainProcessing::autoDownload() const
+{
+    return form_.cbAutoDownload->isChecked();
+}
+
+int MainProcessing::formatItem() const
+{
+    return form_.rgFormat->itemIndex();
+}
+
+bool MainProcessing::twoLineFormat() const
+{
+    return form_.TwoLineFormat;
+}
+
+bool MainProcessing::rowTicked(int row) const
+{
+    return form_.clbVantorealDataSets->checked(row);
+}
+
+int MainProcessing::extensionItem() const
+{
+    return form_.rgFileExtensions->itemIndex();
+}
+
+bool MainProcessing::palm() const
+{
+    return form_.cbPalm->isChecked();
+}
+
+bool MainProcessing::updateMode() const
+{
+    return form_.updateMode();
+}
+
+ProgramValues MainProcessing::values()
+{
+    return {form_.MyTLEsDir, form_.MostCurrentCatalog, form_.MostCurrentSatcat, form_.NewDataDownloaded,
+        form_.Redownloading, updateModeRedownloaded_};
+}
+
+bool MainProcessing::checkForCriticalUpdate()
+{
+    return criticalUpdateCheck();
+}
+
+void MainProcessing::download()
+{
+    form_.btnDownloadClick();
+}
+
+void MainProcessing::processAgain()
+{
+    form_.btnProcessClick();
+}
+
+} // namespace qm

@@ -1,0 +1,48 @@
+#pragma once
+// The main window's side of the processing run: its pointer, button, controls and
+// program-wide values as the run sees them.
+#include "platform/ProgramStarter.h"
+#include "processing/ProcessingRun.h"
+#include "processing/ProcessingWindow.h"
+
+#include <functional>
+
+namespace qm {
+
+class TfrmMain;
+struct MainServices;
+
+class MainProcessing : public ProcessingWindow {
+public:
+    MainProcessing(TfrmMain& form, const MainServices& services);
+    ~MainProcessing() override;
+
+    // One processing run ("Process Data").
+    void run();
+
+    // The window's critical-update check; tests replace it to stay off the network.
+    std::function<bool()> criticalUpdateCheck;
+
+    void setBusyPointer(bool busy) override;
+    void setProcessEnabled(bool enabled) override;
+    bool autoDownload() const override;
+    int formatItem() const override;
+    bool twoLineFormat() const override;
+    bool rowTicked(int row) const override;
+    int extensionItem() const override;
+    bool palm() const override;
+    bool updateMode() const override;
+    ProgramValues values() override;
+    bool checkForCriticalUpdate() override;
+    void download() override;
+    void processAgain() override;
+
+private:
+    TfrmMain& form_;
+    const MainServices& services_;
+    DetachedProgramStarter ownStarter_;
+    bool busy_ = false;
+    bool updateModeRedownloaded_ = false;
+};
+
+} // namespace qm

@@ -1,0 +1,222 @@
+#include "processing/ProcessingRun.h"
+
+#include "catalogue/Archive.h"
+#include "catalogue/TLESupport.h"
+#include "core/Log.h"
+#include "core/Reporter.h"
+#include "platform/Errors.h"
+#include "platform/File.h"
+#include "platform/Paths.h"
+#include "platform/ProgramStarter.h"
+#include "platform/Prompts.h"
+#include "platform/ShellLauncher.h"
+#include "processing/DataSetRows.h"
+
+namespace qm {
+
+namespace {
+
+// The extension of the file-name part, from its last "." on; empty when it has none.
+std::string fileExtension(const std::string& path)
+{
+    const std::string name = extractFileName(path);
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+} // namespace
+
+ProcessingRun::ProcessingRun(ProcessingWindow& window, const ProcessingServices& services)
+    : window_(window)
+    , services_(services)
+    , reporter_(services.reporter)
+    , ctx_(services.reporter, services.exchange, services.httpFailure, services.launcher)
+    , writer_(ctx_)
+{
+}
+
+void ProcessingRun::run()
+{
+    window_.setBusyPointer(true);
+    window_.setProcessEnabled(false);
+    try {
+        steps();
+    } catch (const FatalStop&) {
+        // The program ends; nothing of the window needs restoring.
+        throw;
+    } catch (...) {
+        // An error abandons the run, but the window must stay usable.
+        restoreWindow();
+        throw;
+    }
+}
+
+void ProcessingRun::restoreWindow()
+{
+    window_.setBusyPointer(false);
+    if (!window_.autoDownload())
+        window_.setProcessEnabled(true);
+}
+
+void ProcessingRun::steps()
+{
+    if (!window_.checkForCriticalUpdate()) {
+        restoreWindow();
+        return;
+    }
+    if (reporter_.debugOn())
+        logSelections();
+
+    unpackCatalogue();
+    if (!fileExists(CatalogFile_) && catalogueMissing())
+        return;
+    window_.values().Redownloading = false;
+
+    const bool twoLine = window_.twoLineFormat();
+    CheckCatalog(CatalogFile_, twoLine, reporter_);
+    index_.build(CatalogFile_, twoLine, reporter_);
+    if (twoLine)
+        ssr_.build(window_.values().MostCurrentSatcat, window_.values().MyTLEsDir, reporter_);
+
+    buildDataSets();
+    closeAndClean();
+    postProcess();
+
+    window_.values().NewDataDownloaded = false;
+    reporter_.updateStatusBar(reporter_.idleText("Done"));
+    restoreWindow();
+}
+
+void ProcessingRun::logSelections()
+{
+    const int format = window_.formatItem();
+    if (format == 0)
+        reporter_.outputToLog("Two-Line Data Format");
+    else if (format == 1)
+        reporter_.outputToLog("Three-Line Data Format");
+    for (const DataSetRow& row : kDataSetRows)
+        if (window_.rowTicked(row.row))
+            reporter_.outputToLog("Vantoreal Data Set " + std::to_string(row.row) + " selected");
+    const int extension = window_.extensionItem();
+    if (extension == 0)
+        reporter_.outputToLog("File extension .txt selected");
+    else if (extension == 1)
+        reporter_.outputToLog("File extension .tle selected");
+}
+
+void ProcessingRun::unpackCatalogue()
+{
+    const std::string& archive = window_.values().MostCurrentCatalog;
+    const std::string& myTles = window_.values().MyTLEsDir;
+    // Only the exact lower-case extension counts as ZIP; anything else is read as gzip.
+    if (fileExtension(archive) == ".zip") {
+        reporter_.updateStatusBar("Extracting catalog data (ZIP): " + archive);
+        ZipArchive zip;
+        zip.open(archive);
+        zip.extract("catalog*.*", myTles);
+        CatalogFile_ = myTles + changeFileExt(extractFileName(archive), ".txt");
+        return;
+    }
+
+    reporter_.updateStatusBar("Extracting catalog data (GZIP): " + archive);
+    CatalogFile_ = myTles + extractFileName(archive);
+    GzipFile gzip;
+    try {
+        gzip.open(archive);
+    } catch (const IoError&) {
+        const std::string text = "Unable to unpack .gz file.";
+        reporter_.log(text);
+        throw FatalStop{text};
+    }
+    gzip.extract("*.txt", extractFilePath(CatalogFile_));
+    reporter_.log("Successfully unpacked .gz file.");
+    CatalogFile_ = changeFileExt(CatalogFile_, "");
+}
+
+bool ProcessingRun::catalogueMissing()
+{
+    const std::string text = "File " + CatalogFile_ + " not found. Input file is probably corrupt.";
+    reporter_.log(text);
+
+    bool yes = false;
+    if (window_.updateMode()) {
+        // Nobody is there to answer: the first damaged file of this program run is
+        // fetched again, a second one ends the program.
+        bool& taken = window_.values().UpdateModeRedownloaded;
+        yes = !taken;
+        taken = true;
+        reporter_.log(yes ? "Update mode answers Yes: delete and re-download"
+                          : "Update mode answers No: the catalogue was already re-downloaded once");
+        if (!yes)
+            throw FatalStop{text};
+    } else {
+        yes = services_.prompts.errorYesNo(text + " Delete and re-download?");
+        if (!yes)
+            throw FatalStop{text, true};
+    }
+
+    window_.values().Redownloading = true;
+    removeFile(window_.values().MostCurrentCatalog);
+    window_.download();
+    // The new run restores the pointer and the button itself.
+    window_.processAgain();
+    return true;
+}
+
+void ProcessingRun::buildDataSets()
+{
+    ProgramValues values = window_.values();
+    ctx_.TwoLineFormat = window_.twoLineFormat();
+    ctx_.CatalogFile = CatalogFile_;
+    ctx_.index = &index_;
+    ctx_.ssr = ctx_.TwoLineFormat ? &ssr_ : nullptr;
+    ctx_.FileExtension = window_.extensionItem();
+    ctx_.Palm = window_.palm();
+    ctx_.MyTLEsDir = values.MyTLEsDir;
+
+    reporter_.log("Building Vantoreal data sets");
+    PrepareDirectory(reporter_, ctx_.vantorealFolder());
+    for (const DataSetRow& row : kDataSetRows)
+        if (row.kind == DataSetRowKind::Named && window_.rowTicked(row.row))
+            writer_.BuildDataSet(std::string(row.baseName));
+
+    reporter_.log("Building comprehensive data sets");
+    if (window_.rowTicked(kCompleteCatalogRow)) {
+        PrepareDirectory(reporter_, ctx_.vantorealFolder());
+        writer_.BuildComprehensiveDataSet();
+    }
+
+    reporter_.log("Building user-defined data sets");
+    PrepareDirectory(reporter_, ctx_.userFolder());
+    writer_.BuildUserDataSets();
+}
+
+void ProcessingRun::closeAndClean()
+{
+    index_.close(reporter_);
+    if (ctx_.TwoLineFormat)
+        ssr_.close(reporter_);
+    // The index and the name table stay for the next run to replace.
+    removeFile(CatalogFile_);
+    if (ctx_.TwoLineFormat)
+        removeFile(ssr_.textFile());
+}
+
+void ProcessingRun::postProcess()
+{
+    // Both scripts are looked for in the current directory and run in the program's.
+    const std::string here = currentDirectory();
+    const std::string vbs = here + "post.vbs";
+    const std::string sh = here + "post.sh";
+    const bool openVbs = fileExists(vbs);
+    const bool startSh = isExecutableFile(sh);
+    if (!openVbs && !startSh)
+        return;
+    reporter_.updateStatusBar("Running post processing");
+    if (openVbs)
+        services_.launcher.open(vbs, services_.programFolder);
+    if (startSh)
+        services_.starter.start(sh, {window_.values().MyTLEsDir}, services_.programFolder);
+}
+
+} // namespace qm

@@ -1,0 +1,65 @@
+#pragma once
+// The processing run: unpacks the newest catalogue, checks and indexes it, in
+// two-line form tabulates the situation report, builds the ticked data sets, the
+// comprehensive catalogue and the user's sets, closes and deletes what it unpacked,
+// starts the post-processing scripts and reports "Done".
+#include "catalogue/CatalogIndex.h"
+#include "catalogue/SsrTable.h"
+#include "datasets/DataSetContext.h"
+#include "datasets/DataSetWriter.h"
+#include "processing/ProcessingWindow.h"
+
+#include <string>
+
+namespace qm {
+
+class HttpExchange;
+class ProgramStarter;
+class Prompts;
+class Reporter;
+class ShellLauncher;
+
+// The services a run reports, asks, fetches and starts programs through.
+struct ProcessingServices {
+    Reporter& reporter;
+    Prompts& prompts;
+    HttpExchange& exchange;
+    bool& httpFailure; // raised by the exchange's failure handler
+    ShellLauncher& launcher;
+    ProgramStarter& starter;
+    std::string programFolder; // the program file's folder, ending in "/"
+};
+
+class ProcessingRun {
+public:
+    ProcessingRun(ProcessingWindow& window, const ProcessingServices& services);
+    ProcessingRun(const ProcessingRun&) = delete;
+    ProcessingRun& operator=(const ProcessingRun&) = delete;
+
+    // The whole run. Errors of files and sockets leave it as IoError/SocketError after
+    // the pointer and the button are restored; fatal stops leave it as FatalStop.
+    void run();
+
+private:
+    void steps();
+    void logSelections();
+    void unpackCatalogue();
+    // The catalogue text is missing: true when a new download and a new run took over.
+    bool catalogueMissing();
+    void buildDataSets();
+    void closeAndClean();
+    void postProcess();
+    // Normal pointer; "Process Data" back unless automatic download is on.
+    void restoreWindow();
+
+    ProcessingWindow& window_;
+    ProcessingServices services_;
+    Reporter& reporter_;
+    std::string CatalogFile_;
+    CatalogIndex index_;
+    SsrTable ssr_;
+    DataSetContext ctx_;
+    DataSetWriter writer_;
+};
+
+} // namespace qm

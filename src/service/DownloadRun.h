@@ -1,0 +1,91 @@
+#pragma once
+// The login and download run behind "Download Data": the update check, the login, one
+// HEAD (and a GET for a file not yet stored) per selected product, "newdata.log" and
+// the freshness check.
+#include "core/Reporter.h"
+#include "platform/File.h"
+#include "platform/Prompts.h"
+#include "service/HttpExchange.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// The program-wide values a run reads and sets; they belong to the window.
+struct DownloadValues {
+    const std::string& MyTLEsDir;
+    const std::string& AccountUsername;
+    const std::string& AccountPassword;
+    std::string& MostCurrentCatalog;
+    std::string& MostCurrentSatcat;
+    bool& NewDataDownloaded;
+    const bool& Redownloading;
+    const bool& CheckCriticalUpdates;
+};
+
+// What the run needs from the window; tests fake it.
+class DownloadWindow {
+public:
+    virtual ~DownloadWindow() = default;
+    // "Data Format": 0 two-line, 1 three-line.
+    virtual int formatIndex() const = 0;
+    // Item 0..11 of "Current Catalog Files".
+    virtual bool currentCatalogTicked(int item) const = 0;
+    // "Complete Daily Data" and "Space Situation Report" answered "Yes".
+    virtual bool completeDailyData() const = 0;
+    virtual bool situationReport() const = 0;
+    virtual bool autoDownload() const = 0;
+    virtual void setBusyCursor(bool busy) = 0;
+    virtual void setDownloadEnabled(bool enabled) = 0;
+    virtual void CheckForCurrentData() = 0;
+    // False when the publisher's host could not be reached; never returns when an
+    // update is required.
+    virtual bool CheckForCriticalUpdate() = 0;
+    virtual DownloadValues values() = 0;
+};
+
+// The service's number for item `item` of "Current Catalog Files" in a format.
+int downloadNumber(int item, int formatIndex);
+
+// The "filename=" value of a response head, up to its line end, without surrounding
+// double quotes; nullopt when the head names no file.
+std::optional<std::string> fileNameOfHead(std::string_view head);
+// A name the service gave may become a local file name: not empty, no "/", "\" or
+// "..", not hidden.
+bool acceptableFileName(std::string_view name);
+
+// Where a product lies below the My TLEs folder: <group>/<kind>/. Either is empty for
+// a name without the "_" it needs.
+struct ProductPlace {
+    std::string kind;
+    std::string group;
+};
+ProductPlace placeOf(std::string_view name);
+
+class DownloadRun {
+public:
+    DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& reporter, Prompts& prompts);
+    // The whole run. The cursor and the button are restored on every way out; an error
+    // leaves the run after that.
+    void run();
+
+private:
+    void steps();
+    void logSelections();
+    bool logIn();
+    void DownloadFile(int number);
+    // Fetches `url` into `path` through a temporary; true when the product was stored.
+    bool transfer(const std::string& url, const std::string& path);
+    void finish();
+
+    DownloadWindow& window_;
+    DownloadValues values_;
+    HttpExchange& http_;
+    Reporter& reporter_;
+    Prompts& prompts_;
+    std::optional<BufferedWriter> newData_;
+};
+
+} // namespace qm

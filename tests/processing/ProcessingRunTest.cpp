@@ -1,0 +1,458 @@
+// The processing run against a fake window: archives built with libarchive, the
+// publisher on a loopback server, prompts scripted, every status and log line recorded.
+#include "ArchiveMaker.h"
+#include "DataSetWorld.h"
+#include "Publisher.h"
+
+#include "platform/Errors.h"
+#include "platform/File.h"
+#include "platform/ProgramStarter.h"
+#include "processing/ProcessingRun.h"
+#include "service/HttpFailure.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+
+using namespace qm;
+using namespace qm::test;
+
+namespace {
+
+class FakeWindow : public ProcessingWindow {
+public:
+    void setBusyPointer(bool busy) override { events.push_back(busy ? "busy" : "normal"); }
+    void setProcessEnabled(bool enabled) override { events.push_back(enabled ? "enabled" : "disabled"); }
+    bool autoDownload() const override { return autoDownloadTicked; }
+    int formatItem() const override { return twoLine ? 0 : 1; }
+    bool twoLineFormat() const override { return twoLine; }
+    bool rowTicked(int row) const override { return ticked.count(row) > 0; }
+    int extensionItem() const override { return extension; }
+    bool palm() const override { return false; }
+    bool updateMode() const override { return update; }
+    ProgramValues values() override
+    {
+        return {
+            MyTLEsDir, MostCurrentCatalog, MostCurrentSatcat, NewDataDownloaded, Redownloading, UpdateModeRedownloaded};
+    }
+    bool checkForCriticalUpdate() override { return criticalUpdateOk; }
+    void download() override
+    {
+        ++downloads;
+        redownloadingWhileDownloading = Redownloading;
+        if (onDownload)
+            onDownload();
+    }
+    void processAgain() override { onProcessAgain(); }
+
+    std::vector<std::string> events;
+    bool autoDownloadTicked = false;
+    bool twoLine = true;
+    std::set<int> ticked;
+    int extension = 0;
+    bool update = false;
+    std::string MyTLEsDir;
+    std::string MostCurrentCatalog;
+    std::string MostCurrentSatcat;
+    bool NewDataDownloaded = true;
+    bool Redownloading = false;
+    bool UpdateModeRedownloaded = false;
+    bool criticalUpdateOk = true;
+    int downloads = 0;
+    bool redownloadingWhileDownloading = false;
+    std::function<void()> onDownload;
+    std::function<void()> onProcessAgain;
+};
+
+class RecordingStarter : public ProgramStarter {
+public:
+    struct Start {
+        std::string program;
+        std::vector<std::string> arguments;
+        std::string workingDir;
+    };
+    bool start(
+        const std::string& program, const std::vector<std::string>& arguments, const std::string& workingDir) override
+    {
+        started.push_back({program, arguments, workingDir});
+        return true;
+    }
+    std::vector<Start> started;
+};
+
+const std::vector<CatalogueObject> kObjects = {{25544, "ISS (ZARYA)"}, {5, "VANGUARD 1"}, {300, "OBJECT 300"}};
+const std::vector<ReportEntry> kReport = {{300, "REPORT 300"}, {25544, "ISS REPORT"}, {5, "REPORT FIVE"}};
+
+std::string catalogueText(bool twoLine)
+{
+    std::string text;
+    for (const auto& o : kObjects) {
+        if (!twoLine)
+            text += o.name + "\n";
+        text += tleLine1(o.number) + "\n" + tleLine2(o.number) + "\n";
+    }
+    return text;
+}
+
+std::string reportText()
+{
+    std::string text = std::string("Preamble\r\n") + SsrTable::kHeader + "\r\nskip 1\r\nskip 2\r\nskip 3\r\n";
+    for (const auto& e : kReport) {
+        char data[40];
+        std::snprintf(data, sizeof data, "1998-067A       %5d  rest", e.number);
+        text += std::string(data) + "\r\n" + e.name + "\r\n";
+    }
+    return text;
+}
+
+std::string threeLineRecords()
+{
+    return dataSetRecord("ISS (ZARYA)", 25544) + dataSetRecord("VANGUARD 1", 5) + dataSetRecord("OBJECT 300", 300);
+}
+
+// True when `expected` occur in `lines` in this order (other lines may stand between).
+bool inOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
+{
+    std::size_t at = 0;
+    for (const auto& line : lines)
+        if (at < expected.size() && line == expected[at])
+            ++at;
+    return at == expected.size();
+}
+
+std::optional<FatalStop> stopOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const FatalStop& stop) {
+        return stop;
+    }
+    return std::nullopt;
+}
+
+// The exchange waits for its socket in an event loop.
+void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "test_processing_run";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+}
+
+class ProcessingRunTest : public ::testing::Test {
+protected:
+    ProcessingRunTest()
+    {
+        ensureApplication();
+        ::mkdir(myTles.c_str(), 0777);
+        ::mkdir(downloads.c_str(), 0777);
+        ::mkdir(programFolder.c_str(), 0777);
+        exchange.TimeOut = 5000;
+        exchange.OnFailure = [this](std::string_view) { NMHTTPFailure(exchange, prompts, reporter, httpFailure); };
+        window.MyTLEsDir = myTles;
+        window.onProcessAgain = [this] { run(); };
+    }
+
+    void run()
+    {
+        ProcessingServices services{reporter, prompts, exchange, httpFailure, launcher, starter, programFolder};
+        ProcessingRun(window, services).run();
+    }
+
+    // A catalogue archive in the download folder, made the current one.
+    std::string zipCatalogue(const std::string& name, const std::string& member, bool twoLine)
+    {
+        const std::string path = downloads + name;
+        makeZip(path, {{member, catalogueText(twoLine)}});
+        window.MostCurrentCatalog = path;
+        window.twoLine = twoLine;
+        return path;
+    }
+    void zipReport(const std::string& name)
+    {
+        window.MostCurrentSatcat = downloads + name;
+        makeZip(window.MostCurrentSatcat, {{changeFileExtension(name), reportText()}});
+    }
+    static std::string changeFileExtension(const std::string& name) { return name.substr(0, name.rfind('.')) + ".txt"; }
+
+    std::string vantoreal(const std::string& file) const { return myTles + "Vantoreal/" + file; }
+    std::string user(const std::string& file) const { return myTles + "User/" + file; }
+
+    TempDir dir;
+    ScopedCurrentDir cwd{dir.path()};
+    const std::string myTles = dir.path() + "My TLEs/";
+    const std::string downloads = dir.path() + "downloads/";
+    const std::string programFolder = dir.path() + "bin/";
+    RecordingReporter reporter;
+    ScriptedPrompts prompts;
+    HttpExchange exchange;
+    bool httpFailure = false;
+    RecordingLauncher launcher;
+    RecordingStarter starter;
+    Publisher publisher;
+    FakeWindow window;
+};
+
+const std::vector<std::string> kNormalRun = {"busy", "disabled", "normal", "enabled"};
+
+} // namespace
+
+TEST_F(ProcessingRunTest, TwoLineRunGoesThroughEveryStageInOrder)
+{
+    const std::string archive = zipCatalogue("catalog_2l_2024_001.zip", "catalog_2l_2024_001.txt", true);
+    zipReport("ssr_2024_001.zip");
+    window.ticked = {2, 42};
+    ::mkdir((myTles + "User").c_str(), 0777);
+    writeFile(user("geo.query"), "    5\r\n");
+    publisher.reply(200, "25544\r\n");
+
+    run();
+
+    EXPECT_EQ(reporter.statusHistory,
+        (std::vector<std::string>{"Extracting catalog data (ZIP): " + archive, "Checking TLE data (2)",
+            "Indexing TLE file (2)", "Extracting SSR data", "Indexing SSR data", "Generating stations.txt",
+            "Generating catalog.txt", "Generating geo.txt user-defined data set", "Done"}));
+    ASSERT_GE(reporter.logLines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(reporter.logLines.begin(), reporter.logLines.begin() + 4),
+        (std::vector<std::string>{"Two-Line Data Format", "Vantoreal Data Set 2 selected",
+            "Vantoreal Data Set 42 selected", "File extension .txt selected"}));
+    EXPECT_TRUE(inOrder(reporter.logLines,
+        {"Extracting catalog data (ZIP): " + archive, "Indexing SSR data", "Building Vantoreal data sets",
+            "Generating stations.txt", "Building comprehensive data sets", "Generating catalog.txt",
+            "Building user-defined data sets", "Generating geo.txt user-defined data set", "Close [indexfile]",
+            "Close [fssr]", "Done"}));
+    EXPECT_EQ(reporter.logLines.back(), "Done");
+    EXPECT_TRUE(publisher.lastRequest().starts_with("GET /Skarvelin/query/stations.txt HTTP/1.0\r\n"));
+
+    EXPECT_EQ(readFile(vantoreal("stations.txt")), dataSetRecord("ISS REPORT", 25544));
+    EXPECT_EQ(readFile(vantoreal("catalog.txt")),
+        dataSetRecord("ISS REPORT", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300));
+    EXPECT_EQ(readFile(user("geo.txt")), dataSetRecord("REPORT FIVE", 5));
+
+    // The unpacked texts are gone; the tables and the downloads stay.
+    EXPECT_FALSE(exists(myTles + "catalog_2l_2024_001.txt"));
+    EXPECT_FALSE(exists(myTles + "ssr_2024_001.txt"));
+    EXPECT_TRUE(exists(dir.file("catalog.idx")));
+    EXPECT_TRUE(exists(dir.file("ssr.dat")));
+    EXPECT_TRUE(exists(archive));
+    EXPECT_TRUE(exists(window.MostCurrentSatcat));
+
+    EXPECT_EQ(window.events, kNormalRun);
+    EXPECT_FALSE(window.NewDataDownloaded);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ProcessingRunTest, ThreeLineGzipRunWithNothingTickedStillChecksAndIndexes)
+{
+    const std::string archive = downloads + "catalog_3l_2024_001.txt.gz";
+    makeGzip(archive, catalogueText(false));
+    window.MostCurrentCatalog = archive;
+    window.twoLine = false;
+    window.extension = 1;
+
+    run();
+
+    EXPECT_EQ(reporter.statusHistory,
+        (std::vector<std::string>{
+            "Extracting catalog data (GZIP): " + archive, "Checking TLE data (3)", "Indexing TLE file (3)", "Done"}));
+    EXPECT_EQ(std::vector<std::string>(reporter.logLines.begin(), reporter.logLines.begin() + 2),
+        (std::vector<std::string>{"Three-Line Data Format", "File extension .tle selected"}));
+    EXPECT_TRUE(inOrder(reporter.logLines,
+        {"Extracting catalog data (GZIP): " + archive, "Successfully unpacked .gz file.", "Checking TLE data (3)",
+            "Open [f3i] " + myTles + "catalog_3l_2024_001.txt", "Close [indexfile]", "Done"}));
+    EXPECT_FALSE(reporter.logged("Close [fssr]"));
+    EXPECT_FALSE(exists(myTles + "catalog_3l_2024_001.txt"));
+    EXPECT_FALSE(exists(dir.file("ssr.dat")));
+    EXPECT_TRUE(directoryExists(myTles + "Vantoreal/"));
+    EXPECT_TRUE(listDirectory(myTles + "Vantoreal/").empty());
+    EXPECT_TRUE(exists(dir.file("catalog.idx")));
+    EXPECT_EQ(window.events, kNormalRun);
+}
+
+TEST_F(ProcessingRunTest, CompleteCatalogAloneFetchesNothingAndLogsNothingWithoutDebug)
+{
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    window.ticked = {41, 42}; // a header row builds nothing, even if reported ticked
+    reporter.setDebug(false);
+
+    run();
+
+    EXPECT_EQ(readFile(vantoreal("catalog.txt")), threeLineRecords());
+    EXPECT_EQ(publisher.lastRequest(), "");
+    EXPECT_TRUE(reporter.logLines.empty());
+    EXPECT_EQ(reporter.status, "Done");
+}
+
+TEST_F(ProcessingRunTest, BothOtherRowsBuildTheirOwnSets)
+{
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    window.ticked = {23, 40};
+    publisher.reply(200, "    5\r\n");
+    publisher.reply(200, "  300\r\n");
+
+    run();
+
+    EXPECT_EQ(readFile(vantoreal("other-comm.txt")), dataSetRecord("VANGUARD 1", 5));
+    EXPECT_EQ(readFile(vantoreal("other.txt")), dataSetRecord("OBJECT 300", 300));
+    EXPECT_TRUE(inOrder(reporter.statusHistory, {"Generating other-comm.txt", "Generating other.txt", "Done"}));
+}
+
+TEST_F(ProcessingRunTest, UpperCaseZipIsReadAsGzipAndEndsTheProgram)
+{
+    const std::string archive = zipCatalogue("catalog_2l_2024_001.ZIP", "catalog_2l_2024_001.txt", true);
+
+    const auto stop = stopOf([this] { run(); });
+
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->message, "Unable to unpack .gz file.");
+    EXPECT_FALSE(stop->shown);
+    EXPECT_EQ(reporter.statusHistory, (std::vector<std::string>{"Extracting catalog data (GZIP): " + archive}));
+    EXPECT_TRUE(reporter.logged("Unable to unpack .gz file."));
+    EXPECT_FALSE(reporter.logged("Successfully unpacked .gz file."));
+    EXPECT_FALSE(exists(dir.file("catalog.idx")));
+}
+
+TEST_F(ProcessingRunTest, MissingTextYesDeletesDownloadsAndRunsAfresh)
+{
+    const std::string damaged = downloads + "catalog_3l_2024_001.zip";
+    makeZip(damaged, {{"readme.txt", "not a catalogue"}});
+    window.MostCurrentCatalog = damaged;
+    window.twoLine = false;
+    window.ticked = {42};
+    prompts.answer(true);
+    window.onDownload = [this] {
+        EXPECT_FALSE(exists(window.MostCurrentCatalog));
+        zipCatalogue("catalog_3l_2024_002.zip", "catalog_3l_2024_002.txt", false);
+    };
+
+    run();
+
+    const std::string missing = myTles + "catalog_3l_2024_001.txt";
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "errorYesNo");
+    EXPECT_EQ(prompts.shown[0].text,
+        "File " + missing + " not found. Input file is probably corrupt. Delete and re-download?");
+    EXPECT_TRUE(reporter.logged("File " + missing + " not found. Input file is probably corrupt."));
+    EXPECT_EQ(window.downloads, 1);
+    EXPECT_TRUE(window.redownloadingWhileDownloading);
+    EXPECT_FALSE(window.Redownloading);
+    EXPECT_FALSE(exists(damaged));
+    EXPECT_EQ(readFile(vantoreal("catalog.txt")), threeLineRecords());
+    // The new run restored the window; the first one ended at once without a second "Done".
+    EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "busy", "disabled", "normal", "enabled"}));
+    EXPECT_EQ(std::count(reporter.statusHistory.begin(), reporter.statusHistory.end(), "Done"), 1);
+}
+
+TEST_F(ProcessingRunTest, MissingTextNoEndsTheProgramWithEverythingInPlace)
+{
+    const std::string damaged = downloads + "catalog_3l_2024_001.zip";
+    makeZip(damaged, {{"readme.txt", "not a catalogue"}});
+    window.MostCurrentCatalog = damaged;
+    window.twoLine = false;
+    prompts.answer(false);
+
+    const auto stop = stopOf([this] { run(); });
+
+    ASSERT_TRUE(stop);
+    EXPECT_TRUE(stop->shown); // the question was the box
+    EXPECT_EQ(window.downloads, 0);
+    EXPECT_TRUE(exists(damaged));
+    EXPECT_FALSE(exists(dir.file("catalog.idx")));
+}
+
+TEST_F(ProcessingRunTest, UpdateModeRedownloadsOnceInAProgramRunThenStops)
+{
+    window.update = true;
+    window.twoLine = false;
+    const std::string damaged = downloads + "catalog_3l_2024_001.zip";
+    makeZip(damaged, {{"readme.txt", "not a catalogue"}});
+    window.MostCurrentCatalog = damaged;
+    window.onDownload = [this] { zipCatalogue("catalog_3l_2024_002.zip", "catalog_3l_2024_002.txt", false); };
+
+    run();
+    EXPECT_EQ(window.downloads, 1);
+    EXPECT_TRUE(reporter.logged("Update mode answers Yes: delete and re-download"));
+    EXPECT_EQ(reporter.status, "Done");
+
+    // A later scheduled run of the same program meets a damaged file again.
+    makeZip(damaged, {{"readme.txt", "not a catalogue"}});
+    window.MostCurrentCatalog = damaged;
+    const auto stop = stopOf([this] { run(); });
+
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->message, "File " + myTles + "catalog_3l_2024_001.txt not found. Input file is probably corrupt.");
+    EXPECT_FALSE(stop->shown);
+    EXPECT_TRUE(reporter.logged("Update mode answers No: the catalogue was already re-downloaded once"));
+    EXPECT_EQ(window.downloads, 1);
+    EXPECT_TRUE(exists(damaged));
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ProcessingRunTest, PostProcessingOpensTheVbsAndStartsAnExecutableSh)
+{
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    writeFile(dir.file("post.vbs"), "' script\r\n");
+    writeFile(dir.file("post.sh"), "#!/bin/sh\n");
+    ::chmod(dir.file("post.sh").c_str(), 0755);
+
+    run();
+
+    EXPECT_EQ(reporter.statusHistory.end()[-2], "Running post processing");
+    ASSERT_EQ(launcher.opened.size(), 1u);
+    EXPECT_EQ(launcher.opened[0], std::make_pair(dir.file("post.vbs"), programFolder));
+    ASSERT_EQ(starter.started.size(), 1u);
+    EXPECT_EQ(starter.started[0].program, dir.file("post.sh"));
+    EXPECT_EQ(starter.started[0].arguments, std::vector<std::string>{myTles});
+    EXPECT_EQ(starter.started[0].workingDir, programFolder);
+
+    // A post.sh that may not be executed is left alone, and alone it shows no line.
+    ::unlink(dir.file("post.vbs").c_str());
+    ::chmod(dir.file("post.sh").c_str(), 0644);
+    reporter.statusHistory.clear();
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    run();
+    EXPECT_EQ(std::count(reporter.statusHistory.begin(), reporter.statusHistory.end(), "Running post processing"), 0);
+    EXPECT_EQ(starter.started.size(), 1u);
+}
+
+TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDownload)
+{
+    window.MostCurrentCatalog = downloads + "catalog_3l_2024_001.zip"; // never downloaded
+    window.twoLine = false;
+    EXPECT_THROW(run(), IoError);
+    EXPECT_EQ(window.events, kNormalRun);
+
+    window.events.clear();
+    window.autoDownloadTicked = true;
+    EXPECT_THROW(run(), IoError);
+    EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
+
+    // A completed run under automatic download ends on the next-attempt notice.
+    window.events.clear();
+    reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    run();
+    EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
+    EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
+}
+
+TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
+{
+    zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    window.criticalUpdateOk = false;
+    window.ticked = {42};
+
+    run();
+
+    EXPECT_TRUE(reporter.statusHistory.empty());
+    EXPECT_TRUE(reporter.logLines.empty());
+    EXPECT_FALSE(exists(myTles + "catalog_3l_2024_001.txt"));
+    EXPECT_EQ(window.events, kNormalRun);
+    EXPECT_TRUE(window.NewDataDownloaded);
+}

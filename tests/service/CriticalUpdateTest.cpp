@@ -1,0 +1,125 @@
+// The critical-update check against a scripted publisher on 127.0.0.1.
+#include "LoopbackServer.h"
+#include "RecordingReporter.h"
+#include "ScriptedPrompts.h"
+
+#include "platform/Errors.h"
+#include "service/CriticalUpdate.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace qm {
+namespace {
+
+using test::LoopbackServer;
+using Reply = LoopbackServer::Reply;
+
+void needsEventLoop()
+{
+    static int argc = 1;
+    static char name[] = "test_service_critical_update";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+std::string conversionError(std::string_view version)
+{
+    try {
+        VersionNumber(version);
+    } catch (const ConvertError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST(VersionNumber, ThreeWordsWeightedAndStrictlyDecimal)
+{
+    EXPECT_EQ(VersionNumber("1.5.8 "), 10508);
+    EXPECT_EQ(VersionNumber("1.4.100"), 10500) << "a large patch number spills into the next place";
+    EXPECT_EQ(VersionNumber("2.0.0 beta"), 20000);
+    EXPECT_EQ(conversionError("1.5.8\r\n"), "'8\r\n' is not a valid integer value");
+    EXPECT_EQ(conversionError("1.5"), "'' is not a valid integer value");
+    EXPECT_EQ(conversionError("1.5.99999999999"), "'99999999999' is not a valid integer value");
+}
+
+class CriticalUpdateTest : public ::testing::Test {
+protected:
+    CriticalUpdateTest()
+    {
+        needsEventLoop();
+        ::setenv("QUILLMAREN_PUBLISHER_HOST", server.hostPort().c_str(), 1);
+        http.Cookie = "sid=from-the-service";
+    }
+
+    bool check(bool stopOnErrors = true)
+    {
+        return CheckForCriticalUpdate(http, reporter, prompts, stopOnErrors, [this] { ++helpOpened; });
+    }
+
+    LoopbackServer server;
+    HttpExchange http;
+    test::RecordingReporter reporter;
+    test::ScriptedPrompts prompts;
+    int helpOpened = 0;
+};
+
+TEST_F(CriticalUpdateTest, EqualOrOlderRequiredVersionsLetTheRunGoOn)
+{
+    for (const char* required : {"1.5.8", "1.5.8 ", "1.4.99", "1.4.100"}) {
+        server.enqueue(Reply::ok(required));
+        EXPECT_TRUE(check()) << required;
+    }
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(helpOpened, 0);
+    EXPECT_EQ(reporter.status, "Checking Vantoreal for critical update");
+    const auto requests = server.requests();
+    EXPECT_EQ(LoopbackServer::requestTarget(requests[0]), "/Skarvelin/criticalupdate.txt");
+    EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos) << "the publisher never sees the session";
+    EXPECT_EQ(http.Cookie, "");
+}
+
+TEST_F(CriticalUpdateTest, ANewerRequiredVersionTellsOpensHelpAndEndsWithStatusZero)
+{
+    server.enqueue(Reply::ok("1.5.9 \r\n"));
+    try {
+        check();
+        FAIL() << "the program should end";
+    } catch (const FatalStop& stop) {
+        EXPECT_EQ(stop.exitStatus, 0);
+        EXPECT_TRUE(stop.shown);
+        EXPECT_FALSE(stop.logHalted);
+    }
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].kind, "error");
+    EXPECT_EQ(prompts.shown[0].text,
+        "Critical update required!\nVersion 1.5.9 \r\n or later is required.\nPlease download the latest version now.");
+    EXPECT_EQ(reporter.logLines.back(), "Critical update required! Version 1.5.9 \r\n or later is required.");
+    EXPECT_EQ(helpOpened, 1);
+}
+
+TEST_F(CriticalUpdateTest, AnUnreachableHostEndsTheRunQuietlyUnlessStoppingOnErrors)
+{
+    ::setenv("QUILLMAREN_PUBLISHER_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
+    EXPECT_FALSE(check(true));
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "Unable to reach Vantoreal");
+    EXPECT_EQ(reporter.logLines.back(), "Unable to reach Vantoreal");
+
+    EXPECT_FALSE(check(false));
+    EXPECT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(reporter.logLines.back(), "Unable to reach Vantoreal");
+}
+
+TEST_F(CriticalUpdateTest, AnUnreadableVersionReachesTheCaller)
+{
+    server.enqueue(Reply::text("HTTP/1.0 404 Not Found\r\n\r\n<html>gone</html>"));
+    EXPECT_THROW(check(), ConvertError);
+    EXPECT_EQ(helpOpened, 0);
+}
+
+} // namespace
+} // namespace qm

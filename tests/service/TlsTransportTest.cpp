@@ -1,0 +1,173 @@
+// HTTPS through the exchange, against the local service with each of its certificates,
+// through a loopback proxy's tunnel, and after a redirect from plain HTTP.
+#include "LocalService.h"
+#include "LoopbackServer.h"
+#include "TempDir.h"
+
+#include "platform/Errors.h"
+#include "service/HttpExchange.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace qm {
+namespace {
+
+using test::LocalService;
+using test::LoopbackServer;
+using test::readFile;
+using test::TempDir;
+using Reply = LoopbackServer::Reply;
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "test_service_tls";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+template <typename Call> std::string errorOf(Call call)
+{
+    try {
+        call();
+    } catch (const SocketError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+class TlsTest : public ::testing::Test {
+protected:
+    TlsTest() { http.LocalProgram = "Quillmaren v1.5.8"; }
+    ~TlsTest() override { ::unsetenv("QUILLMAREN_CA_FILE"); }
+
+    // A service showing `certificate`, logging what it receives; its CA becomes trusted.
+    std::unique_ptr<LocalService> start(const std::string& certificate = "good")
+    {
+        auto service = std::make_unique<LocalService>(std::vector<std::string>{
+            "--tls", "--tls-certificate", certificate, "--log", dir.file(certificate + ".log")});
+        ::setenv("QUILLMAREN_CA_FILE", service->caFile().c_str(), 1);
+        return service;
+    }
+    std::string received(const std::string& certificate)
+    {
+        return test::exists(dir.file(certificate + ".log")) ? readFile(dir.file(certificate + ".log")) : "";
+    }
+
+    TempDir dir;
+    HttpExchange http;
+};
+
+TEST_F(TlsTest, AGoodCertificateCarriesTheLoginAndTheFilesByAddressAndByName)
+{
+    const auto service = start();
+    http.Get(service->url("/Skarvelin/criticalupdate.txt"));
+    EXPECT_EQ(http.statusCode(), 200);
+    EXPECT_EQ(http.Body, "1.5.8 ");
+    http.Get("https://localhost:" + std::to_string(service->port()) + "/Skarvelin/criticalupdate.txt");
+    EXPECT_EQ(http.Body, "1.5.8 ");
+
+    http.Post(service->url("/perl/login.pl"),
+        std::string("username=") + LocalService::kUser + "&password=" + LocalService::kPassword
+            + "&_submitted=1&_sessionid=&_submit=Submit");
+    ASSERT_NE(http.Body.find("home.pl"), std::string::npos) << http.Body;
+    http.Cookie = http.responseCookie();
+    // A body of many records, into a file, as a catalogue download takes it.
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("catalog.zip");
+    http.Get(service->url("/perl/dl.pl?ID=1"));
+    EXPECT_EQ(http.statusCode(), 200);
+    EXPECT_EQ(readFile(dir.file("catalog.zip")), readFile(service->productPath(1)));
+    EXPECT_TRUE(readFile(dir.file("header.txt")).starts_with("HTTP/1.0 200 "));
+}
+
+TEST_F(TlsTest, ACertificateThatFailsEndsTheCallNamingTheReasonBeforeAnythingIsSent)
+{
+    http.Cookie = "session_id=secret";
+    for (const auto& [certificate, reason] :
+        std::vector<std::pair<std::string, std::string>>{{"wrong-host", "IP address mismatch"},
+            {"expired", "certificate has expired"}, {"self-signed", "self-signed certificate"}}) {
+        const auto service = start(certificate);
+        EXPECT_EQ(errorOf([&] { http.Get(service->url("/Skarvelin/criticalupdate.txt")); }),
+            "Certificate verification failed: " + reason);
+        EXPECT_EQ(received(certificate), "") << certificate;
+        if (certificate == "wrong-host") {
+            const std::string byName = "https://localhost:" + std::to_string(service->port()) + "/";
+            EXPECT_EQ(errorOf([&] { http.Get(byName); }), "Certificate verification failed: hostname mismatch");
+        }
+    }
+
+    // Without the CA file the service's own authority is trusted by nobody.
+    const auto service = start();
+    ::unsetenv("QUILLMAREN_CA_FILE");
+    EXPECT_EQ(errorOf([&] { http.Get(service->url("/")); }),
+        "Certificate verification failed: unable to get local issuer certificate");
+    ::setenv("QUILLMAREN_CA_FILE", dir.file("missing.pem").c_str(), 1);
+    EXPECT_EQ(errorOf([&] { http.Get(service->url("/")); }),
+        "Certificate verification failed: cannot read the CA file " + dir.file("missing.pem"));
+    EXPECT_EQ(received("good"), "");
+    EXPECT_FALSE(http.busy());
+}
+
+TEST_F(TlsTest, ThroughAProxyHttpsGoesThroughConnectWithTheProxyCredentials)
+{
+    const auto service = start();
+    LoopbackServer proxy;
+    http.Proxy = "127.0.0.1";
+    http.ProxyPort = proxy.port();
+    http.ProxyUserId = "user";
+    http.ProxyPassword = "pw";
+    proxy.enqueue(Reply::text("HTTP/1.0 200 Connection established\r\nVia: test\r\n\r\n").relayTo(service->port()));
+    http.Get(service->url("/Skarvelin/criticalupdate.txt"));
+    EXPECT_EQ(http.Body, "1.5.8 ");
+
+    const std::string authority = "127.0.0.1:" + std::to_string(service->port());
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0],
+        "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority
+            + "\r\nUser-Agent: Quillmaren v1.5.8\r\nProxy-Authorization: Basic dXNlcjpwdw==\r\n\r\n");
+    // Inside the tunnel the server gets the request it would get directly.
+    EXPECT_EQ(received("good"), "GET /Skarvelin/criticalupdate.txt cookie=-\n");
+
+    // A refusal ends the call with the proxy's answer; the default port is asked for.
+    proxy.enqueue(Reply::text("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n"));
+    EXPECT_EQ(errorOf([&] { http.Get("https://www.skarvelin.example/perl/login.pl"); }),
+        "Proxy tunnel refused: HTTP/1.0 407 Proxy Authentication Required");
+    EXPECT_TRUE(proxy.requests().back().starts_with("CONNECT www.skarvelin.example:443 HTTP/1.0\r\n"));
+}
+
+TEST_F(TlsTest, ARedirectMayLeadFromHttpToHttps)
+{
+    const auto service = start();
+    LoopbackServer plain;
+    plain.enqueue(Reply::text("HTTP/1.0 302 Found\r\nSet-Cookie: moved=1\r\nLocation: "
+        + service->url("/Skarvelin/criticalupdate.txt") + "\r\n\r\n"));
+    http.Get(plain.url("/start"));
+    EXPECT_EQ(http.statusCode(), 200);
+    EXPECT_EQ(http.Body, "1.5.8 ");
+    EXPECT_EQ(received("good"), "GET /Skarvelin/criticalupdate.txt cookie=moved=1\n");
+}
+
+TEST_F(TlsTest, AServerSilentInTheHandshakeTimesOutLikeAConnection)
+{
+    LoopbackServer silent;
+    silent.enqueue(Reply::silent());
+    http.TimeOut = 300;
+    EXPECT_EQ(errorOf([&] { http.Get("https://" + silent.hostPort() + "/"); }), "Connection Timed out");
+}
+
+} // namespace
+} // namespace qm
