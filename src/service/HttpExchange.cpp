@@ -364,7 +364,7 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     // A body cut short of its announced length must not pass for a whole one (a cut
     // query list would be built into a data set). A HEAD reply has no body.
     if (method != "HEAD" && contentLength_ >= 0 && bodySink.written() < static_cast<std::uint64_t>(contentLength_))
-        throw SocketError("Incomplete response");
+        throw IncompleteResponse("Incomplete response");
     bodySink.finish();
 
     if (statusCode_ >= 400 && OnFailure)

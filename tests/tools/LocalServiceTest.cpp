@@ -3,6 +3,7 @@
 #include "TempDir.h"
 
 #include "catalogue/Archive.h"
+#include "platform/Errors.h"
 #include "service/HttpExchange.h"
 
 #include <QCoreApplication>
@@ -205,9 +206,14 @@ TEST(LocalService, TestSwitchesChangeOnlyWhatTheyName)
     EXPECT_EQ(http.statusCode(), 500);
 
     const auto size = [&](int id) { return readFile(service.productPath(id)).size(); };
-    http.Get(service.url(download(5)));
+    // The exchange refuses a body cut short of its announced length.
+    try {
+        http.Get(service.url(download(5)));
+        ADD_FAILURE() << "a cut body passed for a whole one";
+    } catch (const SocketError& e) {
+        EXPECT_STREQ(e.what(), "Incomplete response");
+    }
     EXPECT_EQ(http.contentLength(), static_cast<std::int64_t>(size(5)));
-    EXPECT_EQ(http.Body.size(), size(5) / 2);
 
     http.Get(service.url(download(7)));
     EXPECT_EQ(http.Body.size(), size(7));
