@@ -66,7 +66,7 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     do {
         ++r;
         bool ok = false;
-        const int n = Integer_Value(std::string_view(record + line1, kLineLength), 3, 5, ok);
+        const int n = Catalog_Number(std::string_view(record + line1, kLineLength), 3, ok);
         // A negative number has no slot; the object stays in the catalogue.
         if (n >= 0) {
             unsigned char slot[4];

@@ -107,7 +107,7 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
             break;
         columns(line, length, 1, 24, record + 16);
         bool ok = false;
-        int n = Integer_Value(std::string_view(record + 11, 5), 1, 5, ok);
+        int n = Catalog_Number(std::string_view(record + 11, 5), 1, ok);
         if (!ok)
             n = 0;
         // A negative number has no record; it cannot be looked up.

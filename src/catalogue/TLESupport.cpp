@@ -66,7 +66,9 @@ bool validLine1(ConstLine l)
 {
     if (l[1] != '1' || l[2] != ' ')
         return false;
-    if (!intAtMost(l, 3, 5, 99999))
+    bool numberOk = false;
+    const int number = Catalog_Number(l.text(), 3, numberOk);
+    if (!numberOk || number > kHighestCatalogNumber)
         return false;
     if (l[8] != 'U' || l[9] != ' ')
         return false;

@@ -154,7 +154,7 @@ void DataSetWriter::putReportName(ReportNameWindow* window)
 {
     bool ok = false;
     const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
-    const int number = Integer_Value(line1, 3, 5, ok);
+    const int number = Catalog_Number(line1, 3, ok);
     if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest()) {
         putUnknownName(work_);
         return;
@@ -185,7 +185,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
         if (query.number >= 0 && query.number < ctx_.IndexEntries())
             record = ctx_.index->lookup(query.number);
         if (record <= 0) {
-            ctx_.reporter.log("Catalog Number " + std::to_string(query.number) + " not found.");
+            ctx_.reporter.log("Catalog Number " + Catalog_Number_Text(query.number) + " not found.");
             continue;
         }
         catalogue.readInto(static_cast<std::uint64_t>(record - 1), work_);

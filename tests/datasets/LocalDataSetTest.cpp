@@ -98,6 +98,34 @@ TEST(UserDataSets, EveryQueryFileOfTheFolderWithoutFetching)
     EXPECT_TRUE(w.launcher.opened.empty());
 }
 
+TEST(LetterFormNumbers, AMixedCatalogueIsIndexedNamedAndWrittenAsItCame)
+{
+    // A0000 is below the highest reported number but never reported; Z9999 lies above it.
+    const std::vector<CatalogueObject> objects = {{5, ""}, {100000, ""}, {270123, ""}, {99999, ""}, {339999, ""}};
+    const std::vector<ReportEntry> report = {{270123, "REPORT T0123"}, {5, "REPORT FIVE"}, {1, "REPORT ONE"}};
+    DataSetWorld w(true, objects, report);
+    EXPECT_EQ(w.ctx.IndexEntries(), 340000);
+    EXPECT_EQ(w.ctx.SsrHighest(), 270123);
+    EXPECT_FALSE(exists(w.dir.file("catalog_test.err"))) << "no object is rejected for its number";
+
+    w.writer.BuildComprehensiveDataSet();
+    const std::string all = readFile(w.vantoreal("catalog.txt"));
+    EXPECT_EQ(all,
+        dataSetRecord("REPORT FIVE", 5) + dataSetRecord("UNKNOWN", 100000) + dataSetRecord("REPORT T0123", 270123)
+            + dataSetRecord("UNKNOWN", 99999) + dataSetRecord("UNKNOWN", 339999));
+    EXPECT_EQ(all.substr(2 * 168 + 26, 69), "1 T0123U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2923");
+
+    // Either form names an object; what is not found is logged in the form it was given.
+    writeFile(
+        w.user("mixed.query"), "T0123\r\nA0000NAMED IN THE LIST\r\n    5\r\nZ9999\r\nB0000\r\na0000\r\n99999\r\n");
+    w.writer.BuildUserDataSet("mixed");
+    EXPECT_EQ(readFile(w.user("mixed.txt")),
+        dataSetRecord("REPORT T0123", 270123) + dataSetRecord("NAMED IN THE LIST", 100000)
+            + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("UNKNOWN", 339999) + dataSetRecord("UNKNOWN", 99999));
+    EXPECT_TRUE(w.reporter.logged("Catalog Number B0000 not found."));
+    EXPECT_TRUE(w.reporter.logged("Catalog Number 0 not found.")) << "a lower-case letter is no number";
+}
+
 TEST(UserDataSets, EmptyLinesAndEmptyFilesBuildNoRecords)
 {
     DataSetWorld w(false, kObjects);
