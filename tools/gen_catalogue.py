@@ -2,10 +2,15 @@
 """Writes a synthetic full catalogue (two-line and three-line text) and a matching
 situation report, for benchmarks and manual runs.
 
-Usage: gen_catalogue.py COUNT OUTDIR
+Usage: gen_catalogue.py COUNT OUTDIR [--alpha5]
 Writes OUTDIR/catalog_2l.txt, OUTDIR/catalog_3l.txt and OUTDIR/ssr_bench.txt.
 About 5 % of the objects carry harmless defects that the check repairs and about
 0.2 % are rejects (wrong check character, impossible inclination).
+
+Catalogue numbers are drawn from 1-99999. With --alpha5 they are drawn from 1-339999,
+and those from 100000 on are written as a letter and four digits (A0000 = 100000,
+I and O left out, Z9999 = 339999) in the catalogue and the report alike; up to 339999
+objects then get numbers of their own. Without it the output is what it always was.
 """
 import math
 import os
@@ -21,6 +26,28 @@ def checksum(line):
     return str(total % 10)
 
 
+ALPHA5_LETTERS = 'ABCDEFGHJKLMNPQRSTUVWXYZ'
+HIGHEST_NUMBER = 99999
+HIGHEST_ALPHA5_NUMBER = 339999
+
+
+def number_text(num, blank_padded=False):
+    """Five columns: the digits (zero- or blank-padded), or from 100000 on the letter form."""
+    if num >= 100000:
+        return '%s%04d' % (ALPHA5_LETTERS[num // 10000 - 10], num % 10000)
+    return ('%5d' if blank_padded else '%05d') % num
+
+
+def number_value(text):
+    """The number of a five-column field in either form; 0 when it is neither."""
+    if len(text) == 5 and text[0] in ALPHA5_LETTERS and text[1:].isdigit():
+        return (ALPHA5_LETTERS.index(text[0]) + 10) * 10000 + int(text[1:])
+    try:
+        return int(text)
+    except ValueError:
+        return 0
+
+
 def exp_field(value):
     """Mantissa and exponent in the assumed-point form, e.g. -11606-4."""
     if value == 0:
@@ -31,6 +58,8 @@ def exp_field(value):
     if mant >= 100000:
         mant //= 10
         e += 1
+    if e < -9:  # beyond the one exponent digit: as good as zero
+        return ' 00000+0'
     return '%s%05d%s%d' % (sign, mant, '-' if e < 0 else '+', abs(e))
 
 
@@ -54,11 +83,11 @@ def element_set(rng, num):
     ndot = rng.uniform(-0.0001, 0.001)
     nddot = 0.0 if rng.random() < 0.9 else rng.uniform(-1e-5, 1e-5)
     bstar = rng.uniform(-1e-3, 1e-3)
-    l1 = '1 %05dU %02d%03d%-3s %02d%012.8f %s.%08d %s %s 0 %4d' % (
-        num, year, launch, piece, 24, rng.uniform(1, 366), '-' if ndot < 0 else ' ',
+    l1 = '1 %sU %02d%03d%-3s %02d%012.8f %s.%08d %s %s 0 %4d' % (
+        number_text(num), year, launch, piece, 24, rng.uniform(1, 366), '-' if ndot < 0 else ' ',
         int(abs(ndot) * 1e8), exp_field(nddot), exp_field(bstar), rng.randint(1, 999))
-    l2 = '2 %05d %8.4f %8.4f %07d %8.4f %8.4f %11.8f%5d' % (
-        num, incl, rng.uniform(0, 359.9999), ecc, rng.uniform(0, 359.9999), rng.uniform(0, 359.9999),
+    l2 = '2 %s %8.4f %8.4f %07d %8.4f %8.4f %11.8f%5d' % (
+        number_text(num), incl, rng.uniform(0, 359.9999), ecc, rng.uniform(0, 359.9999), rng.uniform(0, 359.9999),
         mm, rng.randint(0, 99999))
     assert len(l1) == 68 and len(l2) == 68, (l1, l2)
     l1 += checksum(l1)
@@ -81,12 +110,13 @@ def defect(rng, l1, l2):
     return l1, l2[:68] + ' '
 
 
-def generate(count, outdir):
+def generate(count, outdir, alpha5=False):
     rng = random.Random(20240407)
     os.makedirs(outdir, exist_ok=True)
-    numbers = rng.sample(range(1, 100000), min(count, 99999))
+    highest = HIGHEST_ALPHA5_NUMBER if alpha5 else HIGHEST_NUMBER
+    numbers = rng.sample(range(1, highest + 1), min(count, highest))
     while len(numbers) < count:
-        numbers.append(rng.randint(1, 99999))
+        numbers.append(rng.randint(1, highest))
     if 1 not in numbers:
         numbers[0] = 1
     numbers.sort()
@@ -115,12 +145,16 @@ def generate(count, outdir):
         ssr.write('INTLDES      CAT#  SOURCE  LAUNCH      PERIOD  INCL  APOGEE PERIGEE\r\n')
         ssr.write('                   COMMON NAME\r\n\r\n')
         for num, designator, name in sorted(entries, reverse=True):
-            ssr.write('%-11s     %5d  PAY  USA   2001-01-01   95.0  51.6    400    390\r\n' % (designator, num))
+            ssr.write('%-11s     %s  PAY  USA   2001-01-01   95.0  51.6    400    390\r\n'
+                      % (designator, number_text(num, blank_padded=True)))
             ssr.write(name + '\r\n')
 
 
 def main():
-    generate(int(sys.argv[1]), sys.argv[2])
+    args = [a for a in sys.argv[1:] if a != '--alpha5']
+    if len(args) != 2:
+        sys.exit('usage: gen_catalogue.py COUNT OUTDIR [--alpha5]')
+    generate(int(args[0]), args[1], alpha5='--alpha5' in sys.argv[1:])
 
 
 if __name__ == '__main__':

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <exception>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 
@@ -193,21 +195,20 @@ bool inflateStream(Input& in, File& out, std::uint64_t& written, unsigned char* 
     return true;
 }
 
-
 // The members matching `mask`, each extracted under its file name alone; a member that
 // cannot be extracted or written is skipped without a message. Returns the count written.
 int extractMatching(const std::vector<ArchiveMember>& members, std::string_view mask, const std::string& targetFolder,
-    const std::function<bool(const ArchiveMember&, const std::string& outPath)>& extractOne)
+    const std::function<bool(std::size_t index, const std::string& outPath)>& extractOne)
 {
     int done = 0;
-    for (const ArchiveMember& m : members) {
-        if (!maskMatches(mask, m.name))
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (!maskMatches(mask, members[i].name))
             continue;
-        const std::string name = safeMemberFileName(m.name);
+        const std::string name = safeMemberFileName(members[i].name);
         if (name.empty())
             continue;
         try {
-            if (extractOne(m, joinPath(targetFolder, name)))
+            if (extractOne(i, joinPath(targetFolder, name)))
                 ++done;
         } catch (const std::exception&) {
         }
@@ -313,42 +314,71 @@ void ZipArchive::open(const std::string& path)
         members_.push_back(std::move(m));
         pos += kCentralHeaderSize + nameLen + extraLen + commentLen;
     }
+    placeMembers();
+    budget_ = outputLimit_;
+}
+
+void ZipArchive::placeMembers()
+{
+    placements_.assign(members_.size(), Placement{});
+    // Byte ranges (local header to end of data) of the members accepted so far, by start.
+    std::map<std::uint64_t, std::uint64_t> taken;
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        const ArchiveMember& m = members_[i];
+        if (m.localHeaderOffset == 0xFFFFFFFF || m.localHeaderOffset + kLocalHeaderSize > size_)
+            continue;
+        unsigned char lh[kLocalHeaderSize];
+        file_.readAt(m.localHeaderOffset, lh, sizeof lh);
+        if (le32(lh) != kLocalHeaderSig)
+            continue;
+        // The central directory's sizes and CRC count: with a data descriptor (flag bit 3)
+        // the local header holds zeros.
+        const std::uint64_t dataStart = m.localHeaderOffset + kLocalHeaderSize + le16(lh + 26) + le16(lh + 28);
+        const std::uint64_t end = dataStart + m.compressedSize;
+        if (end > size_)
+            continue;
+        // Members sharing their bytes would let a tiny archive write its data many times over.
+        const auto next = taken.lower_bound(m.localHeaderOffset);
+        if (next != taken.end() && next->first < end)
+            continue;
+        if (next != taken.begin() && std::prev(next)->second > m.localHeaderOffset)
+            continue;
+        taken.emplace(m.localHeaderOffset, end);
+        placements_[i] = {dataStart, true};
+    }
 }
 
 int ZipArchive::extract(std::string_view mask, const std::string& targetFolder)
 {
-    return extractMatching(members_, mask, targetFolder,
-        [this](const ArchiveMember& m, const std::string& outPath) { return extractMember(m, outPath); });
+    return extractMatching(members_, mask, targetFolder, [this](std::size_t i, const std::string& outPath) {
+        return extractMember(members_[i], placements_[i], outPath);
+    });
 }
 
-bool ZipArchive::extractMember(const ArchiveMember& m, const std::string& outPath)
+bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, const std::string& outPath)
 {
+    if (!at.usable)
+        return false;
     if (m.flags & 0x0001) // encrypted
         return false;
     if (m.method != 0 && m.method != 8)
         return false;
-    if (m.size == 0xFFFFFFFF || m.compressedSize == 0xFFFFFFFF || m.localHeaderOffset == 0xFFFFFFFF)
-        return false;
-    if (m.localHeaderOffset + kLocalHeaderSize > size_)
-        return false;
-    unsigned char lh[kLocalHeaderSize];
-    file_.readAt(m.localHeaderOffset, lh, sizeof lh);
-    if (le32(lh) != kLocalHeaderSig)
-        return false;
-    // The central directory's sizes and CRC count: with a data descriptor (flag bit 3)
-    // the local header holds zeros.
-    const std::uint64_t dataStart = m.localHeaderOffset + kLocalHeaderSize + le16(lh + 26) + le16(lh + 28);
-    if (dataStart + m.compressedSize > size_)
+    if (m.size == 0xFFFFFFFF || m.compressedSize == 0xFFFFFFFF)
         return false;
     if (m.method == 0 && m.compressedSize != m.size)
         return false;
     if (sameFile(outPath, file_.path()))
         return false;
+    // Inflation stops at the declared size, so the declared size is all a member can
+    // write; one that does not fit what is left of the cap is refused before any work.
+    if (m.size > budget_)
+        return false;
+    budget_ -= m.size;
 
     Buffers buffers;
-    Input in{file_, dataStart, dataStart + m.compressedSize, buffers.in.get()};
+    Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
     ReplacingFile target(outPath);
-    File out(target.tempPath(), File::Mode::Create);
+    File out = target.createTemp();
     std::uint64_t written = 0;
     std::uint32_t crc = crc32(0L, Z_NULL, 0);
     std::uint64_t produced = 0;
@@ -473,13 +503,31 @@ void GzipFile::open(const std::string& path)
     m.crc32 = le32(trailer);
     m.size = le32(trailer + 4);
     members_.push_back(std::move(m));
+    budget_ = outputLimit_;
 }
 
 int GzipFile::extract(std::string_view mask, const std::string& targetFolder)
 {
-    return extractMatching(members_, mask, targetFolder,
-        [this](const ArchiveMember&, const std::string& outPath) { return extractTo(outPath); });
+    return extractMatching(
+        members_, mask, targetFolder, [this](std::size_t, const std::string& outPath) { return extractTo(outPath); });
 }
+
+namespace {
+
+// True when the two bytes at the reading position are a gzip member's magic number.
+bool atMemberStart(Input& in)
+{
+    if (in.atEnd())
+        return false;
+    const std::uint64_t at = in.next - (in.len - in.pos);
+    if (at + 2 > in.end)
+        return false;
+    unsigned char magic[2];
+    in.file.readAt(at, magic, sizeof magic);
+    return magic[0] == 0x1f && magic[1] == 0x8b;
+}
+
+} // namespace
 
 bool GzipFile::extractTo(const std::string& outPath)
 {
@@ -488,27 +536,30 @@ bool GzipFile::extractTo(const std::string& outPath)
     Buffers buffers;
     Input in{file_, dataOffset_, size_, buffers.in.get()};
     ReplacingFile target(outPath);
-    File out(target.tempPath(), File::Mode::Create);
+    File out = target.createTemp();
     std::uint64_t written = 0;
-    // The trailer's size is the whole file's declared size: a stream that would inflate
-    // beyond it is damaged, so a hostile file cannot fill the disk. Concatenated members
-    // unpack into one file, as gzip -d does, within that same size.
-    const std::uint64_t declared = members_.empty() ? 0 : members_.front().size;
+    // Member after member, as "cat a.gz b.gz" gives: each checked against its own
+    // trailer, all of them together within what the file may still write.
     for (;;) {
         std::uint32_t crc = 0;
         std::uint64_t produced = 0;
-        if (!inflateStream(in, out, written, buffers.out.get(), declared - written, crc, produced))
+        if (!inflateStream(in, out, written, buffers.out.get(), budget_ - written, crc, produced))
             return false;
         std::uint32_t storedCrc = 0, storedSize = 0;
         if (!readLe32(in, storedCrc) || !readLe32(in, storedSize))
             return false;
         if (storedCrc != crc || storedSize != static_cast<std::uint32_t>(produced))
             return false;
-        if (in.atEnd() || in.buf[in.pos] != 0x1f)
-            break; // trailing padding is ignored
+        // Servers and tape tools pad with zero bytes.
+        while (!in.atEnd() && in.buf[in.pos] == 0)
+            ++in.pos;
+        // Bytes that start no member are ignored, as gzip -d ignores trailing garbage.
+        if (!atMemberStart(in))
+            break;
         if (!readGzipHeader(in))
             return false;
     }
+    budget_ -= written;
     out.close();
     target.commit();
     return true;

@@ -1,9 +1,10 @@
 #pragma once
 // Unpacking of the downloaded archives: ZIP (stored and deflated members) and gzip.
 // Opening an archive or reading its member list raises IoError; a member that
-// cannot be extracted (damaged data, bad CRC or length, unsafe name, write failure)
-// is skipped silently. Members are written under their file name alone, first to a
-// temporary name in the target folder, and put in place only when fully verified.
+// cannot be extracted (damaged data, bad CRC or length, unsafe name, write failure,
+// past the output cap) is skipped silently. Members are written under their file name
+// alone, first to a temporary name in the target folder, and put in place only when
+// fully verified.
 #include "platform/File.h"
 
 #include <cstdint>
@@ -32,9 +33,19 @@ struct ArchiveMember {
     std::uint64_t localHeaderOffset = 0;
 };
 
+// What one archive may write in all: a real catalogue is under 30 MB, and a small
+// hostile archive must not fill the disk.
+inline constexpr std::uint64_t kMaxArchiveOutput = std::uint64_t{1} << 30;
+
 class ZipArchive {
 public:
+    explicit ZipArchive(std::uint64_t outputLimit = kMaxArchiveOutput)
+        : outputLimit_(outputLimit)
+    {
+    }
     // Reads the end record and the central directory; IoError when that fails.
+    // Members whose local header and data overlap an earlier member's are refused:
+    // only the first of them is ever extracted.
     void open(const std::string& path);
     const std::vector<ArchiveMember>& members() const { return members_; }
     // Extracts the members matching `mask` into `targetFolder` (ending in "/" or not);
@@ -43,16 +54,32 @@ public:
     const std::string& path() const { return file_.path(); }
 
 private:
-    bool extractMember(const ArchiveMember& m, const std::string& outPath);
+    // Where a member's data begin, and whether it may be extracted at all.
+    struct Placement {
+        std::uint64_t dataStart = 0;
+        bool usable = false;
+    };
+    void placeMembers();
+    bool extractMember(const ArchiveMember& m, const Placement& at, const std::string& outPath);
     File file_;
     std::uint64_t size_ = 0;
+    std::uint64_t outputLimit_;
+    std::uint64_t budget_ = 0; // bytes the archive may still write
     std::vector<ArchiveMember> members_;
+    std::vector<Placement> placements_;
 };
 
 class GzipFile {
 public:
+    explicit GzipFile(std::uint64_t outputLimit = kMaxArchiveOutput)
+        : outputLimit_(outputLimit)
+    {
+    }
     // Reads and checks the first member header; IoError when that fails. The one
-    // listed member is named like the gzip file without its last extension.
+    // listed member is named like the gzip file without its last extension; its size
+    // is what the file's last four bytes declare. Extraction unpacks member after
+    // member (as concatenated files give), each checked against its own trailer,
+    // into that one file; zero bytes after the last member are padding.
     void open(const std::string& path);
     const std::vector<ArchiveMember>& members() const { return members_; }
     int extract(std::string_view mask, const std::string& targetFolder);
@@ -63,6 +90,8 @@ private:
     File file_;
     std::uint64_t size_ = 0;
     std::uint64_t dataOffset_ = 0;
+    std::uint64_t outputLimit_;
+    std::uint64_t budget_ = 0;
     std::vector<ArchiveMember> members_;
 };
 

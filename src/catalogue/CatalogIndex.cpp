@@ -1,9 +1,9 @@
 #include "catalogue/CatalogIndex.h"
 
-#include "core/Reporter.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"
+#include "core/Reporter.h"
 #include "platform/Errors.h"
 
 #include <string_view>
@@ -55,10 +55,14 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         throw FatalStop{text};
     }
 
-    file_.open(kFileName, File::Mode::Create);
+    // Built under a temporary name: a failure leaves the last run's index, never a
+    // half-written one.
+    ReplacingFile target(kFileName);
+    target.removeLeftovers();
+    File building = target.createTemp();
     reporter.log(std::string("Open [indexfile] ") + kFileName);
 
-    WriteWindow slots(file_);
+    WriteWindow slots(building);
     std::int32_t r = 0;
     do {
         ++r;
@@ -66,7 +70,7 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         // This pass reads every object anyway; the freshness of the data comes with it.
         newest_.take(line);
         bool ok = false;
-        const int n = Integer_Value(line, 3, 5, ok);
+        const int n = Catalog_Number(line, 3, ok);
         // A negative number has no slot; the object stays in the catalogue.
         if (n >= 0) {
             unsigned char slot[4];
@@ -75,6 +79,9 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         }
     } while (in.read(record, recordSize) == recordSize);
     slots.flush();
+    building.close();
+    target.commit();
+    file_.open(kFileName, File::Mode::ReadWrite);
 
     in.close();
     reporter.log("Close [" + tag + "]");

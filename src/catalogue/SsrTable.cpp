@@ -1,10 +1,10 @@
 #include "catalogue/SsrTable.h"
 
-#include "core/Reporter.h"
 #include "catalogue/Archive.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"
+#include "core/Reporter.h"
 #include "platform/Errors.h"
 #include "platform/Paths.h"
 
@@ -75,7 +75,11 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     reporter.updateStatusBar("Indexing SSR data");
     BufferedReader in(textFile);
     reporter.log("Open [fs] " + textFile);
-    file_.open(kFileName, File::Mode::Create, kRecordSize);
+    // Built under a temporary name: a failure leaves the last run's table, never a
+    // half-written one.
+    ReplacingFile target(kFileName);
+    target.removeLeftovers();
+    File building = target.createTemp();
     reporter.log(std::string("Open [fssr] ") + kFileName);
 
     char line[kMaxLine];
@@ -94,7 +98,7 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     for (int skip = 0; found && skip < 3; ++skip)
         found = readLine(in, line, length, cut);
 
-    WriteWindow records(file_.file());
+    WriteWindow records(building);
     char record[kRecordSize];
     while (found && readLine(in, line, length, cut)) {
         columns(line, length, 1, 11, record);
@@ -103,7 +107,7 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
             break;
         columns(line, length, 1, 24, record + 16);
         bool ok = false;
-        int n = Integer_Value(std::string_view(record + 11, 5), 1, 5, ok);
+        int n = Catalog_Number(std::string_view(record + 11, 5), 1, ok);
         if (!ok)
             n = 0;
         // A negative number has no record; it cannot be looked up.
@@ -114,6 +118,9 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     }
 
     records.flush();
+    building.close();
+    target.commit();
+    file_.open(kFileName, File::Mode::ReadWrite, kRecordSize);
     highest_ = static_cast<int>(file_.count()) - 1;
     in.close();
     reporter.log("Close [fs]");

@@ -25,7 +25,37 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// Letters skip I and O, which read too much like 1 and 0.
+constexpr std::string_view kAlpha5Letters = "ABCDEFGHJKLMNPQRSTUVWXYZ";
+
+// The tens of thousands a leading letter stands for (A = 10), or -1 for any other character.
+int alpha5Letter(char c)
+{
+    const std::size_t at = kAlpha5Letters.find(c);
+    return at == std::string_view::npos ? -1 : 10 + static_cast<int>(at);
+}
+
 } // namespace
+
+int Catalog_Number(std::string_view text, int first, bool& ok)
+{
+    const std::string_view f = field(text, first, 5);
+    const int letter = f.size() == 5 ? alpha5Letter(f[0]) : -1;
+    if (letter >= 0 && isDigit(f[1]) && isDigit(f[2]) && isDigit(f[3]) && isDigit(f[4])) {
+        ok = true;
+        return letter * 10000 + (f[1] - '0') * 1000 + (f[2] - '0') * 100 + (f[3] - '0') * 10 + (f[4] - '0');
+    }
+    return Integer_Value(text, first, 5, ok);
+}
+
+std::string Catalog_Number_Text(int n)
+{
+    if (n < kFirstAlpha5Number || n > kHighestCatalogNumber)
+        return std::to_string(n);
+    std::string text = std::to_string(n % 10000 + 10000); // four digits after a "1"
+    text[0] = kAlpha5Letters[static_cast<std::size_t>(n / 10000 - 10)];
+    return text;
+}
 
 int Integer_Value(std::string_view text, int first, int count, bool& ok)
 {

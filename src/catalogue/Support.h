@@ -11,6 +11,21 @@ namespace qm {
 // A field that is empty (text ends before `first`) is a fatal stop.
 int Integer_Value(std::string_view text, int first, int count, bool& ok);
 
+// The highest catalogue number, Z9999 in the letter form.
+inline constexpr int kHighestCatalogNumber = 339999;
+// The first number that five digits cannot hold, A0000 in the letter form.
+inline constexpr int kFirstAlpha5Number = 100000;
+
+// Reads the catalogue number of the five columns from `first`, everywhere one is read:
+// what Integer_Value reads there, or a capital letter other than I and O followed by
+// four digits, for the numbers from 100000 on (A0000 = 100000, B = 11, ..., H = 17,
+// J = 18, ..., N = 22, P = 23, ..., Z9999 = 339999). An empty field is a fatal stop,
+// as for Integer_Value.
+int Catalog_Number(std::string_view text, int first, bool& ok);
+
+// The catalogue number as its own text: decimal, or the letter form from 100000 on.
+std::string Catalog_Number_Text(int n);
+
 // Reads a decimal number with optional sign, fraction and exponent; blanks around it
 // are allowed. The decimal point is always "." whatever the locale. Invalid: ok = false, 0.
 // An empty field is a fatal stop.

@@ -1,7 +1,7 @@
 #include "catalogue/TLESupport.h"
 
-#include "core/Reporter.h"
 #include "catalogue/Support.h"
+#include "core/Reporter.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
 
@@ -66,7 +66,9 @@ bool validLine1(ConstLine l)
 {
     if (l[1] != '1' || l[2] != ' ')
         return false;
-    if (!intAtMost(l, 3, 5, 99999))
+    bool numberOk = false;
+    const int number = Catalog_Number(l.text(), 3, numberOk);
+    if (!numberOk || number > kHighestCatalogNumber)
         return false;
     if (l[8] != 'U' || l[9] != ' ')
         return false;
@@ -243,7 +245,6 @@ void Repair_TLE(char* pair)
     repairLine2(Line{pair + kLine2Offset});
 }
 
-
 namespace {
 
 // Reads the next line into `out` (at most `width` characters kept, the rest of the
@@ -286,6 +287,7 @@ void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     const std::string tmp = catalogFile + ".tmp";
     BufferedReader in(catalogFile);
     reporter.log("Open [fi] " + catalogFile);
+    WorkFileGuard tmpGuard(tmp);
     BufferedWriter out(tmp);
     reporter.log("Open [fo] " + tmp);
 
@@ -312,8 +314,9 @@ void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     reporter.log("Close [fo]");
     in.close();
     reporter.log("Close [fi]");
-    removeFile(catalogFile);
-    renameFile(tmp, catalogFile);
+    // Renamed over the text directly: a failed rename leaves the text as it was.
+    renameFileChecked(tmp, catalogFile);
+    tmpGuard.keep();
 }
 
 void recordPass(const std::string& path, std::size_t recordSize, std::size_t pairOffset)
@@ -321,7 +324,9 @@ void recordPass(const std::string& path, std::size_t recordSize, std::size_t pai
     const std::string good = changeFileExt(path, ".tmp");
     const std::string bad = changeFileExt(path, ".err");
     BufferedReader in(path);
+    WorkFileGuard goodGuard(good);
     BufferedWriter goodOut(good);
+    WorkFileGuard badGuard(bad);
     BufferedWriter badOut(bad);
 
     char record[kThreeLineRecordSize];
@@ -338,11 +343,12 @@ void recordPass(const std::string& path, std::size_t recordSize, std::size_t pai
     }
     in.close();
     goodOut.close();
-    removeFile(path);
-    renameFile(good, path);
     badOut.close();
-    if (rejected == 0)
-        removeFile(bad);
+    renameFileChecked(good, path);
+    goodGuard.keep();
+    // An error file without records is removed (by the guard).
+    if (rejected > 0)
+        badGuard.keep();
 }
 
 } // namespace

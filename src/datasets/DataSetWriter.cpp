@@ -1,10 +1,10 @@
 #include "datasets/DataSetWriter.h"
 
-#include "core/Reporter.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
+#include "core/Reporter.h"
 #include "datasets/PalmDatabase.h"
 #include "datasets/QueryList.h"
 #include "platform/Errors.h"
@@ -78,7 +78,7 @@ private:
 // (which may feed another program's folder) stays in place.
 std::string throughLink(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
         return path;
     char* real = ::realpath(path.c_str(), nullptr);
@@ -97,7 +97,7 @@ public:
         , reporter_(reporter)
     {
         replacing_.removeLeftovers();
-        out_.create(replacing_.tempPath());
+        out_.create(replacing_.createTemp());
         reporter_.log("Open [fo3] " + path);
     }
     void write(const char* record) { out_.write(record, kDataSetRecordSize); }
@@ -154,7 +154,7 @@ void DataSetWriter::putReportName(ReportNameWindow* window)
 {
     bool ok = false;
     const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
-    const int number = Integer_Value(line1, 3, 5, ok);
+    const int number = Catalog_Number(line1, 3, ok);
     if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest()) {
         putUnknownName(work_);
         return;
@@ -185,7 +185,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
         if (query.number >= 0 && query.number < ctx_.IndexEntries())
             record = ctx_.index->lookup(query.number);
         if (record <= 0) {
-            ctx_.reporter.log("Catalog Number " + std::to_string(query.number) + " not found.");
+            ctx_.reporter.log("Catalog Number " + Catalog_Number_Text(query.number) + " not found.");
             continue;
         }
         catalogue.readInto(static_cast<std::uint64_t>(record - 1), work_);
@@ -301,7 +301,10 @@ void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string
 
     ReplacingFile target(throughLink(folder + pdbName));
     target.removeLeftovers();
-    writePalmDatabase(in, target.tempPath(), name, sets, palmDate(ctx_.localClockMs()));
+    BufferedWriter out;
+    out.create(target.createTemp());
+    writePalmDatabase(in, out, name, sets, palmDate(ctx_.localClockMs()));
+    out.close();
     in.close();
     target.commit();
 

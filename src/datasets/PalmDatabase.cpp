@@ -47,13 +47,12 @@ std::uint32_t palmDate(std::int64_t localMs)
     return static_cast<std::uint32_t>(seconds);
 }
 
-void writePalmDatabase(BufferedReader& in, const std::string& target, const std::string& databaseName,
-    std::uint64_t sets, std::uint32_t date)
+void writePalmDatabase(
+    BufferedReader& in, BufferedWriter& out, const std::string& databaseName, std::uint64_t sets, std::uint32_t date)
 {
     const std::uint64_t records = 3 * sets;
     const std::uint64_t dataStart = kPalmHeaderSize + kPalmEntrySize * records;
 
-    BufferedWriter out(target);
     BigEndianOut be(out);
 
     // The name field keeps room for its terminating zero byte.
@@ -92,7 +91,6 @@ void writePalmDatabase(BufferedReader& in, const std::string& target, const std:
         be.bytes(record + kRecordLine2Offset, kLineLength);
         be.u8('\n');
     }
-    out.close();
 }
 
 } // namespace qm

@@ -8,6 +8,7 @@
 namespace qm {
 
 class BufferedReader;
+class BufferedWriter;
 
 inline constexpr std::size_t kPalmHeaderSize = 78;
 inline constexpr std::size_t kPalmEntrySize = 8;
@@ -20,8 +21,8 @@ inline constexpr std::size_t kPalmNameFieldSize = 32;
 std::uint32_t palmDate(std::int64_t localMs);
 
 // Writes the database of the next `sets` element sets read from `in` (a data-set file
-// holding at least that many records) to `target`, which is created or emptied.
-void writePalmDatabase(BufferedReader& in, const std::string& target, const std::string& databaseName,
-    std::uint64_t sets, std::uint32_t date);
+// holding at least that many records) to `out`, an empty file; the caller closes it.
+void writePalmDatabase(
+    BufferedReader& in, BufferedWriter& out, const std::string& databaseName, std::uint64_t sets, std::uint32_t date);
 
 } // namespace qm

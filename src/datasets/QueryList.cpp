@@ -51,7 +51,7 @@ QueryLine parseQueryLine(const std::string& line)
 {
     QueryLine q;
     bool ok = false;
-    q.number = Integer_Value(line, 1, 5, ok);
+    q.number = Catalog_Number(line, 1, ok);
     std::fill(std::begin(q.name), std::end(q.name), ' ');
     if (line.size() > 5) {
         const std::size_t n = std::min(kNameSize, line.size() - 5);

@@ -1,7 +1,7 @@
 #pragma once
-// The query list: text lines whose columns 1-5 hold a catalogue number and columns
-// 6-29 an optional replacement name. Used for the publisher's fetched lists and for
-// the user's ".query" files alike.
+// The query list: text lines whose columns 1-5 hold a catalogue number (digits or the
+// letter form) and columns 6-29 an optional replacement name. Used for the publisher's
+// fetched lists and for the user's ".query" files alike.
 #include "datasets/DataSetFormat.h"
 #include "platform/File.h"
 
@@ -29,7 +29,7 @@ private:
 
 // One parsed query line.
 struct QueryLine {
-    int number = 0; // 0 when the field is not a valid integer
+    int number = 0; // 0 when the field is not a valid catalogue number
     bool hasName = false; // columns 6-29 are not all blanks
     char name[kNameSize]{}; // columns 6-29, filled with blanks
 };

@@ -24,6 +24,12 @@ public:
     using SocketError::SocketError;
 };
 
+// A body that ended before the length its head announced ("Incomplete response").
+class IncompleteResponse : public SocketError {
+public:
+    using SocketError::SocketError;
+};
+
 // A text that should have been an integer ("'%s' is not a valid integer value").
 class ConvertError : public std::runtime_error {
 public:

@@ -17,6 +17,15 @@
 
 namespace qm {
 
+namespace {
+FlushFunction flushFunction = ::fsync;
+}
+
+FlushFunction replaceFlushFunction(FlushFunction flush)
+{
+    return std::exchange(flushFunction, flush);
+}
+
 void throwIoError(std::string_view action, const std::string& path, int err)
 {
     std::string text(action);
@@ -40,6 +49,8 @@ File::File(const std::string& path, Mode mode)
 File::File(File&& other) noexcept
     : fd_(std::exchange(other.fd_, -1))
     , path_(std::move(other.path_))
+    , shown_(std::move(other.shown_))
+    , flushedWhenComplete_(other.flushedWhenComplete_)
 {
 }
 
@@ -50,6 +61,8 @@ File& File::operator=(File&& other) noexcept
             ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
+        shown_ = std::move(other.shown_);
+        flushedWhenComplete_ = other.flushedWhenComplete_;
     }
     return *this;
 }
@@ -61,6 +74,11 @@ File::~File()
 }
 
 void File::open(const std::string& path, Mode mode)
+{
+    open(path, mode, std::string());
+}
+
+void File::open(const std::string& path, Mode mode, const std::string& shownPath)
 {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -83,9 +101,12 @@ void File::open(const std::string& path, Mode mode)
         fd = ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        throwIoError(mode == Mode::Create ? "Unable to create" : "Unable to open", path, errno);
+        throwIoError(
+            mode == Mode::Create ? "Unable to create" : "Unable to open", shownPath.empty() ? path : shownPath, errno);
     fd_ = fd;
     path_ = path;
+    shown_ = shownPath;
+    flushedWhenComplete_ = false;
 }
 
 std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const
@@ -97,7 +118,7 @@ std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) 
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throwIoError("Unable to read", path_, errno);
+            throwIoError("Unable to read", shown(), errno);
         }
         if (got == 0)
             break;
@@ -109,7 +130,7 @@ std::size_t File::readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) 
 void File::readAt(std::uint64_t offset, void* buffer, std::size_t n) const
 {
     if (readSomeAt(offset, buffer, n) != n)
-        throwReadBeyondEnd(path_);
+        throwReadBeyondEnd(shown());
 }
 
 void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
@@ -121,7 +142,7 @@ void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
         if (put < 0) {
             if (errno == EINTR)
                 continue;
-            throwIoError("Unable to write to", path_, errno);
+            throwIoError("Unable to write to", shown(), errno);
         }
         done += static_cast<std::size_t>(put);
     }
@@ -129,22 +150,27 @@ void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
 
 std::uint64_t File::size() const
 {
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd_, &st) != 0)
-        throwIoError("Unable to read", path_, errno);
+        throwIoError("Unable to read", shown(), errno);
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 void File::truncate(std::uint64_t length)
 {
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
-        throwIoError("Unable to write to", path_, errno);
+        throwIoError("Unable to write to", shown(), errno);
 }
 
 void File::sync()
 {
-    if (::fsync(fd_) != 0)
-        throwIoError("Unable to write to", path_, errno);
+    if (flushFunction(fd_) != 0)
+        throwIoError("Unable to write to", shown(), errno);
+}
+
+void File::startWriteback(std::uint64_t offset, std::uint64_t length)
+{
+    ::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
 void File::close()
@@ -153,7 +179,7 @@ void File::close()
         return;
     const int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0 && errno != EINTR)
-        throwIoError("Unable to close", path_, errno);
+        throwIoError("Unable to close", shown(), errno);
 }
 
 RecordFile::RecordFile(const std::string& path, File::Mode mode, std::size_t recordSize)
@@ -212,6 +238,16 @@ void BufferedWriter::create(const std::string& path)
     buffer_.clear();
     buffer_.reserve(kBufferSize);
     offset_ = 0;
+    handedToDisk_ = 0;
+}
+
+void BufferedWriter::create(File file)
+{
+    file_ = std::move(file);
+    buffer_.clear();
+    buffer_.reserve(kBufferSize);
+    offset_ = 0;
+    handedToDisk_ = 0;
 }
 
 void BufferedWriter::write(const void* data, std::size_t n)
@@ -220,8 +256,7 @@ void BufferedWriter::write(const void* data, std::size_t n)
     if (buffer_.size() + n > kBufferSize) {
         flush();
         if (n >= kBufferSize) {
-            file_.writeAt(offset_, src, n);
-            offset_ += n;
+            writeOut(src, n);
             return;
         }
     }
@@ -232,9 +267,19 @@ void BufferedWriter::flush()
 {
     if (buffer_.empty())
         return;
-    file_.writeAt(offset_, buffer_.data(), buffer_.size());
-    offset_ += buffer_.size();
+    writeOut(buffer_.data(), buffer_.size());
     buffer_.clear();
+}
+
+void BufferedWriter::writeOut(const char* data, std::size_t n)
+{
+    static constexpr std::uint64_t kWritebackStep = 4 << 20;
+    file_.writeAt(offset_, data, n);
+    offset_ += n;
+    if (file_.flushedWhenComplete() && offset_ - handedToDisk_ >= kWritebackStep) {
+        file_.startWriteback(handedToDisk_, offset_ - handedToDisk_);
+        handedToDisk_ = offset_;
+    }
 }
 
 void BufferedWriter::close()
@@ -260,11 +305,33 @@ ReplacingFile::~ReplacingFile()
         ::unlink(tempPath_.c_str());
 }
 
+File ReplacingFile::createTemp() const
+{
+    File file;
+    file.open(tempPath_, File::Mode::Create, finalPath_);
+    file.setFlushedWhenComplete();
+    return file;
+}
+
 void ReplacingFile::commit()
 {
+    // Without the flush a power cut soon after the rename can leave the final name
+    // on an empty or partial file.
+    File written;
+    written.open(tempPath_, File::Mode::Read, finalPath_);
+    written.sync();
+    written.close();
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
         throwIoError("Unable to write to", finalPath_, errno);
     committed_ = true;
+    // The new file is in place whatever happens now; flushing the folder makes the
+    // rename itself last. A folder that cannot be flushed changes nothing for the run.
+    const std::string folder = extractFilePath(finalPath_);
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        flushFunction(dir);
+        ::close(dir);
+    }
 }
 
 void ReplacingFile::removeLeftovers() const
@@ -285,13 +352,13 @@ void ReplacingFile::removeLeftovers() const
 
 bool fileExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool directoryExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -303,6 +370,18 @@ bool removeFile(const std::string& path)
 bool renameFile(const std::string& from, const std::string& to)
 {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void renameFileChecked(const std::string& from, const std::string& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        throwIoError("Unable to rename " + from + " to", to, errno);
+}
+
+WorkFileGuard::~WorkFileGuard()
+{
+    if (!kept_)
+        ::unlink(path_.c_str());
 }
 
 std::vector<std::string> listDirectory(const std::string& folder)

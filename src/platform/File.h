@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -31,6 +32,9 @@ public:
     ~File(); // closes without reporting; call close() to have a failure reported
 
     void open(const std::string& path, Mode mode);
+    // As open(), but the error texts name `shownPath`: a temporary file that stands
+    // for its final path is reported under the name the user knows.
+    void open(const std::string& path, Mode mode, const std::string& shownPath);
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
 
@@ -43,10 +47,20 @@ public:
     void truncate(std::uint64_t length);
     void sync();
     void close();
+    // A file that will be flushed to disk when complete (ReplacingFile::createTemp):
+    // its writer hands finished parts to the disk early, so the final flush has less
+    // left to wait for.
+    bool flushedWhenComplete() const { return flushedWhenComplete_; }
+    void setFlushedWhenComplete() { flushedWhenComplete_ = true; }
+    // Starts writing a range to disk without waiting; failures show at the flush.
+    void startWriteback(std::uint64_t offset, std::uint64_t length);
 
 private:
+    const std::string& shown() const { return shown_.empty() ? path_ : shown_; }
     int fd_ = -1;
     std::string path_;
+    std::string shown_;
+    bool flushedWhenComplete_ = false;
 };
 
 // A file of fixed-size records, addressed by record number counted from 0.
@@ -124,6 +138,8 @@ public:
     explicit BufferedWriter(const std::string& path) { create(path); }
     ~BufferedWriter() = default; // unflushed data of an abandoned writer are dropped
     void create(const std::string& path);
+    // Writes into a file already created (ReplacingFile::createTemp).
+    void create(File file);
     bool isOpen() const { return file_.isOpen(); }
     const std::string& path() const { return file_.path(); }
     void write(const void* data, std::size_t n);
@@ -139,9 +155,11 @@ public:
     void close();
 
 private:
+    void writeOut(const char* data, std::size_t n);
     File file_;
     std::string buffer_;
     std::uint64_t offset_ = 0;
+    std::uint64_t handedToDisk_ = 0;
 };
 
 // Writes a file under a temporary name in the same folder and puts it in place
@@ -154,7 +172,11 @@ public:
     ReplacingFile& operator=(const ReplacingFile&) = delete;
     const std::string& tempPath() const { return tempPath_; }
     const std::string& finalPath() const { return finalPath_; }
-    // Renames the (closed) temporary file over the final path.
+    // The temporary file, created anew; its error texts name the final path.
+    File createTemp() const;
+    // Flushes the (closed) temporary file to disk, renames it over the final path and
+    // flushes the folder, so that after a power cut the final path holds either the
+    // old file or the whole new one.
     void commit();
     // Deletes the temporary files of this final path that an earlier write, cut off
     // by a crash, left in the folder. Reports nothing.
@@ -166,11 +188,37 @@ private:
     bool committed_ = false;
 };
 
+// Every flush to disk goes through one function (::fsync unless replaced), so that
+// tests can watch the order of flushes and renames, or make a flush fail as a dying
+// disk does. Returns the function it replaces.
+using FlushFunction = int (*)(int fd);
+FlushFunction replaceFlushFunction(FlushFunction flush);
+
 // File-system helpers that report nothing (the callers' rules say so).
 bool fileExists(const std::string& path);
 bool directoryExists(const std::string& path);
 bool removeFile(const std::string& path);
 bool renameFile(const std::string& from, const std::string& to);
+// Renames `from` over `to`; a failure raises IoError with the system's reason.
+void renameFileChecked(const std::string& from, const std::string& to);
+
+// A work file that a stage creates under a fixed name: removed when the stage fails
+// (the object goes out of scope without keep()), so no half-written file stays.
+class WorkFileGuard {
+public:
+    explicit WorkFileGuard(std::string path)
+        : path_(std::move(path))
+    {
+    }
+    ~WorkFileGuard();
+    WorkFileGuard(const WorkFileGuard&) = delete;
+    WorkFileGuard& operator=(const WorkFileGuard&) = delete;
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
 // Entries of a folder, in the order the system lists them.
 std::vector<std::string> listDirectory(const std::string& folder);
 

@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "platform/Errors.h"
 #include "service/Hosts.h"
 #include "service/LoginForm.h"
 
@@ -253,7 +254,12 @@ bool DownloadRun::transfer(const std::string& url, const std::string& path)
     http_.Header = "header.txt";
     http_.InputFileMode = true;
     http_.Body = target.tempPath();
-    http_.Get(url);
+    try {
+        http_.Get(url);
+    } catch (const IncompleteResponse&) {
+        // A cut transfer is not stored, like an error page; the other products still come.
+        return false;
+    }
 
     // An error page or a cut transfer never takes the product's name.
     if (http_.statusCode() >= 400)

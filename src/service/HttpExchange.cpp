@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/File.h"
+#include "platform/Halt.h"
 #include "service/ProxyTunnel.h"
 #include "service/RequestHead.h"
 #include "service/ResponseHead.h"
@@ -9,6 +10,8 @@
 #include "service/TlsTransport.h"
 #include "service/Url.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -17,48 +20,92 @@ namespace qm {
 
 namespace {
 
-// Where a response head or body goes: the text of a setting, or the file it names
-// (created anew), written piece by piece so that no file-mode body is held whole.
+// Where a response head or body goes: the text of a setting, or the file it names,
+// written piece by piece so that no file-mode body is held whole. A file is written
+// under a temporary name and put in place only when the response is complete, so a
+// cut transfer never leaves a partial file where a whole one is expected.
 class Sink {
 public:
     Sink(bool toFile, std::string& target, std::size_t memoryLimit)
         : target_(target)
         , memoryLimit_(memoryLimit)
     {
-        if (toFile)
-            file_.emplace(target);
-        else
-            target_.clear();
+        if (toFile) {
+            replacing_.emplace(target);
+            replacing_->removeLeftovers(); // of a transfer a crash cut off
+            file_.emplace();
+            file_->create(replacing_->createTemp());
+        } else {
+            target_ = std::string(); // the last response's buffer goes too
+        }
+    }
+    // Takes room for an announced length at once instead of growing towards it.
+    void expect(std::int64_t announced)
+    {
+        if (!file_ && announced > 0 && static_cast<std::uint64_t>(announced) <= memoryLimit_)
+            target_.reserve(static_cast<std::size_t>(announced));
     }
     void append(std::string_view bytes)
     {
+        written_ += bytes.size();
         if (file_) {
             file_->write(bytes);
             return;
         }
-        if (target_.size() + bytes.size() > memoryLimit_)
+        const std::size_t needed = target_.size() + bytes.size();
+        if (needed > memoryLimit_)
             throw SocketError("Response too large");
+        if (needed > target_.capacity())
+            grow(needed);
         target_.append(bytes);
     }
+    std::uint64_t written() const { return written_; }
     void finish()
     {
-        if (file_)
+        if (file_) {
             file_->close();
+            replacing_->commit();
+        }
     }
 
 private:
+    // A buffer that doubles holds its old and new copies at once: near the limit that
+    // is about twice the limit. Small buffers double; once doubling would pass a tenth
+    // of the limit the next step goes to the limit itself, so old and new together
+    // stay within 1.1 times the limit.
+    void grow(std::size_t needed)
+    {
+        static constexpr std::size_t kFirst = 64 * 1024;
+        const std::size_t capacity = target_.capacity();
+        std::size_t next = std::max({needed, 2 * capacity, kFirst});
+        if (next > memoryLimit_ / 10) {
+            if (capacity > memoryLimit_ / 10)
+                throw SocketError("Response too large"); // outgrew a large announced length
+            next = memoryLimit_;
+        }
+        target_.reserve(next);
+    }
+
     std::string& target_;
     std::size_t memoryLimit_;
+    std::uint64_t written_ = 0;
+    std::optional<ReplacingFile> replacing_;
     std::optional<BufferedWriter> file_;
 };
 
 // The bytes of one response as they arrive; the head is taken from here line by line.
+// Besides silence, a response that drips in below kMinBytesPerSecond for a whole
+// time-out period ends with the time-out text of the wait it is in.
 class Receiver {
 public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::int64_t kMinBytesPerSecond = 64;
+
     Receiver(Transport& transport, int timeoutMs)
         : transport_(transport)
         , timeoutMs_(timeoutMs)
         , chunk_(HttpExchange::kChunkBytes)
+        , lastData_(Clock::now())
     {
     }
 
@@ -81,12 +128,25 @@ public:
     {
         if (closed_)
             return {};
-        const auto got = transport_.receive(chunk_.data(), chunk_.size(), timeoutMs_);
-        if (got.timedOut)
-            throw Error(timeoutText);
-        if (got.count == 0)
-            closed_ = true;
-        return {chunk_.data(), got.count};
+        for (;;) {
+            const int waitMs = nextWaitMs();
+            if (waitMs < 0)
+                throw Error(timeoutText);
+            const auto got = transport_.receive(chunk_.data(), chunk_.size(), waitMs);
+            if (got.timedOut) {
+                // Without a limit, or once a fatal stop is recorded, a wait that ends
+                // empty ends the transfer; otherwise the rules above judge it.
+                if (timeoutMs_ <= 0 || haltRequested())
+                    throw Error(timeoutText);
+                continue;
+            }
+            if (got.count == 0) {
+                closed_ = true;
+                return {};
+            }
+            noteData(got.count);
+            return {chunk_.data(), got.count};
+        }
     }
 
     std::size_t available() const { return pending_.size() - pos_; }
@@ -111,12 +171,57 @@ public:
     bool closed() const { return closed_; }
 
 private:
+    static std::int64_t msBetween(Clock::time_point from, Clock::time_point to)
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+    }
+
+    // How long the next wait may last, 0 for no limit, -1 when a rule is already broken.
+    int nextWaitMs()
+    {
+        if (timeoutMs_ <= 0)
+            return 0;
+        const auto now = Clock::now();
+        const std::int64_t silent = msBetween(lastData_, now);
+        if (silent >= timeoutMs_)
+            return -1;
+        std::int64_t wait = timeoutMs_ - silent;
+        if (windowOpen_) {
+            std::int64_t inWindow = msBetween(windowStart_, now);
+            if (inWindow >= timeoutMs_) {
+                if (windowBytes_ * 1000 < kMinBytesPerSecond * timeoutMs_)
+                    return -1;
+                windowStart_ = now;
+                windowBytes_ = 0;
+                inWindow = 0;
+            }
+            wait = std::min(wait, timeoutMs_ - inWindow);
+        }
+        return static_cast<int>(std::max<std::int64_t>(wait, 1));
+    }
+
+    void noteData(std::size_t count)
+    {
+        lastData_ = Clock::now();
+        if (!windowOpen_) {
+            // The speed is judged from the first byte on; waiting for it is the
+            // silence rule's business.
+            windowOpen_ = true;
+            windowStart_ = lastData_;
+        }
+        windowBytes_ += static_cast<std::int64_t>(count);
+    }
+
     Transport& transport_;
     int timeoutMs_;
     std::vector<char> chunk_;
     std::string pending_;
     std::size_t pos_ = 0;
     bool closed_ = false;
+    Clock::time_point lastData_;
+    bool windowOpen_ = false;
+    Clock::time_point windowStart_;
+    std::int64_t windowBytes_ = 0;
 };
 
 struct Connection {
@@ -248,6 +353,7 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     headSink.finish();
 
     Sink bodySink(InputFileMode, Body, kMaxMemoryBodyBytes);
+    bodySink.expect(contentLength_);
     const std::string_view early = in.takeRest();
     bodySink.append(early);
     std::int64_t received = static_cast<std::int64_t>(early.size());
@@ -268,6 +374,10 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
             }
         }
     }
+    // A body cut short of its announced length must not pass for a whole one (a cut
+    // query list would be built into a data set). A HEAD reply has no body.
+    if (method != "HEAD" && contentLength_ >= 0 && bodySink.written() < static_cast<std::uint64_t>(contentLength_))
+        throw IncompleteResponse("Incomplete response");
     bodySink.finish();
     if (OnProgress)
         OnProgress(received, contentLength_);

@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -83,6 +84,58 @@ inline std::uint32_t crcOf(const std::string& data)
 {
     return static_cast<std::uint32_t>(
         crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+inline void appendLe16(std::string& s, std::uint16_t v)
+{
+    s.push_back(static_cast<char>(v));
+    s.push_back(static_cast<char>(v >> 8));
+}
+
+// A ZIP built by hand: one deflated stream behind one local header, and a central
+// directory entry for each name that points at that same header, with honest sizes
+// and CRC. `declaredSize`, when given, replaces the uncompressed size in every entry.
+inline std::string zipSharingOneStream(
+    const std::string& data, const std::vector<std::string>& names, std::uint32_t declaredSize = 0)
+{
+    const std::string packed = rawDeflate(data);
+    const std::uint32_t size = declaredSize ? declaredSize : static_cast<std::uint32_t>(data.size());
+    auto header = [&](std::uint32_t signature, const std::string& name, bool central) {
+        std::string h;
+        appendLe32(h, signature);
+        if (central)
+            appendLe16(h, 20); // made by
+        appendLe16(h, 20); // needed
+        appendLe16(h, 0); // flags
+        appendLe16(h, 8); // deflated
+        appendLe32(h, 0); // time and date
+        appendLe32(h, crcOf(data));
+        appendLe32(h, static_cast<std::uint32_t>(packed.size()));
+        appendLe32(h, size);
+        appendLe16(h, static_cast<std::uint16_t>(name.size()));
+        appendLe16(h, 0); // extra
+        if (central) {
+            appendLe16(h, 0); // comment
+            appendLe16(h, 0); // disk
+            appendLe16(h, 0); // internal attributes
+            appendLe32(h, 0); // external attributes
+            appendLe32(h, 0); // local header offset
+        }
+        return h + name;
+    };
+    std::string zip = header(0x04034b50, names.front(), false) + packed;
+    const std::size_t cdStart = zip.size();
+    for (const std::string& name : names)
+        zip += header(0x02014b50, name, true);
+    const std::size_t cdSize = zip.size() - cdStart;
+    appendLe32(zip, 0x06054b50);
+    appendLe32(zip, 0); // disks
+    appendLe16(zip, static_cast<std::uint16_t>(names.size()));
+    appendLe16(zip, static_cast<std::uint16_t>(names.size()));
+    appendLe32(zip, static_cast<std::uint32_t>(cdSize));
+    appendLe32(zip, static_cast<std::uint32_t>(cdStart));
+    appendLe16(zip, 0); // comment
+    return zip;
 }
 
 // One gzip member with every optional header field (FEXTRA, FNAME, FCOMMENT, FHCRC).

@@ -8,6 +8,7 @@
 
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qm;
 using namespace qm::test;
@@ -183,6 +184,41 @@ TEST_F(Zip, DrainsOutputHeldBackAfterTheLastInput)
     }
 }
 
+TEST_F(Zip, MembersSharingOneStreamAreExtractedOnce)
+{
+    // Ten directory entries, honest sizes and CRC, one stream of data behind them all.
+    const std::string data(1 << 20, '\0');
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i)
+        names.push_back("catalog" + std::to_string(i) + ".txt");
+    writeFile(zipPath, zipSharingOneStream(data, names));
+    ZipArchive zip;
+    zip.open(zipPath);
+    ASSERT_EQ(zip.members().size(), 10u);
+    EXPECT_EQ(zip.extract("catalog*.*", out.path()), 1);
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{"catalog0.txt"});
+    EXPECT_EQ(readFile(out.file("catalog0.txt")).size(), data.size());
+}
+
+TEST_F(Zip, WhatOneArchiveWritesStaysWithinTheCap)
+{
+    const std::string part(400 * 1024, 'z');
+    makeZip(zipPath, {{"catalog_a.txt", part}, {"catalog_b.txt", part}, {"catalog_c.txt", part}});
+    ZipArchive capped(1 << 20);
+    capped.open(zipPath);
+    EXPECT_EQ(capped.extract("*.txt", out.path()), 2);
+    EXPECT_FALSE(exists(out.file("catalog_c.txt")));
+
+    // A member that declares more than the cap is refused before anything is written,
+    // with the default cap too.
+    writeFile(zipPath, zipSharingOneStream("small", {"catalog_d.txt"}, 0xFFFFFFFEu));
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.members()[0].size, 0xFFFFFFFEu);
+    EXPECT_EQ(zip.extract("*.txt", out.path()), 0);
+    EXPECT_EQ(listDirectory(out.path()).size(), 2u);
+}
+
 TEST_F(Zip, TraversalNamesAreSkipped)
 {
     TempDir root;
@@ -237,7 +273,7 @@ TEST_F(Gzip, UnpacksToTheNameWithoutTheLastExtension)
     EXPECT_EQ(gz.extract("*.zip", dir.path()), 0);
 }
 
-TEST_F(Gzip, OptionalHeaderFieldsAndTheDeclaredSize)
+TEST_F(Gzip, MembersAsOtherToolsWriteThem)
 {
     writeFile(gzPath, gzipMemberWithAllFields("first part\n"));
     GzipFile gz;
@@ -245,16 +281,46 @@ TEST_F(Gzip, OptionalHeaderFieldsAndTheDeclaredSize)
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
     EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "first part\n");
 
-    // Concatenated members unpack into one file only within the size the file declares
-    // (its last trailer): anything that would inflate beyond it is damaged.
-    writeFile(gzPath, gzipMemberWithAllFields("") + gzipMemberWithAllFields("second part\n"));
+    // Concatenated members ("cat a.gz b.gz") unpack one after the other into one file.
+    writeFile(gzPath,
+        gzipMemberWithAllFields("first part\n") + gzipMemberWithAllFields("")
+            + gzipMemberWithAllFields("second part\n"));
     gz.open(gzPath);
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
-    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "second part\n");
-    writeFile(gzPath, gzipMemberWithAllFields("first part\n") + gzipMemberWithAllFields("second part\n"));
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "first part\nsecond part\n");
+
+    // Zero bytes after the last member are padding; other trailing bytes are ignored too.
+    writeFile(gzPath, gzipMemberWithAllFields("padded\n") + std::string(1000, '\0'));
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "padded\n");
+    writeFile(gzPath, gzipMemberWithAllFields("trailed\n") + "garbage");
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path()), 1);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "trailed\n");
+
+    // A damaged second member spoils the whole file; the older text stays.
+    std::string second = gzipMemberWithAllFields("second part\n");
+    second[second.size() - 5] ^= 0x01;
+    writeFile(gzPath, gzipMemberWithAllFields("first part\n") + second);
     gz.open(gzPath);
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
-    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "second part\n") << "the older file stays";
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "trailed\n");
+}
+
+TEST_F(Gzip, AllMembersTogetherStayWithinTheCap)
+{
+    const std::string part(300 * 1024, 'g');
+    const std::string twice = gzipMemberWithAllFields(part) + gzipMemberWithAllFields(part);
+    writeFile(gzPath, twice);
+    GzipFile capped(700 * 1024);
+    capped.open(gzPath);
+    EXPECT_EQ(capped.extract("*.txt", dir.path()), 1);
+    writeFile(gzPath, twice + gzipMemberWithAllFields(part));
+    capped.open(gzPath);
+    EXPECT_EQ(capped.extract("*.txt", dir.path()), 0);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.txt")).size(), 2 * part.size());
+    EXPECT_EQ(listDirectory(dir.path()).size(), 2u) << "no temporary file is left behind";
 }
 
 TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
@@ -270,13 +336,21 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
     }
     EXPECT_THROW(gz.open(dir.file("missing.gz")), IoError);
 
-    // Data damage: trailer CRC, trailer length, truncation.
+    // Data damage: trailer CRC, trailer length (smaller or larger), truncation.
     for (std::size_t fromEnd : {std::size_t{8}, std::size_t{3}}) {
         std::string bad = good;
         bad[bad.size() - fromEnd] ^= 0x01;
         writeFile(gzPath, bad);
         gz.open(gzPath);
         EXPECT_EQ(gz.extract("*.txt", dir.path()), 0) << fromEnd;
+    }
+    for (std::uint32_t declared : {0u, 1u}) {
+        std::string bad = good.substr(0, good.size() - 4);
+        appendLe32(bad, static_cast<std::uint32_t>(sampleText(100).size() + declared));
+        writeFile(gzPath, bad);
+        gz.open(gzPath);
+        EXPECT_EQ(gz.extract("*.txt", dir.path()), declared == 0 ? 1 : 0) << declared;
+        ::unlink(dir.file("catalog_2024.txt").c_str());
     }
     writeFile(gzPath, good.substr(0, good.size() - 20));
     gz.open(gzPath);

@@ -71,6 +71,29 @@ TEST_P(IndexStage, LaterDuplicateWinsAndBadNumbersLandOrVanish)
     EXPECT_EQ(index.entries(), 43) << "a negative number gets no slot";
 }
 
+TEST_P(IndexStage, LetterFormNumbersGrowTheIndexToTheHighest)
+{
+    const bool two = GetParam();
+    writeFile(catalog,
+        objectWithNumber("A0000", two) + objectWithNumber("00005", two) + objectWithNumber("Z9999", two)
+            + objectWithNumber("J0001", two) + objectWithNumber("i0001", two));
+    index.build(catalog, two, reporter);
+    ASSERT_EQ(index.entries(), 340000);
+    const std::string idx = readFile(dir.file("catalog.idx"));
+    ASSERT_EQ(idx.size(), 1360000u);
+    int used = 0;
+    for (int n = 0; n < 340000; ++n)
+        used += slot(idx, n) != 0;
+    EXPECT_EQ(used, 5);
+    EXPECT_EQ(slot(idx, 100000), 1);
+    EXPECT_EQ(slot(idx, 5), 2);
+    EXPECT_EQ(slot(idx, 339999), 3);
+    EXPECT_EQ(slot(idx, 180001), 4);
+    EXPECT_EQ(slot(idx, 0), 5) << "a lower-case letter is no number";
+    EXPECT_EQ(index.lookup(339999), 3);
+    EXPECT_EQ(index.lookup(340000), 0);
+}
+
 TEST_P(IndexStage, EmptyCatalogueIsAFatalStopWithoutANewIndex)
 {
     const bool two = GetParam();

@@ -87,7 +87,7 @@ TEST(Fuzz, LinePassAndIndexOnRandomText)
         CatalogIndex index;
         try {
             index.build(path, two, reporter);
-            ASSERT_LE(index.entries(), 100000);
+            ASSERT_LE(index.entries(), 340000);
         } catch (const FatalStop&) {
             ASSERT_TRUE(out.empty());
         }

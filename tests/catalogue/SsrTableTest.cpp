@@ -57,6 +57,7 @@ TEST_F(SsrStage, ExtractsTheReportAndTabulatesByNumber)
     EXPECT_EQ(record(ssr, 123), "2000-001A    123LATER WINS              ");
     EXPECT_EQ(record(ssr, 1), "1957-001A  00001SL-1 R/B                ");
     EXPECT_EQ(record(ssr, 777), std::string(40, '\0')) << "lines after the header are never an entry";
+    EXPECT_EQ(record(ssr, 300), std::string(40, '\0')) << "entries after the one of number 1 are not read";
     char name[24];
     table.readName(2, name);
     EXPECT_EQ(std::string(name, 24), "SPUTNIK 1               ");
@@ -67,6 +68,23 @@ TEST_F(SsrStage, ExtractsTheReportAndTabulatesByNumber)
     EXPECT_EQ(reporter.logLines.back(), "Close [fs]");
     table.close(reporter);
     EXPECT_EQ(reporter.logLines.back(), "Close [fssr]");
+}
+
+TEST_F(SsrStage, LetterFormNumbersHaveTheirOwnRecords)
+{
+    writeFile(dir.file("ssr.txt"),
+        kHead + entry("2024-123AB", "T0123", "OBJECT T0123") + entry("1998-067A", "25544", "ISS (ZARYA)")
+            + entry("2024-124A", "t0124", "LOWER CASE") + entry("1957-001A", "00001", "SL-1 R/B"));
+    table.buildFromText(dir.file("ssr.txt"), reporter);
+    EXPECT_EQ(table.highest(), 270123);
+    const std::string ssr = ssrDat();
+    ASSERT_EQ(ssr.size(), 40u * 270124);
+    EXPECT_EQ(record(ssr, 270123), "2024-123AB T0123OBJECT T0123            ");
+    EXPECT_EQ(record(ssr, 25544), "1998-067A  25544ISS (ZARYA)             ");
+    EXPECT_EQ(record(ssr, 0), "2024-124A  t0124LOWER CASE              ") << "a lower-case letter is no number";
+    char name[24];
+    table.readName(270123, name);
+    EXPECT_EQ(std::string(name, 24), "OBJECT T0123            ");
 }
 
 TEST_F(SsrStage, MissingReportTextIsAFatalStop)

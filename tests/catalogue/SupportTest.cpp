@@ -74,6 +74,56 @@ TEST(FieldReaders, EmptyFieldIsAFatalStop)
     }
 }
 
+TEST(CatalogNumber, ReadsDigitsAsIntegerValueDoesAndTheLetterFormAbove99999)
+{
+    // The letters skip I and O: H9999 is followed by J0000, N9999 by P0000.
+    const IntCase cases[] = {
+        {"25544", true, 25544},
+        {"   42", true, 42},
+        {"-0012", true, -12},
+        {"A0000", true, 100000},
+        {"H9999", true, 179999},
+        {"J0000", true, 180000},
+        {"N1234", true, 221234},
+        {"P0000", true, 230000},
+        {"Z9999", true, 339999},
+        {"I0000", false, 0},
+        {"O1234", false, 0},
+        {"a1234", false, 0},
+        {"A123 ", false, 0},
+        {"A 123", false, 0},
+        {" A123", false, 0},
+        {"AB123", false, 0},
+        {"A12-4", false, 0},
+        {"A123", false, 0},
+    };
+    for (const auto& c : cases) {
+        bool ok = !c.ok;
+        const std::string line = std::string("1 ") + c.text;
+        EXPECT_EQ(Catalog_Number(line, 3, ok), c.value) << c.text;
+        EXPECT_EQ(ok, c.ok) << c.text;
+    }
+    // Only the catalogue number takes letters.
+    bool ok = true;
+    EXPECT_EQ(Integer_Value("A0000", 1, 5, ok), 0);
+    EXPECT_FALSE(ok);
+    try {
+        Catalog_Number("1 ", 3, ok);
+        FAIL() << "no fatal stop";
+    } catch (const FatalStop& stop) {
+        EXPECT_EQ(stop.message, "Null call to Integer_Value!");
+    }
+
+    EXPECT_EQ(Catalog_Number_Text(99999), "99999");
+    EXPECT_EQ(Catalog_Number_Text(-12), "-12");
+    EXPECT_EQ(Catalog_Number_Text(180001), "J0001");
+    EXPECT_EQ(Catalog_Number_Text(339999), "Z9999");
+    for (int n = 100000; n <= 339999; n += 7) {
+        ASSERT_EQ(Catalog_Number(Catalog_Number_Text(n), 1, ok), n);
+        ASSERT_TRUE(ok);
+    }
+}
+
 struct RealCase {
     const char* text;
     bool ok;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace qm;
 using namespace qm::test;
 
@@ -108,6 +110,19 @@ TEST(ValidTle, CatalogueNumbersMustMatchCharacterForCharacter)
     EXPECT_TRUE(valid(l1, withChecksum(put(kIssLine2, 3, "00042"))));
 }
 
+TEST(ValidTle, TakesTheLetterFormOfTheCatalogueNumber)
+{
+    EXPECT_TRUE(valid(kAlphaLine1, kAlphaLine2));
+    for (const char* number : {"A0000", "Z9999", "J5544", "P5544"})
+        EXPECT_TRUE(valid(withChecksum(put(kIssLine1, 3, number)), withChecksum(put(kIssLine2, 3, number)))) << number;
+    for (const char* number : {"I0123", "O0123", "t0123", "T012 ", "TT123", "0T123", "T012A"})
+        EXPECT_FALSE(valid(withChecksum(put(kAlphaLine1, 3, number)), withChecksum(put(kAlphaLine2, 3, number))))
+            << number;
+    // Both lines must carry the same five characters.
+    EXPECT_FALSE(valid(kAlphaLine1, withChecksum(put(kAlphaLine2, 3, "U0123"))));
+    EXPECT_FALSE(valid(kAlphaLine1, withChecksum(put(kAlphaLine2, 3, "T0124"))));
+}
+
 TEST(RepairTle, LeavesAGoodPairUntouched)
 {
     const auto [l1, l2] = repaired(kIssLine1, kIssLine2);
@@ -126,6 +141,28 @@ TEST(RepairTle, FillsMissingChecksumsAndCatalogueZeros)
     EXPECT_TRUE(valid(r1, r2));
 }
 
+TEST(RepairTle, NeverTouchesTheLetterOfACatalogueNumber)
+{
+    // Missing check characters are filled in; a blank after the letter is a zero, as
+    // anywhere in columns 3-6.
+    auto both = [](const std::string& number, const char* check) {
+        return std::pair{put(put(kAlphaLine1, 3, number), 69, check), put(put(kAlphaLine2, 3, number), 69, check)};
+    };
+    auto [l1, l2] = both("T0123", " ");
+    EXPECT_EQ(repaired(l1, l2), std::pair(kAlphaLine1, kAlphaLine2));
+    std::tie(l1, l2) = both("T 123", " ");
+    EXPECT_EQ(repaired(l1, l2), std::pair(kAlphaLine1, kAlphaLine2));
+    // A letter in the wrong place or of the wrong kind stays where it is, and the pair fails.
+    for (const auto& [number, after] : {std::pair{" T123", "0T123"}, {"t0123", "t0123"}, {"O0123", "O0123"}}) {
+        std::tie(l1, l2) = both(number, " ");
+        std::string p = pairOf(l1, l2);
+        Repair_TLE(p.data());
+        EXPECT_EQ(p.substr(2, 5), after);
+        EXPECT_EQ(p.substr(73, 5), after);
+        EXPECT_FALSE(Valid_TLE(p.c_str())) << number;
+    }
+}
+
 TEST(RepairTle, NormalisesDerivativeAndDragFields)
 {
     // Eight blanks in columns 45-52 become " 00000+0"; so does "+    0+0".
@@ -136,6 +173,9 @@ TEST(RepairTle, NormalisesDerivativeAndDragFields)
     EXPECT_EQ(repaired(put(kIssLine1, 54, "        "), kIssLine2).first.substr(53, 8), " 00000+0");
     EXPECT_EQ(repaired(put(kIssLine1, 54, "+11606 4"), kIssLine2).first.substr(53, 8), " 11606+4");
     EXPECT_EQ(repaired(put(kIssLine1, 34, "+"), kIssLine2).first[33], ' ');
+    // A sign or a leading zero in front of the second derivative becomes a blank.
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "0"), kIssLine2).first.substr(44, 8), " 00000-0");
+    EXPECT_EQ(repaired(put(kIssLine1, 45, "+"), kIssLine2).first.substr(44, 8), " 00000-0");
     EXPECT_EQ(repaired(put(kIssLine1, 63, " "), kIssLine2).first[62], '0');
     // Epoch day with blanks for zeros.
     EXPECT_EQ(repaired(put(kIssLine1, 19, "08  4.51782528"), kIssLine2).first.substr(18, 5), "08004");

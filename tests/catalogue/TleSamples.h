@@ -12,6 +12,10 @@ inline const std::string kIssLine2 = "2 25544  51.6416 247.4627 0006703 130.5360
 // A weather satellite in a sun-synchronous orbit, composed for the tests.
 inline const std::string kNoaaLine1 = "1 28654U 05018A   24100.50000000  .00000100  00000+0  75000-4 0  9997";
 inline const std::string kNoaaLine2 = "2 28654  99.0500 150.1234 0013800 200.5000 159.5000 14.12800000970007";
+// An object numbered past 99999, composed for the tests: T0123 is 270123, and the
+// letter adds nothing to the check character.
+inline const std::string kAlphaLine1 = "1 T0123U 24123AB  24350.12345678  .00012345  00000+0  54321-3 0  9990";
+inline const std::string kAlphaLine2 = "2 T0123  53.0512 120.4567 0001234  90.1234 270.0123 15.21987654 12341";
 
 // Sets column `col` (from 1) of a line, or `text` starting there.
 inline std::string put(std::string line, int col, const std::string& text)

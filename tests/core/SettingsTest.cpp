@@ -27,6 +27,26 @@ TEST(SettingsTable, ExitPathWritesOnlyTheExitKeysInOrder)
             "Catalog", "SATCAT", "Check Vantoreal for Critical Updates"}));
 }
 
+TEST(SettingsTable, EachDataSetKeyFeedsItsRowOfTheList)
+{
+    // Written out from the form's list, row by row.
+    const std::vector<std::pair<int, std::string>> expected = {{1, "Last 30 Days"}, {2, "International Space Station"},
+        {3, "100 Brightest"}, {5, "Weather"}, {6, "NOAA"}, {7, "GOES"}, {8, "Earth Resources"},
+        {9, "Disaster Monitoring"}, {10, "TDRSS"}, {11, "SARSAT"}, {13, "Geostationary"}, {14, "Intelsat"},
+        {15, "Gorizont"}, {16, "Raduga"}, {17, "Molniya"}, {18, "Iridium"}, {19, "Orbcomm"}, {20, "Globalstar"},
+        {21, "Amateur Radio"}, {22, "Experimental"}, {23, "Other Comm"}, {25, "GPS Ops"}, {26, "GLONASS Ops"},
+        {27, "Galileo"}, {28, "SBAS"}, {29, "NNSS"}, {30, "Russian LEO Navigation"}, {32, "Space & Earth Science"},
+        {33, "Geodetic"}, {34, "Engineering"}, {35, "Education"}, {37, "Miscellaneous Military"},
+        {38, "Radar Calibration"}, {39, "CubeSats"}, {40, "Other"}, {42, "All"}};
+    std::vector<std::pair<int, std::string>> table;
+    for (const auto& def : settingsTable())
+        if (def.field == Field::VantorealItem) {
+            EXPECT_EQ(def.section, "Vantoreal Defaults");
+            table.emplace_back(def.item, std::string(def.key));
+        }
+    EXPECT_EQ(table, expected);
+}
+
 TEST(SettingsTable, DataSetKeysSkipHeadersAndKeepTheirOrder)
 {
     const auto items = vantorealKeyItems();

@@ -17,18 +17,24 @@ std::string withChecksum(std::string line)
 }
 } // namespace
 
+std::string catalogText(int n)
+{
+    char buf[16];
+    if (n < 100000)
+        std::snprintf(buf, sizeof buf, "%05d", n);
+    else
+        std::snprintf(buf, sizeof buf, "%c%04d", "ABCDEFGHJKLMNPQRSTUVWXYZ"[n / 10000 - 10], n % 10000);
+    return buf;
+}
+
 std::string tleLine1(int n)
 {
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "1 %05dU 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  292", n);
-    return withChecksum(buf);
+    return withChecksum("1 " + catalogText(n) + "U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  292");
 }
 
 std::string tleLine2(int n)
 {
-    char buf[80];
-    std::snprintf(buf, sizeof buf, "2 %05d  51.6416 247.4627 0006703 130.5360 325.0288 15.7212539156353", n);
-    return withChecksum(buf);
+    return withChecksum("2 " + catalogText(n) + "  51.6416 247.4627 0006703 130.5360 325.0288 15.7212539156353");
 }
 
 std::string name24(const std::string& name)
@@ -71,7 +77,10 @@ DataSetWorld::DataSetWorld(
         for (const auto& e : report) {
             char data[40];
             std::snprintf(data, sizeof data, "1998-067A       %5d  rest", e.number);
-            ssrText += std::string(data) + "\r\n" + e.name + "\r\n";
+            std::string line = data;
+            if (e.number >= 100000)
+                line.replace(16, 5, catalogText(e.number));
+            ssrText += line + "\r\n" + e.name + "\r\n";
         }
         writeFile(dir.file("ssr_test.txt"), ssrText);
         ssr.buildFromText(dir.file("ssr_test.txt"), reporter);

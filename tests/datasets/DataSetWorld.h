@@ -19,6 +19,9 @@
 
 namespace qm::test {
 
+// Columns 3-7 of the TLE lines of catalogue number n: five digits, or from 100000 on a
+// letter (I and O left out) and four digits.
+std::string catalogText(int n);
 // TLE lines of catalogue number n with a valid checksum.
 std::string tleLine1(int n);
 std::string tleLine2(int n);

@@ -1,5 +1,6 @@
 // The writers that need no fetch: comprehensive, user-defined and Palm output.
 #include "DataSetWorld.h"
+#include "SmallDisk.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
@@ -49,17 +50,25 @@ TEST(ComprehensiveDataSet, ThreeLineIsAByteCopyOfTheCatalogue)
 
 TEST(ComprehensiveDataSet, TwoLineTakesReportNamesOrUnknown)
 {
-    // 12 lies below the highest report number but was never reported (a zero record).
-    DataSetWorld w(true, kObjects, kReport);
+    // 12 lies below the highest report number but was never reported (a zero record);
+    // 301 is one above it, where the table has no record at all.
+    std::vector<CatalogueObject> objects = kObjects;
+    objects.push_back({301, ""});
+    DataSetWorld w(true, objects, kReport);
     w.ctx.FileExtension = 1;
     writeFile(w.vantoreal("catalog.txt"), "older run");
     w.writer.BuildComprehensiveDataSet();
     EXPECT_EQ(readFile(w.vantoreal("catalog.tle")),
         dataSetRecord("UNKNOWN", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300)
-            + dataSetRecord("UNKNOWN", 12));
+            + dataSetRecord("UNKNOWN", 12) + dataSetRecord("UNKNOWN", 301));
     EXPECT_EQ(readFile(w.vantoreal("catalog.txt")), "older run");
     EXPECT_TRUE(w.reporter.logged("Open [f2i] " + w.ctx.CatalogFile));
     EXPECT_TRUE(w.reporter.logged("Close [f2i]"));
+
+    // The same names when the objects are picked one by one.
+    writeFile(w.user("edge.query"), "  300\r\n  301\r\n");
+    w.writer.BuildUserDataSet("edge");
+    EXPECT_EQ(readFile(w.user("edge.tle")), dataSetRecord("REPORT 300", 300) + dataSetRecord("UNKNOWN", 301));
 }
 
 TEST(UserDataSets, EveryQueryFileOfTheFolderWithoutFetching)
@@ -87,6 +96,34 @@ TEST(UserDataSets, EveryQueryFileOfTheFolderWithoutFetching)
     EXPECT_TRUE(w.reporter.logged("Open [dsi] " + w.user("geo.query")));
     EXPECT_TRUE(w.reporter.logged("Open [fo3] " + w.user("geo.txt")));
     EXPECT_TRUE(w.launcher.opened.empty());
+}
+
+TEST(LetterFormNumbers, AMixedCatalogueIsIndexedNamedAndWrittenAsItCame)
+{
+    // A0000 is below the highest reported number but never reported; Z9999 lies above it.
+    const std::vector<CatalogueObject> objects = {{5, ""}, {100000, ""}, {270123, ""}, {99999, ""}, {339999, ""}};
+    const std::vector<ReportEntry> report = {{270123, "REPORT T0123"}, {5, "REPORT FIVE"}, {1, "REPORT ONE"}};
+    DataSetWorld w(true, objects, report);
+    EXPECT_EQ(w.ctx.IndexEntries(), 340000);
+    EXPECT_EQ(w.ctx.SsrHighest(), 270123);
+    EXPECT_FALSE(exists(w.dir.file("catalog_test.err"))) << "no object is rejected for its number";
+
+    w.writer.BuildComprehensiveDataSet();
+    const std::string all = readFile(w.vantoreal("catalog.txt"));
+    EXPECT_EQ(all,
+        dataSetRecord("REPORT FIVE", 5) + dataSetRecord("UNKNOWN", 100000) + dataSetRecord("REPORT T0123", 270123)
+            + dataSetRecord("UNKNOWN", 99999) + dataSetRecord("UNKNOWN", 339999));
+    EXPECT_EQ(all.substr(2 * 168 + 26, 69), "1 T0123U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2923");
+
+    // Either form names an object; what is not found is logged in the form it was given.
+    writeFile(
+        w.user("mixed.query"), "T0123\r\nA0000NAMED IN THE LIST\r\n    5\r\nZ9999\r\nB0000\r\na0000\r\n99999\r\n");
+    w.writer.BuildUserDataSet("mixed");
+    EXPECT_EQ(readFile(w.user("mixed.txt")),
+        dataSetRecord("REPORT T0123", 270123) + dataSetRecord("NAMED IN THE LIST", 100000)
+            + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("UNKNOWN", 339999) + dataSetRecord("UNKNOWN", 99999));
+    EXPECT_TRUE(w.reporter.logged("Catalog Number B0000 not found."));
+    EXPECT_TRUE(w.reporter.logged("Catalog Number 0 not found.")) << "a lower-case letter is no number";
 }
 
 TEST(UserDataSets, EmptyLinesAndEmptyFilesBuildNoRecords)
@@ -246,7 +283,52 @@ TEST(InterruptedWrite, LinkedOutputsAreWrittenThroughTheLink)
     w.writer.BuildUserDataSet("geo");
     EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.txt")), dataSetRecord("VANGUARD 1", 5));
     EXPECT_EQ(readFile(w.dir.file("elsewhere/geo.pdb")).size(), 267u);
-    struct stat st {};
+    struct stat st { };
     EXPECT_TRUE(::lstat(w.user("geo.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
     EXPECT_TRUE(::lstat(w.user("geo.pdb").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+}
+
+TEST(InterruptedWrite, OnAFullDiskEveryWriterReportsAndKeepsTheOlderFiles)
+{
+    SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    DataSetWorld w(false, kObjects);
+    w.ctx.Palm = true;
+    w.ctx.MyTLEsDir = disk.path();
+    ::mkdir(disk.file("Vantoreal").c_str(), 0777);
+    ::mkdir(disk.file("User").c_str(), 0777);
+    writeFile(disk.file("Vantoreal/catalog.txt"), "previous catalogue");
+    writeFile(disk.file("User/geo.txt"), "previous data set");
+    writeFile(disk.file("User/geo.pdb"), "previous database");
+    writeFile(disk.file("User/geo.query"), "    5\r\n  300\r\n");
+    writeFile(disk.file("User/pdb.query"), "    5\r\n");
+    writeFile(disk.file("User/pdb.txt"), dataSetRecord("VANGUARD 1", 5));
+    writeFile(disk.file("User/pdb.pdb"), "previous database");
+    disk.leaveFree(0);
+
+    const auto errorOf = [](const auto& call) -> std::string {
+        try {
+            call();
+        } catch (const IoError& e) {
+            return e.what();
+        }
+        return "(no error)";
+    };
+    const std::string noSpace = ": No space left on device";
+    EXPECT_EQ(errorOf([&] { w.writer.BuildComprehensiveDataSet(); }),
+        "Unable to write to " + disk.file("Vantoreal/catalog.txt") + noSpace);
+    EXPECT_EQ(errorOf([&] { w.writer.BuildUserDataSet("geo"); }),
+        "Unable to write to " + disk.file("User/geo.txt") + noSpace);
+    // The Palm database alone, from a data set already in place.
+    EXPECT_EQ(errorOf([&] { w.writer.BuildPalmDatabase("pdb", disk.file("User/")); }),
+        "Unable to write to " + disk.file("User/pdb.pdb") + noSpace);
+
+    EXPECT_EQ(readFile(disk.file("Vantoreal/catalog.txt")), "previous catalogue");
+    EXPECT_EQ(readFile(disk.file("User/geo.txt")), "previous data set");
+    EXPECT_EQ(readFile(disk.file("User/geo.pdb")), "previous database");
+    EXPECT_EQ(readFile(disk.file("User/pdb.pdb")), "previous database");
+    EXPECT_TRUE(w.leftovers(disk.file("Vantoreal/")).empty());
+    EXPECT_TRUE(w.leftovers(disk.file("User/")).empty());
+    EXPECT_TRUE(w.launcher.opened.empty());
 }

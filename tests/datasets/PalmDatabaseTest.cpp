@@ -18,7 +18,9 @@ void writePalm(const std::string& source, const std::string& target, const std::
     std::uint32_t date)
 {
     BufferedReader in(source);
-    writePalmDatabase(in, target, name, sets, date);
+    BufferedWriter out(target);
+    writePalmDatabase(in, out, name, sets, date);
+    out.close();
 }
 
 std::uint32_t be32(const std::string& s, std::size_t at)

@@ -61,6 +61,11 @@ TEST(ParseQueryLine, NumberFieldFollowsTheIntegerReader)
     EXPECT_EQ(parseQueryLine("123  ").number, 0);
     EXPECT_EQ(parseQueryLine("abcde").number, 0);
     EXPECT_EQ(parseQueryLine("  -12").number, -12);
+    EXPECT_EQ(parseQueryLine("A0000").number, 100000);
+    EXPECT_EQ(parseQueryLine("Z9999ISS").number, 339999);
+    EXPECT_EQ(parseQueryLine("a0000").number, 0);
+    EXPECT_EQ(parseQueryLine("I0000").number, 0);
+    EXPECT_EQ(parseQueryLine("A000").number, 0);
 }
 
 TEST(ParseQueryLine, NameFieldIsPaddedAndBlankMeansNone)

@@ -1,10 +1,13 @@
-#include "platform/Errors.h"
 #include "platform/File.h"
+#include "platform/Errors.h"
 
 #include "TempDir.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace qm;
 using qm::test::TempDir;
@@ -85,6 +88,90 @@ TEST(ReplacingFile, KeepsTheOldFileUntilCommitted)
         w.write("new");
         w.close();
         rf.commit();
+    }
+    EXPECT_EQ(qm::test::readFile(target), "new");
+    EXPECT_EQ(listDirectory(dir.path()).size(), 1u);
+}
+
+namespace {
+
+// What each flush saw: the path flushed and what the final path held at that moment.
+struct Flushed {
+    std::string path;
+    std::string finalHeld;
+};
+std::vector<Flushed> flushes;
+std::string watchedFinal;
+int flushError = 0;
+
+std::string pathOf(int fd)
+{
+    char link[4096];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link);
+    return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : std::string();
+}
+
+int recordingFlush(int fd)
+{
+    flushes.push_back({pathOf(fd), qm::test::exists(watchedFinal) ? qm::test::readFile(watchedFinal) : "(none)"});
+    if (flushError != 0) {
+        errno = flushError;
+        return -1;
+    }
+    return 0;
+}
+
+class FlushWatch {
+public:
+    explicit FlushWatch(const std::string& finalPath)
+        : previous_(replaceFlushFunction(recordingFlush))
+    {
+        flushes.clear();
+        watchedFinal = finalPath;
+        flushError = 0;
+    }
+    ~FlushWatch() { replaceFlushFunction(previous_); }
+
+private:
+    FlushFunction previous_;
+};
+
+} // namespace
+
+// After a power cut the final path must hold the old file or the whole new one: the new
+// one is on disk before the rename, and the rename itself is flushed after it.
+TEST(ReplacingFile, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter)
+{
+    TempDir dir;
+    const std::string target = dir.file("set.txt");
+    qm::test::writeFile(target, "old");
+    FlushWatch watch(target);
+    {
+        ReplacingFile rf(target);
+        BufferedWriter w;
+        w.create(rf.createTemp());
+        w.write("new");
+        w.close();
+        rf.commit();
+    }
+    ASSERT_EQ(flushes.size(), 2u);
+    EXPECT_TRUE(flushes[0].path.ends_with(".part")) << flushes[0].path;
+    EXPECT_EQ(flushes[0].finalHeld, "old");
+    EXPECT_EQ(flushes[1].path + "/", dir.path());
+    EXPECT_EQ(flushes[1].finalHeld, "new");
+
+    // A flush that fails is a failed write: the old file stays, nothing else remains.
+    flushError = EIO;
+    try {
+        ReplacingFile rf(target);
+        BufferedWriter w;
+        w.create(rf.createTemp());
+        w.write("newer");
+        w.close();
+        rf.commit();
+        FAIL() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + target + ": Input/output error");
     }
     EXPECT_EQ(qm::test::readFile(target), "new");
     EXPECT_EQ(listDirectory(dir.path()).size(), 1u);

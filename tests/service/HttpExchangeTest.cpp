@@ -126,7 +126,8 @@ TEST_F(HttpExchangeTest, PostSendsItsLengthAndExactlyItsBytes)
 
 TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
 {
-    const std::string head = "HTTP/1.0 200 OK\r\nSet-Cookie: id=abc; path=/\r\nContent-Length: 99\r\n"
+    // The announced length does not limit the body.
+    const std::string head = "HTTP/1.0 200 OK\r\nSet-Cookie: id=abc; path=/\r\nContent-Length: 4\r\n"
                              "Set-Cookie: second=2\r\n\r\n";
     // Dribbled in pieces that split lines and the "HTT" itself.
     server.enqueue(Reply()
@@ -140,7 +141,7 @@ TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
     http.Get(server.url("/"));
     EXPECT_EQ(http.statusCode(), 200);
     EXPECT_EQ(http.responseCookie(), "second=2");
-    EXPECT_EQ(http.contentLength(), 99);
+    EXPECT_EQ(http.contentLength(), 4);
     EXPECT_EQ(http.Header, head);
     EXPECT_EQ(http.Body, "body\r\nmore");
     EXPECT_TRUE(http.Cookie.empty()) << "only a redirect stores the response cookie";
@@ -250,6 +251,16 @@ TEST_F(HttpExchangeTest, AnErrorStatusStoresTheBodyAndWarnsOnce)
     EXPECT_EQ(prompts.shown.back().text, "GET command \"" + dir.file("body.txt") + "\" failed.");
     EXPECT_TRUE(reporter.logLines.empty());
     EXPECT_EQ(test::readFile(dir.file("body.txt")), "denied");
+
+    // The boundary: 399 is answered quietly, 400 is a failure.
+    http.InputFileMode = false;
+    server.enqueue(Reply::text("HTTP/1.0 399 Odd\r\n\r\nodd"));
+    http.Get(server.url("/odd"));
+    EXPECT_EQ(methods.size(), 2u);
+    server.enqueue(Reply::text("HTTP/1.0 400 Bad Request\r\n\r\nbad"));
+    http.Post(server.url("/bad"), "");
+    EXPECT_EQ(methods, (std::vector<std::string>{"HEAD", "GET", "POST"}));
+    EXPECT_EQ(prompts.shown.back().text, "GET command \"bad\" failed.");
 }
 
 TEST_F(HttpExchangeTest, FileModeWritesHeadAndBodyFilesAnew)
@@ -310,7 +321,8 @@ TEST_F(HttpExchangeTest, ASlowBodyWithinTheTimeOutArrivesWhole)
     reply.send("HTTP/1.0 200 OK\r\n\r\n");
     std::string expected;
     for (int i = 0; i < 8; ++i) {
-        const std::string piece = "piece" + std::to_string(i) + "\n";
+        // 40 bytes every 100 ms: well above the 64 bytes a second a transfer must keep up.
+        const std::string piece = "piece" + std::to_string(i) + std::string(33, '.') + "\n";
         reply.pause(100).send(piece);
         expected += piece;
     }

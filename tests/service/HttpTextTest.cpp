@@ -108,6 +108,18 @@ TEST(RequestHead, SettingAHeaderAgainReplacesItInPlace)
     EXPECT_EQ(head.text(), "GET / HTTP/1.0\r\ncookie: b=2\r\nHost: h\r\n\r\n");
 }
 
+TEST(RequestHead, APostAlwaysAnnouncesItsLength)
+{
+    const std::string empty;
+    const auto post = buildRequestHead("POST", "http://h/p.pl", splitUrl("http://h/p.pl"), {}, &empty).lines();
+    EXPECT_EQ(post.back(), "Content-Length: 0");
+    const std::string three = "a=b";
+    EXPECT_EQ(buildRequestHead("POST", "http://h/p.pl", splitUrl("http://h/p.pl"), {}, &three).lines().back(),
+        "Content-Length: 3");
+    for (const auto& line : buildRequestHead("GET", "http://h/", splitUrl("http://h/"), {}, nullptr).lines())
+        EXPECT_FALSE(line.starts_with("Content-Length"));
+}
+
 TEST(RequestHead, ProxyCredentialsGoOutAsBase64EvenWithoutProxy)
 {
     RequestSettings settings;
@@ -140,6 +152,8 @@ TEST(ResponseHead, SetCookieAndLocationAreCutToTheCharacter)
     ResponseFields f;
     readHeadLine("Set-Cookie: id=abc; path=/\r\n", f);
     EXPECT_EQ(f.cookie, "id=abc");
+    readHeadLine("Set-Cookie: id=abc; path=/; HttpOnly\r\n", f);
+    EXPECT_EQ(f.cookie, "id=abc") << "up to the first \";\"";
     readHeadLine("SET-COOKIE: sess=9\r\n", f);
     EXPECT_EQ(f.cookie, "sess=9");
     // Without ";" the last two characters go, whatever they are.

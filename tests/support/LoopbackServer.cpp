@@ -76,6 +76,12 @@ LoopbackServer::Reply& LoopbackServer::Reply::holdOpen()
     return *this;
 }
 
+LoopbackServer::Reply& LoopbackServer::Reply::reset()
+{
+    reset_ = true;
+    return *this;
+}
+
 LoopbackServer::Reply& LoopbackServer::Reply::relayTo(int port)
 {
     relayPort_ = port;
@@ -246,6 +252,12 @@ void LoopbackServer::serve(int fd)
                 left -= n;
             }
         }
+    }
+    if (reply.reset_) {
+        // Closing with a zero linger time sends a reset instead of an orderly close.
+        const linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        return;
     }
     if (reply.relayPort_ > 0)
         relay(fd, reply.relayPort_);

@@ -27,6 +27,8 @@ public:
         Reply& pause(int ms);
         // After the last step, keeps the connection open until the client closes it.
         Reply& holdOpen();
+        // After the last step, aborts the connection (the client sees a reset).
+        Reply& reset();
         // After the last step, carries bytes both ways between the client and
         // 127.0.0.1:port until either side closes, as a proxy's tunnel does.
         Reply& relayTo(int port);
@@ -50,6 +52,7 @@ public:
         };
         std::vector<Step> steps_;
         bool hold_ = false;
+        bool reset_ = false;
         int relayPort_ = 0;
     };
 

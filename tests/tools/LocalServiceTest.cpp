@@ -1,15 +1,20 @@
 // The bundled local catalogue service, spoken to through the program's own exchange.
 #include "LocalService.h"
+#include "RecordingReporter.h"
 #include "TempDir.h"
 
 #include "catalogue/Archive.h"
+#include "catalogue/TLESupport.h"
+#include "platform/Errors.h"
 #include "service/HttpExchange.h"
 
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -205,9 +210,14 @@ TEST(LocalService, TestSwitchesChangeOnlyWhatTheyName)
     EXPECT_EQ(http.statusCode(), 500);
 
     const auto size = [&](int id) { return readFile(service.productPath(id)).size(); };
-    http.Get(service.url(download(5)));
+    // The exchange refuses a body cut short of its announced length.
+    try {
+        http.Get(service.url(download(5)));
+        ADD_FAILURE() << "a cut body passed for a whole one";
+    } catch (const SocketError& e) {
+        EXPECT_STREQ(e.what(), "Incomplete response");
+    }
     EXPECT_EQ(http.contentLength(), static_cast<std::int64_t>(size(5)));
-    EXPECT_EQ(http.Body.size(), size(5) / 2);
 
     http.Get(service.url(download(7)));
     EXPECT_EQ(http.Body.size(), size(7));
@@ -232,6 +242,44 @@ TEST(LocalService, TestSwitchesChangeOnlyWhatTheyName)
         << log;
     EXPECT_NE(log.find("\nGET /perl/dl.pl?ID=3 cookie=session_id="), std::string::npos) << log;
     EXPECT_TRUE(log.ends_with("\nGET /Skarvelin/criticalupdate.txt cookie=-\n")) << log;
+}
+
+TEST(LocalService, LetterFormNumbersReachTheCatalogueTheReportAndTheLists)
+{
+    TempDir root, work;
+    const LocalService service({"--alpha5"}, 300, root.path());
+    const auto numberTexts = [](const std::string& text, std::size_t column, const std::string& lineStart) {
+        std::set<std::string> found;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with(lineStart) && line.size() >= column + 5)
+                found.insert(line.substr(column, 5));
+        return found;
+    };
+    const std::string source = service.dataDir() + "source/";
+    const std::set<std::string> catalogue = numberTexts(readFile(source + "catalog_2l.txt"), 2, "1 ");
+    std::set<std::string> letters;
+    std::copy_if(catalogue.begin(), catalogue.end(), std::inserter(letters, letters.end()),
+        [](const std::string& number) { return number[0] >= 'A' && number[0] <= 'Z'; });
+    EXPECT_GT(letters.size(), 100u);
+    EXPECT_LT(letters.size(), catalogue.size()) << "both forms";
+    std::set<std::string> reported = numberTexts(readFile(source + "ssr_bench.txt"), 16, "");
+    EXPECT_TRUE(std::includes(reported.begin(), reported.end(), letters.begin(), letters.end()));
+
+    // The lists name objects of the catalogue in its own form.
+    std::size_t listed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(service.dataDir() + "publisher/Skarvelin/query"))
+        for (const std::string& number : numberTexts(readFile(entry.path().string()), 0, ""))
+            listed += letters.count(number);
+    EXPECT_GT(listed, 35u);
+
+    // The check lets every letter of the generator through (no I, no O, four digits):
+    // it rejects only the few defects put in on purpose.
+    const std::string checked = work.file("catalog.txt");
+    std::filesystem::copy_file(source + "catalog_2l.txt", checked);
+    test::RecordingReporter reporter(false);
+    CheckCatalog(checked, true, reporter);
+    EXPECT_GT(numberTexts(readFile(checked), 2, "1 ").size(), catalogue.size() - 5);
 }
 
 TEST(LocalService, SameSizeGivesTheSameBytes)
