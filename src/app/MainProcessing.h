@@ -18,7 +18,7 @@ public:
     ~MainProcessing() override;
 
     // One processing run ("Process Data").
-    void run();
+    RunOutcome run();
 
     // The window's critical-update check; tests replace it to stay off the network.
     std::function<bool()> criticalUpdateCheck;
@@ -34,8 +34,8 @@ public:
     bool updateMode() const override;
     ProgramValues values() override;
     bool checkForCriticalUpdate() override;
-    void download() override;
-    void processAgain() override;
+    RunOutcome download() override;
+    RunOutcome processAgain() override;
 
 private:
     TfrmMain& form_;

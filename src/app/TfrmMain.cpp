@@ -3,6 +3,7 @@
 #include "app/DownloadWindowAdapter.h"
 #include "app/MainProcessing.h"
 #include "app/MainScheduler.h"
+#include "app/UpdateWindowAdapter.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
 #include "desktop/Links.h"
@@ -214,6 +215,12 @@ void TfrmMain::restoreWindow()
     activateWindow();
 }
 
+void TfrmMain::closeWithStatus(int exitStatus)
+{
+    exitStatus_ = exitStatus;
+    mExitClick();
+}
+
 void TfrmMain::placeWindow(const SettingsFile& settings)
 {
     // The stored size applies after the corner is clamped, so the clamp uses the design size.
@@ -389,7 +396,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
         guarded([this] { FormClose(); });
     // The window closes whatever happened while saving.
     event->accept();
-    QCoreApplication::exit(haltRequested() ? haltExitStatus() : 0);
+    QCoreApplication::exit(haltRequested() ? haltExitStatus() : exitStatus_);
 }
 
 void TfrmMain::changeEvent(QEvent* event)
@@ -535,8 +542,13 @@ bool TfrmMain::CheckForCriticalUpdate()
 
 void TfrmMain::btnDownloadClick()
 {
+    downloadRun();
+}
+
+RunOutcome TfrmMain::downloadRun()
+{
     DownloadWindowAdapter window(*this);
-    DownloadRun(window, http_, reporter_, *services_.prompts).run();
+    return DownloadRun(window, http_, reporter_, *services_.prompts).run();
 }
 
 void TfrmMain::OpenMyTLEsClick()
@@ -585,6 +597,8 @@ void TfrmMain::RunTimerTimer()
 void TfrmMain::UpdateTimerTimer()
 {
     UpdateTimer.stop();
+    UpdateWindowAdapter window(*this);
+    UpdateRun(window).run();
 }
 
 } // namespace qm

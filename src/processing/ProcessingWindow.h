@@ -1,6 +1,8 @@
 #pragma once
 // What the processing run needs from the main window: its pointer and button, the
 // controls it reads, the program-wide values and the window's other runs.
+#include "core/RunOutcome.h"
+
 #include <string>
 
 namespace qm {
@@ -48,9 +50,9 @@ public:
     // The critical-update check; true means go on.
     virtual bool checkForCriticalUpdate() = 0;
     // The download run ("Download Data").
-    virtual void download() = 0;
+    virtual RunOutcome download() = 0;
     // A complete new processing run ("Process Data"), nested in the current one.
-    virtual void processAgain() = 0;
+    virtual RunOutcome processAgain() = 0;
 };
 
 } // namespace qm
