@@ -99,6 +99,8 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
     UpdateTimer.setInterval(5000);
+    // A coarse timer may fire up to 5 % early; the update run is due 5 seconds after start-up.
+    UpdateTimer.setTimerType(Qt::PreciseTimer);
     http_.TimeOut = 30000;
     http_.OnFailure = [this](std::string_view method) { NMHTTPFailure(method); };
 }
