@@ -88,9 +88,7 @@ std::vector<std::string> startingWith(const std::vector<std::string>& lines, std
     return kept;
 }
 
-class UpdateRunTest : public ::testing::Test { };
-
-TEST_F(UpdateRunTest, TwoLineRunBuildsEveryOutputAndASecondRunFindsNothingNew)
+TEST(WholeUpdateRun, TwoLineRunBuildsEveryOutputAndASecondRunFindsNothingNew)
 {
     const LocalService service = LocalService::fixture("local_service");
     const Expected expected(service, true);
@@ -230,7 +228,7 @@ TEST_F(UpdateRunTest, TwoLineRunBuildsEveryOutputAndASecondRunFindsNothingNew)
     EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/catalog.txt"), comprehensiveBefore));
 }
 
-TEST_F(UpdateRunTest, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
+TEST(WholeUpdateRun, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
 {
     const LocalService service(std::vector<std::string>{"--name", "2=catalog_3l_20241231.txt.ZIP"});
     const Expected expected(service, false);
@@ -270,7 +268,7 @@ TEST_F(UpdateRunTest, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
     EXPECT_TRUE(startingWith(log, {"Extracting SSR", "Indexing SSR", "Close [fssr]", "Open [fssr]"}).empty());
 }
 
-TEST_F(UpdateRunTest, NoRowTickedStillChecksIndexesAndCleansUp)
+TEST(WholeUpdateRun, NoRowTickedStillChecksIndexesAndCleansUp)
 {
     const LocalService service = LocalService::fixture("local_service");
     const Expected expected(service, true);
@@ -292,7 +290,7 @@ TEST_F(UpdateRunTest, NoRowTickedStillChecksIndexesAndCleansUp)
     EXPECT_TRUE(startingWith(log, {"Vantoreal Data Set ", "Generating ", "Retrieving "}).empty());
 }
 
-TEST_F(UpdateRunTest, DamagedCatalogueIsFetchedAgainOnceAndProcessed)
+TEST(WholeUpdateRun, DamagedCatalogueIsFetchedAgainOnceAndProcessed)
 {
     const LocalService service(std::vector<std::string>{"--damage-once", "1"});
     const Expected expected(service, true);
@@ -318,7 +316,7 @@ TEST_F(UpdateRunTest, DamagedCatalogueIsFetchedAgainOnceAndProcessed)
             "Extracting catalog data (ZIP): " + catalogZip, "Checking TLE data (2)", "Close [fssr]", ""}));
 }
 
-TEST_F(UpdateRunTest, CatalogueDamagedAgainEndsTheProgramWithOne)
+TEST(WholeUpdateRun, CatalogueDamagedAgainEndsTheProgramWithOne)
 {
     const LocalService service(std::vector<std::string>{"--damage-id", "1"});
     UpdateHome home(service);
@@ -342,7 +340,7 @@ TEST_F(UpdateRunTest, CatalogueDamagedAgainEndsTheProgramWithOne)
         home.settingsText().find("Catalog=" + myTles + "2024/catalog/catalog_2l_20241231.zip\n"), std::string::npos);
 }
 
-TEST_F(UpdateRunTest, RefusedLoginEndsTheProgramWithTwo)
+TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
 {
     const LocalService service = LocalService::fixture("local_service");
     UpdateHome home(service);
