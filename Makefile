@@ -11,13 +11,17 @@ JOBS          ?= $(shell nproc)
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libssl-dev libgtest-dev
 TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 openssl
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
+DEMO_DEPS  := python3
 # dpkg-shlibdeps, which names the libraries the package depends on.
 PACKAGE_DEPS := dpkg-dev file gzip
+# The demo's throw-away home and the local service's generated catalogues.
+DEMO_DIR      ?= build/demo
+SERVICE_CACHE ?= build/local-service
 
 CONFIGURE_TEST = cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_TESTS=ON \
 	-DQM_WERROR=$(WERROR) -DQM_PACKAGE_DIR=$(abspath $(BUILD_PACKAGE))
 
-.PHONY: all deps test-deps bench-deps package-deps test run bench build package package-test clean
+.PHONY: all deps test-deps bench-deps package-deps demo-deps test run demo demo-gui bench build package package-test clean
 
 all: build
 
@@ -42,6 +46,9 @@ bench-deps: deps
 package-deps: deps
 	$(call ensure_packages,$(PACKAGE_DEPS))
 
+demo-deps: deps
+	$(call ensure_packages,$(DEMO_DEPS))
+
 build: deps
 	cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
 	cmake --build $(BUILD_RELEASE) -j $(JOBS)
@@ -54,6 +61,15 @@ test: test-deps
 
 run: build
 	$(BUILD_RELEASE)/src/app/quillmaren $(ARGS)
+
+# The main job on the bundled local service: "quillmaren -update" without a display in a
+# throw-away home under $(DEMO_DIR), then what it built and how long each stage took.
+demo: demo-deps build
+	python3 tools/demo $(BUILD_RELEASE)/src/app/quillmaren $(DEMO_DIR) $(SERVICE_CACHE)
+
+# The window on the same service and home.
+demo-gui: demo-deps build
+	python3 tools/demo --gui $(BUILD_RELEASE)/src/app/quillmaren $(DEMO_DIR) $(SERVICE_CACHE)
 
 bench: bench-deps
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_BENCH=ON -DQM_WERROR=$(WERROR)

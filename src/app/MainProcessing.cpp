@@ -23,12 +23,12 @@ MainProcessing::~MainProcessing()
     setBusyPointer(false);
 }
 
-void MainProcessing::run()
+RunOutcome MainProcessing::run()
 {
     ProcessingServices services{form_.reporter(), *services_.prompts, form_.http(), form_.HttpFailure,
         *services_.launcher, services_.starter ? *services_.starter : ownStarter_,
         extractFilePath(services_.program->programFile())};
-    ProcessingRun(*this, services).run();
+    return ProcessingRun(*this, services).run();
 }
 
 void MainProcessing::setBusyPointer(bool busy)
@@ -94,14 +94,14 @@ bool MainProcessing::checkForCriticalUpdate()
     return criticalUpdateCheck();
 }
 
-void MainProcessing::download()
+RunOutcome MainProcessing::download()
 {
-    form_.btnDownloadClick();
+    return form_.downloadRun();
 }
 
-void MainProcessing::processAgain()
+RunOutcome MainProcessing::processAgain()
 {
-    form_.btnProcessClick();
+    return run();
 }
 
 void MainProcessing::showNewestEpoch(const std::optional<TleEpoch>& epoch)

@@ -20,7 +20,7 @@ public:
     ~MainProcessing() override;
 
     // One processing run ("Process Data").
-    void run();
+    RunOutcome run();
 
     // The window's critical-update check; tests replace it to stay off the network.
     std::function<bool()> criticalUpdateCheck;
@@ -36,8 +36,8 @@ public:
     bool updateMode() const override;
     ProgramValues values() override;
     bool checkForCriticalUpdate() override;
-    void download() override;
-    void processAgain() override;
+    RunOutcome download() override;
+    RunOutcome processAgain() override;
     // Shows the epoch in the window; in update mode it also goes to standard output.
     void showNewestEpoch(const std::optional<TleEpoch>& epoch) override;
 

@@ -3,6 +3,7 @@
 #include "app/DownloadWindowAdapter.h"
 #include "app/MainProcessing.h"
 #include "app/MainScheduler.h"
+#include "app/UpdateWindowAdapter.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
 #include "desktop/Links.h"
@@ -98,6 +99,8 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
     UpdateTimer.setInterval(5000);
+    // A coarse timer may fire up to 5 % early; the update run is due 5 seconds after start-up.
+    UpdateTimer.setTimerType(Qt::PreciseTimer);
     http_.TimeOut = 30000;
     http_.OnFailure = [this](std::string_view method) { NMHTTPFailure(method); };
 }
@@ -212,6 +215,12 @@ void TfrmMain::restoreWindow()
     showNormal();
     raise();
     activateWindow();
+}
+
+void TfrmMain::closeWithStatus(int exitStatus)
+{
+    exitStatus_ = exitStatus;
+    mExitClick();
 }
 
 void TfrmMain::placeWindow(const SettingsFile& settings)
@@ -389,7 +398,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
         guarded([this] { FormClose(); });
     // The window closes whatever happened while saving.
     event->accept();
-    QCoreApplication::exit(haltRequested() ? haltExitStatus() : 0);
+    QCoreApplication::exit(haltRequested() ? haltExitStatus() : exitStatus_);
 }
 
 void TfrmMain::changeEvent(QEvent* event)
@@ -535,8 +544,13 @@ bool TfrmMain::CheckForCriticalUpdate()
 
 void TfrmMain::btnDownloadClick()
 {
+    downloadRun();
+}
+
+RunOutcome TfrmMain::downloadRun()
+{
     DownloadWindowAdapter window(*this);
-    DownloadRun(window, http_, reporter_, *services_.prompts).run();
+    return DownloadRun(window, http_, reporter_, *services_.prompts).run();
 }
 
 void TfrmMain::OpenMyTLEsClick()
@@ -585,6 +599,8 @@ void TfrmMain::RunTimerTimer()
 void TfrmMain::UpdateTimerTimer()
 {
     UpdateTimer.stop();
+    UpdateWindowAdapter window(*this);
+    UpdateRun(window).run();
 }
 
 } // namespace qm

@@ -5,6 +5,7 @@
 #include "app/Controls.h"
 #include "app/PublisherLogo.h"
 #include "core/Log.h"
+#include "core/RunOutcome.h"
 #include "core/Settings.h"
 #include "desktop/StartupShortcut.h"
 #include "platform/Clock.h"
@@ -135,6 +136,8 @@ public:
     // update is required.
     bool CheckForCriticalUpdate();
     void btnDownloadClick();
+    // The download run behind "Download Data"; how it ended.
+    RunOutcome downloadRun();
     void btnProcessClick();
     void OpenMyTLEsClick();
     void VantorealClick();
@@ -158,6 +161,8 @@ public:
     void endAtOnce();
     // Out of the tray or the task bar: shown, in front, not minimised.
     void restoreWindow();
+    // Closes the window like "Exit"; the program then ends with `exitStatus`.
+    void closeWithStatus(int exitStatus);
 
     // Controls.
     QGroupBox* gbSkarvelin;
@@ -242,6 +247,8 @@ private:
     bool endingAtOnce_ = false;
     // "Exit" closes the program even while the close box sends the window to the tray.
     bool exitRequested_ = false;
+    // The program's exit status once the window has closed (the update run's verdict).
+    int exitStatus_ = 0;
     std::unique_ptr<MainProcessing> processing_;
     std::unique_ptr<MainScheduler> scheduler_;
 };

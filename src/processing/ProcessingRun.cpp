@@ -35,12 +35,12 @@ ProcessingRun::ProcessingRun(ProcessingWindow& window, const ProcessingServices&
 {
 }
 
-void ProcessingRun::run()
+RunOutcome ProcessingRun::run()
 {
     window_.setBusyPointer(true);
     window_.setProcessEnabled(false);
     try {
-        steps();
+        return steps();
     } catch (const FatalStop&) {
         // The program ends; nothing of the window needs restoring.
         throw;
@@ -58,18 +58,18 @@ void ProcessingRun::restoreWindow()
         window_.setProcessEnabled(true);
 }
 
-void ProcessingRun::steps()
+RunOutcome ProcessingRun::steps()
 {
     if (!window_.checkForCriticalUpdate()) {
         restoreWindow();
-        return;
+        return RunOutcome::EndedEarly;
     }
     if (reporter_.debugOn())
         logSelections();
 
     unpackCatalogue();
-    if (!fileExists(CatalogFile_) && catalogueMissing())
-        return;
+    if (!fileExists(CatalogFile_))
+        return catalogueMissing();
     window_.values().Redownloading = false;
 
     const bool twoLine = window_.twoLineFormat();
@@ -86,6 +86,7 @@ void ProcessingRun::steps()
     window_.showNewestEpoch(index_.newestEpoch());
     reporter_.updateStatusBar(reporter_.idleText("Done"));
     restoreWindow();
+    return RunOutcome::Completed;
 }
 
 void ProcessingRun::logSelections()
@@ -134,7 +135,7 @@ void ProcessingRun::unpackCatalogue()
     CatalogFile_ = changeFileExt(CatalogFile_, "");
 }
 
-bool ProcessingRun::catalogueMissing()
+RunOutcome ProcessingRun::catalogueMissing()
 {
     const std::string text = "File " + CatalogFile_ + " not found. Input file is probably corrupt.";
     reporter_.log(text);
@@ -158,10 +159,9 @@ bool ProcessingRun::catalogueMissing()
 
     window_.values().Redownloading = true;
     removeFile(window_.values().MostCurrentCatalog);
-    window_.download();
+    const RunOutcome download = window_.download();
     // The new run restores the pointer and the button itself.
-    window_.processAgain();
-    return true;
+    return worse(download, window_.processAgain());
 }
 
 void ProcessingRun::buildDataSets()

@@ -38,14 +38,17 @@ public:
 
     // The whole run. Errors of files and sockets leave it as IoError/SocketError after
     // the pointer and the button are restored; fatal stops leave it as FatalStop.
-    void run();
+    // EndedEarly: the publisher's host could not be reached, or the re-download of a
+    // damaged catalogue or the run after it ended early.
+    RunOutcome run();
 
 private:
-    void steps();
+    RunOutcome steps();
     void logSelections();
     void unpackCatalogue();
-    // The catalogue text is missing: true when a new download and a new run took over.
-    bool catalogueMissing();
+    // The catalogue text is missing: a new download and a new run take over, unless
+    // the program ends; how they ended.
+    RunOutcome catalogueMissing();
     void buildDataSets();
     void closeAndClean();
     void postProcess();

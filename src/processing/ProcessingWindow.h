@@ -2,6 +2,7 @@
 // What the processing run needs from the main window: its pointer and button, the
 // controls it reads, the program-wide values and the window's other runs.
 #include "catalogue/Epoch.h"
+#include "core/RunOutcome.h"
 
 #include <optional>
 #include <string>
@@ -51,9 +52,9 @@ public:
     // The critical-update check; true means go on.
     virtual bool checkForCriticalUpdate() = 0;
     // The download run ("Download Data").
-    virtual void download() = 0;
+    virtual RunOutcome download() = 0;
     // A complete new processing run ("Process Data"), nested in the current one.
-    virtual void processAgain() = 0;
+    virtual RunOutcome processAgain() = 0;
     // The run has built the data sets from a catalogue whose newest element set has
     // this epoch (none when no epoch could be read).
     virtual void showNewestEpoch(const std::optional<TleEpoch>& /*epoch*/) { }

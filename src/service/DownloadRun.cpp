@@ -70,17 +70,19 @@ DownloadRun::DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& r
 {
 }
 
-void DownloadRun::run()
+RunOutcome DownloadRun::run()
 {
     window_.setBusyCursor(true);
     window_.setDownloadEnabled(false);
+    RunOutcome outcome = RunOutcome::Completed;
     try {
-        steps();
+        outcome = steps();
     } catch (...) {
         finish();
         throw;
     }
     finish();
+    return outcome;
 }
 
 void DownloadRun::finish()
@@ -98,18 +100,18 @@ void DownloadRun::finish()
     }
 }
 
-void DownloadRun::steps()
+RunOutcome DownloadRun::steps()
 {
     values_.NewDataDownloaded = false;
     if (values_.CheckCriticalUpdates) {
         if (!window_.CheckForCriticalUpdate())
-            return;
+            return RunOutcome::EndedEarly;
     } else {
         reporter_.updateStatusBar("Bypassing check for critical updates");
     }
     logSelections();
     if (!logIn())
-        return;
+        return RunOutcome::EndedEarly;
 
     if (!values_.Redownloading) {
         newData_.emplace("newdata.log");
@@ -131,6 +133,7 @@ void DownloadRun::steps()
 
     window_.CheckForCurrentData();
     reporter_.updateStatusBar(reporter_.idleText("Done"));
+    return RunOutcome::Completed;
 }
 
 void DownloadRun::logSelections()

@@ -3,6 +3,7 @@
 // HEAD (and a GET for a file not yet stored) per selected product, "newdata.log" and
 // the freshness check.
 #include "core/Reporter.h"
+#include "core/RunOutcome.h"
 #include "platform/File.h"
 #include "platform/Prompts.h"
 #include "service/HttpExchange.h"
@@ -74,11 +75,11 @@ class DownloadRun {
 public:
     DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& reporter, Prompts& prompts);
     // The whole run. The cursor and the button are restored on every way out; an error
-    // leaves the run after that.
-    void run();
+    // leaves the run after that. EndedEarly: the publisher's host or the login failed.
+    RunOutcome run();
 
 private:
-    void steps();
+    RunOutcome steps();
     void logSelections();
     bool logIn();
     void DownloadFile(int number);

@@ -42,14 +42,15 @@ public:
             MyTLEsDir, MostCurrentCatalog, MostCurrentSatcat, NewDataDownloaded, Redownloading, UpdateModeRedownloaded};
     }
     bool checkForCriticalUpdate() override { return criticalUpdateOk; }
-    void download() override
+    RunOutcome download() override
     {
         ++downloads;
         redownloadingWhileDownloading = Redownloading;
         if (onDownload)
             onDownload();
+        return downloadOutcome;
     }
-    void processAgain() override { onProcessAgain(); }
+    RunOutcome processAgain() override { return onProcessAgain(); }
     void showNewestEpoch(const std::optional<TleEpoch>& epoch) override { epochs.push_back(epoch); }
 
     std::vector<std::string> events;
@@ -68,7 +69,8 @@ public:
     int downloads = 0;
     bool redownloadingWhileDownloading = false;
     std::function<void()> onDownload;
-    std::function<void()> onProcessAgain;
+    RunOutcome downloadOutcome = RunOutcome::Completed;
+    std::function<RunOutcome()> onProcessAgain;
     std::vector<std::optional<TleEpoch>> epochs;
 };
 
@@ -158,13 +160,13 @@ protected:
         exchange.TimeOut = 5000;
         exchange.OnFailure = [this](std::string_view) { NMHTTPFailure(exchange, prompts, reporter, httpFailure); };
         window.MyTLEsDir = myTles;
-        window.onProcessAgain = [this] { run(); };
+        window.onProcessAgain = [this] { return run(); };
     }
 
-    void run()
+    RunOutcome run()
     {
         ProcessingServices services{reporter, prompts, exchange, httpFailure, launcher, starter, programFolder};
-        ProcessingRun(window, services).run();
+        return ProcessingRun(window, services).run();
     }
 
     // A catalogue archive in the download folder, made the current one.
@@ -214,7 +216,7 @@ TEST_F(ProcessingRunTest, TwoLineRunGoesThroughEveryStageInOrder)
     writeFile(user("geo.query"), "    5\r\n");
     publisher.reply(200, "25544\r\n");
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::Completed);
 
     EXPECT_EQ(reporter.statusHistory,
         (std::vector<std::string>{"Extracting catalog data (ZIP): " + archive, "Checking TLE data (2)",
@@ -334,7 +336,7 @@ TEST_F(ProcessingRunTest, MissingTextYesDeletesDownloadsAndRunsAfresh)
         zipCatalogue("catalog_3l_2024_002.zip", "catalog_3l_2024_002.txt", false);
     };
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::Completed);
 
     const std::string missing = myTles + "catalog_3l_2024_001.txt";
     ASSERT_EQ(prompts.shown.size(), 1u);
@@ -377,8 +379,10 @@ TEST_F(ProcessingRunTest, UpdateModeRedownloadsOnceInAProgramRunThenStops)
     makeZip(damaged, {{"readme.txt", "not a catalogue"}});
     window.MostCurrentCatalog = damaged;
     window.onDownload = [this] { zipCatalogue("catalog_3l_2024_002.zip", "catalog_3l_2024_002.txt", false); };
+    // A re-download that ended early makes the whole run one that ended early.
+    window.downloadOutcome = RunOutcome::EndedEarly;
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
     EXPECT_EQ(window.downloads, 1);
     EXPECT_TRUE(reporter.logged("Update mode answers Yes: delete and re-download"));
     EXPECT_EQ(reporter.status, "Done");
@@ -451,7 +455,7 @@ TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
     window.criticalUpdateOk = false;
     window.ticked = {42};
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
 
     EXPECT_TRUE(reporter.statusHistory.empty());
     EXPECT_TRUE(reporter.logLines.empty());

@@ -125,7 +125,7 @@ protected:
         http.OnFailure = [this](std::string_view) { NMHTTPFailure(http, prompts, reporter, failed); };
     }
 
-    void run() { DownloadRun(window, http, reporter, prompts).run(); }
+    RunOutcome run() { return DownloadRun(window, http, reporter, prompts).run(); }
 
     // "METHOD target" of every request after the first `from`.
     std::vector<std::string> requestLines(std::size_t from = 0) const
@@ -158,7 +158,7 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
         service.products[n] = {.name = "alldata_2007_10_" + std::to_string(n - 90) + ".txt"};
     service.products[25] = {.name = "ssr_20071015.zip", .body = "report"};
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::Completed);
 
     std::vector<std::string> expected{"POST /perl/login.pl"};
     std::string newData;
@@ -305,7 +305,7 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
 {
     window.ticks[0] = true;
     service.loginReply = "HTTP/1.0 200 OK\r\nSet-Cookie: sid=rejected\r\n\r\nWrong password";
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
     EXPECT_EQ(requestLines(), std::vector<std::string>{"POST /perl/login.pl"});
     EXPECT_EQ(reporter.status, "Skarvelin login not successful");
     ASSERT_EQ(prompts.shown.size(), 1u);
@@ -323,7 +323,7 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
 
     // A service that cannot be reached ends the run without a message.
     ::setenv("QUILLMAREN_SERVICE_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
     EXPECT_EQ(prompts.shown.size(), 2u);
     EXPECT_FALSE(window.busy);
 }
@@ -351,7 +351,7 @@ TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
     // The publisher's host cannot be reached: no login.
     window.CheckCriticalUpdates = true;
     window.critical = [] { return false; };
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
     EXPECT_EQ(server.requests().size(), 0u);
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.enabled);

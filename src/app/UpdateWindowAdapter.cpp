@@ -1,0 +1,66 @@
+#include "app/UpdateWindowAdapter.h"
+
+#include "app/MainProcessing.h"
+#include "app/TfrmMain.h"
+#include "platform/Halt.h"
+
+#include <string>
+
+namespace qm {
+
+namespace {
+// "Full Catalog" in "Current Catalog Files"; "Yes" in "Space Situation Report".
+constexpr int kFullCatalog = 0;
+constexpr int kYes = 0;
+} // namespace
+
+void UpdateWindowAdapter::tickFullCatalog()
+{
+    form_.clbCurrentCatalog->setChecked(kFullCatalog, true);
+}
+
+bool UpdateWindowAdapter::twoLineSelected() const
+{
+    return form_.rgFormat->itemIndex() == 0;
+}
+
+void UpdateWindowAdapter::selectSituationReport()
+{
+    if (form_.rgSSR->itemIndex() == kYes)
+        return;
+    form_.rgSSR->setItemIndex(kYes);
+    form_.FormClick();
+}
+
+RunOutcome UpdateWindowAdapter::download()
+{
+    return form_.downloadRun();
+}
+
+RunOutcome UpdateWindowAdapter::process()
+{
+    return form_.processing().run();
+}
+
+bool UpdateWindowAdapter::newDataDownloaded() const
+{
+    return form_.NewDataDownloaded;
+}
+
+void UpdateWindowAdapter::reportError(std::string_view text)
+{
+    form_.prompts().error(std::string(text));
+}
+
+bool UpdateWindowAdapter::ending() const
+{
+    return haltRequested() || form_.endingAtOnce();
+}
+
+void UpdateWindowAdapter::close(int exitStatus)
+{
+    form_.SettingsChanged = false;
+    form_.closeWithStatus(exitStatus);
+}
+
+} // namespace qm

@@ -1,0 +1,29 @@
+#pragma once
+// The main window as the update run of "-update" sees it.
+#include "desktop/UpdateRun.h"
+
+namespace qm {
+
+class TfrmMain;
+
+class UpdateWindowAdapter : public UpdateWindow {
+public:
+    explicit UpdateWindowAdapter(TfrmMain& form)
+        : form_(form)
+    {
+    }
+    void tickFullCatalog() override;
+    bool twoLineSelected() const override;
+    void selectSituationReport() override;
+    RunOutcome download() override;
+    RunOutcome process() override;
+    bool newDataDownloaded() const override;
+    void reportError(std::string_view text) override;
+    bool ending() const override;
+    void close(int exitStatus) override;
+
+private:
+    TfrmMain& form_;
+};
+
+} // namespace qm

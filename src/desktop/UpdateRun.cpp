@@ -1,0 +1,41 @@
+#include "desktop/UpdateRun.h"
+
+#include <exception>
+
+namespace qm {
+
+void UpdateRun::run()
+{
+    // An unattended run always fetches the full catalogue, and two-line processing
+    // needs the situation report as well.
+    window_.tickFullCatalog();
+    if (window_.twoLineSelected())
+        window_.selectSituationReport();
+
+    RunOutcome outcome = attempt(&UpdateWindow::download);
+    if (window_.ending())
+        return;
+    // Files that did arrive are processed even after a later error of the download:
+    // a stored file is never fetched again, so no later run would see them as new.
+    if (window_.newDataDownloaded()) {
+        outcome = worse(outcome, attempt(&UpdateWindow::process));
+        if (window_.ending())
+            return;
+    }
+    window_.close(outcome == RunOutcome::Completed ? kUpdateCompleted : kUpdateEndedEarly);
+}
+
+RunOutcome UpdateRun::attempt(RunOutcome (UpdateWindow::*step)())
+{
+    try {
+        return (window_.*step)();
+    } catch (const std::exception& e) {
+        // Reported like any handler's error, but the program must still end: an
+        // unattended run that stayed open would block every later one.
+        if (!window_.ending())
+            window_.reportError(e.what());
+        return RunOutcome::EndedEarly;
+    }
+}
+
+} // namespace qm

@@ -1,0 +1,110 @@
+// The update run of "-update" against a fake window: what it selects, which runs it
+// starts, and the exit status it ends the program with.
+#include "desktop/UpdateRun.h"
+#include "platform/Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qm {
+namespace {
+
+class FakeWindow : public UpdateWindow {
+public:
+    void tickFullCatalog() override { calls.push_back("tick full catalog"); }
+    bool twoLineSelected() const override { return twoLine; }
+    void selectSituationReport() override { calls.push_back("select report"); }
+    RunOutcome download() override
+    {
+        calls.push_back("download");
+        return onDownload();
+    }
+    RunOutcome process() override
+    {
+        calls.push_back("process");
+        return onProcess();
+    }
+    bool newDataDownloaded() const override { return newData; }
+    void reportError(std::string_view text) override { calls.push_back("error: " + std::string(text)); }
+    bool ending() const override { return endingNow; }
+    void close(int exitStatus) override { calls.push_back("close " + std::to_string(exitStatus)); }
+
+    bool twoLine = true;
+    bool newData = true;
+    bool endingNow = false;
+    std::function<RunOutcome()> onDownload = [] { return RunOutcome::Completed; };
+    std::function<RunOutcome()> onProcess = [] { return RunOutcome::Completed; };
+    std::vector<std::string> calls;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST(UpdateRun, DownloadsProcessesNewDataAndEndsWithZero)
+{
+    FakeWindow window;
+    UpdateRun(window).run();
+    EXPECT_EQ(window.calls, (Calls{"tick full catalog", "select report", "download", "process", "close 0"}));
+
+    // Three-line form needs no report; nothing new, nothing to process: still a success.
+    FakeWindow threeLine;
+    threeLine.twoLine = false;
+    threeLine.newData = false;
+    UpdateRun(threeLine).run();
+    EXPECT_EQ(threeLine.calls, (Calls{"tick full catalog", "download", "close 0"}));
+}
+
+TEST(UpdateRun, ARunThatEndedEarlyEndsTheProgramWithTwo)
+{
+    // A refused login or an unreachable host: nothing new, no processing.
+    FakeWindow refused;
+    refused.newData = false;
+    refused.onDownload = [] { return RunOutcome::EndedEarly; };
+    UpdateRun(refused).run();
+    EXPECT_EQ(refused.calls.back(), "close 2");
+    EXPECT_EQ(std::count(refused.calls.begin(), refused.calls.end(), "process"), 0);
+
+    // An error out of the download is reported; what did arrive is still processed.
+    FakeWindow failed;
+    failed.onDownload = []() -> RunOutcome { throw SocketError("Timed out waiting for response"); };
+    UpdateRun(failed).run();
+    EXPECT_EQ(failed.calls,
+        (Calls{"tick full catalog", "select report", "download", "error: Timed out waiting for response", "process",
+            "close 2"}));
+
+    // The processing run's own early end and its errors count the same way.
+    FakeWindow unreachable;
+    unreachable.onProcess = [] { return RunOutcome::EndedEarly; };
+    UpdateRun(unreachable).run();
+    EXPECT_EQ(unreachable.calls.back(), "close 2");
+
+    FakeWindow unwritable;
+    unwritable.onProcess = []() -> RunOutcome { throw IoError("Unable to write to catalog.idx"); };
+    UpdateRun(unwritable).run();
+    EXPECT_EQ(unwritable.calls.end()[-2], "error: Unable to write to catalog.idx");
+    EXPECT_EQ(unwritable.calls.back(), "close 2");
+}
+
+TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
+{
+    // A fatal stop leaves the run for the handler's edge, which ends the program.
+    FakeWindow halted;
+    halted.onProcess = []() -> RunOutcome { throw FatalStop{"Unable to unpack .gz file."}; };
+    EXPECT_THROW(UpdateRun(halted).run(), FatalStop);
+    EXPECT_EQ(halted.calls.back(), "process");
+
+    // SIGTERM during the download: its broken transfer is no news, and nothing follows.
+    FakeWindow signalled;
+    signalled.onDownload = [&signalled]() -> RunOutcome {
+        signalled.endingNow = true;
+        throw SocketError("Timed out waiting for response");
+    };
+    UpdateRun(signalled).run();
+    EXPECT_EQ(signalled.calls, (Calls{"tick full catalog", "select report", "download"}));
+}
+
+} // namespace
+} // namespace qm

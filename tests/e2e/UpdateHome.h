@@ -1,0 +1,49 @@
+#pragma once
+// A throw-away home for the real program: its own documents folder, a copy of the
+// program with its settings file beside it, and a working folder to run it in, all
+// pointed at a local catalogue service.
+#include "LocalService.h"
+#include "ProgramRun.h"
+#include "TempDir.h"
+
+#include <string>
+#include <vector>
+
+namespace qm::e2e {
+
+// The settings an update run starts from.
+struct UpdateSettings {
+    bool twoLine = true;
+    // Every data-set row including "Complete Catalog"; otherwise none.
+    bool everyRow = true;
+    // "Vantoreal File Extension": 0 ".txt", 1 ".tle".
+    int extension = 0;
+    std::string password = test::LocalService::kPassword;
+};
+
+class UpdateHome {
+public:
+    explicit UpdateHome(const test::LocalService& service);
+
+    void writeSettings(const UpdateSettings& settings);
+    // A ".query" file in the "User" folder of My TLEs.
+    void addUserQuery(const std::string& name, const std::string& text);
+    // "quillmaren -update" in the working folder, headless.
+    test::ProgramOutcome runUpdate();
+
+    // My TLEs, ending in "/".
+    std::string myTles() const { return dir_.path() + "home/Documents/My TLEs/"; }
+    // A file of the working folder (the program's current directory).
+    std::string work(const std::string& name) const { return dir_.path() + "work/" + name; }
+    std::string settingsText() const;
+    // The debug log's messages, time stamps removed; every line must carry one.
+    std::vector<std::string> logMessages() const;
+    // Every file below `folder` (ending in "/"), relative to it, sorted.
+    static std::vector<std::string> filesBelow(const std::string& folder);
+
+private:
+    const test::LocalService& service_;
+    test::TempDir dir_;
+};
+
+} // namespace qm::e2e

@@ -1,0 +1,388 @@
+// "quillmaren -update", the real program without a display, against the bundled local
+// catalogue service: every file it leaves is compared with what the published rules
+// give for the service's source texts, worked out in ExpectedOutputs.cpp.
+#include "ExpectedOutputs.h"
+#include "UpdateHome.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <set>
+
+namespace qm::e2e {
+namespace {
+
+using test::LocalService;
+using test::readFile;
+
+// The publisher's categories in the order of the data-set list, with their rows.
+const std::vector<std::pair<int, std::string>> kCategories = {{1, "tle-new"}, {2, "stations"}, {3, "visual"},
+    {5, "weather"}, {6, "noaa"}, {7, "goes"}, {8, "resource"}, {9, "dmc"}, {10, "tdrss"}, {11, "sarsat"}, {13, "geo"},
+    {14, "intelsat"}, {15, "gorizont"}, {16, "raduga"}, {17, "molniya"}, {18, "iridium"}, {19, "orbcomm"},
+    {20, "globalst"}, {21, "amateur"}, {22, "x-comm"}, {23, "other-comm"}, {25, "gps-ops"}, {26, "glo-ops"},
+    {27, "galileo"}, {28, "sbas"}, {29, "nnss"}, {30, "musson"}, {32, "science"}, {33, "geodetic"}, {34, "engineer"},
+    {35, "education"}, {37, "military"}, {38, "radar"}, {39, "cubesat"}, {40, "other"}};
+
+// What the service's source texts must become.
+struct Expected {
+    Expected(const LocalService& service, bool twoLine)
+        : source(service.dataDir() + "source/")
+        , catalogue(checkCatalogue(readFile(source + (twoLine ? "catalog_2l.txt" : "catalog_3l.txt")), twoLine))
+        , table(twoLine ? reportTable(readFile(source + "ssr_bench.txt")) : std::string())
+        , queries(service.dataDir() + "publisher/Skarvelin/query/")
+    {
+    }
+    std::string category(const std::string& name, std::vector<long>* absent = nullptr) const
+    {
+        return dataSet(readFile(queries + name + ".txt"), catalogue, table, absent);
+    }
+
+    std::string source;
+    CheckedCatalogue catalogue;
+    std::string table;
+    std::string queries;
+};
+
+// Whole files compared; a difference is shown as its offset and the lines around it,
+// not as two dumps of a catalogue.
+::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected)
+{
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    const std::size_t at = static_cast<std::size_t>(diff.first - actual.begin());
+    const std::size_t from = at < 100 ? 0 : at - 100;
+    return ::testing::AssertionFailure() << actual.size() << " bytes, expected " << expected.size()
+                                         << "; first difference at byte " << at << "\n  actual: ..."
+                                         << actual.substr(from, 200) << "\nexpected: ..." << expected.substr(from, 200);
+}
+
+// True when `expected` stand in `lines` in this order, other lines between them allowed.
+::testing::AssertionResult inOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected)
+{
+    std::size_t at = 0;
+    for (const auto& line : lines)
+        if (at < expected.size() && line == expected[at])
+            ++at;
+    if (at == expected.size())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "missing or out of order: \"" << expected[at] << "\"";
+}
+
+// The log's lines that are among `wanted`, in log order.
+std::vector<std::string> only(const std::vector<std::string>& lines, const std::vector<std::string>& wanted)
+{
+    const std::set<std::string> set(wanted.begin(), wanted.end());
+    std::vector<std::string> kept;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(kept), [&set](const auto& l) { return set.count(l); });
+    return kept;
+}
+
+// The calendar date (UTC) of the newest epoch among the kept element sets, read here
+// from columns 19-32 of line 1: a two-digit year (57-99 the 1900s) and the day of the year.
+std::string newestEpochDate(const std::vector<std::string>& kept)
+{
+    int bestYear = 0;
+    double bestDay = 0;
+    for (const auto& pair : kept) {
+        const int twoDigits = std::stoi(pair.substr(18, 2));
+        const int year = twoDigits < 57 ? 2000 + twoDigits : 1900 + twoDigits;
+        const double day = std::stod(pair.substr(20, 12));
+        if (year > bestYear || (year == bestYear && day > bestDay)) {
+            bestYear = year;
+            bestDay = day;
+        }
+    }
+    std::tm date{};
+    date.tm_year = bestYear - 1900;
+    date.tm_mday = static_cast<int>(bestDay); // day 32 of January is 1 February, and so on
+    const std::time_t when = timegm(&date);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", gmtime_r(&when, &date));
+    return text;
+}
+
+std::vector<std::string> startingWith(const std::vector<std::string>& lines, std::initializer_list<const char*> heads)
+{
+    std::vector<std::string> kept;
+    for (const auto& line : lines)
+        if (std::any_of(heads.begin(), heads.end(), [&line](const char* head) { return line.starts_with(head); }))
+            kept.push_back(line);
+    return kept;
+}
+
+TEST(WholeUpdateRun, TwoLineRunBuildsEveryOutputAndASecondRunFindsNothingNew)
+{
+    const LocalService service = LocalService::fixture("local_service");
+    const Expected expected(service, true);
+    ASSERT_FALSE(expected.catalogue.rejected.empty()) << "the service's catalogue carries rejects";
+    UpdateHome home(service);
+    home.writeSettings({});
+    // Numbers the catalogue holds, one it rejected, names of every length, a number
+    // that is not a number, the same number twice, and a list ended by 0x1A.
+    const std::string good = expected.catalogue.good[7].substr(2, 5);
+    const std::string other = expected.catalogue.good[1234].substr(2, 5);
+    const std::string rejected = expected.catalogue.rejected[0].substr(2, 5);
+    home.addUserQuery("mine", good + "\r\n" + other + "A NAME LONGER THAN TWENTY-FOUR\r\n" + rejected + "\r\n");
+    home.addUserQuery("edge", other + "\n" + "123  \r\n" + good + "SHORT\r\n" + good + "\x1A" + other + "\r\n");
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    // A run that processed prints how fresh its data are, and nothing else.
+    const std::string epoch = "Epoch " + newestEpochDate(expected.catalogue.good) + ", ";
+    EXPECT_TRUE(run.out.starts_with(epoch) && run.out.ends_with(" days old\n")) << run.out << " wanted " << epoch;
+
+    // Every file below My TLEs, and nothing else: the unpacked texts and temporaries are gone.
+    const std::string myTles = home.myTles();
+    const std::string catalogZip = "2024/catalog/catalog_2l_20241231.zip";
+    const std::string reportZip = "2024/ssr/ssr_20241231.zip";
+    std::vector<std::string> files{catalogZip, reportZip, "User/edge.query", "User/edge.txt", "User/mine.query",
+        "User/mine.txt", "Vantoreal/catalog.txt", "catalog_2l_20241231.err"};
+    for (const auto& [row, name] : kCategories)
+        files.push_back("Vantoreal/" + name + ".txt");
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(UpdateHome::filesBelow(myTles), files);
+
+    EXPECT_TRUE(sameBytes(readFile(myTles + catalogZip), readFile(service.productPath(1))));
+    EXPECT_TRUE(sameBytes(readFile(myTles + reportZip), readFile(service.productPath(25))));
+    EXPECT_TRUE(sameBytes(readFile(myTles + "catalog_2l_20241231.err"), expected.catalogue.rejectedFile()));
+    std::map<std::string, std::vector<long>> absent;
+    for (const auto& [row, name] : kCategories)
+        EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/" + name + ".txt"), expected.category(name, &absent[name])))
+            << name;
+    EXPECT_TRUE(
+        sameBytes(readFile(myTles + "Vantoreal/catalog.txt"), comprehensive(expected.catalogue, expected.table)));
+    for (const char* user : {"mine", "edge"})
+        EXPECT_TRUE(sameBytes(readFile(myTles + "User/" + user + ".txt"),
+            dataSet(readFile(myTles + "User/" + user + ".query"), expected.catalogue, expected.table, &absent[user])))
+            << user;
+    EXPECT_EQ(absent["mine"], std::vector<long>{std::stol(rejected)});
+    EXPECT_EQ(absent["edge"], std::vector<long>{0});
+
+    EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+    EXPECT_TRUE(sameBytes(readFile(home.work("ssr.dat")), expected.table));
+    EXPECT_TRUE(
+        sameBytes(readFile(home.work("newdata.log")), myTles + catalogZip + "\r\n" + myTles + reportZip + "\r\n"));
+    EXPECT_TRUE(sameBytes(readFile(home.work("body.txt")), readFile(expected.queries + "other.txt")))
+        << "the last list fetched";
+
+    // Only the exit-time keys were written: the run's own choices were not saved.
+    const std::string settings = home.settingsText();
+    EXPECT_NE(settings.find("Catalog=" + myTles + catalogZip + "\n"), std::string::npos);
+    EXPECT_NE(settings.find("SATCAT=" + myTles + reportZip + "\n"), std::string::npos);
+    EXPECT_NE(settings.find("Full Catalog=0\n"), std::string::npos);
+    EXPECT_NE(settings.find("Space Situation Report=1\n"), std::string::npos);
+
+    // The log: the status line's stages, every file opened and closed, and the run's order.
+    const std::vector<std::string> log = home.logMessages();
+    const std::string catalogText = myTles + "catalog_2l_20241231.txt";
+    const std::string publisher = "http://" + service.hostPort() + "/Skarvelin/query/";
+    std::vector<std::string> stages{"Checking Vantoreal for critical update", "Logging in to Skarvelin",
+        "Skarvelin login successful", "Checking catalog_2l_20241231.zip", "Downloading catalog_2l_20241231.zip",
+        "Checking ssr_20241231.zip", "Downloading ssr_20241231.zip", "", "Checking Vantoreal for critical update",
+        "Extracting catalog data (ZIP): " + myTles + catalogZip, "Checking TLE data (2)", "Indexing TLE file (2)",
+        "Extracting SSR data", "Indexing SSR data"};
+    std::vector<std::string> fileLines{"Open [fnd] newdata.log", "Close [fnd]", "Open [fi] " + catalogText,
+        "Open [fo] " + catalogText + ".tmp", "Close [fo]", "Close [fi]", "Open [f2i] " + catalogText,
+        "Open [indexfile] catalog.idx", "Close [f2i]", "Open [fs] " + myTles + "ssr_20241231.txt",
+        "Open [fssr] ssr.dat", "Close [fs]"};
+    std::vector<std::string> order{"Version 1.5.8 (2007 Oct 15)", "Running via -update command-line option",
+        "Performing manual download", "Two-Line Data Format", "Current Catalog File 0 selected",
+        "Complete Daily Data not selected", "SSR selected", "Manual download", "Close [fnd]", "Two-Line Data Format"};
+    for (const auto& [row, name] : kCategories)
+        order.push_back("Vantoreal Data Set " + std::to_string(row) + " selected");
+    order.insert(order.end(),
+        {"Vantoreal Data Set 42 selected", "File extension .txt selected", "Indexing SSR data",
+            "Building Vantoreal data sets"});
+    // One data set: its status line, for a fetched list the fetch, then its files.
+    auto dataSetLines = [&](const std::string& status, const std::string& url, const std::string& list,
+                            const std::string& output, const std::vector<long>& missing) {
+        stages.push_back(status);
+        order.push_back(status);
+        if (!url.empty())
+            order.insert(order.end(), {"Retrieving " + url, "SUCCEEDED"});
+        std::vector<std::string> block{"Open [dsi] " + list, "Open [f2i] " + catalogText, "Open [fo3] " + output};
+        for (long n : missing)
+            block.push_back("Catalog Number " + std::to_string(n) + " not found.");
+        block.insert(block.end(), {"Close [dsi]", "Close [fo3]", "Close [f2i]"});
+        fileLines.insert(fileLines.end(), block.begin(), block.end());
+        order.insert(order.end(), block.begin(), block.end());
+    };
+    for (const auto& [row, name] : kCategories)
+        dataSetLines("Generating " + name + ".txt", publisher + name + ".txt", "body.txt",
+            myTles + "Vantoreal/" + name + ".txt", absent[name]);
+    stages.push_back("Generating catalog.txt");
+    const std::vector<std::string> comprehensiveLines{
+        "Open [fo3] " + myTles + "Vantoreal/catalog.txt", "Open [f2i] " + catalogText, "Close [f2i]", "Close [fo3]"};
+    fileLines.insert(fileLines.end(), comprehensiveLines.begin(), comprehensiveLines.end());
+    order.insert(order.end(), {"Building comprehensive data sets", "Generating catalog.txt"});
+    order.insert(order.end(), comprehensiveLines.begin(), comprehensiveLines.end());
+    order.push_back("Building user-defined data sets");
+    // User sets come in the order the folder lists them.
+    std::vector<std::string> users;
+    for (const auto& line : log)
+        if (line.ends_with(".txt user-defined data set"))
+            users.push_back(line.substr(11, line.size() - 11 - 26));
+    ASSERT_TRUE(
+        users == std::vector<std::string>({"mine", "edge"}) || users == std::vector<std::string>({"edge", "mine"}));
+    for (const auto& user : users)
+        dataSetLines("Generating " + user + ".txt user-defined data set", "", myTles + "User/" + user + ".query",
+            myTles + "User/" + user + ".txt", absent[user]);
+    fileLines.insert(fileLines.end(), {"Close [indexfile]", "Close [fssr]"});
+    order.insert(order.end(), {"Close [indexfile]", "Close [fssr]"});
+    stages.push_back("");
+
+    EXPECT_EQ(only(log, stages), stages);
+    EXPECT_EQ(startingWith(log, {"Open [", "Close [", "Catalog Number "}), fileLines);
+    EXPECT_TRUE(inOrder(log, order));
+    EXPECT_EQ(log.back(), "") << "Done, in update mode the empty tray hint";
+    EXPECT_EQ(std::count(log.begin(), log.end(), "PROGRAM HALTED"), 0);
+
+    // Nothing new the second time: no processing, an empty list of new files, and the
+    // data sets as they were.
+    const std::string comprehensiveBefore = readFile(myTles + "Vantoreal/catalog.txt");
+    const test::ProgramOutcome again = home.runUpdate();
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(again.out, "") << "nothing processed, nothing to tell";
+    EXPECT_TRUE(sameBytes(readFile(home.work("newdata.log")), ""));
+    const std::vector<std::string> secondLog = home.logMessages();
+    EXPECT_TRUE(inOrder(secondLog, {"Checking catalog_2l_20241231.zip", "Checking ssr_20241231.zip", "Close [fnd]"}));
+    EXPECT_TRUE(startingWith(secondLog, {"Downloading ", "Extracting ", "Generating "}).empty());
+    EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/catalog.txt"), comprehensiveBefore));
+}
+
+TEST(WholeUpdateRun, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
+{
+    const LocalService service(std::vector<std::string>{"--name", "2=catalog_3l_20241231.txt.ZIP"});
+    const Expected expected(service, false);
+    UpdateHome home(service);
+    home.writeSettings({.twoLine = false, .extension = 1});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::string myTles = home.myTles();
+    const std::string catalogGz = "2024/catalog/catalog_3l_20241231.txt.ZIP";
+    std::vector<std::string> files{catalogGz, "Vantoreal/catalog.tle", "catalog_3l_20241231.err"};
+    for (const auto& [row, name] : kCategories)
+        files.push_back("Vantoreal/" + name + ".tle");
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(UpdateHome::filesBelow(myTles), files);
+
+    EXPECT_TRUE(sameBytes(readFile(myTles + catalogGz), readFile(service.productPath(2))));
+    EXPECT_TRUE(sameBytes(readFile(myTles + "catalog_3l_20241231.err"), expected.catalogue.rejectedFile()));
+    for (const auto& [row, name] : kCategories)
+        EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/" + name + ".tle"), expected.category(name))) << name;
+    EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/catalog.tle"), comprehensive(expected.catalogue, {})));
+    EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+    EXPECT_FALSE(test::exists(home.work("ssr.dat"))) << "three-line runs need no report";
+    EXPECT_TRUE(sameBytes(readFile(home.work("newdata.log")), myTles + catalogGz + "\r\n"));
+
+    const std::vector<std::string> log = home.logMessages();
+    const std::string catalogText = myTles + "catalog_3l_20241231.txt";
+    EXPECT_TRUE(inOrder(log,
+        {"Three-Line Data Format", "SSR not selected", "Checking catalog_3l_20241231.txt.ZIP", "Three-Line Data Format",
+            "File extension .tle selected", "Extracting catalog data (GZIP): " + myTles + catalogGz,
+            "Successfully unpacked .gz file.", "Checking TLE data (3)", "Open [fi] " + catalogText,
+            "Indexing TLE file (3)", "Open [f3i] " + catalogText, "Building Vantoreal data sets",
+            "Generating tle-new.tle", "Retrieving http://" + service.hostPort() + "/Skarvelin/query/tle-new.txt",
+            "Generating catalog.tle", "Close [indexfile]", ""}));
+    EXPECT_TRUE(startingWith(log, {"Extracting SSR", "Indexing SSR", "Close [fssr]", "Open [fssr]"}).empty());
+}
+
+TEST(WholeUpdateRun, NoRowTickedStillChecksIndexesAndCleansUp)
+{
+    const LocalService service = LocalService::fixture("local_service");
+    const Expected expected(service, true);
+    UpdateHome home(service);
+    home.writeSettings({.everyRow = false});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(UpdateHome::filesBelow(home.myTles()),
+        (std::vector<std::string>{
+            "2024/catalog/catalog_2l_20241231.zip", "2024/ssr/ssr_20241231.zip", "catalog_2l_20241231.err"}));
+    EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+    EXPECT_TRUE(sameBytes(readFile(home.work("ssr.dat")), expected.table));
+    const std::vector<std::string> log = home.logMessages();
+    EXPECT_TRUE(inOrder(log,
+        {"Indexing SSR data", "Building Vantoreal data sets", "Building comprehensive data sets",
+            "Building user-defined data sets", "Close [indexfile]", "Close [fssr]", ""}));
+    EXPECT_TRUE(startingWith(log, {"Vantoreal Data Set ", "Generating ", "Retrieving "}).empty());
+}
+
+TEST(WholeUpdateRun, DamagedCatalogueIsFetchedAgainOnceAndProcessed)
+{
+    const LocalService service(std::vector<std::string>{"--damage-once", "1"});
+    const Expected expected(service, true);
+    UpdateHome home(service);
+    home.writeSettings({.everyRow = false});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "") << "nobody was asked";
+    const std::string myTles = home.myTles();
+    const std::string catalogZip = myTles + "2024/catalog/catalog_2l_20241231.zip";
+    EXPECT_TRUE(sameBytes(readFile(catalogZip), readFile(service.productPath(1))));
+    EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+    // The list of new files is the first download's; the re-download keeps it.
+    EXPECT_TRUE(sameBytes(
+        readFile(home.work("newdata.log")), catalogZip + "\r\n" + myTles + "2024/ssr/ssr_20241231.zip" + "\r\n"));
+    const std::string missing = "File " + myTles + "catalog_2l_20241231.txt not found. Input file is probably corrupt.";
+    EXPECT_TRUE(inOrder(home.logMessages(),
+        {"Extracting catalog data (ZIP): " + catalogZip, missing, "Update mode answers Yes: delete and re-download",
+            "Checking Vantoreal for critical update", "Logging in to Skarvelin", "Downloading catalog_2l_20241231.zip",
+            "Checking ssr_20241231.zip", "Checking Vantoreal for critical update",
+            "Extracting catalog data (ZIP): " + catalogZip, "Checking TLE data (2)", "Close [fssr]", ""}));
+}
+
+TEST(WholeUpdateRun, CatalogueDamagedAgainEndsTheProgramWithOne)
+{
+    const LocalService service(std::vector<std::string>{"--damage-id", "1"});
+    UpdateHome home(service);
+    home.writeSettings({.everyRow = false});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 1);
+    const std::string myTles = home.myTles();
+    const std::string missing = "File " + myTles + "catalog_2l_20241231.txt not found. Input file is probably corrupt.";
+    EXPECT_EQ(run.err, "quillmaren: error: " + missing + " [OK]\n");
+    const std::vector<std::string> log = home.logMessages();
+    EXPECT_TRUE(inOrder(log,
+        {missing, "Update mode answers Yes: delete and re-download", "Downloading catalog_2l_20241231.zip", missing,
+            "Update mode answers No: the catalogue was already re-downloaded once", "PROGRAM HALTED"}));
+    EXPECT_EQ(log.back(), "PROGRAM HALTED");
+    EXPECT_FALSE(test::exists(home.work("catalog.idx")));
+    // The damaged file stays for the user to see; the shutdown still wrote the exit-time keys.
+    EXPECT_TRUE(test::exists(myTles + "2024/catalog/catalog_2l_20241231.zip"));
+    EXPECT_NE(
+        home.settingsText().find("Catalog=" + myTles + "2024/catalog/catalog_2l_20241231.zip\n"), std::string::npos);
+}
+
+TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
+{
+    const LocalService service = LocalService::fixture("local_service");
+    UpdateHome home(service);
+    home.writeSettings({.password = "wrong"});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "quillmaren: error: Skarvelin login unsuccessful. [OK]\n");
+    EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+    const std::vector<std::string> log = home.logMessages();
+    EXPECT_TRUE(inOrder(log, {"Logging in to Skarvelin", "Skarvelin login not successful"}));
+    EXPECT_TRUE(startingWith(log, {"Open [", "Extracting "}).empty());
+}
+
+} // namespace
+} // namespace qm::e2e
