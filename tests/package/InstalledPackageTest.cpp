@@ -215,7 +215,9 @@ TEST_F(InstalledPackage, HoldsTheProgramItsMenuEntryIconManualAndTimer)
 
 TEST_F(InstalledPackage, TheTimersUpdateRunDownloadsIntoAThrowAwayHome)
 {
-    const auto service = qm::test::LocalService::fixture("local_service");
+    // Over HTTPS, as the real hosts speak, with the local service's own CA.
+    const auto service = qm::test::LocalService::fixture("local_service_tls");
+    ASSERT_EQ(service.base().substr(0, 8), "https://");
     const std::string unit = readFile(root + "/usr/lib/systemd/user/quillmaren-update.service");
     const std::vector<std::string> exec = unitValues(unit, "ExecStart");
     ASSERT_EQ(exec, std::vector<std::string>{"/usr/bin/quillmaren -update"});
@@ -229,7 +231,8 @@ TEST_F(InstalledPackage, TheTimersUpdateRunDownloadsIntoAThrowAwayHome)
             + "\nRetain Account Info=1\n[Skarvelin Defaults]\nData Format=0\nFull Catalog=1\n"
               "Space Situation Report=0\n[Debugging]\nDebug On=1\n");
     std::vector<std::string> environment{"PATH=/usr/bin:/bin", "HOME=" + home, "LANG=C.UTF-8",
-        "QUILLMAREN_SERVICE_HOST=" + service.hostPort(), "QUILLMAREN_PUBLISHER_HOST=" + service.hostPort()};
+        "QUILLMAREN_SERVICE_HOST=" + service.base(), "QUILLMAREN_PUBLISHER_HOST=" + service.base(),
+        "QUILLMAREN_CA_FILE=" + service.caFile()};
     for (const std::string& assignment : unitValues(unit, "Environment"))
         environment.push_back(assignment);
     qm::test::openUpForOthers(dir.path());

@@ -120,6 +120,9 @@ LocalService::LocalService(const std::string& portFile)
     std::string port;
     std::getline(lines, port);
     std::getline(lines, dataDir_);
+    std::string scheme;
+    std::getline(lines, scheme);
+    tls_ = scheme == "https";
     port_ = portOf(port);
     dataDir_ += "/";
     readProducts();
