@@ -334,6 +334,13 @@ void ReplacingFile::commit()
     }
 }
 
+void ReplacingFile::commitWorkFile()
+{
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+        throwIoError("Unable to write to", finalPath_, errno);
+    committed_ = true;
+}
+
 void ReplacingFile::removeLeftovers() const
 {
     // Same shape as tempPath_: "." + name + "." + 8 hex digits + ".part".

@@ -178,6 +178,9 @@ public:
     // flushes the folder, so that after a power cut the final path holds either the
     // old file or the whole new one.
     void commit();
+    // As commit(), without the flushes: for a work file that the run replaces or
+    // deletes itself, so that a power cut costs only doing the work again.
+    void commitWorkFile();
     // Deletes the temporary files of this final path that an earlier write, cut off
     // by a crash, left in the folder. Reports nothing.
     void removeLeftovers() const;
