@@ -24,19 +24,8 @@ bool readLine(BufferedReader& in, char* out, std::size_t& length, bool& cut)
 {
     if (in.atEnd())
         return false;
-    length = 0;
-    cut = false;
-    for (;;) {
-        const int c = in.get();
-        if (c < 0 || c == '\n')
-            return true;
-        if (c == '\r')
-            continue;
-        if (length < kMaxLine)
-            out[length++] = static_cast<char>(c);
-        else
-            cut = true;
-    }
+    length = in.readLine(out, kMaxLine, &cut);
+    return true;
 }
 
 // Columns `first`.. of the line into `out`, blanks where the line is shorter.

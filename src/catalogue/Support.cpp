@@ -106,23 +106,31 @@ double Real_Value(std::string_view text, int first, int count, bool& ok)
 
     // Validate the shape by hand so that nothing but plain decimal notation passes.
     std::size_t i = begin;
+    const bool negative = f[i] == '-';
     if (f[i] == '+' || f[i] == '-')
         ++i;
     std::size_t digits = 0;
+    std::size_t fractionDigits = 0;
+    std::uint64_t mantissa = 0; // meaningful up to 19 digits
     while (i < end && isDigit(f[i])) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(f[i] - '0');
         ++i;
         ++digits;
     }
     if (i < end && f[i] == '.') {
         ++i;
         while (i < end && isDigit(f[i])) {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(f[i] - '0');
             ++i;
             ++digits;
+            ++fractionDigits;
         }
     }
     if (digits == 0)
         return 0;
+    bool exponent = false;
     if (i < end && (f[i] == 'e' || f[i] == 'E')) {
+        exponent = true;
         ++i;
         if (i < end && (f[i] == '+' || f[i] == '-'))
             ++i;
@@ -136,6 +144,17 @@ double Real_Value(std::string_view text, int first, int count, bool& ok)
     }
     if (i != end)
         return 0;
+
+    // Up to 15 digits are an exact integer and a power of ten up to 1e15 an exact
+    // double, so their quotient is the correctly rounded value, the one from_chars
+    // gives. Every field of a TLE line takes this way.
+    if (!exponent && digits <= 15) {
+        static constexpr double kPowersOfTen[]
+            = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double value = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+        ok = true;
+        return negative ? -value : value;
+    }
 
     // from_chars is locale independent; it takes no "+" sign.
     double value = 0;

@@ -5,7 +5,10 @@
 #include "platform/File.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace qm {
@@ -220,16 +223,25 @@ void repairLine2(Line l)
 
 } // namespace
 
+namespace {
+
+// What each character adds to the check sum; a table lookup instead of a test per
+// character, which the mix of digits and blanks makes hard to predict.
+constexpr std::array<unsigned char, 256> kChecksumWeights = [] {
+    std::array<unsigned char, 256> weights{};
+    for (int c = '0'; c <= '9'; ++c)
+        weights[static_cast<std::size_t>(c)] = static_cast<unsigned char>(c - '0');
+    weights['-'] = 1;
+    return weights;
+}();
+
+} // namespace
+
 char TLE_Checksum(const char* line)
 {
-    int sum = 0;
-    for (std::size_t i = 0; i < kLineLength - 1; ++i) {
-        const char c = line[i];
-        if (isDigit(c))
-            sum += c - '0';
-        else if (c == '-')
-            sum += 1;
-    }
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kLineLength - 1; ++i)
+        sum += kChecksumWeights[static_cast<unsigned char>(line[i])];
     return static_cast<char>('0' + sum % 10);
 }
 
@@ -251,16 +263,7 @@ namespace {
 // line skipped) and pads it with blanks. A line ends at LF; every CR is dropped.
 void readField(BufferedReader& in, char* out, std::size_t width)
 {
-    std::size_t n = 0;
-    for (;;) {
-        const int c = in.get();
-        if (c < 0 || c == '\n')
-            break;
-        if (c == '\r')
-            continue;
-        if (n < width)
-            out[n++] = static_cast<char>(c);
-    }
+    const std::size_t n = in.readLine(out, width);
     std::memset(out + n, ' ', width - n);
 }
 
@@ -273,82 +276,110 @@ char* readRecordLine(BufferedReader& in, char* out, std::size_t width)
     return out + width + 2;
 }
 
-void skipLine(BufferedReader& in)
-{
-    for (;;) {
-        const int c = in.get();
-        if (c < 0 || c == '\n')
-            return;
+// The record pass's sorting of one record: repaired, then kept or rejected.
+class RecordSorter {
+public:
+    explicit RecordSorter(const std::string& path)
+        : bad_(changeFileExt(path, ".err"))
+    {
     }
+    // Called once the good records' file is created, so that the files appear in the
+    // order the stage's messages name them.
+    void createErrorFile()
+    {
+        badGuard_.emplace(bad_);
+        badOut_.create(bad_);
+    }
+    void sort(char* record, std::size_t recordSize, std::size_t pairOffset, BufferedWriter& good)
+    {
+        char* pair = record + pairOffset;
+        Repair_TLE(pair);
+        if (Valid_TLE(pair)) {
+            good.write(record, recordSize);
+        } else {
+            badOut_.write(record, recordSize);
+            ++rejected_;
+        }
+    }
+    void close() { badOut_.close(); }
+    // Once the good records are in place. An error file without records is removed
+    // (by the guard).
+    void keepErrorFile()
+    {
+        if (rejected_ > 0)
+            badGuard_->keep();
+    }
+
+private:
+    std::string bad_;
+    std::optional<WorkFileGuard> badGuard_;
+    BufferedWriter badOut_;
+    std::uint64_t rejected_ = 0;
+};
+
+void recordPass(const std::string& path, std::size_t recordSize, std::size_t pairOffset)
+{
+    const std::string good = changeFileExt(path, ".tmp");
+    BufferedReader in(path);
+    WorkFileGuard goodGuard(good);
+    BufferedWriter goodOut(good);
+    RecordSorter sorter(path);
+    sorter.createErrorFile();
+
+    char record[kThreeLineRecordSize];
+    while (in.read(record, recordSize) == recordSize)
+        sorter.sort(record, recordSize, pairOffset, goodOut);
+    in.close();
+    goodOut.close();
+    sorter.close();
+    renameFileChecked(good, path);
+    goodGuard.keep();
+    sorter.keepErrorFile();
 }
 
-void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+// The line pass and the record pass in one reading of the text: each record is
+// repaired and sorted as soon as its lines are read, and only the good records are
+// written under the line pass's name.
+void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
 {
     const std::string tmp = catalogFile + ".tmp";
     BufferedReader in(catalogFile);
     reporter.log("Open [fi] " + catalogFile);
+    RecordSorter sorter(catalogFile);
     WorkFileGuard tmpGuard(tmp);
     BufferedWriter out(tmp);
     reporter.log("Open [fo] " + tmp);
+    sorter.createErrorFile();
 
     // A first line starting with "#" and the line after it are a header.
     char first = ' ';
     readField(in, &first, 1);
     if (first == '#')
-        skipLine(in);
+        in.skipLine();
     else
         in.rewind();
 
     char record[kThreeLineRecordSize];
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
+    const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
     do {
         char* p = record;
         if (!twoLine)
             p = readRecordLine(in, p, kNameLength);
         p = readRecordLine(in, p, kLineLength);
         readRecordLine(in, p, kLineLength);
-        out.write(record, size);
+        sorter.sort(record, size, pairOffset, out);
     } while (!in.atEnd());
 
     out.close();
     reporter.log("Close [fo]");
     in.close();
     reporter.log("Close [fi]");
+    sorter.close();
     // Renamed over the text directly: a failed rename leaves the text as it was.
     renameFileChecked(tmp, catalogFile);
     tmpGuard.keep();
-}
-
-void recordPass(const std::string& path, std::size_t recordSize, std::size_t pairOffset)
-{
-    const std::string good = changeFileExt(path, ".tmp");
-    const std::string bad = changeFileExt(path, ".err");
-    BufferedReader in(path);
-    WorkFileGuard goodGuard(good);
-    BufferedWriter goodOut(good);
-    WorkFileGuard badGuard(bad);
-    BufferedWriter badOut(bad);
-
-    char record[kThreeLineRecordSize];
-    std::uint64_t rejected = 0;
-    while (in.read(record, recordSize) == recordSize) {
-        char* pair = record + pairOffset;
-        Repair_TLE(pair);
-        if (Valid_TLE(pair)) {
-            goodOut.write(record, recordSize);
-        } else {
-            badOut.write(record, recordSize);
-            ++rejected;
-        }
-    }
-    in.close();
-    goodOut.close();
-    badOut.close();
-    renameFileChecked(good, path);
-    goodGuard.keep();
-    // An error file without records is removed (by the guard).
-    if (rejected > 0)
-        badGuard.keep();
+    sorter.keepErrorFile();
 }
 
 } // namespace
@@ -366,11 +397,7 @@ void Check_Three_Line_File(const std::string& path)
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter)
 {
     reporter.updateStatusBar(twoLine ? "Checking TLE data (2)" : "Checking TLE data (3)");
-    linePass(catalogFile, twoLine, reporter);
-    if (twoLine)
-        Check_Two_Line_File(catalogFile);
-    else
-        Check_Three_Line_File(catalogFile);
+    checkText(catalogFile, twoLine, reporter);
 }
 
 } // namespace qm

@@ -14,7 +14,7 @@ namespace qm {
 
 class WriteWindow {
 public:
-    explicit WriteWindow(File& file, std::size_t windowSize = 4096)
+    explicit WriteWindow(File& file, std::size_t windowSize = 64 * 1024)
         : file_(file)
         , buffer_(windowSize)
         , fileSize_(file.size())

@@ -226,6 +226,53 @@ std::size_t BufferedReader::read(void* out, std::size_t n)
     return done;
 }
 
+std::size_t BufferedReader::readLine(char* out, std::size_t width, bool* cut)
+{
+    std::size_t n = 0;
+    bool dropped = false;
+    for (;;) {
+        const std::string_view chunk = available();
+        if (chunk.empty())
+            break;
+        const auto* lf = static_cast<const char*>(std::memchr(chunk.data(), '\n', chunk.size()));
+        const std::size_t length = lf ? static_cast<std::size_t>(lf - chunk.data()) : chunk.size();
+        // The line's part in this buffer, piece by piece between CRs.
+        std::string_view text = chunk.substr(0, length);
+        while (!text.empty()) {
+            const auto* cr = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
+            const std::size_t piece = cr ? static_cast<std::size_t>(cr - text.data()) : text.size();
+            const std::size_t take = std::min(piece, width - n);
+            std::memcpy(out + n, text.data(), take);
+            n += take;
+            dropped = dropped || take < piece;
+            if (!cr)
+                break;
+            text.remove_prefix(piece + 1);
+        }
+        consume(lf ? length + 1 : length);
+        if (lf)
+            break;
+    }
+    if (cut)
+        *cut = dropped;
+    return n;
+}
+
+void BufferedReader::skipLine()
+{
+    for (;;) {
+        const std::string_view chunk = available();
+        if (chunk.empty())
+            return;
+        const auto* lf = static_cast<const char*>(std::memchr(chunk.data(), '\n', chunk.size()));
+        if (lf) {
+            consume(static_cast<std::size_t>(lf - chunk.data()) + 1);
+            return;
+        }
+        consume(chunk.size());
+    }
+}
+
 void BufferedReader::rewind()
 {
     pos_ = len_ = 0;

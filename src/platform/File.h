@@ -18,9 +18,9 @@ namespace qm {
 class File {
 public:
     enum class Mode {
-        Read,          // existing file, read only
-        ReadWrite,     // existing file, read and write
-        Create,        // created or emptied, read and write
+        Read, // existing file, read only
+        ReadWrite, // existing file, read and write
+        Create, // created or emptied, read and write
     };
 
     File() = default;
@@ -109,6 +109,22 @@ public:
         return static_cast<unsigned char>(buffer_[pos_]);
     }
     bool atEnd() { return peek() < 0; }
+    // The bytes buffered from the reading position on, refilled when none are left;
+    // empty at the end of the file. A parser scans them in place and consume()s what
+    // it has taken.
+    std::string_view available()
+    {
+        if (pos_ == len_ && !fill())
+            return {};
+        return {buffer_.data() + pos_, len_ - pos_};
+    }
+    void consume(std::size_t n) { pos_ += n; }
+    // Reads the next line into `out`: a line ends at LF, every CR is dropped, and at
+    // most `width` characters are kept, the rest of the line skipped (`cut`, when
+    // given, tells whether any were). Returns the count kept. At the end of the file
+    // there is nothing to read: 0.
+    std::size_t readLine(char* out, std::size_t width, bool* cut = nullptr);
+    void skipLine();
     // Up to n bytes; returns the count, 0 at the end.
     std::size_t read(void* out, std::size_t n);
     // Exactly n bytes; a file that ends first is an error.
