@@ -1,5 +1,6 @@
 #include "catalogue/Archive.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/TLESupport.h"
 #include "platform/Errors.h"
 #include "platform/Paths.h"
@@ -8,6 +9,7 @@
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <iterator>
@@ -155,20 +157,51 @@ std::uint32_t crc32Of(std::uint32_t crc, const unsigned char* data, std::size_t 
 
 struct Buffers {
     std::unique_ptr<unsigned char[]> in{new unsigned char[kInputSize]};
-    std::unique_ptr<unsigned char[]> out{new unsigned char[kOutputSize]};
     std::unique_ptr<inflate_state> inflater{new inflate_state};
+};
+
+// The unpacked bytes on their way to the output file: a helper thread writes each part
+// while the next is unpacked. A write that fails stops the extraction at the next
+// part with the error a direct write raises.
+class Output {
+public:
+    explicit Output(File& file)
+        : file_(file)
+        , writer_(kOutputSize, [this](char* data, std::size_t n) {
+            file_.writeAt(written_, data, n);
+            written_ += n;
+        })
+    {
+    }
+    // Room for kOutputSize bytes, which put() hands over.
+    unsigned char* buffer() { return reinterpret_cast<unsigned char*>(writer_.take()); }
+    void put(std::size_t n)
+    {
+        if (n == 0)
+            return;
+        writer_.submit(n);
+        handed_ += n;
+    }
+    std::uint64_t handed() const { return handed_; }
+    // Waits until everything handed over is written.
+    void finish() { writer_.finish(); }
+
+private:
+    File& file_;
+    std::uint64_t written_ = 0; // by the helper
+    std::uint64_t handed_ = 0;
+    BatchPipeline writer_;
 };
 
 // Inflates one raw deflate stream from `in` into `out`, leaving `in` at the first byte
 // after the stream. Stops with false on damaged data, on input that ends early, or
 // when the output would pass `limit`. The CRC-32 of the output comes with it.
-bool inflateStream(Input& in, File& out, std::uint64_t& written, Buffers& buffers, std::uint64_t limit,
-    std::uint32_t& crc, std::uint64_t& produced)
+bool inflateStream(
+    Input& in, Output& out, Buffers& buffers, std::uint64_t limit, std::uint32_t& crc, std::uint64_t& produced)
 {
     inflate_state& state = *buffers.inflater;
     isal_inflate_init(&state);
     state.crc_flag = ISAL_GZIP_NO_HDR;
-    unsigned char* outBuf = buffers.out.get();
     produced = 0;
     for (;;) {
         // With all input taken in, the inflater may still hold output back.
@@ -176,7 +209,7 @@ bool inflateStream(Input& in, File& out, std::uint64_t& written, Buffers& buffer
         const std::size_t offered = haveInput ? in.len - in.pos : 0;
         state.next_in = haveInput ? in.buf + in.pos : nullptr;
         state.avail_in = static_cast<std::uint32_t>(offered);
-        state.next_out = outBuf;
+        state.next_out = out.buffer();
         state.avail_out = static_cast<std::uint32_t>(kOutputSize);
         const int ret = isal_inflate(&state);
         in.pos += offered - state.avail_in;
@@ -186,10 +219,7 @@ bool inflateStream(Input& in, File& out, std::uint64_t& written, Buffers& buffer
         produced += have;
         if (produced > limit)
             return false;
-        if (have > 0) {
-            out.writeAt(written, outBuf, have);
-            written += have;
-        }
+        out.put(have);
         if (state.block_state == ISAL_BLOCK_FINISH)
             break;
         // Nothing taken and nothing given: the stream ends before its last block.
@@ -386,25 +416,26 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
     Buffers buffers;
     Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
     ReplacingFile target(outPath);
-    File out = target.createTemp();
-    std::uint64_t written = 0;
+    File file = target.createTemp();
+    Output out(file);
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
     if (m.method == 0) {
         while (in.fill()) {
             const std::size_t n = in.len - in.pos;
             crc = crc32Of(crc, in.buf + in.pos, n);
-            out.writeAt(written, in.buf + in.pos, n);
-            written += n;
+            std::memcpy(out.buffer(), in.buf + in.pos, n);
+            out.put(n);
             in.pos = in.len;
         }
-        produced = written;
-    } else if (!inflateStream(in, out, written, buffers, m.size, crc, produced)) {
+        produced = out.handed();
+    } else if (!inflateStream(in, out, buffers, m.size, crc, produced)) {
         return false;
     }
     if (produced != m.size || crc != m.crc32)
         return false;
-    out.close();
+    out.finish();
+    file.close();
     target.commitWorkFile();
     return true;
 }
@@ -544,14 +575,14 @@ bool GzipFile::extractTo(const std::string& outPath)
     Buffers buffers;
     Input in{file_, dataOffset_, size_, buffers.in.get()};
     ReplacingFile target(outPath);
-    File out = target.createTemp();
-    std::uint64_t written = 0;
+    File file = target.createTemp();
+    Output out(file);
     // Member after member, as "cat a.gz b.gz" gives: each checked against its own
     // trailer, all of them together within what the file may still write.
     for (;;) {
         std::uint32_t crc = 0;
         std::uint64_t produced = 0;
-        if (!inflateStream(in, out, written, buffers, budget_ - written, crc, produced))
+        if (!inflateStream(in, out, buffers, budget_ - out.handed(), crc, produced))
             return false;
         std::uint32_t storedCrc = 0, storedSize = 0;
         if (!readLe32(in, storedCrc) || !readLe32(in, storedSize))
@@ -567,8 +598,9 @@ bool GzipFile::extractTo(const std::string& outPath)
         if (!readGzipHeader(in))
             return false;
     }
-    budget_ -= written;
-    out.close();
+    out.finish();
+    budget_ -= out.handed();
+    file.close();
     target.commitWorkFile();
     return true;
 }

@@ -1,12 +1,13 @@
 #include "catalogue/TLESupport.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/Support.h"
 #include "core/Reporter.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
-#include <array>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -183,10 +184,12 @@ void repairLine1(Line l)
     if (blanks(l, 45, 52)) {
         std::memcpy(&l[46], "00000+0", 7);
     }
-    // The first "    0+0" in the line must start at column 46.
+    // The first "    0+0" in the line must start at column 46: it is there, and it is
+    // nowhere in the columns before (looked for only then: the search is costly).
     static constexpr std::string_view kGap = "    0+0";
     const std::string_view text(l.p, kLineLength);
-    if (text.find(kGap) == 45)
+    if (text.substr(45, kGap.size()) == kGap
+        && text.substr(0, 45 + kGap.size() - 1).find(kGap) == std::string_view::npos)
         std::memcpy(&l[46], "0000", 4);
     if (isDigit(l[52]) && l[51] == ' ')
         l[51] = '+';
@@ -221,27 +224,43 @@ void repairLine2(Line l)
     setChecksumIfBlank(l);
 }
 
-} // namespace
+// What the eight characters packed into `x` add to the check sum, all at once: each
+// byte becomes its digit's value, 1 for "-" and 0 for anything else, and the bytes
+// are summed by one multiplication. No test per character, whose outcome the mix of
+// digits and blanks makes hard to predict.
+unsigned checksumOf8(std::uint64_t x)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
+    // High bit of a byte set when the byte is not zero.
+    const auto nonZero = [&](std::uint64_t v) { return (((v & kLow7) + kLow7) | v) & kHigh; };
+    const std::uint64_t digits = x ^ (kOnes * '0'); // "0"-"9" become 0-9
+    const std::uint64_t notDigit = (((digits & kLow7) + kOnes * 0x76) | digits) & kHigh; // above 9
+    const std::uint64_t digitBytes = ((notDigit >> 7) ^ kOnes) * 0xFF;
+    const std::uint64_t minus = (nonZero(x ^ (kOnes * '-')) >> 7) ^ kOnes;
+    // Each byte is at most 9, so the sum of eight fits the top byte of the product.
+    return static_cast<unsigned>((((digits & digitBytes) + minus) * kOnes) >> 56);
+}
 
-namespace {
-
-// What each character adds to the check sum; a table lookup instead of a test per
-// character, which the mix of digits and blanks makes hard to predict.
-constexpr std::array<unsigned char, 256> kChecksumWeights = [] {
-    std::array<unsigned char, 256> weights{};
-    for (int c = '0'; c <= '9'; ++c)
-        weights[static_cast<std::size_t>(c)] = static_cast<unsigned char>(c - '0');
-    weights['-'] = 1;
-    return weights;
-}();
+std::uint64_t load8(const char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 
 } // namespace
 
 char TLE_Checksum(const char* line)
 {
+    // Columns 1-64 by eights, then 65-68 padded with blanks, which add nothing.
     unsigned sum = 0;
-    for (std::size_t i = 0; i < kLineLength - 1; ++i)
-        sum += kChecksumWeights[static_cast<unsigned char>(line[i])];
+    for (std::size_t i = 0; i < 64; i += 8)
+        sum += checksumOf8(load8(line + i));
+    char tail[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    std::memcpy(tail, line + 64, kLineLength - 1 - 64);
+    sum += checksumOf8(load8(tail));
     return static_cast<char>('0' + sum % 10);
 }
 
@@ -290,16 +309,25 @@ public:
         badGuard_.emplace(bad_);
         badOut_.create(bad_);
     }
-    void sort(char* record, std::size_t recordSize, std::size_t pairOffset, BufferedWriter& good)
+    // Repairs the record's line pair in place; true when it is then valid.
+    static bool repair(char* record, std::size_t pairOffset)
     {
         char* pair = record + pairOffset;
         Repair_TLE(pair);
-        if (Valid_TLE(pair)) {
+        return Valid_TLE(pair);
+    }
+    void put(const char* record, std::size_t recordSize, bool valid, BufferedWriter& good)
+    {
+        if (valid) {
             good.write(record, recordSize);
         } else {
             badOut_.write(record, recordSize);
             ++rejected_;
         }
+    }
+    void sort(char* record, std::size_t recordSize, std::size_t pairOffset, BufferedWriter& good)
+    {
+        put(record, recordSize, repair(record, pairOffset), good);
     }
     void close() { badOut_.close(); }
     // Once the good records are in place. An error file without records is removed
@@ -337,6 +365,9 @@ void recordPass(const std::string& path, std::size_t recordSize, std::size_t pai
     sorter.keepErrorFile();
 }
 
+// Records handed from the line reading to the sorting at once.
+constexpr std::size_t kBatchRecords = 1024;
+
 // The line pass and the record pass in one reading of the text: each record is
 // repaired and sorted as soon as its lines are read, and only the good records are
 // written under the line pass's name.
@@ -359,17 +390,42 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     else
         in.rewind();
 
-    char record[kThreeLineRecordSize];
+    // Lines are read into records on this thread while a helper writes the records
+    // read before. The repairs and tests are shared so that both threads have about
+    // as much to do: this thread does those of every third batch, the helper the
+    // rest. Behind a batch's records, one verdict each.
+    enum Verdict : char { kUntested, kGood, kBad };
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
     const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
-    do {
-        char* p = record;
-        if (!twoLine)
-            p = readRecordLine(in, p, kNameLength);
-        p = readRecordLine(in, p, kLineLength);
-        readRecordLine(in, p, kLineLength);
-        sorter.sort(record, size, pairOffset, out);
-    } while (!in.atEnd());
+    BatchPipeline sorting(kBatchRecords * (size + 1), [&](char* records, std::size_t count) {
+        const char* verdicts = records + kBatchRecords * size;
+        for (std::size_t i = 0; i < count; ++i) {
+            char* record = records + i * size;
+            const bool valid
+                = verdicts[i] == kUntested ? RecordSorter::repair(record, pairOffset) : verdicts[i] == kGood;
+            sorter.put(record, size, valid, out);
+        }
+    });
+    bool more = true;
+    for (std::size_t batches = 0; more; ++batches) {
+        char* batch = sorting.take();
+        char* verdicts = batch + kBatchRecords * size;
+        const bool testHere = batches % 3 == 2;
+        std::size_t count = 0;
+        do {
+            char* record = batch + count * size;
+            char* p = record;
+            if (!twoLine)
+                p = readRecordLine(in, p, kNameLength);
+            p = readRecordLine(in, p, kLineLength);
+            readRecordLine(in, p, kLineLength);
+            verdicts[count] = !testHere ? kUntested : RecordSorter::repair(record, pairOffset) ? kGood : kBad;
+            ++count;
+            more = !in.atEnd();
+        } while (more && count < kBatchRecords);
+        sorting.submit(count);
+    }
+    sorting.finish();
 
     out.close();
     reporter.log("Close [fo]");
