@@ -72,6 +72,21 @@ public:
         changed_.notify_all();
     }
 
+    // Runs `produce`, which fills batches through take() and submit(), then waits for
+    // the consumer. A failure of the producer comes out after any failure the consumer
+    // met in the batches handed over before it, as in a pass that does both in turn.
+    template <typename Produce> void run(Produce&& produce)
+    {
+        try {
+            produce();
+        } catch (...) {
+            const std::exception_ptr failure = std::current_exception();
+            finish();
+            std::rethrow_exception(failure);
+        }
+        finish();
+    }
+
     // Waits until every batch is consumed; rethrows the consumer's failure.
     void finish()
     {

@@ -98,15 +98,16 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     };
     {
         BatchPipeline indexing(blockRecords * recordSize, index);
-        char* block = indexing.take();
-        std::memcpy(block, first.data(), count * recordSize);
-        while (count == blockRecords) {
+        indexing.run([&] {
+            char* block = indexing.take();
+            std::memcpy(block, first.data(), count * recordSize);
+            while (count == blockRecords) {
+                indexing.submit(count);
+                block = indexing.take();
+                count = readBlock(block);
+            }
             indexing.submit(count);
-            block = indexing.take();
-            count = readBlock(block);
-        }
-        indexing.submit(count);
-        indexing.finish();
+        });
     }
     slots.flush();
     building.close();
@@ -124,6 +125,11 @@ std::int32_t CatalogIndex::lookup(int n) const
         return 0;
     unsigned char slot[4];
     file_.readAt(std::uint64_t(n) * 4, slot, 4);
+    return decode(slot);
+}
+
+std::int32_t CatalogIndex::slotValue(const unsigned char slot[4])
+{
     return decode(slot);
 }
 

@@ -119,7 +119,7 @@ void SsrTable::readName(int n, char out[24]) const
 {
     char record[kRecordSize];
     file_.read(static_cast<std::uint64_t>(n), record);
-    std::memcpy(out, record + 16, 24);
+    std::memcpy(out, record + kNameOffset, 24);
 }
 
 std::size_t SsrTable::readRecords(int first, std::size_t count, char* out) const

@@ -406,26 +406,27 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
             sorter.put(record, size, valid, out);
         }
     });
-    bool more = true;
-    for (std::size_t batches = 0; more; ++batches) {
-        char* batch = sorting.take();
-        char* verdicts = batch + kBatchRecords * size;
-        const bool testHere = batches % 3 == 2;
-        std::size_t count = 0;
-        do {
-            char* record = batch + count * size;
-            char* p = record;
-            if (!twoLine)
-                p = readRecordLine(in, p, kNameLength);
-            p = readRecordLine(in, p, kLineLength);
-            readRecordLine(in, p, kLineLength);
-            verdicts[count] = !testHere ? kUntested : RecordSorter::repair(record, pairOffset) ? kGood : kBad;
-            ++count;
-            more = !in.atEnd();
-        } while (more && count < kBatchRecords);
-        sorting.submit(count);
-    }
-    sorting.finish();
+    sorting.run([&] {
+        bool more = true;
+        for (std::size_t batches = 0; more; ++batches) {
+            char* batch = sorting.take();
+            char* verdicts = batch + kBatchRecords * size;
+            const bool testHere = batches % 3 == 2;
+            std::size_t count = 0;
+            do {
+                char* record = batch + count * size;
+                char* p = record;
+                if (!twoLine)
+                    p = readRecordLine(in, p, kNameLength);
+                p = readRecordLine(in, p, kLineLength);
+                readRecordLine(in, p, kLineLength);
+                verdicts[count] = !testHere ? kUntested : RecordSorter::repair(record, pairOffset) ? kGood : kBad;
+                ++count;
+                more = !in.atEnd();
+            } while (more && count < kBatchRecords);
+            sorting.submit(count);
+        }
+    });
 
     out.close();
     reporter.log("Close [fo]");

@@ -43,6 +43,10 @@ public:
     // Up to n bytes at offset; returns the count, 0 at the end of the file.
     std::size_t readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const;
     void writeAt(std::uint64_t offset, const void* buffer, std::size_t n);
+    // Copies n bytes of `from` at `fromOffset` to `offset` of this file, inside the
+    // system where it can (no trip through the program's memory), else by reads and
+    // writes. Failures raise IoError as readAt() and writeAt() do.
+    void copyAt(std::uint64_t offset, const File& from, std::uint64_t fromOffset, std::uint64_t n);
     std::uint64_t size() const;
     void truncate(std::uint64_t length);
     void sync();
@@ -160,6 +164,8 @@ public:
     const std::string& path() const { return file_.path(); }
     void write(const void* data, std::size_t n);
     void write(std::string_view s) { write(s.data(), s.size()); }
+    // Appends n bytes of `from` at `fromOffset` (File::copyAt).
+    void copy(const File& from, std::uint64_t fromOffset, std::uint64_t n);
     void put(char c)
     {
         if (buffer_.size() == kBufferSize)
@@ -171,7 +177,10 @@ public:
     void close();
 
 private:
+    // A file flushed when complete is handed to the disk in steps of this many bytes.
+    static constexpr std::uint64_t kWritebackStep = 1 << 20;
     void writeOut(const char* data, std::size_t n);
+    void wrote(std::uint64_t n);
     File file_;
     std::string buffer_;
     std::uint64_t offset_ = 0;
