@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace qm {
 
@@ -22,8 +22,9 @@ public:
     BatchPipeline(std::size_t batchBytes, Consumer consumer, bool threaded = useHelperThread())
         : consumer_(std::move(consumer))
     {
+        // Left uninitialised: a short pass touches only the memory it fills.
         for (Batch& b : batches_)
-            b.data.resize(batchBytes);
+            b.data.reset(new char[batchBytes]);
         if (threaded)
             worker_ = std::thread([this] { run(); });
     }
@@ -49,19 +50,19 @@ public:
     char* take()
     {
         if (!worker_.joinable())
-            return batches_[0].data.data();
+            return batches_[0].data.get();
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return failure_ || submitted_ - consumed_ < kBatches; });
         if (failure_)
             std::rethrow_exception(failure_);
-        return batches_[submitted_ % kBatches].data.data();
+        return batches_[submitted_ % kBatches].data.get();
     }
 
     // Hands over the batch from take(), holding `count` records.
     void submit(std::size_t count)
     {
         if (!worker_.joinable()) {
-            consumer_(batches_[0].data.data(), count);
+            consumer_(batches_[0].data.get(), count);
             return;
         }
         {
@@ -105,7 +106,7 @@ public:
 private:
     static constexpr std::size_t kBatches = 3;
     struct Batch {
-        std::vector<char> data;
+        std::unique_ptr<char[]> data;
         std::size_t count = 0;
     };
 
@@ -119,7 +120,7 @@ private:
             Batch& batch = batches_[consumed_ % kBatches];
             lock.unlock();
             try {
-                consumer_(batch.data.data(), batch.count);
+                consumer_(batch.data.get(), batch.count);
             } catch (...) {
                 lock.lock();
                 failure_ = std::current_exception();

@@ -44,18 +44,74 @@ struct ConstLine {
     std::string_view text() const { return {p, kLineLength}; }
 };
 
+// The field reads as its digits alone (the usual shape) into `value`; any other shape
+// is left to Integer_Value.
+bool allDigits(ConstLine l, int first, int count, int& value)
+{
+    value = 0;
+    for (int c = first; c < first + count; ++c) {
+        if (!isDigit(l[c]))
+            return false;
+        value = value * 10 + (l[c] - '0');
+    }
+    return true;
+}
+
 bool intAtMost(ConstLine l, int first, int count, int max)
 {
+    int v = 0;
+    if (count <= 9 && allDigits(l, first, count, v))
+        return v <= max;
     bool ok = false;
-    const int v = Integer_Value(l.text(), first, count, ok);
+    v = Integer_Value(l.text(), first, count, ok);
     return ok && v <= max;
 }
 
-bool realAtMost(ConstLine l, int first, int count, double max)
+// The usual shape of a decimal field: blanks, then digits, a point and digits to its
+// end. Its value, compared with a whole number, is decided by the whole part and by
+// whether the fraction is zero: as exactly as Real_Value reads it, since a nonzero
+// fraction of at most ten digits is far above the rounding of a double of that size.
+// Any other shape is left to Real_Value.
+bool plainDecimal(ConstLine l, int first, int count, int& whole, bool& zeroFraction)
 {
+    const char* p = l.p + first - 1;
+    const char* const end = p + count;
+    while (p != end && *p == ' ')
+        ++p;
+    const char* const digits = p;
+    whole = 0;
+    while (p != end && isDigit(*p) && p - digits < 9) {
+        whole = whole * 10 + (*p - '0');
+        ++p;
+    }
+    if (p == digits || p == end || *p != '.' || end - digits > 11)
+        return false;
+    zeroFraction = true;
+    for (++p; p != end && isDigit(*p); ++p)
+        zeroFraction = zeroFraction && *p == '0';
+    return p == end;
+}
+
+bool realAtMost(ConstLine l, int first, int count, int max)
+{
+    int whole = 0;
+    bool zeroFraction = true;
+    if (plainDecimal(l, first, count, whole, zeroFraction))
+        return whole < max || (whole == max && zeroFraction);
     bool ok = false;
     const double v = Real_Value(l.text(), first, count, ok);
     return ok && v <= max;
+}
+
+bool realBelow(ConstLine l, int first, int count, int limit)
+{
+    int whole = 0;
+    bool zeroFraction = true;
+    if (plainDecimal(l, first, count, whole, zeroFraction))
+        return whole < limit;
+    bool ok = false;
+    const double v = Real_Value(l.text(), first, count, ok);
+    return ok && v < limit;
 }
 
 bool allOf(ConstLine l, int from, int to, bool (*test)(char))
@@ -122,9 +178,7 @@ bool validLine2(ConstLine l, ConstLine line1)
         return false;
     if (!realAtMost(l, 44, 8, 360) || l[52] != ' ')
         return false;
-    bool ok = false;
-    const double meanMotion = Real_Value(l.text(), 53, 11, ok);
-    if (!ok || !(meanMotion < 17))
+    if (!realBelow(l, 53, 11, 17)) // mean motion
         return false;
     if (!allOf(l, 64, 67, isBlankOrDigit) || !isDigit(l[68]))
         return false;
