@@ -24,7 +24,7 @@ namespace {
 // Large reads and a large output buffer: the inflater copies its 32 KiB history after
 // every call, which is cheap only when each call fills far more than that.
 constexpr std::size_t kInputSize = 256 * 1024;
-constexpr std::size_t kOutputSize = 1024 * 1024;
+constexpr std::size_t kOutputSize = 256 * 1024;
 constexpr std::uint32_t kLocalHeaderSig = 0x04034b50;
 constexpr std::uint32_t kCentralHeaderSig = 0x02014b50;
 constexpr std::uint32_t kEndRecordSig = 0x06054b50;

@@ -419,8 +419,11 @@ void recordPass(const std::string& path, std::size_t recordSize, std::size_t pai
     sorter.keepErrorFile();
 }
 
-// Records handed from the line reading to the sorting at once.
-constexpr std::size_t kBatchRecords = 1024;
+// Records handed from the line reading to the sorting at once: about a thirtieth of
+// the catalogue, so that the two threads wait for each other only briefly at the
+// start and the end, within these bounds.
+constexpr std::size_t kMinBatchRecords = 128;
+constexpr std::size_t kMaxBatchRecords = 1024;
 
 // The line pass and the record pass in one reading of the text: each record is
 // repaired and sorted as soon as its lines are read, and only the good records are
@@ -451,8 +454,10 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     enum Verdict : char { kUntested, kGood, kBad };
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
     const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
-    BatchPipeline sorting(kBatchRecords * (size + 1), [&](char* records, std::size_t count) {
-        const char* verdicts = records + kBatchRecords * size;
+    const std::size_t batchRecords
+        = std::clamp<std::uint64_t>(in.size() / (size - 2) / 32, kMinBatchRecords, kMaxBatchRecords);
+    BatchPipeline sorting(batchRecords * (size + 1), [&](char* records, std::size_t count) {
+        const char* verdicts = records + batchRecords * size;
         for (std::size_t i = 0; i < count; ++i) {
             char* record = records + i * size;
             const bool valid
@@ -464,7 +469,7 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
         bool more = true;
         for (std::size_t batches = 0; more; ++batches) {
             char* batch = sorting.take();
-            char* verdicts = batch + kBatchRecords * size;
+            char* verdicts = batch + batchRecords * size;
             const bool testHere = batches % 3 == 2;
             std::size_t count = 0;
             do {
@@ -477,7 +482,7 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
                 verdicts[count] = !testHere ? kUntested : RecordSorter::repair(record, pairOffset) ? kGood : kBad;
                 ++count;
                 more = !in.atEnd();
-            } while (more && count < kBatchRecords);
+            } while (more && count < batchRecords);
             sorting.submit(count);
         }
     });
