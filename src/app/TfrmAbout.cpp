@@ -3,6 +3,7 @@
 #include "app/DesignScale.h"
 #include "app/TfrmMain.h"
 #include "core/Version.h"
+#include "platform/Latin1.h"
 
 #include <QPushButton>
 #include <algorithm>
@@ -10,11 +11,6 @@
 namespace qm {
 
 namespace {
-
-QString latin1(const std::string& s)
-{
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // Two blanks after "easily", as the text has always read.
 const char* const kAboutText

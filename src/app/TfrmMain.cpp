@@ -8,9 +8,10 @@
 #include "core/Version.h"
 #include "desktop/Links.h"
 #include "platform/Halt.h"
+#include "platform/Latin1.h"
 #include "platform/UserFolders.h"
-#include "service/CriticalUpdate.h"
 #include "processing/DataSetRows.h"
+#include "service/CriticalUpdate.h"
 #include "service/CurrentData.h"
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
@@ -28,16 +29,6 @@
 namespace qm {
 
 namespace {
-
-QString latin1(std::string_view s)
-{
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string fromLatin1(const QString& s)
-{
-    return s.toLatin1().toStdString();
-}
-
 
 std::string trimmedBlanks(std::string s)
 {

@@ -1,6 +1,7 @@
 #include "app/TfrmProxy.h"
 
 #include "app/DesignScale.h"
+#include "platform/Latin1.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -14,15 +15,6 @@
 namespace qm {
 
 namespace {
-
-QString latin1(std::string_view s)
-{
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string fromLatin1(const QString& s)
-{
-    return s.toLatin1().toStdString();
-}
 
 // A labelled edit: the caption above the field.
 QLineEdit* labelledEdit(const QString& caption, QWidget* parent, QGridLayout* grid, int row, int column)

@@ -1,5 +1,7 @@
 #include "platform/QtDesktop.h"
 
+#include "platform/Latin1.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMenu>
@@ -10,11 +12,6 @@
 namespace qm {
 
 namespace {
-
-QString latin1(const std::string& text)
-{
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QString boxTitle()
 {

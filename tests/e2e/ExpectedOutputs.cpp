@@ -180,6 +180,12 @@ bool integerAtMost(const std::string& line, int first, int count, long most)
     return value && *value <= most;
 }
 
+bool catalogueNumberAtMost(const std::string& lineOne, long most)
+{
+    const auto value = catalogueNumberField(columns(lineOne, 3, 5));
+    return value && *value <= most;
+}
+
 bool realBelow(const std::string& line, int first, int count, double limit, bool inclusive)
 {
     const auto value = realField(columns(line, static_cast<std::size_t>(first), static_cast<std::size_t>(count)));
@@ -193,7 +199,7 @@ bool valid(Pair& p)
     for (int col = 12; col <= 16; ++col)
         pieceOk = pieceOk && pieceChar(p.a(col));
     const char c17 = p.a(17);
-    const bool lineOne = p.a(1) == '1' && p.a(2) == ' ' && integerAtMost(p.one, 3, 5, 99999) && p.a(8) == 'U'
+    const bool lineOne = p.a(1) == '1' && p.a(2) == ' ' && catalogueNumberAtMost(p.one, 339999) && p.a(8) == 'U'
         && p.a(9) == ' ' && all(p.one, 10, 11, blankOrDigit) && pieceOk
         && (c17 == ' ' || digit(c17) || (c17 >= 'A' && c17 <= 'Z')) && p.a(18) == ' ' && integerAtMost(p.one, 19, 2, 99)
         && integerAtMost(p.one, 21, 3, 366) && p.a(24) == '.' && all(p.one, 25, 32, digit) && p.a(33) == ' '
@@ -211,7 +217,7 @@ bool valid(Pair& p)
 
 long numberOf(const std::string& lineOne)
 {
-    return integerField(columns(lineOne, 3, 5)).value_or(0);
+    return catalogueNumberField(columns(lineOne, 3, 5)).value_or(0);
 }
 
 // The name a record gets when its list line names none.
@@ -255,6 +261,17 @@ std::optional<long> integerField(const std::string& field)
     if (value > INT_MAX || value < INT_MIN)
         return std::nullopt;
     return value;
+}
+
+std::optional<long> catalogueNumberField(const std::string& field)
+{
+    // Past 99999 a capital letter stands for the leading digits: A = 10 ... Z = 33,
+    // leaving out I and O.
+    static const std::string kLetters = "ABCDEFGHJKLMNPQRSTUVWXYZ";
+    const std::size_t letter = field.size() == 5 ? kLetters.find(field[0]) : std::string::npos;
+    if (letter == std::string::npos || !std::all_of(field.begin() + 1, field.end(), digit))
+        return integerField(field);
+    return static_cast<long>(10 + letter) * 10000 + std::stol(field.substr(1));
 }
 
 CheckedCatalogue checkCatalogue(const std::string& text, bool twoLine)
@@ -324,7 +341,7 @@ std::string reportTable(const std::string& reportText)
         const std::string& data = *at++;
         const std::string& name = *at++;
         const std::string numberText = fit(columns(data, 17, 5), 5);
-        const long n = integerField(numberText).value_or(0);
+        const long n = catalogueNumberField(numberText).value_or(0);
         const std::string record
             = fit(data.substr(0, std::min<std::size_t>(11, data.size())), 11) + numberText + fit(name, 24);
         const std::size_t offset = static_cast<std::size_t>(n) * 40;
@@ -346,7 +363,7 @@ std::string dataSet(const std::string& queryList, const CheckedCatalogue& catalo
         lines.emplace_back();
     for (const std::string& whole : lines) {
         const std::string line = whole.substr(0, std::min<std::size_t>(29, whole.size()));
-        const long n = integerField(line.substr(0, std::min<std::size_t>(5, line.size()))).value_or(0);
+        const long n = catalogueNumberField(line.substr(0, std::min<std::size_t>(5, line.size()))).value_or(0);
         const std::optional<std::string> record = catalogue.lookUp(n);
         if (!record) {
             if (absent)

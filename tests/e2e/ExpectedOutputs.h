@@ -13,6 +13,8 @@ namespace qm::e2e {
 // A field read the way the catalogue's readers read it: leading blanks, an optional
 // sign and digits to the end of the field; nullopt for anything else.
 std::optional<long> integerField(const std::string& field);
+// A catalogue number of five columns: digits, or a letter (not I or O) and four digits.
+std::optional<long> catalogueNumberField(const std::string& field);
 
 // The catalogue as the check leaves it: fixed records (142 bytes two-line, 168 bytes
 // three-line) of the objects that passed, and the repaired records that did not.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <map>
 #include <set>
@@ -294,6 +295,31 @@ TEST(WholeUpdateRun, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
             "Generating tle-new.tle", "Retrieving http://" + service.hostPort() + "/Skarvelin/query/tle-new.txt",
             "Generating catalog.tle", "Close [indexfile]", ""}));
     EXPECT_TRUE(startingWith(log, {"Extracting SSR", "Indexing SSR", "Close [fssr]", "Open [fssr]"}).empty());
+}
+
+TEST(WholeUpdateRun, LetterFormNumbersAreKeptIndexedNamedAndWritten)
+{
+    const LocalService service(std::vector<std::string>{"--alpha5"});
+    const Expected expected(service, true);
+    // The test means something only when letter-form objects were kept and some asked for.
+    const auto letterForm = [](const std::string& pair) { return std::isupper(static_cast<unsigned char>(pair[2])); };
+    ASSERT_GT(std::count_if(expected.catalogue.good.begin(), expected.catalogue.good.end(), letterForm), 100);
+    UpdateHome home(service);
+    home.writeSettings({});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::string myTles = home.myTles();
+    EXPECT_TRUE(sameBytes(readFile(myTles + "catalog_2l_20241231.err"), expected.catalogue.rejectedFile()));
+    for (const auto& [row, name] : kCategories)
+        EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/" + name + ".txt"), expected.category(name))) << name;
+    const std::string all = readFile(myTles + "Vantoreal/catalog.txt");
+    EXPECT_TRUE(sameBytes(all, comprehensive(expected.catalogue, expected.table)));
+    EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+    EXPECT_GT(readFile(home.work("catalog.idx")).size(), 4u * 100000) << "the index reaches past 99999";
+    EXPECT_TRUE(sameBytes(readFile(home.work("ssr.dat")), expected.table));
 }
 
 TEST(WholeUpdateRun, NoRowTickedStillChecksIndexesAndCleansUp)
