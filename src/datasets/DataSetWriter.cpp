@@ -269,11 +269,13 @@ void writePicks(const DataSetContext& ctx, std::vector<Pick>& picks, CatalogueRe
     reads.reserve(picks.size());
     Gatherer gatherer;
 
-    // Index slots of the numbers the index has room for.
-    for (Pick& p : picks)
-        if (p.query.number >= 0 && p.query.number < ctx.IndexEntries())
-            reads.push_back({std::uint64_t(p.query.number) * 4, reinterpret_cast<char*>(p.slot), &p});
-    gatherer.gather(ctx.index->file(), reads, 4);
+    // Index slots of the numbers the open index has room for.
+    if (ctx.index != nullptr && ctx.index->isOpen()) {
+        for (Pick& p : picks)
+            if (p.query.number >= 0 && p.query.number < ctx.IndexEntries())
+                reads.push_back({std::uint64_t(p.query.number) * 4, reinterpret_cast<char*>(p.slot), &p});
+        gatherer.gather(ctx.index->file(), reads, 4);
+    }
     for (const ItemRead& r : reads)
         if (!r.pick->failure)
             r.pick->record = CatalogIndex::slotValue(r.pick->slot);

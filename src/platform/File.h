@@ -18,9 +18,9 @@ namespace qm {
 class File {
 public:
     enum class Mode {
-        Read, // existing file, read only
-        ReadWrite, // existing file, read and write
-        Create, // created or emptied, read and write
+        Read,          // existing file, read only
+        ReadWrite,     // existing file, read and write
+        Create,        // created or emptied, read and write
     };
 
     File() = default;
