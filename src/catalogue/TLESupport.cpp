@@ -492,7 +492,11 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     in.close();
     reporter.log("Close [fi]");
     sorter.close();
-    // Renamed over the text directly: a failed rename leaves the text as it was.
+    // The text is deleted before the rename: renaming over it would make the file
+    // system write the records to disk at once, and they are a work file the run
+    // deletes. A text that cannot be deleted meets the rename's refusal as well, and
+    // stays as it was.
+    removeFile(catalogFile);
     renameFileChecked(tmp, catalogFile);
     tmpGuard.keep();
     sorter.keepErrorFile();
