@@ -58,12 +58,6 @@ public:
         reporter_.log((twoLine_ ? "Open [f2i] " : "Open [f3i] ") + ctx.CatalogFile);
     }
     RecordFile& file() { return file_; }
-    // Reads record `index` (from 0) into the work record: two-line records go after
-    // the name line, three-line records fill it whole.
-    void readInto(std::uint64_t index, char* work) const
-    {
-        file_.read(index, twoLine_ ? work + kRecordLine1Offset : work);
-    }
     void close()
     {
         file_.close();
@@ -153,22 +147,22 @@ private:
     int count_ = 0;
 };
 
-void DataSetWriter::putReportName(ReportNameWindow* window)
+void DataSetWriter::putReportName(char* record, ReportNameWindow* window)
 {
     bool ok = false;
-    const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
+    const std::string_view line1(record + kRecordLine1Offset, kLineLength);
     const int number = Catalog_Number(line1, 3, ok);
     if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest()) {
-        putUnknownName(work_);
+        putUnknownName(record);
         return;
     }
     if (window)
-        window->readName(number, work_);
+        window->readName(number, record);
     else
-        ctx_.ssr->readName(number, work_);
+        ctx_.ssr->readName(number, record);
     // A record the report never filled holds zero bytes; a data set never does.
-    if (allBytesAre(work_, kNameSize, '\0'))
-        putUnknownName(work_);
+    if (allBytesAre(record, kNameSize, '\0'))
+        putUnknownName(record);
 }
 
 namespace {
@@ -437,11 +431,11 @@ void DataSetWriter::BuildComprehensiveDataSet()
                 catalogue.file().file().readAt(done * recordSize, block.data(), take * recordSize);
                 char* records = writing.take();
                 for (std::size_t i = 0; i < take; ++i) {
-                    std::memcpy(work_ + kRecordLine1Offset, block.data() + i * recordSize, kTwoLineRecordSize);
-                    putReportName(names ? &*names : nullptr);
-                    work_[24] = '\r';
-                    work_[25] = '\n';
-                    std::memcpy(records + i * kDataSetRecordSize, work_, kDataSetRecordSize);
+                    char* record = records + i * kDataSetRecordSize;
+                    std::memcpy(record + kRecordLine1Offset, block.data() + i * recordSize, kTwoLineRecordSize);
+                    putReportName(record, names ? &*names : nullptr);
+                    record[24] = '\r';
+                    record[25] = '\n';
                 }
                 writing.submit(take);
                 done += take;
