@@ -25,6 +25,8 @@ namespace {
 // every call, which is cheap only when each call fills far more than that.
 constexpr std::size_t kInputSize = 256 * 1024;
 constexpr std::size_t kOutputSize = 256 * 1024;
+// A stored member's input goes to the output a buffer at a time.
+static_assert(kInputSize <= kOutputSize);
 constexpr std::uint32_t kLocalHeaderSig = 0x04034b50;
 constexpr std::uint32_t kCentralHeaderSig = 0x02014b50;
 constexpr std::uint32_t kEndRecordSig = 0x06054b50;
@@ -117,6 +119,7 @@ struct Input {
     std::uint64_t next;
     std::uint64_t end;
     unsigned char* buf;
+    std::size_t capacity = kInputSize;
     std::size_t pos = 0;
     std::size_t len = 0;
 
@@ -124,7 +127,7 @@ struct Input {
     {
         if (pos < len)
             return true;
-        const std::uint64_t n = std::min<std::uint64_t>(kInputSize, end - next);
+        const std::uint64_t n = std::min<std::uint64_t>(capacity, end - next);
         if (n == 0)
             return false;
         file.readAt(next, buf, static_cast<std::size_t>(n));
@@ -525,8 +528,10 @@ void GzipFile::open(const std::string& path)
     members_.clear();
     file_.open(path, File::Mode::Read);
     size_ = file_.size();
-    auto buf = std::make_unique<unsigned char[]>(kInputSize);
-    Input in{file_, 0, size_, buf.get()};
+    // A header is short: a small buffer serves it.
+    constexpr std::size_t kHeaderBuffer = 4096;
+    unsigned char buf[kHeaderBuffer];
+    Input in{file_, 0, size_, buf, kHeaderBuffer};
     if (!readGzipHeader(in))
         invalidArchive("gzip", path, "not a gzip file or damaged header");
     dataOffset_ = in.position();
