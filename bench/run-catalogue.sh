@@ -6,10 +6,11 @@
 # "# " lines on stderr give every run's stage times and the spread.
 #
 # Scale lines: our time per 100,000 objects at 10,000 and at 339,999 objects against
-# the same at 100,000 (ratio 1.00 = the same time per object). The index and the name
-# table grow with the highest catalogue number, not with the count, so the scale runs
-# use catalogues whose numbers fill their range as a full catalogue's do: 10,000
-# objects numbered up to 10,000, like 100,000 up to 99,999 and 339,999 up to Z9999.
+# the same at 100,000 (ratio 1.00 = the same time per object; the peak RSS of the
+# line's size, all three sizes on stderr). The index and the name table grow with the
+# highest catalogue number, not with the count, so the scale runs use catalogues whose
+# numbers fill their range as a full catalogue's do: 10,000 objects numbered up to
+# 10,000, like 100,000 up to 99,999 and 339,999 up to Z9999.
 set -euo pipefail
 build="${1:-build/bench}"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -82,8 +83,6 @@ measure() {
   echo "# ours $(spread "${o[@]}") ms, baseline $(spread "${b[@]}") ms over $runs runs" >&2
 }
 
-declare -A PER_100K # form-mode-count -> our ms per 100,000 objects
-declare -A RSS_OF # form-mode-count -> peak RSS in KB
 peer_python=/usr/bin/python3 # the Debian interpreter that sees python3-sgp4
 [ -x "$peer_python" ] || peer_python=python3
 
@@ -101,8 +100,6 @@ for count in 10000 100000 339999; do
     for mode in zip gz; do
       measure "$data" "$form" "$mode" "$runs"
       line "catalogue-${form}line-${mode}-${count}" "$OURS" "$BASE" "$RSS"
-      PER_100K["$form-$mode-$count"]="$(awk -v o="$OURS" -v c="$count" 'BEGIN { printf "%.2f", o * 100000 / c }')"
-      RSS_OF["$form-$mode-$count"]="$RSS"
     done
   done
 
@@ -118,18 +115,36 @@ for count in 10000 100000 339999; do
     line "catalogue-vs-sgp4-parse-${count}" "$(median "${o[@]}")" "$(field peer_ms "$peer")" "$rss"
     echo "# $peer; ours $(spread "${o[@]}") ms" >&2
   fi
-  rm -rf "$data"
+  [ "$count" = 10000 ] && rm -rf "$data"
 done
 
-# The scale lines: the 10,000-object catalogue numbered densely (see above).
-data="$tmp/data-dense-10000"
-make_data "$data" 10000 --highest=10000
+# The scale lines: the 10,000-object catalogue numbered densely (see above). The three
+# sizes run in turn, round after round, so that they share the machine's conditions.
+make_data "$tmp/data-dense-10000" 10000 --highest=10000
 for form in 2 3; do
   for mode in zip gz; do
-    measure "$data" "$form" "$mode" 7
-    reference="${PER_100K["$form-$mode-100000"]}"
-    line "catalogue-scale-${form}line-${mode}-10000" "$(awk -v o="$OURS" 'BEGIN { print o * 10 }')" "$reference" "$RSS"
-    line "catalogue-scale-${form}line-${mode}-339999" "${PER_100K["$form-$mode-339999"]}" "$reference" \
-      "${RSS_OF["$form-$mode-339999"]}"
+    declare -A times=() rss=()
+    for _ in 1 2 3 4 5; do
+      for count in 10000 100000 339999; do
+        data="$tmp/data-$count"
+        [ "$count" = 10000 ] && data="$tmp/data-dense-10000"
+        ssr=""
+        [ "$form" = 2 ] && ssr="$data/ssr_bench.zip"
+        result="$(ours "$data" "$form" "$mode" "$ssr")"
+        echo "# $count: $result" >&2
+        times[$count]+="$(awk -v o="$(field ours_ms "$result")" -v c="$count" 'BEGIN { printf "%.2f", o * 100000 / c }') "
+        kb="$(field peak_rss_kb "$result")"
+        rss[$count]=$(( kb > ${rss[$count]:-0} ? kb : ${rss[$count]:-0} ))
+      done
+    done
+    # shellcheck disable=SC2086 # the lists are space-separated numbers
+    reference="$(median ${times[100000]})"
+    for count in 10000 339999; do
+      # shellcheck disable=SC2086
+      line "catalogue-scale-${form}line-${mode}-${count}" "$(median ${times[$count]})" "$reference" "${rss[$count]}"
+    done
+    echo "# per 100,000 objects, ms: 10,000: ${times[10000]}; 100,000: ${times[100000]}; 339,999: ${times[339999]}" >&2
+    echo "# peak RSS, KB: 10,000: ${rss[10000]}; 100,000: ${rss[100000]}; 339,999: ${rss[339999]}" >&2
+    unset times rss
   done
 done

@@ -168,12 +168,16 @@ struct Buffers {
 // part with the error a direct write raises.
 class Output {
 public:
-    explicit Output(File& file)
+    // `expected`: about how many bytes will come.
+    Output(File& file, std::uint64_t expected)
         : file_(file)
-        , writer_(kOutputSize, [this](char* data, std::size_t n) {
-            file_.writeAt(written_, data, n);
-            written_ += n;
-        })
+        , writer_(
+              kOutputSize,
+              [this](char* data, std::size_t n) {
+                  file_.writeAt(written_, data, n);
+                  written_ += n;
+              },
+              BatchPipeline::worthAHelper(expected))
     {
     }
     // Room for kOutputSize bytes, which put() hands over.
@@ -420,7 +424,7 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
     Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
     ReplacingFile target(outPath);
     File file = target.createTemp();
-    Output out(file);
+    Output out(file, m.size);
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
     if (m.method == 0) {
@@ -581,7 +585,8 @@ bool GzipFile::extractTo(const std::string& outPath)
     Input in{file_, dataOffset_, size_, buffers.in.get()};
     ReplacingFile target(outPath);
     File file = target.createTemp();
-    Output out(file);
+    // The last member's declared size stands for all of them.
+    Output out(file, members_.front().size);
     // Member after member, as "cat a.gz b.gz" gives: each checked against its own
     // trailer, all of them together within what the file may still write.
     for (;;) {

@@ -6,6 +6,7 @@
 // belongs to it until finish() returns.
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -18,8 +19,8 @@ class BatchPipeline {
 public:
     using Consumer = std::function<void(char* records, std::size_t count)>;
 
-    // `threaded` false (one core) runs the consumer on the caller's thread at submit().
-    BatchPipeline(std::size_t batchBytes, Consumer consumer, bool threaded = useHelperThread())
+    // `threaded` false runs the consumer on the caller's thread at submit().
+    BatchPipeline(std::size_t batchBytes, Consumer consumer, bool threaded)
         : consumer_(std::move(consumer))
     {
         // Left uninitialised: a short pass touches only the memory it fills.
@@ -44,7 +45,14 @@ public:
         worker_.join();
     }
 
-    static bool useHelperThread() { return std::thread::hardware_concurrency() > 1; }
+    // A helper pays for itself on a machine with a second core and a pass over enough
+    // bytes: a small one spends less time than starting and feeding it costs. A pass
+    // with much work for each byte reaches that point sooner (`leastBytes`).
+    static constexpr std::uint64_t kLeastBytes = 2 << 20;
+    static bool worthAHelper(std::uint64_t bytes, std::uint64_t leastBytes = kLeastBytes)
+    {
+        return bytes >= leastBytes && std::thread::hardware_concurrency() > 1;
+    }
 
     // The next batch to fill; waits while every batch is still being consumed.
     char* take()

@@ -97,7 +97,7 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
         }
     };
     {
-        BatchPipeline indexing(blockRecords * recordSize, index);
+        BatchPipeline indexing(blockRecords * recordSize, index, BatchPipeline::worthAHelper(in.size()));
         indexing.run([&] {
             char* block = indexing.take();
             std::memcpy(block, first.data(), count * recordSize);

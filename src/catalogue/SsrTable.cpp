@@ -94,13 +94,16 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     static constexpr std::size_t kItemSize = sizeof(std::int32_t) + kRecordSize;
     static constexpr std::size_t kBatchItems = 1024;
     WriteWindow records(building);
-    BatchPipeline placing(kBatchItems * kItemSize, [&](char* items, std::size_t count) {
-        for (const char* item = items; item != items + count * kItemSize; item += kItemSize) {
-            std::int32_t n = 0;
-            std::memcpy(&n, item, sizeof n);
-            records.write(static_cast<std::uint64_t>(n) * kRecordSize, item + sizeof n, kRecordSize);
-        }
-    });
+    BatchPipeline placing(
+        kBatchItems * kItemSize,
+        [&](char* items, std::size_t count) {
+            for (const char* item = items; item != items + count * kItemSize; item += kItemSize) {
+                std::int32_t n = 0;
+                std::memcpy(&n, item, sizeof n);
+                records.write(static_cast<std::uint64_t>(n) * kRecordSize, item + sizeof n, kRecordSize);
+            }
+        },
+        BatchPipeline::worthAHelper(in.size()));
     placing.run([&] {
         char* batch = placing.take();
         std::size_t count = 0;

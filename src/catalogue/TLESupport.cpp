@@ -456,15 +456,18 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
     const std::size_t batchRecords
         = std::clamp<std::uint64_t>(in.size() / (size - 2) / 32, kMinBatchRecords, kMaxBatchRecords);
-    BatchPipeline sorting(batchRecords * (size + 1), [&](char* records, std::size_t count) {
-        const char* verdicts = records + batchRecords * size;
-        for (std::size_t i = 0; i < count; ++i) {
-            char* record = records + i * size;
-            const bool valid
-                = verdicts[i] == kUntested ? RecordSorter::repair(record, pairOffset) : verdicts[i] == kGood;
-            sorter.put(record, size, valid, out);
-        }
-    });
+    BatchPipeline sorting(
+        batchRecords * (size + 1),
+        [&](char* records, std::size_t count) {
+            const char* verdicts = records + batchRecords * size;
+            for (std::size_t i = 0; i < count; ++i) {
+                char* record = records + i * size;
+                const bool valid
+                    = verdicts[i] == kUntested ? RecordSorter::repair(record, pairOffset) : verdicts[i] == kGood;
+                sorter.put(record, size, valid, out);
+            }
+        },
+        BatchPipeline::worthAHelper(in.size(), BatchPipeline::kLeastBytes / 4));
     sorting.run([&] {
         bool more = true;
         for (std::size_t batches = 0; more; ++batches) {

@@ -423,8 +423,10 @@ void DataSetWriter::BuildComprehensiveDataSet()
         std::optional<ReportNameWindow> names;
         if (ctx_.ssr != nullptr)
             names.emplace(*ctx_.ssr);
-        BatchPipeline writing(blockRecords * kDataSetRecordSize,
-            [&](char* records, std::size_t n) { output.writeBlock(records, n * kDataSetRecordSize); });
+        BatchPipeline writing(
+            blockRecords * kDataSetRecordSize,
+            [&](char* records, std::size_t n) { output.writeBlock(records, n * kDataSetRecordSize); },
+            BatchPipeline::worthAHelper(count * kDataSetRecordSize));
         writing.run([&] {
             for (std::uint64_t done = 0; done < count;) {
                 const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blockRecords, count - done));

@@ -287,11 +287,11 @@ TEST_F(CheckStage, ThreeLineNamesArePaddedOrCutAndNotTested)
 
 TEST_F(CheckStage, LongCataloguesKeepEveryRecordInOrder)
 {
-    // Thousands of objects, long lines and rejects spread through them: the good and
-    // the rejected records each keep the input order, whatever part of the stage
-    // tested them.
+    // Enough objects to be checked on two threads, long lines and rejects spread
+    // through them: the good and the rejected records each keep the input order,
+    // whatever part of the stage tested them.
     std::string input, good, rejected;
-    for (int i = 0; i < 7000; ++i) {
+    for (int i = 0; i < 16000; ++i) {
         char number[8];
         std::snprintf(number, sizeof number, "%05d", 10000 + i);
         std::string l1 = withChecksum(put(kIssLine1, 3, number));
