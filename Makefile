@@ -4,14 +4,17 @@
 BUILD_TEST    ?= build/test
 BUILD_RELEASE ?= build/release
 BUILD_BENCH   ?= build/bench
+BUILD_FUZZ    ?= build/fuzz
+FUZZ_SECONDS  ?= 300
 WERROR        ?= ON
 JOBS          ?= $(shell nproc)
 
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libgtest-dev
 TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time
+FUZZ_DEPS  := clang libfuzzer-14-dev
 
-.PHONY: all deps test-deps bench-deps test run bench build clean
+.PHONY: all deps test-deps bench-deps fuzz-deps test run bench fuzz build clean
 
 all: build
 
@@ -33,6 +36,9 @@ test-deps: deps
 bench-deps: deps
 	$(call ensure_packages,$(BENCH_DEPS))
 
+fuzz-deps: deps
+	$(call ensure_packages,$(FUZZ_DEPS))
+
 build: deps
 	cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
 	cmake --build $(BUILD_RELEASE) -j $(JOBS)
@@ -50,6 +56,13 @@ bench: bench-deps
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_BENCH=ON -DQM_WERROR=$(WERROR)
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	bench/run $(BUILD_BENCH)
+
+# A separate clang build with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer:
+# replays the kept corpora in tests/fuzz/corpus, then fuzzes each target FUZZ_SECONDS.
+fuzz: fuzz-deps
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DQM_FUZZ=ON -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_all
+	tests/fuzz/run $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build
