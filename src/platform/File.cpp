@@ -290,8 +290,9 @@ void BufferedWriter::close()
     file_.close();
 }
 
-ReplacingFile::ReplacingFile(std::string finalPath)
+ReplacingFile::ReplacingFile(std::string finalPath, Kind kind)
     : finalPath_(std::move(finalPath))
+    , kind_(kind)
 {
     std::random_device rd;
     char suffix[16];
@@ -309,12 +310,19 @@ File ReplacingFile::createTemp() const
 {
     File file;
     file.open(tempPath_, File::Mode::Create, finalPath_);
-    file.setFlushedWhenComplete();
+    if (kind_ == Kind::Output)
+        file.setFlushedWhenComplete();
     return file;
 }
 
 void ReplacingFile::commit()
 {
+    if (kind_ == Kind::WorkFile) {
+        if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+            throwIoError("Unable to write to", finalPath_, errno);
+        committed_ = true;
+        return;
+    }
     // Without the flush a power cut soon after the rename can leave the final name
     // on an empty or partial file.
     File written;

@@ -175,4 +175,14 @@ TEST(ReplacingFile, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter)
     }
     EXPECT_EQ(qm::test::readFile(target), "new");
     EXPECT_EQ(listDirectory(dir.path()).size(), 1u);
+
+    // A work file that every run makes anew is not worth a flush.
+    flushError = 0;
+    flushes.clear();
+    ReplacingFile work(dir.file("work.txt"), ReplacingFile::Kind::WorkFile);
+    File w = work.createTemp();
+    w.close();
+    work.commit();
+    EXPECT_TRUE(flushes.empty());
+    EXPECT_TRUE(qm::test::exists(dir.file("work.txt")));
 }
