@@ -114,6 +114,9 @@ protected:
 
 TEST_F(Hostile, ADripFeedEndsWithTheTimeOutTextOfTheWaitItIsIn)
 {
+    // A long time-out, so that every gap below keeps a wide margin to the rule it tests:
+    // a busy machine that stretches a gap must not change the outcome.
+    http.TimeOut = 1500;
     const std::string many(80, 'x'); // 80 bytes 40 ms apart: 25 bytes a second
     server.enqueue(drip(Reply().send("HTTP/1.0 200 OK\r\n\r\n"), many, 40));
     EXPECT_EQ(callWhileTicking([&] { http.Get(server.url("/")); }), "Socket capture aborted");
@@ -121,14 +124,15 @@ TEST_F(Hostile, ADripFeedEndsWithTheTimeOutTextOfTheWaitItIsIn)
     server.enqueue(drip(Reply().send("HTTP/1.0 200 OK\r\nX-Slow: "), many, 40));
     EXPECT_EQ(callWhileTicking([&] { http.Get(server.url("/")); }), "Socket readln aborted");
 
-    // Before the first three bytes are in, a byte every 200 ms is still too slow.
-    server.enqueue(drip(Reply(), "HTTP/1.0 200 OK\r\n\r\n", 200));
+    // Before the first three bytes are in, a byte every 900 ms is still too slow: the
+    // speed is judged over the 1.5 s after the first byte, which brings only two.
+    server.enqueue(drip(Reply(), "HTTP/1.0 200 OK\r\n\r\n", 900));
     EXPECT_EQ(callWhileTicking([&] { http.Get(server.url("/")); }), "Timed out waiting for response");
 
     // Faster than the floor it arrives whole, however long it takes.
     Reply steady = Reply().send("HTTP/1.0 200 OK\r\n\r\n");
     std::string expected;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 12; ++i) {
         const std::string piece(40, static_cast<char>('a' + i));
         steady.pause(100).send(piece);
         expected += piece;
