@@ -3,6 +3,7 @@
 #include "ArchiveMaker.h"
 #include "DataSetWorld.h"
 #include "Publisher.h"
+#include "QtCoreApp.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
@@ -10,7 +11,6 @@
 #include "processing/ProcessingRun.h"
 #include "service/HttpFailure.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,20 +140,11 @@ std::optional<FatalStop> stopOf(const std::function<void()>& f)
     return std::nullopt;
 }
 
-// The exchange waits for its socket in an event loop.
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "test_processing_run";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-}
-
 class ProcessingRunTest : public ::testing::Test {
 protected:
     ProcessingRunTest()
     {
-        ensureApplication();
+        test::coreApplication();
         ::mkdir(myTles.c_str(), 0777);
         ::mkdir(downloads.c_str(), 0777);
         ::mkdir(programFolder.c_str(), 0777);

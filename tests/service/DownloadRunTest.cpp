@@ -1,5 +1,6 @@
 // The download run against a scripted catalogue service on 127.0.0.1.
 #include "LoopbackServer.h"
+#include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
 #include "TempDir.h"
@@ -9,7 +10,6 @@
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -25,14 +25,6 @@ namespace {
 using test::LoopbackServer;
 using test::readFile;
 using Reply = LoopbackServer::Reply;
-
-void needsEventLoop()
-{
-    static int argc = 1;
-    static char name[] = "test_service_download_run";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
 
 // One product as the service offers it.
 struct Product {
@@ -117,7 +109,7 @@ protected:
     DownloadRunTest()
         : cwd(dir.path())
     {
-        needsEventLoop();
+        test::coreApplication();
         ::setenv("QUILLMAREN_SERVICE_HOST", server.hostPort().c_str(), 1);
         server.setHandler([this](const std::string& request) { return service.answer(request); });
         window.MyTLEsDir = dir.file("My TLEs/");

@@ -2,6 +2,7 @@
 // error text while the event loop keeps running, memory stays bounded, and nothing
 // half-received takes the place of a file.
 #include "LoopbackServer.h"
+#include "QtCoreApp.h"
 #include "SmallDisk.h"
 #include "TempDir.h"
 
@@ -9,7 +10,6 @@
 #include "platform/File.h"
 #include "service/HttpExchange.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -55,21 +55,8 @@ namespace {
 using test::LoopbackServer;
 using Reply = LoopbackServer::Reply;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "test_service_http_hostile";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const qtEnvironment
+    = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
 
 template <typename Call> std::string errorOf(Call call)
 {
