@@ -110,8 +110,10 @@ def defect(rng, l1, l2):
     return l1, l2[:68] + ' '
 
 
-def generate(count, outdir, alpha5=False):
-    rng = random.Random(20240407)
+def generate(count, outdir, alpha5=False, variant=0):
+    """Variant 0 is the usual catalogue; any other gives other objects and element sets of
+    the same size, for runs that must see the catalogue change."""
+    rng = random.Random(20240407 + 1000003 * variant)
     os.makedirs(outdir, exist_ok=True)
     highest = HIGHEST_ALPHA5_NUMBER if alpha5 else HIGHEST_NUMBER
     numbers = rng.sample(range(1, highest + 1), min(count, highest))

@@ -378,6 +378,7 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
     Buffers buffers;
     Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
     ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
+    target.removeLeftovers(); // of an unpacking that a crash cut off
     File out = target.createTemp();
     std::uint64_t written = 0;
     std::uint32_t crc = crc32(0L, Z_NULL, 0);
@@ -536,6 +537,7 @@ bool GzipFile::extractTo(const std::string& outPath)
     Buffers buffers;
     Input in{file_, dataOffset_, size_, buffers.in.get()};
     ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
+    target.removeLeftovers(); // of an unpacking that a crash cut off
     File out = target.createTemp();
     std::uint64_t written = 0;
     // Member after member, as "cat a.gz b.gz" gives: each checked against its own

@@ -342,18 +342,33 @@ void ReplacingFile::commit()
     }
 }
 
+namespace {
+
+// The name of what `entry` is the temporary of (same shape as tempPath_: "." + name +
+// "." + 8 hex digits + ".part"); empty when it is none.
+std::string_view temporaryFor(std::string_view entry)
+{
+    static constexpr std::string_view kPart = ".part";
+    if (entry.size() < 1 + 1 + 1 + 8 + kPart.size() || entry.front() != '.' || !entry.ends_with(kPart))
+        return {};
+    const std::string_view suffix = entry.substr(entry.size() - kPart.size() - 8, 8);
+    const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
+    if (!std::all_of(suffix.begin(), suffix.end(), isHex) || entry[entry.size() - kPart.size() - 9] != '.')
+        return {};
+    return entry.substr(1, entry.size() - 1 - 9 - kPart.size());
+}
+
+} // namespace
+
 void ReplacingFile::removeLeftovers() const
 {
-    // Same shape as tempPath_: "." + name + "." + 8 hex digits + ".part".
-    static constexpr std::string_view kPart = ".part";
     const std::string folder = extractFilePath(finalPath_);
-    const std::string prefix = "." + extractFileName(finalPath_) + ".";
+    const std::string name = extractFileName(finalPath_);
     for (const std::string& entry : listDirectory(folder)) {
-        if (entry.size() != prefix.size() + 8 + kPart.size() || !entry.starts_with(prefix) || !entry.ends_with(kPart))
-            continue;
-        const std::string_view suffix = std::string_view(entry).substr(prefix.size(), 8);
-        const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
-        if (std::all_of(suffix.begin(), suffix.end(), isHex) && folder + entry != tempPath_)
+        const std::string_view of = temporaryFor(entry);
+        // A writer that writes its temporary through a ReplacingFile of its own (as a
+        // download does) leaves a temporary of that temporary when it is cut off.
+        if ((of == name || temporaryFor(of) == name) && folder + entry != tempPath_)
             ::unlink((folder + entry).c_str());
     }
 }

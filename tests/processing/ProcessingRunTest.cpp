@@ -9,6 +9,7 @@
 #include "platform/File.h"
 #include "platform/ProgramStarter.h"
 #include "processing/ProcessingRun.h"
+#include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
 #include <gtest/gtest.h>
@@ -423,8 +424,10 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
 {
     window.MostCurrentCatalog = downloads + "catalog_3l_2024_001.zip"; // never downloaded
     window.twoLine = false;
+    writeFile(kUnprocessedFile, "");
     EXPECT_THROW(run(), IoError);
     EXPECT_EQ(window.events, kNormalRun);
+    EXPECT_FALSE(exists(kUnprocessedFile)) << "the error was reported: later runs do not try again";
 
     window.events.clear();
     window.autoDownloadTicked = true;
@@ -435,7 +438,9 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
     window.events.clear();
     reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
     zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    writeFile(kUnprocessedFile, "");
     run();
+    EXPECT_FALSE(exists(kUnprocessedFile));
     EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
     EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
 }

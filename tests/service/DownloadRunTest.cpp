@@ -185,6 +185,10 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
     EXPECT_TRUE(reporter.logged("Downloading catalog_2l_2007_10_15_am.zip"));
     EXPECT_EQ(reporter.logLines.end()[-2], "Close [fnd]");
 
+    // Until a processing run deals with them, the new files are marked as unprocessed.
+    EXPECT_TRUE(fileExists(kUnprocessedFile));
+    removeFile(kUnprocessedFile);
+
     // Everything is stored now: only the names are asked for, and the list starts empty.
     const std::size_t before = server.requests().size();
     window.MostCurrentCatalog.clear();
@@ -195,6 +199,16 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
     EXPECT_EQ(readFile("newdata.log"), "");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
+
+    // A program killed before its processing ended left the mark: the files it stored
+    // count as new, though nothing is fetched.
+    test::writeFile(kUnprocessedFile, "");
+    const std::size_t third = server.requests().size();
+    run();
+    EXPECT_EQ(requestLines(third).size(), 11u);
+    EXPECT_EQ(readFile("newdata.log"), "");
+    EXPECT_TRUE(window.NewDataDownloaded);
+    EXPECT_TRUE(reporter.logged("Files of an earlier run not yet processed"));
 }
 
 TEST_F(DownloadRunTest, ThreeLineNumbersAndDebugLines)
