@@ -5,6 +5,8 @@ BUILD_TEST    ?= build/test
 BUILD_RELEASE ?= build/release
 BUILD_BENCH   ?= build/bench
 BUILD_PACKAGE ?= build/package
+BUILD_FUZZ    ?= build/fuzz
+FUZZ_SECONDS  ?= 300
 WERROR        ?= ON
 JOBS          ?= $(shell nproc)
 
@@ -14,6 +16,7 @@ BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 DEMO_DEPS  := python3
 # dpkg-shlibdeps, which names the libraries the package depends on.
 PACKAGE_DEPS := dpkg-dev file gzip
+FUZZ_DEPS  := clang libfuzzer-14-dev
 # The demo's throw-away home and the local service's generated catalogues.
 DEMO_DIR      ?= build/demo
 SERVICE_CACHE ?= build/local-service
@@ -21,7 +24,7 @@ SERVICE_CACHE ?= build/local-service
 CONFIGURE_TEST = cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_TESTS=ON \
 	-DQM_WERROR=$(WERROR) -DQM_PACKAGE_DIR=$(abspath $(BUILD_PACKAGE))
 
-.PHONY: all deps test-deps bench-deps package-deps demo-deps test run demo demo-gui bench build package package-test clean
+.PHONY: all deps test-deps bench-deps package-deps demo-deps fuzz-deps test run demo demo-gui bench fuzz build package package-test clean
 
 all: build
 
@@ -48,6 +51,9 @@ package-deps: deps
 
 demo-deps: deps
 	$(call ensure_packages,$(DEMO_DEPS))
+
+fuzz-deps: deps
+	$(call ensure_packages,$(FUZZ_DEPS))
 
 build: deps
 	cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
@@ -89,6 +95,13 @@ package-test: package test-deps
 	$(CONFIGURE_TEST)
 	cmake --build $(BUILD_TEST) -j $(JOBS) --target test_package_installed
 	cd $(BUILD_TEST) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -R '^InstalledPackage\.'
+
+# A separate clang build with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer:
+# replays the kept corpora in tests/fuzz/corpus, then fuzzes each target FUZZ_SECONDS.
+fuzz: fuzz-deps
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DQM_FUZZ=ON -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_all
+	tests/fuzz/run $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

@@ -113,8 +113,10 @@ def defect(rng, l1, l2):
     return l1, l2[:68] + ' '
 
 
-def generate(count, outdir, alpha5=False, highest=None):
-    rng = random.Random(20240407)
+def generate(count, outdir, alpha5=False, variant=0, highest=None):
+    """Variant 0 is the usual catalogue; any other gives other objects and element sets of
+    the same size, for runs that must see the catalogue change."""
+    rng = random.Random(20240407 + 1000003 * variant)
     os.makedirs(outdir, exist_ok=True)
     ceiling = HIGHEST_ALPHA5_NUMBER if alpha5 else HIGHEST_NUMBER
     highest = ceiling if highest is None else max(1, min(highest, ceiling))

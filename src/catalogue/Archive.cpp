@@ -422,7 +422,8 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
 
     Buffers buffers;
     Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
-    ReplacingFile target(outPath);
+    ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
+    target.removeLeftovers(); // of an unpacking that a crash cut off
     File file = target.createTemp();
     Output out(file, m.size);
     std::uint32_t crc = 0;
@@ -443,7 +444,7 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
         return false;
     out.finish();
     file.close();
-    target.commitWorkFile();
+    target.commit();
     return true;
 }
 
@@ -583,7 +584,8 @@ bool GzipFile::extractTo(const std::string& outPath)
         return false;
     Buffers buffers;
     Input in{file_, dataOffset_, size_, buffers.in.get()};
-    ReplacingFile target(outPath);
+    ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
+    target.removeLeftovers(); // of an unpacking that a crash cut off
     File file = target.createTemp();
     // The last member's declared size stands for all of them.
     Output out(file, members_.front().size);
@@ -611,7 +613,7 @@ bool GzipFile::extractTo(const std::string& outPath)
     out.finish();
     budget_ -= out.handed();
     file.close();
-    target.commitWorkFile();
+    target.commit();
     return true;
 }
 

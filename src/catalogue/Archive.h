@@ -4,8 +4,8 @@
 // cannot be extracted (damaged data, bad CRC or length, unsafe name, write failure,
 // past the output cap) is skipped silently. Members are written under their file name
 // alone, first to a temporary name in the target folder, and put in place only when
-// fully verified. The unpacked texts are work files of a processing run, which the run
-// replaces or deletes itself: they are not flushed to disk.
+// fully verified. They are work files of a run (unpacked anew by the next one), so
+// they are not flushed to disk.
 #include "platform/File.h"
 
 #include <cstdint>

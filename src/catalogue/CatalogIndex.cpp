@@ -72,8 +72,8 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     }
 
     // Built under a temporary name: a failure leaves the last run's index, never a
-    // half-written one.
-    ReplacingFile target(kFileName);
+    // half-written one. Every run builds it anew before reading it: no flush to disk.
+    ReplacingFile target(kFileName, ReplacingFile::Kind::WorkFile);
     target.removeLeftovers();
     File building = target.createTemp();
     reporter.log(std::string("Open [indexfile] ") + kFileName);

@@ -66,8 +66,8 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     BufferedReader in(textFile);
     reporter.log("Open [fs] " + textFile);
     // Built under a temporary name: a failure leaves the last run's table, never a
-    // half-written one.
-    ReplacingFile target(kFileName);
+    // half-written one. Every run builds it anew before reading it: no flush to disk.
+    ReplacingFile target(kFileName, ReplacingFile::Kind::WorkFile);
     target.removeLeftovers();
     File building = target.createTemp();
     reporter.log(std::string("Open [fssr] ") + kFileName);

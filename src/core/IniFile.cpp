@@ -34,6 +34,15 @@ char lower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// A line without the CR of its CR LF end; lines keep their own ends, so that a
+// rewrite changes no line but the one written.
+std::string_view body(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
 bool sameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
@@ -46,7 +55,8 @@ bool sameName(std::string_view a, std::string_view b)
 
 } // namespace
 
-// The file as lines without their line ends; `crlf` tells which end it uses.
+// The file as lines without their LF (a CR before it stays with the line); `crlf`
+// tells which end the file's first line uses, the one new lines get.
 struct IniFile::Contents {
     std::vector<std::string> lines;
     bool crlf = false;
@@ -87,11 +97,8 @@ Lines load(const std::string& path)
         if (end == std::string::npos)
             end = text.size();
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-            if (result.lines.empty())
-                result.crlf = true;
-        }
+        if (result.lines.empty() && line.ends_with('\r'))
+            result.crlf = true;
         result.lines.push_back(std::move(line));
         start = end + 1;
     }
@@ -101,7 +108,7 @@ Lines load(const std::string& path)
 // "[name]" gives name; any other line nullopt.
 std::optional<std::string_view> sectionName(std::string_view line)
 {
-    line = trim(line);
+    line = trim(body(line));
     if (line.empty() || line.front() != '[')
         return std::nullopt;
     const auto close = line.find(']');
@@ -112,6 +119,7 @@ std::optional<std::string_view> sectionName(std::string_view line)
 
 bool isKeyLine(std::string_view line, std::string_view key)
 {
+    line = body(line);
     const auto eq = line.find('=');
     return eq != std::string_view::npos && sameName(trim(line.substr(0, eq)), key);
 }
@@ -185,11 +193,10 @@ void store(const std::string& path, const Lines& f)
 {
     if (f.unreadable)
         throw IoError("Unable to write to " + path);
-    const char* eol = f.crlf ? "\r\n" : "\n";
     std::string text;
     for (const auto& line : f.lines) {
         text += line;
-        text += eol;
+        text += '\n';
     }
     std::string target = path;
     if (char* real = ::realpath(path.c_str(), nullptr)) {
@@ -278,8 +285,8 @@ std::optional<std::string> IniFile::read(std::string_view section, std::string_v
     const long at = findKey(f, findSection(f, section), key);
     if (at < 0)
         return std::nullopt;
-    const std::string& line = f.lines[static_cast<std::size_t>(at)];
-    std::string_view value = trim(std::string_view(line).substr(line.find('=') + 1));
+    const std::string_view line = body(f.lines[static_cast<std::size_t>(at)]);
+    std::string_view value = trim(line.substr(line.find('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     return std::string(value.substr(0, kMaxValueLength));
@@ -315,18 +322,20 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
     value = value.substr(0, value.find_first_of("\r\n"));
     std::string line = std::string(key) + "=" + std::string(value);
     Lines f = contents();
+    const std::string newEnd = f.crlf ? "\r" : "";
     long header = findSection(f, section);
     if (header < 0) {
-        f.lines.push_back("[" + std::string(section) + "]");
-        f.lines.push_back(std::move(line));
+        f.lines.push_back("[" + std::string(section) + "]" + newEnd);
+        f.lines.push_back(std::move(line) + newEnd);
     } else if (const long at = findKey(f, header, key); at >= 0) {
-        f.lines[static_cast<std::size_t>(at)] = std::move(line);
+        std::string& old = f.lines[static_cast<std::size_t>(at)];
+        old = std::move(line) + (old.ends_with('\r') ? "\r" : "");
     } else {
         // After the section's last non-empty line, so blank separators stay below it.
         std::size_t pos = sectionEnd(f, static_cast<std::size_t>(header));
-        while (pos > static_cast<std::size_t>(header) + 1 && trim(f.lines[pos - 1]).empty())
+        while (pos > static_cast<std::size_t>(header) + 1 && trim(body(f.lines[pos - 1])).empty())
             --pos;
-        f.lines.insert(f.lines.begin() + static_cast<long>(pos), std::move(line));
+        f.lines.insert(f.lines.begin() + static_cast<long>(pos), std::move(line) + newEnd);
     }
     store(path_, f);
     f.exists = true;

@@ -382,8 +382,9 @@ void BufferedWriter::close()
     file_.close();
 }
 
-ReplacingFile::ReplacingFile(std::string finalPath)
+ReplacingFile::ReplacingFile(std::string finalPath, Kind kind)
     : finalPath_(std::move(finalPath))
+    , kind_(kind)
 {
     std::random_device rd;
     char suffix[16];
@@ -401,12 +402,19 @@ File ReplacingFile::createTemp() const
 {
     File file;
     file.open(tempPath_, File::Mode::Create, finalPath_);
-    file.setFlushedWhenComplete();
+    if (kind_ == Kind::Output)
+        file.setFlushedWhenComplete();
     return file;
 }
 
 void ReplacingFile::commit()
 {
+    if (kind_ == Kind::WorkFile) {
+        if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
+            throwIoError("Unable to write to", finalPath_, errno);
+        committed_ = true;
+        return;
+    }
     // Without the flush a power cut soon after the rename can leave the final name
     // on an empty or partial file.
     File written;
@@ -426,25 +434,33 @@ void ReplacingFile::commit()
     }
 }
 
-void ReplacingFile::commitWorkFile()
+namespace {
+
+// The name of what `entry` is the temporary of (same shape as tempPath_: "." + name +
+// "." + 8 hex digits + ".part"); empty when it is none.
+std::string_view temporaryFor(std::string_view entry)
 {
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
-        throwIoError("Unable to write to", finalPath_, errno);
-    committed_ = true;
+    static constexpr std::string_view kPart = ".part";
+    if (entry.size() < 1 + 1 + 1 + 8 + kPart.size() || entry.front() != '.' || !entry.ends_with(kPart))
+        return {};
+    const std::string_view suffix = entry.substr(entry.size() - kPart.size() - 8, 8);
+    const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
+    if (!std::all_of(suffix.begin(), suffix.end(), isHex) || entry[entry.size() - kPart.size() - 9] != '.')
+        return {};
+    return entry.substr(1, entry.size() - 1 - 9 - kPart.size());
 }
+
+} // namespace
 
 void ReplacingFile::removeLeftovers() const
 {
-    // Same shape as tempPath_: "." + name + "." + 8 hex digits + ".part".
-    static constexpr std::string_view kPart = ".part";
     const std::string folder = extractFilePath(finalPath_);
-    const std::string prefix = "." + extractFileName(finalPath_) + ".";
+    const std::string name = extractFileName(finalPath_);
     for (const std::string& entry : listDirectory(folder)) {
-        if (entry.size() != prefix.size() + 8 + kPart.size() || !entry.starts_with(prefix) || !entry.ends_with(kPart))
-            continue;
-        const std::string_view suffix = std::string_view(entry).substr(prefix.size(), 8);
-        const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
-        if (std::all_of(suffix.begin(), suffix.end(), isHex) && folder + entry != tempPath_)
+        const std::string_view of = temporaryFor(entry);
+        // A writer that writes its temporary through a ReplacingFile of its own (as a
+        // download does) leaves a temporary of that temporary when it is cut off.
+        if ((of == name || temporaryFor(of) == name) && folder + entry != tempPath_)
             ::unlink((folder + entry).c_str());
     }
 }

@@ -191,7 +191,11 @@ private:
 // only when complete, so a failure or a crash leaves the previous file intact.
 class ReplacingFile {
 public:
-    explicit ReplacingFile(std::string finalPath);
+    enum class Kind {
+        Output, // kept for the user: flushed to disk before it replaces the old one
+        WorkFile, // made anew by every run before anything reads it: never flushed
+    };
+    explicit ReplacingFile(std::string finalPath, Kind kind = Kind::Output);
     ~ReplacingFile(); // removes the temporary file unless committed
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
@@ -199,13 +203,10 @@ public:
     const std::string& finalPath() const { return finalPath_; }
     // The temporary file, created anew; its error texts name the final path.
     File createTemp() const;
-    // Flushes the (closed) temporary file to disk, renames it over the final path and
-    // flushes the folder, so that after a power cut the final path holds either the
-    // old file or the whole new one.
+    // Renames the (closed) temporary file over the final path. An output is flushed to
+    // disk first and its folder after, so that after a power cut the final path holds
+    // either the old file or the whole new one.
     void commit();
-    // As commit(), without the flushes: for a work file that the run replaces or
-    // deletes itself, so that a power cut costs only doing the work again.
-    void commitWorkFile();
     // Deletes the temporary files of this final path that an earlier write, cut off
     // by a crash, left in the folder. Reports nothing.
     void removeLeftovers() const;
@@ -213,6 +214,7 @@ public:
 private:
     std::string finalPath_;
     std::string tempPath_;
+    Kind kind_;
     bool committed_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/Prompts.h"
 #include "platform/ShellLauncher.h"
 #include "processing/DataSetRows.h"
+#include "service/DownloadRun.h"
 
 namespace qm {
 
@@ -37,6 +38,11 @@ ProcessingRun::ProcessingRun(ProcessingWindow& window, const ProcessingServices&
 
 RunOutcome ProcessingRun::run()
 {
+    // However the run ends, short of the program being killed, it has dealt with the
+    // new files: a failure is reported now and not met again by every later run.
+    struct DealtWith {
+        ~DealtWith() { removeFile(kUnprocessedFile); }
+    } dealtWith;
     window_.setBusyPointer(true);
     window_.setProcessEnabled(false);
     try {

@@ -130,6 +130,10 @@ RunOutcome DownloadRun::steps()
         newData_.reset();
         reporter_.log("Close [fnd]");
     }
+    if (!values_.NewDataDownloaded && fileExists(kUnprocessedFile)) {
+        reporter_.log("Files of an earlier run not yet processed");
+        values_.NewDataDownloaded = true;
+    }
 
     window_.CheckForCurrentData();
     reporter_.updateStatusBar(reporter_.idleText("Done"));
@@ -201,7 +205,8 @@ void DownloadRun::DownloadFile(int number)
 
     if (!fileExists(path)) {
         reporter_.updateStatusBar("Downloading " + *name);
-        if (!transfer(url, path)) {
+        const bool processable = name->starts_with("catalog_") || name->starts_with("ssr_");
+        if (!transfer(url, path, processable)) {
             reporter_.log("Not stored: " + path);
             return;
         }
@@ -209,7 +214,7 @@ void DownloadRun::DownloadFile(int number)
             newData_->write(path + "\r\n");
             newData_->flush();
         }
-        if (name->starts_with("catalog_") || name->starts_with("ssr_"))
+        if (processable)
             values_.NewDataDownloaded = true;
     }
     // Only a file that is there now may become the newest catalogue or report.
@@ -219,7 +224,7 @@ void DownloadRun::DownloadFile(int number)
         values_.MostCurrentSatcat = path;
 }
 
-bool DownloadRun::transfer(const std::string& url, const std::string& path)
+bool DownloadRun::transfer(const std::string& url, const std::string& path, bool processable)
 {
     ReplacingFile target(path);
     target.removeLeftovers();
@@ -270,6 +275,10 @@ bool DownloadRun::transfer(const std::string& url, const std::string& path)
     if (http_.contentLength() >= 0
         && File(target.tempPath(), File::Mode::Read).size() != static_cast<std::uint64_t>(http_.contentLength()))
         return false;
+    // Before the name: a file stored under it is never fetched again, so it counts as
+    // new only through this mark.
+    if (processable)
+        File(kUnprocessedFile, File::Mode::Create).close();
     target.commit();
     return true;
 }

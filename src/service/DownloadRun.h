@@ -53,6 +53,13 @@ public:
     virtual void transferEnded() { }
 };
 
+// In the run folder while catalogue or report files have arrived that no processing run
+// has dealt with: made just before such a file takes its name, removed when a
+// processing run ends. Only a program killed in between leaves it, and the next
+// download run then counts as having new data, though it fetches nothing; otherwise
+// nothing would ever process the files that the killed run stored.
+inline constexpr const char* kUnprocessedFile = "newdata.pending";
+
 // The service's number for item `item` of "Current Catalog Files" in a format.
 int downloadNumber(int item, int formatIndex);
 
@@ -84,7 +91,8 @@ private:
     bool logIn();
     void DownloadFile(int number);
     // Fetches `url` into `path` through a temporary; true when the product was stored.
-    bool transfer(const std::string& url, const std::string& path);
+    // `processable`: a catalogue or report, which leaves kUnprocessedFile behind it.
+    bool transfer(const std::string& url, const std::string& path, bool processable);
     void finish();
 
     DownloadWindow& window_;

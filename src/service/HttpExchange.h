@@ -1,7 +1,11 @@
 #pragma once
 // The program's one HTTP/1.0 exchange: one request per connection, redirects followed,
 // settings kept from call to call. Calls wait with time-outs while the Qt event loop
-// keeps running; failures raise SocketError with the user's text.
+// keeps running; failures raise SocketError with the user's text. Besides silence, a
+// response slower than 64 bytes a second over a whole TimeOut period ends with the
+// time-out text; a GET or POST body shorter than its announced length ends with
+// "Incomplete response". In file mode the head and body files are put in place only
+// when complete.
 #include "service/Transport.h"
 
 #include <chrono>
@@ -21,14 +25,14 @@ public:
     HttpExchange& operator=(const HttpExchange&) = delete;
 
     // Settings; they persist between calls.
-    int TimeOut = 30000;           // ms of silence allowed in any wait; 0 = no limit
-    std::string Proxy;             // empty = direct connection
+    int TimeOut = 30000; // ms of silence allowed in any wait; 0 = no limit
+    std::string Proxy; // empty = direct connection
     int ProxyPort = 8080;
     std::string LocalProgram = "Quillmaren"; // User-Agent
     std::string Cookie;
     std::string ProxyUserId;
     std::string ProxyPassword;
-    bool InputFileMode = false;    // on: Header and Body name files that receive the response
+    bool InputFileMode = false; // on: Header and Body name files that receive the response
     std::string Header = "Head.txt";
     std::string Body = "Default.htm";
 
@@ -41,7 +45,8 @@ public:
     const std::string& responseCookie() const { return responseCookie_; }
     const std::string& redirectTarget() const { return redirectTarget_; }
     bool busy() const { return busy_; }
-    // The Content-Length the last response announced, -1 when none; it never limits the body.
+    // The Content-Length the last response announced, -1 when none. It never cuts the
+    // body; a body shorter than it is an error.
     std::int64_t contentLength() const { return contentLength_; }
 
     // How connections are made for a scheme; by default TLS over TCP for "https:", plain

@@ -16,10 +16,24 @@ bool sameName(std::string_view a, std::string_view b)
     });
 }
 
-std::string blanksAsPlus(std::string target)
+// Blanks go out as "+". A line break would end the request line early and let the
+// rest pass for a header line of its own (a redirect target comes from the server),
+// so CR and LF go out percent-encoded.
+std::string requestTarget(std::string_view target)
 {
-    std::replace(target.begin(), target.end(), ' ', '+');
-    return target;
+    std::string out;
+    out.reserve(target.size());
+    for (char c : target) {
+        if (c == ' ')
+            out += '+';
+        else if (c == '\r')
+            out += "%0D";
+        else if (c == '\n')
+            out += "%0A";
+        else
+            out += c;
+    }
+    return out;
 }
 
 } // namespace
@@ -31,7 +45,12 @@ void RequestHead::addLine(std::string line)
 
 void RequestHead::set(std::string_view name, std::string_view value)
 {
-    std::string line = std::string(name) + ": " + std::string(value);
+    // A value with a line break in it (a cookie or host taken from a response) would
+    // add a header line of its own: the breaks are left out.
+    std::string line = std::string(name) + ": ";
+    for (char c : value)
+        if (c != '\r' && c != '\n')
+            line += c;
     for (auto& entry : entries_) {
         if (!entry.name.empty() && sameName(entry.name, name)) {
             entry.line = std::move(line);
@@ -73,7 +92,7 @@ RequestHead buildRequestHead(std::string_view method, const std::string& url, co
     RequestHead head;
     const bool viaProxy = !settings.proxy.empty();
     const std::string target = viaProxy ? url : parts.requestTarget();
-    head.addLine(std::string(method) + " " + blanksAsPlus(target) + " HTTP/1.0");
+    head.addLine(std::string(method) + " " + requestTarget(target) + " HTTP/1.0");
     if (viaProxy)
         head.set("Proxy-Connection", "Keep-Alive");
     head.set("Host", parts.host);

@@ -3,6 +3,7 @@
 #include "ArchiveMaker.h"
 #include "TempDir.h"
 #include "platform/Errors.h"
+#include "platform/File.h"
 
 #include <gtest/gtest.h>
 
@@ -159,10 +160,13 @@ TEST_F(Zip, ExistingFileIsReplacedOnlyByAGoodMember)
     zip.open(zipPath);
     zip.extract("*", out.path());
     EXPECT_EQ(readFile(out.file("catalog_a.txt")), "previous");
+    // What an extraction that a crash cut off left is cleared by the next one.
+    writeFile(out.file(".catalog_a.txt.0badc0de.part"), "cut off");
     makeZip(zipPath, {{"catalog_a.txt", "fresh"}}, false);
     zip.open(zipPath);
     zip.extract("*", out.path());
     EXPECT_EQ(readFile(out.file("catalog_a.txt")), "fresh");
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{"catalog_a.txt"});
 }
 
 // Output that ends exactly where a buffer ends, after all input was taken in, must
@@ -263,6 +267,7 @@ TEST_F(Gzip, UnpacksToTheNameWithoutTheLastExtension)
 {
     const std::string text = sampleText(20000);
     makeGzip(gzPath, text);
+    writeFile(dir.file(".catalog_2024.txt.12345678.part"), "cut off by a crash");
     GzipFile gz;
     gz.open(gzPath);
     ASSERT_EQ(gz.members().size(), 1u);
@@ -270,6 +275,7 @@ TEST_F(Gzip, UnpacksToTheNameWithoutTheLastExtension)
     EXPECT_EQ(gz.members()[0].size, text.size());
     EXPECT_EQ(gz.extract("catalog*.*", dir.path()), 1);
     EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), text);
+    EXPECT_FALSE(fileExists(dir.file(".catalog_2024.txt.12345678.part")));
     EXPECT_EQ(gz.extract("*.zip", dir.path()), 0);
 }
 

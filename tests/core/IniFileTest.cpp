@@ -112,6 +112,21 @@ TEST(IniFile, KeepsCrLfFilesAndCutsLineBreaksFromValues)
     EXPECT_FALSE(ini.sectionExists("Debugging"));
 }
 
+TEST(IniFile, LinesKeepTheirOwnEndsWhenAnotherKeyIsWritten)
+{
+    // Mixed line ends, and a value that ends in a stray CR of its own.
+    TempDir dir;
+    const std::string path = dir.file("q.ini");
+    writeFile(path, "[A]\nx=1\r\ny=2\r\r\n");
+    IniFile ini(path);
+    EXPECT_EQ(ini.read("A", "y"), "2\r");
+    ini.writeString("A", "z", "3");
+    EXPECT_EQ(readFile(path), "[A]\nx=1\r\ny=2\r\r\nz=3\n");
+    EXPECT_EQ(IniFile(path).read("A", "y"), "2\r");
+    ini.writeString("A", "x", "4");
+    EXPECT_EQ(readFile(path), "[A]\nx=4\r\ny=2\r\r\nz=3\n");
+}
+
 TEST(IniFile, FirstWriteCreatesTheFile)
 {
     TempDir dir;

@@ -1,10 +1,10 @@
 // Named data sets: the query list fetched from a loopback publisher.
 #include "DataSetWorld.h"
 #include "Publisher.h"
+#include "QtCoreApp.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 
 #include <string>
 #include <vector>
@@ -31,18 +31,9 @@ const std::string kList = "25544ISS FROM THE LIST\r\n"
                           "  -12\r\n"
                           "25544\r\n";
 
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_datasets_named";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
 class NamedDataSet : public ::testing::Test {
 protected:
-    void SetUp() override { app(); }
+    void SetUp() override { test::coreApplication(); }
 };
 
 } // namespace

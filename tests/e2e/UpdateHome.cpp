@@ -24,10 +24,13 @@ const char* const kDataSetKeys[] = {"Last 30 Days", "International Space Station
 } // namespace
 
 UpdateHome::UpdateHome(const test::LocalService& service)
-    : service_(service)
+    : service_(&service)
 {
-    for (const char* folder : {"bin", "work", "home/.config", "home/Documents/My TLEs/User"})
+    for (const char* folder : {"bin", "path", "work", "home/.config", "home/Documents/My TLEs/User"})
         fs::create_directories(dir_.file(folder));
+    // The desktop's handler, which receives every Palm database, opens nothing here.
+    test::writeFile(dir_.file("path/xdg-open"), "#!/bin/sh\nexit 0\n");
+    fs::permissions(dir_.file("path/xdg-open"), fs::perms::owner_all);
     // A program with its settings beside it uses them, wherever it lies; a hard link
     // costs nothing where the file system allows it.
     std::error_code linked;
@@ -47,7 +50,7 @@ void UpdateHome::writeSettings(const UpdateSettings& settings)
     ini << "[Vantoreal Defaults]\n";
     for (const char* key : kDataSetKeys)
         ini << key << "=" << (settings.everyRow ? 1 : 0) << "\n";
-    ini << "File Extension=" << settings.extension << "\nGenerate Palm Format=0\n";
+    ini << "File Extension=" << settings.extension << "\nGenerate Palm Format=" << (settings.palm ? 1 : 0) << "\n";
     ini << "[Debugging]\nDebug On=1\nStop On Errors=1\n";
     test::writeFile(dir_.file("bin/quillmaren.ini"), ini.str());
 }
@@ -59,12 +62,17 @@ void UpdateHome::addUserQuery(const std::string& name, const std::string& text)
 
 test::ProgramOutcome UpdateHome::runUpdate()
 {
-    std::vector<std::string> environment{"PATH=/usr/bin:/bin", "HOME=" + dir_.file("home"),
-        "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_.hostPort(),
-        "QUILLMAREN_PUBLISHER_HOST=" + service_.hostPort()};
+    return test::waitForProgram(startUpdate(), work(""));
+}
+
+pid_t UpdateHome::startUpdate()
+{
+    std::vector<std::string> environment{"PATH=" + dir_.file("path") + ":/usr/bin:/bin", "HOME=" + dir_.file("home"),
+        "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->hostPort(),
+        "QUILLMAREN_PUBLISHER_HOST=" + service_->hostPort()};
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
-    return test::runProgram(dir_.file("bin/quillmaren"), {"-update"}, work(""), environment);
+    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, work(""), environment);
 }
 
 std::string UpdateHome::settingsText() const

@@ -18,6 +18,8 @@ struct UpdateSettings {
     bool everyRow = true;
     // "Vantoreal File Extension": 0 ".txt", 1 ".tle".
     int extension = 0;
+    // "Generate Palm Format": a Palm database beside every data set.
+    bool palm = false;
     std::string password = test::LocalService::kPassword;
 };
 
@@ -26,10 +28,15 @@ public:
     explicit UpdateHome(const test::LocalService& service);
 
     void writeSettings(const UpdateSettings& settings);
+    // Later runs ask this service instead (one that serves newer data, say).
+    void useService(const test::LocalService& service) { service_ = &service; }
     // A ".query" file in the "User" folder of My TLEs.
     void addUserQuery(const std::string& name, const std::string& text);
     // "quillmaren -update" in the working folder, headless.
     test::ProgramOutcome runUpdate();
+    // The same run without waiting for it: its process number, for test::waitForProgram
+    // with work("").
+    pid_t startUpdate();
 
     // My TLEs, ending in "/".
     std::string myTles() const { return dir_.path() + "home/Documents/My TLEs/"; }
@@ -42,7 +49,7 @@ public:
     static std::vector<std::string> filesBelow(const std::string& folder);
 
 private:
-    const test::LocalService& service_;
+    const test::LocalService* service_;
     test::TempDir dir_;
 };
 

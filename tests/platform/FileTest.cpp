@@ -3,6 +3,7 @@
 
 #include "TempDir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -91,6 +92,22 @@ TEST(ReplacingFile, KeepsTheOldFileUntilCommitted)
     }
     EXPECT_EQ(qm::test::readFile(target), "new");
     EXPECT_EQ(listDirectory(dir.path()).size(), 1u);
+}
+
+TEST(ReplacingFile, RemovesTemporariesThatACrashLeftAndTheirOwn)
+{
+    TempDir dir;
+    const std::string target = dir.file("set.zip");
+    // A writer that writes its temporary through a ReplacingFile of its own leaves both.
+    for (const char* name : {"set.zip", ".set.zip.0badc0de.part", "..set.zip.0badc0de.part.12345678.part",
+             ".set.zip.notmine.part", ".other.zip.0badc0de.part", "..other.zip.0badc0de.part.12345678.part"})
+        qm::test::writeFile(dir.file(name), "x");
+    ReplacingFile(target).removeLeftovers();
+    std::vector<std::string> left = listDirectory(dir.path());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+        (std::vector<std::string>{"..other.zip.0badc0de.part.12345678.part", ".other.zip.0badc0de.part",
+            ".set.zip.notmine.part", "set.zip"}));
 }
 
 namespace {
@@ -202,4 +219,14 @@ TEST(ReplacingFile, FlushesTheNewFileBeforeTheRenameAndTheFolderAfter)
     }
     EXPECT_EQ(qm::test::readFile(target), "new");
     EXPECT_EQ(listDirectory(dir.path()).size(), 1u);
+
+    // A work file that every run makes anew is not worth a flush.
+    flushError = 0;
+    flushes.clear();
+    ReplacingFile work(dir.file("work.txt"), ReplacingFile::Kind::WorkFile);
+    File w = work.createTemp();
+    w.close();
+    work.commit();
+    EXPECT_TRUE(flushes.empty());
+    EXPECT_TRUE(qm::test::exists(dir.file("work.txt")));
 }

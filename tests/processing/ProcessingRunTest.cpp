@@ -3,14 +3,15 @@
 #include "ArchiveMaker.h"
 #include "DataSetWorld.h"
 #include "Publisher.h"
+#include "QtCoreApp.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/ProgramStarter.h"
 #include "processing/ProcessingRun.h"
+#include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,20 +141,11 @@ std::optional<FatalStop> stopOf(const std::function<void()>& f)
     return std::nullopt;
 }
 
-// The exchange waits for its socket in an event loop.
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "test_processing_run";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-}
-
 class ProcessingRunTest : public ::testing::Test {
 protected:
     ProcessingRunTest()
     {
-        ensureApplication();
+        test::coreApplication();
         ::mkdir(myTles.c_str(), 0777);
         ::mkdir(downloads.c_str(), 0777);
         ::mkdir(programFolder.c_str(), 0777);
@@ -432,8 +424,10 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
 {
     window.MostCurrentCatalog = downloads + "catalog_3l_2024_001.zip"; // never downloaded
     window.twoLine = false;
+    writeFile(kUnprocessedFile, "");
     EXPECT_THROW(run(), IoError);
     EXPECT_EQ(window.events, kNormalRun);
+    EXPECT_FALSE(exists(kUnprocessedFile)) << "the error was reported: later runs do not try again";
 
     window.events.clear();
     window.autoDownloadTicked = true;
@@ -444,7 +438,9 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
     window.events.clear();
     reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
     zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
+    writeFile(kUnprocessedFile, "");
     run();
+    EXPECT_FALSE(exists(kUnprocessedFile));
     EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
     EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
 }

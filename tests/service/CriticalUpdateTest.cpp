@@ -1,12 +1,12 @@
 // The critical-update check against a scripted publisher on 127.0.0.1.
 #include "LoopbackServer.h"
+#include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
 
 #include "platform/Errors.h"
 #include "service/CriticalUpdate.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -17,14 +17,6 @@ namespace {
 
 using test::LoopbackServer;
 using Reply = LoopbackServer::Reply;
-
-void needsEventLoop()
-{
-    static int argc = 1;
-    static char name[] = "test_service_critical_update";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
 
 std::string conversionError(std::string_view version)
 {
@@ -50,7 +42,7 @@ class CriticalUpdateTest : public ::testing::Test {
 protected:
     CriticalUpdateTest()
     {
-        needsEventLoop();
+        test::coreApplication();
         ::setenv("QUILLMAREN_PUBLISHER_HOST", server.hostPort().c_str(), 1);
         http.Cookie = "sid=from-the-service";
     }

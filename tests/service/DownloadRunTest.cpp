@@ -1,5 +1,6 @@
 // The download run against a scripted catalogue service on 127.0.0.1.
 #include "LoopbackServer.h"
+#include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
 #include "TempDir.h"
@@ -9,7 +10,6 @@
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -25,14 +25,6 @@ namespace {
 using test::LoopbackServer;
 using test::readFile;
 using Reply = LoopbackServer::Reply;
-
-void needsEventLoop()
-{
-    static int argc = 1;
-    static char name[] = "test_service_download_run";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
 
 // One product as the service offers it.
 struct Product {
@@ -117,7 +109,7 @@ protected:
     DownloadRunTest()
         : cwd(dir.path())
     {
-        needsEventLoop();
+        test::coreApplication();
         ::setenv("QUILLMAREN_SERVICE_HOST", server.hostPort().c_str(), 1);
         server.setHandler([this](const std::string& request) { return service.answer(request); });
         window.MyTLEsDir = dir.file("My TLEs/");
@@ -193,6 +185,10 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
     EXPECT_TRUE(reporter.logged("Downloading catalog_2l_2007_10_15_am.zip"));
     EXPECT_EQ(reporter.logLines.end()[-2], "Close [fnd]");
 
+    // Until a processing run deals with them, the new files are marked as unprocessed.
+    EXPECT_TRUE(fileExists(kUnprocessedFile));
+    removeFile(kUnprocessedFile);
+
     // Everything is stored now: only the names are asked for, and the list starts empty.
     const std::size_t before = server.requests().size();
     window.MostCurrentCatalog.clear();
@@ -203,6 +199,16 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
     EXPECT_EQ(readFile("newdata.log"), "");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
+
+    // A program killed before its processing ended left the mark: the files it stored
+    // count as new, though nothing is fetched.
+    test::writeFile(kUnprocessedFile, "");
+    const std::size_t third = server.requests().size();
+    run();
+    EXPECT_EQ(requestLines(third).size(), 11u);
+    EXPECT_EQ(readFile("newdata.log"), "");
+    EXPECT_TRUE(window.NewDataDownloaded);
+    EXPECT_TRUE(reporter.logged("Files of an earlier run not yet processed"));
 }
 
 TEST_F(DownloadRunTest, ThreeLineNumbersAndDebugLines)

@@ -1,5 +1,6 @@
 // The exchange against scripted servers on 127.0.0.1.
 #include "LoopbackServer.h"
+#include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
 #include "TempDir.h"
@@ -10,7 +11,6 @@
 #include "service/HttpExchange.h"
 #include "service/HttpFailure.h"
 
-#include <QCoreApplication>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -23,21 +23,8 @@ namespace {
 using test::LoopbackServer;
 using Reply = LoopbackServer::Reply;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "test_service_http_exchange";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const qtEnvironment
+    = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
 
 const std::string kAccept = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
                             "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";

@@ -120,6 +120,19 @@ TEST(RequestHead, APostAlwaysAnnouncesItsLength)
         EXPECT_FALSE(line.starts_with("Content-Length"));
 }
 
+TEST(RequestHead, LineBreaksFromAServerNeverStartALineOfTheirOwn)
+{
+    // A redirect target and a cookie as a hostile server can make them (a head line
+    // ends at LF, so a bare CR can stay inside a value).
+    const std::string url = "http://h/a\rX-Injected: 1\n.txt";
+    RequestSettings settings;
+    settings.cookie = "id=1\rX-Injected: 2";
+    const std::string text = buildRequestHead("GET", url, splitUrl(url), settings, nullptr).text();
+    EXPECT_TRUE(text.starts_with("GET /a%0DX-Injected:+1%0A.txt HTTP/1.0\r\n")) << text;
+    EXPECT_NE(text.find("\r\nCookie: id=1X-Injected: 2\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\r\nX-Injected"), std::string::npos);
+}
+
 TEST(RequestHead, ProxyCredentialsGoOutAsBase64EvenWithoutProxy)
 {
     RequestSettings settings;

@@ -2,12 +2,12 @@
 // through a loopback proxy's tunnel, and after a redirect from plain HTTP.
 #include "LocalService.h"
 #include "LoopbackServer.h"
+#include "QtCoreApp.h"
 #include "TempDir.h"
 
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -22,21 +22,8 @@ using test::readFile;
 using test::TempDir;
 using Reply = LoopbackServer::Reply;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "test_service_tls";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const qtEnvironment
+    = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
 
 template <typename Call> std::string errorOf(Call call)
 {

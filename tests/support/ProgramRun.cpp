@@ -2,14 +2,22 @@
 
 #include "TempDir.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qm::test {
 
 ProgramOutcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
     const std::string& folder, std::vector<std::string> environment)
+{
+    return waitForProgram(startProgram(program, arguments, folder, std::move(environment)), folder);
+}
+
+pid_t startProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& folder,
+    std::vector<std::string> environment)
 {
     const std::string errFile = folder + "stderr.txt";
     const std::string outFile = folder + "stdout.txt";
@@ -24,6 +32,7 @@ ProgramOutcome runProgram(const std::string& program, const std::vector<std::str
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
+    // Only calls that are safe after fork() in a process with threads.
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -33,12 +42,21 @@ ProgramOutcome runProgram(const std::string& program, const std::vector<std::str
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+ProgramOutcome waitForProgram(pid_t pid, const std::string& folder)
+{
     ProgramOutcome run;
     int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    pid_t reaped = -1;
+    while (pid > 0 && (reaped = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) { }
+    if (reaped == pid && WIFEXITED(status))
         run.status = WEXITSTATUS(status);
-    run.err = readFile(errFile);
-    run.out = readFile(outFile);
+    if (reaped == pid && WIFSIGNALED(status))
+        run.signal = WTERMSIG(status);
+    run.err = readFile(folder + "stderr.txt");
+    run.out = readFile(folder + "stdout.txt");
     return run;
 }
 

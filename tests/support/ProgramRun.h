@@ -2,12 +2,14 @@
 // Runs a program as cron would: in a given folder, with exactly the environment given,
 // standard output and error caught in files.
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace qm::test {
 
 struct ProgramOutcome {
     int status = -1; // exit status; -1 when it did not exit normally
+    int signal = 0; // the signal that ended it, if one did
     std::string out;
     std::string err;
 };
@@ -16,5 +18,12 @@ struct ProgramOutcome {
 // "stdout.txt" and "stderr.txt".
 ProgramOutcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
     const std::string& folder, std::vector<std::string> environment);
+
+// As runProgram, without waiting: the process number, for waitForProgram (and for a
+// signal before it); -1 when it could not be started.
+pid_t startProgram(const std::string& program, const std::vector<std::string>& arguments, const std::string& folder,
+    std::vector<std::string> environment);
+// Waits for a program that startProgram started in `folder` and reaps it.
+ProgramOutcome waitForProgram(pid_t pid, const std::string& folder);
 
 } // namespace qm::test

@@ -1,5 +1,6 @@
 // The bundled local catalogue service, spoken to through the program's own exchange.
 #include "LocalService.h"
+#include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "TempDir.h"
 
@@ -8,7 +9,6 @@
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -26,21 +26,8 @@ using test::LocalService;
 using test::readFile;
 using test::TempDir;
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "test_tools_local_service";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> app_;
-};
-[[maybe_unused]] ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] ::testing::Environment* const qtEnvironment
+    = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
 
 std::string loginBody(const std::string& user, const std::string& password)
 {
