@@ -50,29 +50,12 @@ public:
         if (dirtyHi_ > dirtyLo_) {
             file_.writeAt(base_ + dirtyLo_, buffer_.data() + dirtyLo_, dirtyHi_ - dirtyLo_);
             lowestWritten_ = std::min(lowestWritten_, base_ + dirtyLo_);
-            if (file_.flushedWhenComplete())
-                handToDisk(base_ + dirtyLo_, base_ + dirtyHi_);
         }
         dirtyLo_ = buffer_.size();
         dirtyHi_ = 0;
     }
 
 private:
-    // A table that is flushed when complete goes to the disk a megabyte at a time as it
-    // is written, so that the final flush has little left to wait for. The range handed
-    // over spans what was written since (pages already clean cost nothing).
-    void handToDisk(std::uint64_t from, std::uint64_t to)
-    {
-        static constexpr std::uint64_t kStep = 1 << 20;
-        pendingLo_ = std::min(pendingLo_, from);
-        pendingHi_ = std::max(pendingHi_, to);
-        if (pendingHi_ - pendingLo_ >= kStep) {
-            file_.startWriteback(pendingLo_, pendingHi_ - pendingLo_);
-            pendingLo_ = UINT64_MAX;
-            pendingHi_ = 0;
-        }
-    }
-
     void move(std::uint64_t base)
     {
         flush();
@@ -95,8 +78,6 @@ private:
     std::uint64_t lowestWritten_ = UINT64_MAX;
     std::size_t dirtyLo_ = SIZE_MAX;
     std::size_t dirtyHi_ = 0;
-    std::uint64_t pendingLo_ = UINT64_MAX;
-    std::uint64_t pendingHi_ = 0;
 };
 
 } // namespace qm
