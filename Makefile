@@ -10,7 +10,7 @@ FUZZ_SECONDS  ?= 300
 WERROR        ?= ON
 JOBS          ?= $(shell nproc)
 
-BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libssl-dev libgtest-dev
+BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libisal-dev libssl-dev libgtest-dev
 TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 openssl
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 DEMO_DEPS  := python3

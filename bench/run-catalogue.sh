@@ -1,6 +1,16 @@
 #!/bin/bash
 # Catalogue road benchmark: unpack + check + index (+ report table for two-line data)
-# against unpacking alone with the system's unzip/gzip, and against sgp4's parser.
+# against unpacking alone with the system's unzip/gzip, and against sgp4's parser, at
+# 10,000, 100,000 and 339,999 objects (the last with numbers in the letter form).
+# Each figure is the median of several runs, ours and the baseline alternating; the
+# "# " lines on stderr give every run's stage times and the spread.
+#
+# Scale lines: our time per 100,000 objects at 10,000 and at 339,999 objects against
+# the same at 100,000 (ratio 1.00 = the same time per object; the peak RSS of the
+# line's size, all three sizes on stderr). The index and the name table grow with the
+# highest catalogue number, not with the count, so the scale runs use catalogues whose
+# numbers fill their range as a full catalogue's do: 10,000 objects numbered up to
+# 10,000, like 100,000 up to 99,999 and 339,999 up to Z9999.
 set -euo pipefail
 build="${1:-build/bench}"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -8,8 +18,10 @@ bin="$build/bench/catalogue/catalogue_bench"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 
-now_ms() { date +%s%N; }
+now_ns() { date +%s%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b - a) / 1e6 }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.1f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+spread() { printf '%s\n' "$@" | sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%s-%s", lo, hi }'; }
 
 line() { # name ours baseline rss_kb
   awk -v n="$1" -v o="$2" -v b="$3" -v r="$4" \
@@ -18,38 +30,121 @@ line() { # name ours baseline rss_kb
 
 field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p" <<<"$2"; }
 
-for count in 10000 100000; do
-  data="$tmp/data-$count"
+# make_data DIR COUNT [generator options]: the texts and their archives.
+make_data() {
+  local data="$1" count="$2"
+  shift 2
   mkdir -p "$data"
-  python3 "$here/../tools/gen_catalogue.py" "$count" "$data"
+  python3 "$here/../tools/gen_catalogue.py" "$count" "$data" "$@"
   (cd "$data" && zip -q -j catalog_2l.zip catalog_2l.txt && zip -q -j catalog_3l.zip catalog_3l.txt \
     && zip -q -j ssr_bench.zip ssr_bench.txt && gzip -k -f catalog_2l.txt catalog_3l.txt)
+}
+
+archive_of() { # data form mode
+  if [ "$3" = zip ]; then echo "$1/catalog_${2}l.zip"; else echo "$1/catalog_${2}l.txt.gz"; fi
+}
+
+# ours DATA FORM MODE [SSR]: one run of our stage; prints the driver's line.
+ours() {
+  local work="$tmp/work"
+  rm -rf "$work"
+  mkdir -p "$work"
+  "$bin" "$3" "$2" "$(archive_of "$1" "$2" "$3")" "${4:--}" "$work"
+}
+
+# baseline DATA FORM MODE [SSR]: one run of the system's unpacking; prints its ms.
+baseline() {
+  local base="$tmp/base" archive t0 t1
+  archive="$(archive_of "$1" "$2" "$3")"
+  rm -rf "$base"
+  mkdir -p "$base"
+  t0="$(now_ns)"
+  if [ "$3" = zip ]; then unzip -p "$archive" > "$base/catalog.txt"; else gzip -dc "$archive" > "$base/catalog.txt"; fi
+  if [ -n "${4:-}" ]; then unzip -p "$4" > "$base/ssr.txt"; fi
+  t1="$(now_ns)"
+  elapsed "$t0" "$t1"
+}
+
+# measure DATA FORM MODE RUNS: sets OURS (median ms), RSS (largest peak, KB) and BASE.
+measure() {
+  local data="$1" form="$2" mode="$3" runs="$4" ssr="" result
+  [ "$form" = 2 ] && ssr="$data/ssr_bench.zip"
+  local o=() b=()
+  RSS=0
+  for _ in $(seq "$runs"); do
+    result="$(ours "$data" "$form" "$mode" "$ssr")"
+    echo "# $result" >&2
+    o+=("$(field ours_ms "$result")")
+    RSS=$(( $(field peak_rss_kb "$result") > RSS ? $(field peak_rss_kb "$result") : RSS ))
+    b+=("$(baseline "$data" "$form" "$mode" "$ssr")")
+  done
+  OURS="$(median "${o[@]}")"
+  BASE="$(median "${b[@]}")"
+  echo "# ours $(spread "${o[@]}") ms, baseline $(spread "${b[@]}") ms over $runs runs" >&2
+}
+
+peer_python=/usr/bin/python3 # the Debian interpreter that sees python3-sgp4
+[ -x "$peer_python" ] || peer_python=python3
+
+for count in 10000 100000 339999; do
+  data="$tmp/data-$count"
+  options=()
+  runs=5
+  if [ "$count" = 339999 ]; then
+    options=(--alpha5)
+    runs=3
+  fi
+  make_data "$data" "$count" "${options[@]}"
 
   for form in 2 3; do
     for mode in zip gz; do
-      if [ "$mode" = zip ]; then archive="$data/catalog_${form}l.zip"; else archive="$data/catalog_${form}l.txt.gz"; fi
-      ssr="-"; [ "$form" = 2 ] && ssr="$data/ssr_bench.zip"
-      work="$tmp/work"; rm -rf "$work"; mkdir -p "$work"
-      result="$("$bin" "$mode" "$form" "$archive" "$ssr" "$work")"
-      ours="$(field ours_ms "$result")"; rss="$(field peak_rss_kb "$result")"
-
-      base="$tmp/base"; rm -rf "$base"; mkdir -p "$base"
-      t0="$(now_ms)"
-      if [ "$mode" = zip ]; then unzip -p "$archive" > "$base/catalog.txt"; else gzip -dc "$archive" > "$base/catalog.txt"; fi
-      [ "$ssr" != "-" ] && unzip -p "$ssr" > "$base/ssr.txt"
-      t1="$(now_ms)"
-      line "catalogue-${form}line-${mode}-${count}" "$ours" "$(elapsed "$t0" "$t1")" "$rss"
-      echo "# $result" >&2
+      measure "$data" "$form" "$mode" "$runs"
+      line "catalogue-${form}line-${mode}-${count}" "$OURS" "$BASE" "$RSS"
     done
   done
 
-  peer_python=/usr/bin/python3  # the Debian interpreter that sees python3-sgp4
-  [ -x "$peer_python" ] || peer_python=python3
-  if "$peer_python" -c 'import sgp4.api' 2>/dev/null; then
-    work="$tmp/work"; rm -rf "$work"; mkdir -p "$work"
-    result="$("$bin" zip 2 "$data/catalog_2l.zip" - "$work")"
+  if [ "$count" != 339999 ] && "$peer_python" -c 'import sgp4.api' 2>/dev/null; then
+    o=()
+    rss=0
+    for _ in $(seq "$runs"); do
+      result="$(ours "$data" 2 zip)"
+      o+=("$(field ours_ms "$result")")
+      rss=$(( $(field peak_rss_kb "$result") > rss ? $(field peak_rss_kb "$result") : rss ))
+    done
     peer="$("$peer_python" "$here/catalogue/peer_sgp4.py" "$data/catalog_2l.txt")"
-    line "catalogue-vs-sgp4-parse-${count}" "$(field ours_ms "$result")" "$(field peer_ms "$peer")" "$(field peak_rss_kb "$result")"
-    echo "# $peer" >&2
+    line "catalogue-vs-sgp4-parse-${count}" "$(median "${o[@]}")" "$(field peer_ms "$peer")" "$rss"
+    echo "# $peer; ours $(spread "${o[@]}") ms" >&2
   fi
+  [ "$count" = 10000 ] && rm -rf "$data"
+done
+
+# The scale lines: the 10,000-object catalogue numbered densely (see above). The three
+# sizes run in turn, round after round, so that they share the machine's conditions.
+make_data "$tmp/data-dense-10000" 10000 --highest=10000
+for form in 2 3; do
+  for mode in zip gz; do
+    declare -A times=() rss=()
+    for _ in 1 2 3 4 5; do
+      for count in 10000 100000 339999; do
+        data="$tmp/data-$count"
+        [ "$count" = 10000 ] && data="$tmp/data-dense-10000"
+        ssr=""
+        [ "$form" = 2 ] && ssr="$data/ssr_bench.zip"
+        result="$(ours "$data" "$form" "$mode" "$ssr")"
+        echo "# $count: $result" >&2
+        times[$count]+="$(awk -v o="$(field ours_ms "$result")" -v c="$count" 'BEGIN { printf "%.2f", o * 100000 / c }') "
+        kb="$(field peak_rss_kb "$result")"
+        rss[$count]=$(( kb > ${rss[$count]:-0} ? kb : ${rss[$count]:-0} ))
+      done
+    done
+    # shellcheck disable=SC2086 # the lists are space-separated numbers
+    reference="$(median ${times[100000]})"
+    for count in 10000 339999; do
+      # shellcheck disable=SC2086
+      line "catalogue-scale-${form}line-${mode}-${count}" "$(median ${times[$count]})" "$reference" "${rss[$count]}"
+    done
+    echo "# per 100,000 objects, ms: 10,000: ${times[10000]}; 100,000: ${times[100000]}; 339,999: ${times[339999]}" >&2
+    echo "# peak RSS, KB: 10,000: ${rss[10000]}; 100,000: ${rss[100000]}; 339,999: ${rss[339999]}" >&2
+    unset times rss
+  done
 done

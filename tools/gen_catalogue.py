@@ -2,7 +2,7 @@
 """Writes a synthetic full catalogue (two-line and three-line text) and a matching
 situation report, for benchmarks and manual runs.
 
-Usage: gen_catalogue.py COUNT OUTDIR [--alpha5]
+Usage: gen_catalogue.py COUNT OUTDIR [--alpha5] [--highest=N]
 Writes OUTDIR/catalog_2l.txt, OUTDIR/catalog_3l.txt and OUTDIR/ssr_bench.txt.
 About 5 % of the objects carry harmless defects that the check repairs and about
 0.2 % are rejects (wrong check character, impossible inclination).
@@ -11,6 +11,9 @@ Catalogue numbers are drawn from 1-99999. With --alpha5 they are drawn from 1-33
 and those from 100000 on are written as a letter and four digits (A0000 = 100000,
 I and O left out, Z9999 = 339999) in the catalogue and the report alike; up to 339999
 objects then get numbers of their own. Without it the output is what it always was.
+--highest=N draws the numbers from 1-N instead (at most the highest of the form), so
+that a smaller catalogue fills its number range as densely as a full one: the index
+and the name table grow with the highest number, not with the count.
 """
 import math
 import os
@@ -110,12 +113,13 @@ def defect(rng, l1, l2):
     return l1, l2[:68] + ' '
 
 
-def generate(count, outdir, alpha5=False, variant=0):
+def generate(count, outdir, alpha5=False, variant=0, highest=None):
     """Variant 0 is the usual catalogue; any other gives other objects and element sets of
     the same size, for runs that must see the catalogue change."""
     rng = random.Random(20240407 + 1000003 * variant)
     os.makedirs(outdir, exist_ok=True)
-    highest = HIGHEST_ALPHA5_NUMBER if alpha5 else HIGHEST_NUMBER
+    ceiling = HIGHEST_ALPHA5_NUMBER if alpha5 else HIGHEST_NUMBER
+    highest = ceiling if highest is None else max(1, min(highest, ceiling))
     numbers = rng.sample(range(1, highest + 1), min(count, highest))
     while len(numbers) < count:
         numbers.append(rng.randint(1, highest))
@@ -153,10 +157,11 @@ def generate(count, outdir, alpha5=False, variant=0):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if a != '--alpha5']
+    args = [a for a in sys.argv[1:] if a != '--alpha5' and not a.startswith('--highest=')]
+    highest = [int(a.split('=', 1)[1]) for a in sys.argv[1:] if a.startswith('--highest=')]
     if len(args) != 2:
-        sys.exit('usage: gen_catalogue.py COUNT OUTDIR [--alpha5]')
-    generate(int(args[0]), args[1], alpha5='--alpha5' in sys.argv[1:])
+        sys.exit('usage: gen_catalogue.py COUNT OUTDIR [--alpha5] [--highest=N]')
+    generate(int(args[0]), args[1], alpha5='--alpha5' in sys.argv[1:], highest=highest[-1] if highest else None)
 
 
 if __name__ == '__main__':

@@ -1,12 +1,15 @@
 #include "catalogue/Archive.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/TLESupport.h"
 #include "platform/Errors.h"
 #include "platform/Paths.h"
 
-#include <zlib.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <iterator>
@@ -18,7 +21,12 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 64 * 1024;
+// Large reads and a large output buffer: the inflater copies its 32 KiB history after
+// every call, which is cheap only when each call fills far more than that.
+constexpr std::size_t kInputSize = 256 * 1024;
+constexpr std::size_t kOutputSize = 256 * 1024;
+// A stored member's input goes to the output a buffer at a time.
+static_assert(kInputSize <= kOutputSize);
 constexpr std::uint32_t kLocalHeaderSig = 0x04034b50;
 constexpr std::uint32_t kCentralHeaderSig = 0x02014b50;
 constexpr std::uint32_t kEndRecordSig = 0x06054b50;
@@ -105,12 +113,13 @@ bool sameFile(const std::string& a, const std::string& b)
     throw IoError(std::string("Invalid ") + kind + " file " + path + ": " + reason);
 }
 
-// Reads a byte range of a file through one fixed buffer; zlib consumes straight from it.
+// Reads a byte range of a file through one fixed buffer; the inflater consumes straight from it.
 struct Input {
     const File& file;
     std::uint64_t next;
     std::uint64_t end;
     unsigned char* buf;
+    std::size_t capacity = kInputSize;
     std::size_t pos = 0;
     std::size_t len = 0;
 
@@ -118,7 +127,7 @@ struct Input {
     {
         if (pos < len)
             return true;
-        const std::uint64_t n = std::min<std::uint64_t>(kBufferSize, end - next);
+        const std::uint64_t n = std::min<std::uint64_t>(capacity, end - next);
         if (n == 0)
             return false;
         file.readAt(next, buf, static_cast<std::size_t>(n));
@@ -134,64 +143,100 @@ struct Input {
         return buf[pos++];
     }
     bool atEnd() { return !fill(); }
+    // File offset of the next byte to be read.
+    std::uint64_t position() const { return next - (len - pos); }
+    // Reading goes on from `offset` (within the range), dropping what is buffered.
+    void seek(std::uint64_t offset)
+    {
+        next = offset;
+        pos = len = 0;
+    }
 };
 
-struct Inflater {
-    z_stream zs{};
-    bool ready = false;
-    Inflater() { ready = inflateInit2(&zs, -MAX_WBITS) == Z_OK; }
-    ~Inflater()
-    {
-        if (ready)
-            inflateEnd(&zs);
-    }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-};
+std::uint32_t crc32Of(std::uint32_t crc, const unsigned char* data, std::size_t n)
+{
+    return crc32_gzip_refl(crc, data, n);
+}
 
 struct Buffers {
-    std::unique_ptr<unsigned char[]> in{new unsigned char[kBufferSize]};
-    std::unique_ptr<unsigned char[]> out{new unsigned char[kBufferSize]};
+    std::unique_ptr<unsigned char[]> in{new unsigned char[kInputSize]};
+    std::unique_ptr<inflate_state> inflater{new inflate_state};
 };
 
-// Inflates one raw deflate stream from `in` into `out`. Stops with false on damaged
-// data, on input that ends early, or when the output would pass `limit`.
-bool inflateStream(Input& in, File& out, std::uint64_t& written, unsigned char* outBuf, std::uint64_t limit,
-    std::uint32_t& crc, std::uint64_t& produced)
+// The unpacked bytes on their way to the output file: a helper thread writes each part
+// while the next is unpacked. A write that fails stops the extraction at the next
+// part with the error a direct write raises.
+class Output {
+public:
+    // `expected`: about how many bytes will come.
+    Output(File& file, std::uint64_t expected)
+        : file_(file)
+        , writer_(
+              kOutputSize,
+              [this](char* data, std::size_t n) {
+                  file_.writeAt(written_, data, n);
+                  written_ += n;
+              },
+              BatchPipeline::worthAHelper(expected))
+    {
+    }
+    // Room for kOutputSize bytes, which put() hands over.
+    unsigned char* buffer() { return reinterpret_cast<unsigned char*>(writer_.take()); }
+    void put(std::size_t n)
+    {
+        if (n == 0)
+            return;
+        writer_.submit(n);
+        handed_ += n;
+    }
+    std::uint64_t handed() const { return handed_; }
+    // Waits until everything handed over is written.
+    void finish() { writer_.finish(); }
+
+private:
+    File& file_;
+    std::uint64_t written_ = 0; // by the helper
+    std::uint64_t handed_ = 0;
+    BatchPipeline writer_;
+};
+
+// Inflates one raw deflate stream from `in` into `out`, leaving `in` at the first byte
+// after the stream. Stops with false on damaged data, on input that ends early, or
+// when the output would pass `limit`. The CRC-32 of the output comes with it.
+bool inflateStream(
+    Input& in, Output& out, Buffers& buffers, std::uint64_t limit, std::uint32_t& crc, std::uint64_t& produced)
 {
-    Inflater inf;
-    if (!inf.ready)
-        return false;
-    z_stream& zs = inf.zs;
+    inflate_state& state = *buffers.inflater;
+    isal_inflate_init(&state);
+    state.crc_flag = ISAL_GZIP_NO_HDR;
     produced = 0;
-    crc = crc32(0L, Z_NULL, 0);
-    int ret = Z_OK;
-    bool outputFull = false;
-    while (ret != Z_STREAM_END) {
-        // With all input taken in, zlib may still hold output back for a full buffer.
+    for (;;) {
+        // With all input taken in, the inflater may still hold output back.
         const bool haveInput = in.fill();
-        if (!haveInput && !outputFull)
+        const std::size_t offered = haveInput ? in.len - in.pos : 0;
+        state.next_in = haveInput ? in.buf + in.pos : nullptr;
+        state.avail_in = static_cast<std::uint32_t>(offered);
+        state.next_out = out.buffer();
+        state.avail_out = static_cast<std::uint32_t>(kOutputSize);
+        const int ret = isal_inflate(&state);
+        in.pos += offered - state.avail_in;
+        if (ret != ISAL_DECOMP_OK)
             return false;
-        zs.next_in = haveInput ? in.buf + in.pos : nullptr;
-        zs.avail_in = haveInput ? static_cast<uInt>(in.len - in.pos) : 0;
-        zs.next_out = outBuf;
-        zs.avail_out = static_cast<uInt>(kBufferSize);
-        ret = inflate(&zs, Z_NO_FLUSH);
-        if (haveInput)
-            in.pos = static_cast<std::size_t>(zs.next_in - in.buf);
-        if (ret != Z_OK && ret != Z_STREAM_END)
-            return false;
-        const std::size_t have = kBufferSize - zs.avail_out;
-        outputFull = zs.avail_out == 0;
+        const std::size_t have = kOutputSize - state.avail_out;
         produced += have;
         if (produced > limit)
             return false;
-        if (have > 0) {
-            crc = crc32(crc, outBuf, static_cast<uInt>(have));
-            out.writeAt(written, outBuf, have);
-            written += have;
-        }
+        out.put(have);
+        if (state.block_state == ISAL_BLOCK_FINISH)
+            break;
+        // Nothing taken and nothing given: the stream ends before its last block.
+        if (have == 0 && offered == state.avail_in)
+            return false;
     }
+    // The inflater reads whole bytes ahead of the bits it decodes; what it read past the
+    // end of the stream belongs to whatever follows.
+    in.seek(in.position() - static_cast<std::uint64_t>(state.read_in_length / 8));
+    crc = state.crc;
     return true;
 }
 
@@ -379,25 +424,26 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
     Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
     ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
     target.removeLeftovers(); // of an unpacking that a crash cut off
-    File out = target.createTemp();
-    std::uint64_t written = 0;
-    std::uint32_t crc = crc32(0L, Z_NULL, 0);
+    File file = target.createTemp();
+    Output out(file, m.size);
+    std::uint32_t crc = 0;
     std::uint64_t produced = 0;
     if (m.method == 0) {
         while (in.fill()) {
             const std::size_t n = in.len - in.pos;
-            crc = crc32(crc, in.buf + in.pos, static_cast<uInt>(n));
-            out.writeAt(written, in.buf + in.pos, n);
-            written += n;
+            crc = crc32Of(crc, in.buf + in.pos, n);
+            std::memcpy(out.buffer(), in.buf + in.pos, n);
+            out.put(n);
             in.pos = in.len;
         }
-        produced = written;
-    } else if (!inflateStream(in, out, written, buffers.out.get(), m.size, crc, produced)) {
+        produced = out.handed();
+    } else if (!inflateStream(in, out, buffers, m.size, crc, produced)) {
         return false;
     }
     if (produced != m.size || crc != m.crc32)
         return false;
-    out.close();
+    out.finish();
+    file.close();
     target.commit();
     return true;
 }
@@ -415,13 +461,13 @@ constexpr unsigned kFlagReserved = 0xE0;
 // Reads one member header (RFC 1952); false when it is not a valid header.
 bool readGzipHeader(Input& in)
 {
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     auto next = [&](int& c) {
         c = in.get();
         if (c < 0)
             return false;
         const unsigned char b = static_cast<unsigned char>(c);
-        crc = crc32(crc, &b, 1);
+        crc = crc32Of(crc, &b, 1);
         return true;
     };
     int c = 0;
@@ -453,10 +499,10 @@ bool readGzipHeader(Input& in)
         }
     }
     if (flags & kFlagHcrc) {
-        const uLong expected = crc & 0xFFFF;
+        const std::uint32_t expected = crc & 0xFFFF;
         const int lo = in.get();
         const int hi = in.get();
-        if (lo < 0 || hi < 0 || static_cast<uLong>(lo | hi << 8) != expected)
+        if (lo < 0 || hi < 0 || static_cast<std::uint32_t>(lo | hi << 8) != expected)
             return false;
     }
     return true;
@@ -487,11 +533,13 @@ void GzipFile::open(const std::string& path)
     members_.clear();
     file_.open(path, File::Mode::Read);
     size_ = file_.size();
-    auto buf = std::make_unique<unsigned char[]>(kBufferSize);
-    Input in{file_, 0, size_, buf.get()};
+    // A header is short: a small buffer serves it.
+    constexpr std::size_t kHeaderBuffer = 4096;
+    unsigned char buf[kHeaderBuffer];
+    Input in{file_, 0, size_, buf, kHeaderBuffer};
     if (!readGzipHeader(in))
         invalidArchive("gzip", path, "not a gzip file or damaged header");
-    dataOffset_ = in.next - (in.len - in.pos);
+    dataOffset_ = in.position();
     if (size_ < dataOffset_ + 8)
         invalidArchive("gzip", path, "truncated");
 
@@ -520,7 +568,7 @@ bool atMemberStart(Input& in)
 {
     if (in.atEnd())
         return false;
-    const std::uint64_t at = in.next - (in.len - in.pos);
+    const std::uint64_t at = in.position();
     if (at + 2 > in.end)
         return false;
     unsigned char magic[2];
@@ -538,14 +586,15 @@ bool GzipFile::extractTo(const std::string& outPath)
     Input in{file_, dataOffset_, size_, buffers.in.get()};
     ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
     target.removeLeftovers(); // of an unpacking that a crash cut off
-    File out = target.createTemp();
-    std::uint64_t written = 0;
+    File file = target.createTemp();
+    // The last member's declared size stands for all of them.
+    Output out(file, members_.front().size);
     // Member after member, as "cat a.gz b.gz" gives: each checked against its own
     // trailer, all of them together within what the file may still write.
     for (;;) {
         std::uint32_t crc = 0;
         std::uint64_t produced = 0;
-        if (!inflateStream(in, out, written, buffers.out.get(), budget_ - written, crc, produced))
+        if (!inflateStream(in, out, buffers, budget_ - out.handed(), crc, produced))
             return false;
         std::uint32_t storedCrc = 0, storedSize = 0;
         if (!readLe32(in, storedCrc) || !readLe32(in, storedSize))
@@ -561,8 +610,9 @@ bool GzipFile::extractTo(const std::string& outPath)
         if (!readGzipHeader(in))
             return false;
     }
-    budget_ -= written;
-    out.close();
+    out.finish();
+    budget_ -= out.handed();
+    file.close();
     target.commit();
     return true;
 }

@@ -1,12 +1,15 @@
 #include "catalogue/CatalogIndex.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"
 #include "core/Reporter.h"
 #include "platform/Errors.h"
 
+#include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -28,6 +31,9 @@ std::int32_t decode(const unsigned char in[4])
     return static_cast<std::int32_t>(u);
 }
 
+// Bytes of catalogue records read at once.
+constexpr std::size_t kBlockBytes = 64 * 1024;
+
 } // namespace
 
 void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter& reporter)
@@ -42,11 +48,21 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
     newest_.reset();
 
     reporter.updateStatusBar(twoLine ? "Indexing TLE file (2)" : "Indexing TLE file (3)");
-    BufferedReader in(catalogFile);
+    File in(catalogFile, File::Mode::Read);
     reporter.log("Open [" + tag + "] " + catalogFile);
 
-    char record[kThreeLineRecordSize];
-    if (in.read(record, recordSize) != recordSize) {
+    // The catalogue is read in blocks of whole records on this thread while a helper
+    // indexes the block read before. A part-record at the end is no record.
+    const std::size_t blockRecords = kBlockBytes / recordSize;
+    std::uint64_t offset = 0;
+    auto readBlock = [&](char* block) {
+        const std::size_t got = in.readSomeAt(offset, block, blockRecords * recordSize);
+        offset += got;
+        return got / recordSize;
+    };
+    std::vector<char> first(blockRecords * recordSize);
+    std::size_t count = readBlock(first.data());
+    if (count == 0) {
         const std::string text
             = std::string("Catalog (") + (twoLine ? "2" : "3") + ") file is empty. Input file was corrupt.";
         reporter.log(text);
@@ -64,20 +80,35 @@ void CatalogIndex::build(const std::string& catalogFile, bool twoLine, Reporter&
 
     WriteWindow slots(building);
     std::int32_t r = 0;
-    do {
-        ++r;
-        const std::string_view line(record + line1, kLineLength);
-        // This pass reads every object anyway; the freshness of the data comes with it.
-        newest_.take(line);
-        bool ok = false;
-        const int n = Catalog_Number(line, 3, ok);
-        // A negative number has no slot; the object stays in the catalogue.
-        if (n >= 0) {
-            unsigned char slot[4];
-            encode(r, slot);
-            slots.write(std::uint64_t(n) * 4, slot, 4);
+    auto index = [&](const char* records, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            ++r;
+            const std::string_view line(records + i * recordSize + line1, kLineLength);
+            // This pass reads every object anyway; the freshness of the data comes with it.
+            newest_.take(line);
+            bool ok = false;
+            const int number = Catalog_Number(line, 3, ok);
+            // A negative number has no slot; the object stays in the catalogue.
+            if (number >= 0) {
+                unsigned char slot[4];
+                encode(r, slot);
+                slots.write(std::uint64_t(number) * 4, slot, 4);
+            }
         }
-    } while (in.read(record, recordSize) == recordSize);
+    };
+    {
+        BatchPipeline indexing(blockRecords * recordSize, index, BatchPipeline::worthAHelper(in.size()));
+        indexing.run([&] {
+            char* block = indexing.take();
+            std::memcpy(block, first.data(), count * recordSize);
+            while (count == blockRecords) {
+                indexing.submit(count);
+                block = indexing.take();
+                count = readBlock(block);
+            }
+            indexing.submit(count);
+        });
+    }
     slots.flush();
     building.close();
     target.commit();
@@ -94,6 +125,11 @@ std::int32_t CatalogIndex::lookup(int n) const
         return 0;
     unsigned char slot[4];
     file_.readAt(std::uint64_t(n) * 4, slot, 4);
+    return decode(slot);
+}
+
+std::int32_t CatalogIndex::slotValue(const unsigned char slot[4])
+{
     return decode(slot);
 }
 

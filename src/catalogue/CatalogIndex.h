@@ -21,6 +21,10 @@ public:
     int entries() const { return entries_; }
     // Record number of catalogue number n, 0 when absent; reads nothing outside the slots.
     std::int32_t lookup(int n) const;
+    // For passes that look many numbers up at once: the open file, where slot n is the
+    // four bytes at 4n, and the record number a slot's bytes hold.
+    const File& file() const { return file_; }
+    static std::int32_t slotValue(const unsigned char slot[4]);
     // The newest epoch of the catalogue's objects, gathered while the index was built.
     const std::optional<TleEpoch>& newestEpoch() const { return newest_.value(); }
     // Closes the index and logs "Close [indexfile]".

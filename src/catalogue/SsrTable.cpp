@@ -1,6 +1,7 @@
 #include "catalogue/SsrTable.h"
 
 #include "catalogue/Archive.h"
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "catalogue/WriteWindow.h"
@@ -24,19 +25,8 @@ bool readLine(BufferedReader& in, char* out, std::size_t& length, bool& cut)
 {
     if (in.atEnd())
         return false;
-    length = 0;
-    cut = false;
-    for (;;) {
-        const int c = in.get();
-        if (c < 0 || c == '\n')
-            return true;
-        if (c == '\r')
-            continue;
-        if (length < kMaxLine)
-            out[length++] = static_cast<char>(c);
-        else
-            cut = true;
-    }
+    length = in.readLine(out, kMaxLine, &cut);
+    return true;
 }
 
 // Columns `first`.. of the line into `out`, blanks where the line is shorter.
@@ -98,24 +88,51 @@ void SsrTable::buildFromText(const std::string& textFile, Reporter& reporter)
     for (int skip = 0; found && skip < 3; ++skip)
         found = readLine(in, line, length, cut);
 
+    // The report is read into records on this thread while a helper puts the records
+    // read before in their places: a batch holds, for each record, its number and
+    // its bytes.
+    static constexpr std::size_t kItemSize = sizeof(std::int32_t) + kRecordSize;
+    static constexpr std::size_t kBatchItems = 1024;
     WriteWindow records(building);
-    char record[kRecordSize];
-    while (found && readLine(in, line, length, cut)) {
-        columns(line, length, 1, 11, record);
-        columns(line, length, 17, 5, record + 11);
-        if (!readLine(in, line, length, cut))
-            break;
-        columns(line, length, 1, 24, record + 16);
-        bool ok = false;
-        int n = Catalog_Number(std::string_view(record + 11, 5), 1, ok);
-        if (!ok)
-            n = 0;
-        // A negative number has no record; it cannot be looked up.
-        if (n >= 0)
-            records.write(static_cast<std::uint64_t>(n) * kRecordSize, record, kRecordSize);
-        if (n == 1)
-            break;
-    }
+    BatchPipeline placing(
+        kBatchItems * kItemSize,
+        [&](char* items, std::size_t count) {
+            for (const char* item = items; item != items + count * kItemSize; item += kItemSize) {
+                std::int32_t n = 0;
+                std::memcpy(&n, item, sizeof n);
+                records.write(static_cast<std::uint64_t>(n) * kRecordSize, item + sizeof n, kRecordSize);
+            }
+        },
+        BatchPipeline::worthAHelper(in.size()));
+    placing.run([&] {
+        char* batch = placing.take();
+        std::size_t count = 0;
+        while (found && readLine(in, line, length, cut)) {
+            char* item = batch + count * kItemSize;
+            char* record = item + sizeof(std::int32_t);
+            columns(line, length, 1, 11, record);
+            columns(line, length, 17, 5, record + 11);
+            if (!readLine(in, line, length, cut))
+                break;
+            columns(line, length, 1, 24, record + 16);
+            bool ok = false;
+            std::int32_t n = Catalog_Number(std::string_view(record + 11, 5), 1, ok);
+            if (!ok)
+                n = 0;
+            // A negative number has no record; it cannot be looked up.
+            if (n >= 0) {
+                std::memcpy(item, &n, sizeof n);
+                if (++count == kBatchItems) {
+                    placing.submit(count);
+                    batch = placing.take();
+                    count = 0;
+                }
+            }
+            if (n == 1)
+                break;
+        }
+        placing.submit(count);
+    });
 
     records.flush();
     building.close();
@@ -130,7 +147,7 @@ void SsrTable::readName(int n, char out[24]) const
 {
     char record[kRecordSize];
     file_.read(static_cast<std::uint64_t>(n), record);
-    std::memcpy(out, record + 16, 24);
+    std::memcpy(out, record + kNameOffset, 24);
 }
 
 std::size_t SsrTable::readRecords(int first, std::size_t count, char* out) const

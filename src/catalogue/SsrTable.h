@@ -28,6 +28,10 @@ public:
     const std::string& textFile() const { return textFile_; }
     // The 24 name bytes of record n as stored; callers ask only for n <= highest().
     void readName(int n, char out[24]) const;
+    // Where the name bytes stand in a record, and the open table, for passes that
+    // read many names at once.
+    static constexpr std::size_t kNameOffset = 16;
+    const File& file() const { return file_.file(); }
     // Up to `count` whole records from record `first` on into `out`; returns how many
     // the table holds there (fewer at its end).
     std::size_t readRecords(int first, std::size_t count, char* out) const;

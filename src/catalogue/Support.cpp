@@ -28,11 +28,13 @@ bool isDigit(char c)
 // Letters skip I and O, which read too much like 1 and 0.
 constexpr std::string_view kAlpha5Letters = "ABCDEFGHJKLMNPQRSTUVWXYZ";
 
-// The tens of thousands a leading letter stands for (A = 10), or -1 for any other character.
+// The tens of thousands a leading letter stands for (A = 10), or -1 for any other
+// character: its place in kAlpha5Letters, counted without a search.
 int alpha5Letter(char c)
 {
-    const std::size_t at = kAlpha5Letters.find(c);
-    return at == std::string_view::npos ? -1 : 10 + static_cast<int>(at);
+    if (c < 'A' || c > 'Z' || c == 'I' || c == 'O')
+        return -1;
+    return 10 + (c - 'A') - (c > 'I') - (c > 'O');
 }
 
 } // namespace
@@ -63,21 +65,22 @@ int Integer_Value(std::string_view text, int first, int count, bool& ok)
     if (f.empty())
         Fatal_Error("Null call to Integer_Value!");
     ok = false;
-    std::size_t i = 0;
-    while (i < f.size() && f[i] == ' ')
-        ++i;
+    const char* p = f.data();
+    const char* const end = p + f.size();
+    while (p != end && *p == ' ')
+        ++p;
     bool negative = false;
-    if (i < f.size() && (f[i] == '+' || f[i] == '-')) {
-        negative = f[i] == '-';
-        ++i;
+    if (p != end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
     }
-    if (i == f.size())
+    if (p == end)
         return 0;
     std::int64_t value = 0;
-    for (; i < f.size(); ++i) {
-        if (!isDigit(f[i]))
+    for (; p != end; ++p) {
+        if (!isDigit(*p))
             return 0;
-        value = value * 10 + (f[i] - '0');
+        value = value * 10 + (*p - '0');
         if (value > std::int64_t{std::numeric_limits<int>::max()} + 1)
             return 0;
     }
@@ -95,53 +98,70 @@ double Real_Value(std::string_view text, int first, int count, bool& ok)
     if (f.empty())
         Fatal_Error("Null call to Real_Value!");
     ok = false;
-    std::size_t begin = 0;
-    std::size_t end = f.size();
-    while (begin < end && f[begin] == ' ')
+    const char* begin = f.data();
+    const char* end = begin + f.size();
+    while (begin != end && *begin == ' ')
         ++begin;
-    while (end > begin && f[end - 1] == ' ')
+    while (end != begin && end[-1] == ' ')
         --end;
     if (begin == end)
         return 0;
 
     // Validate the shape by hand so that nothing but plain decimal notation passes.
-    std::size_t i = begin;
-    if (f[i] == '+' || f[i] == '-')
-        ++i;
-    std::size_t digits = 0;
-    while (i < end && isDigit(f[i])) {
-        ++i;
-        ++digits;
+    const char* p = begin;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    std::uint64_t mantissa = 0; // meaningful up to 19 digits
+    const char* const integerPart = p;
+    while (p != end && isDigit(*p)) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        ++p;
     }
-    if (i < end && f[i] == '.') {
-        ++i;
-        while (i < end && isDigit(f[i])) {
-            ++i;
-            ++digits;
+    std::size_t digits = static_cast<std::size_t>(p - integerPart);
+    std::size_t fractionDigits = 0;
+    if (p != end && *p == '.') {
+        const char* const fraction = ++p;
+        while (p != end && isDigit(*p)) {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++p;
         }
+        fractionDigits = static_cast<std::size_t>(p - fraction);
+        digits += fractionDigits;
     }
     if (digits == 0)
         return 0;
-    if (i < end && (f[i] == 'e' || f[i] == 'E')) {
-        ++i;
-        if (i < end && (f[i] == '+' || f[i] == '-'))
-            ++i;
-        std::size_t expDigits = 0;
-        while (i < end && isDigit(f[i])) {
-            ++i;
-            ++expDigits;
-        }
-        if (expDigits == 0)
+    bool exponent = false;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        exponent = true;
+        ++p;
+        if (p != end && (*p == '+' || *p == '-'))
+            ++p;
+        const char* const exponentDigits = p;
+        while (p != end && isDigit(*p))
+            ++p;
+        if (p == exponentDigits)
             return 0;
     }
-    if (i != end)
+    if (p != end)
         return 0;
+
+    // Up to 15 digits are an exact integer and a power of ten up to 1e15 an exact
+    // double, so their quotient is the correctly rounded value, the one from_chars
+    // gives. Every field of a TLE line takes this way.
+    if (!exponent && digits <= 15) {
+        static constexpr double kPowersOfTen[]
+            = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        const double value = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+        ok = true;
+        return negative ? -value : value;
+    }
 
     // from_chars is locale independent; it takes no "+" sign.
     double value = 0;
-    const char* from = f.data() + (f[begin] == '+' ? begin + 1 : begin);
-    const auto [ptr, ec] = std::from_chars(from, f.data() + end, value, std::chars_format::general);
-    if (ec != std::errc() || ptr != f.data() + end)
+    const char* from = *begin == '+' ? begin + 1 : begin;
+    const auto [ptr, ec] = std::from_chars(from, end, value, std::chars_format::general);
+    if (ec != std::errc() || ptr != end)
         return 0;
     ok = true;
     return value;

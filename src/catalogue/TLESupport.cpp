@@ -1,11 +1,15 @@
 #include "catalogue/TLESupport.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/Support.h"
 #include "core/Reporter.h"
 #include "platform/File.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace qm {
@@ -40,18 +44,74 @@ struct ConstLine {
     std::string_view text() const { return {p, kLineLength}; }
 };
 
+// The field reads as its digits alone (the usual shape) into `value`; any other shape
+// is left to Integer_Value.
+bool allDigits(ConstLine l, int first, int count, int& value)
+{
+    value = 0;
+    for (int c = first; c < first + count; ++c) {
+        if (!isDigit(l[c]))
+            return false;
+        value = value * 10 + (l[c] - '0');
+    }
+    return true;
+}
+
 bool intAtMost(ConstLine l, int first, int count, int max)
 {
+    int v = 0;
+    if (count <= 9 && allDigits(l, first, count, v))
+        return v <= max;
     bool ok = false;
-    const int v = Integer_Value(l.text(), first, count, ok);
+    v = Integer_Value(l.text(), first, count, ok);
     return ok && v <= max;
 }
 
-bool realAtMost(ConstLine l, int first, int count, double max)
+// The usual shape of a decimal field: blanks, then digits, a point and digits to its
+// end. Its value, compared with a whole number, is decided by the whole part and by
+// whether the fraction is zero: as exactly as Real_Value reads it, since a nonzero
+// fraction of at most ten digits is far above the rounding of a double of that size.
+// Any other shape is left to Real_Value.
+bool plainDecimal(ConstLine l, int first, int count, int& whole, bool& zeroFraction)
 {
+    const char* p = l.p + first - 1;
+    const char* const end = p + count;
+    while (p != end && *p == ' ')
+        ++p;
+    const char* const digits = p;
+    whole = 0;
+    while (p != end && isDigit(*p) && p - digits < 9) {
+        whole = whole * 10 + (*p - '0');
+        ++p;
+    }
+    if (p == digits || p == end || *p != '.' || end - digits > 11)
+        return false;
+    zeroFraction = true;
+    for (++p; p != end && isDigit(*p); ++p)
+        zeroFraction = zeroFraction && *p == '0';
+    return p == end;
+}
+
+bool realAtMost(ConstLine l, int first, int count, int max)
+{
+    int whole = 0;
+    bool zeroFraction = true;
+    if (plainDecimal(l, first, count, whole, zeroFraction))
+        return whole < max || (whole == max && zeroFraction);
     bool ok = false;
     const double v = Real_Value(l.text(), first, count, ok);
     return ok && v <= max;
+}
+
+bool realBelow(ConstLine l, int first, int count, int limit)
+{
+    int whole = 0;
+    bool zeroFraction = true;
+    if (plainDecimal(l, first, count, whole, zeroFraction))
+        return whole < limit;
+    bool ok = false;
+    const double v = Real_Value(l.text(), first, count, ok);
+    return ok && v < limit;
 }
 
 bool allOf(ConstLine l, int from, int to, bool (*test)(char))
@@ -118,9 +178,7 @@ bool validLine2(ConstLine l, ConstLine line1)
         return false;
     if (!realAtMost(l, 44, 8, 360) || l[52] != ' ')
         return false;
-    bool ok = false;
-    const double meanMotion = Real_Value(l.text(), 53, 11, ok);
-    if (!ok || !(meanMotion < 17))
+    if (!realBelow(l, 53, 11, 17)) // mean motion
         return false;
     if (!allOf(l, 64, 67, isBlankOrDigit) || !isDigit(l[68]))
         return false;
@@ -180,10 +238,12 @@ void repairLine1(Line l)
     if (blanks(l, 45, 52)) {
         std::memcpy(&l[46], "00000+0", 7);
     }
-    // The first "    0+0" in the line must start at column 46.
+    // The first "    0+0" in the line must start at column 46: it is there, and it is
+    // nowhere in the columns before (looked for only then: the search is costly).
     static constexpr std::string_view kGap = "    0+0";
     const std::string_view text(l.p, kLineLength);
-    if (text.find(kGap) == 45)
+    if (text.substr(45, kGap.size()) == kGap
+        && text.substr(0, 45 + kGap.size() - 1).find(kGap) == std::string_view::npos)
         std::memcpy(&l[46], "0000", 4);
     if (isDigit(l[52]) && l[51] == ' ')
         l[51] = '+';
@@ -218,18 +278,43 @@ void repairLine2(Line l)
     setChecksumIfBlank(l);
 }
 
+// What the eight characters packed into `x` add to the check sum, all at once: each
+// byte becomes its digit's value, 1 for "-" and 0 for anything else, and the bytes
+// are summed by one multiplication. No test per character, whose outcome the mix of
+// digits and blanks makes hard to predict.
+unsigned checksumOf8(std::uint64_t x)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
+    // High bit of a byte set when the byte is not zero.
+    const auto nonZero = [&](std::uint64_t v) { return (((v & kLow7) + kLow7) | v) & kHigh; };
+    const std::uint64_t digits = x ^ (kOnes * '0'); // "0"-"9" become 0-9
+    const std::uint64_t notDigit = (((digits & kLow7) + kOnes * 0x76) | digits) & kHigh; // above 9
+    const std::uint64_t digitBytes = ((notDigit >> 7) ^ kOnes) * 0xFF;
+    const std::uint64_t minus = (nonZero(x ^ (kOnes * '-')) >> 7) ^ kOnes;
+    // Each byte is at most 9, so the sum of eight fits the top byte of the product.
+    return static_cast<unsigned>((((digits & digitBytes) + minus) * kOnes) >> 56);
+}
+
+std::uint64_t load8(const char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 } // namespace
 
 char TLE_Checksum(const char* line)
 {
-    int sum = 0;
-    for (std::size_t i = 0; i < kLineLength - 1; ++i) {
-        const char c = line[i];
-        if (isDigit(c))
-            sum += c - '0';
-        else if (c == '-')
-            sum += 1;
-    }
+    // Columns 1-64 by eights, then 65-68 padded with blanks, which add nothing.
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < 64; i += 8)
+        sum += checksumOf8(load8(line + i));
+    char tail[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    std::memcpy(tail, line + 64, kLineLength - 1 - 64);
+    sum += checksumOf8(load8(tail));
     return static_cast<char>('0' + sum % 10);
 }
 
@@ -251,16 +336,7 @@ namespace {
 // line skipped) and pads it with blanks. A line ends at LF; every CR is dropped.
 void readField(BufferedReader& in, char* out, std::size_t width)
 {
-    std::size_t n = 0;
-    for (;;) {
-        const int c = in.get();
-        if (c < 0 || c == '\n')
-            break;
-        if (c == '\r')
-            continue;
-        if (n < width)
-            out[n++] = static_cast<char>(c);
-    }
+    const std::size_t n = in.readLine(out, width);
     std::memset(out + n, ' ', width - n);
 }
 
@@ -273,82 +349,160 @@ char* readRecordLine(BufferedReader& in, char* out, std::size_t width)
     return out + width + 2;
 }
 
-void skipLine(BufferedReader& in)
-{
-    for (;;) {
-        const int c = in.get();
-        if (c < 0 || c == '\n')
-            return;
+// The record pass's sorting of one record: repaired, then kept or rejected.
+class RecordSorter {
+public:
+    explicit RecordSorter(const std::string& path)
+        : bad_(changeFileExt(path, ".err"))
+    {
     }
+    // Called once the good records' file is created, so that the files appear in the
+    // order the stage's messages name them.
+    void createErrorFile()
+    {
+        badGuard_.emplace(bad_);
+        badOut_.create(bad_);
+    }
+    // Repairs the record's line pair in place; true when it is then valid.
+    static bool repair(char* record, std::size_t pairOffset)
+    {
+        char* pair = record + pairOffset;
+        Repair_TLE(pair);
+        return Valid_TLE(pair);
+    }
+    void put(const char* record, std::size_t recordSize, bool valid, BufferedWriter& good)
+    {
+        if (valid) {
+            good.write(record, recordSize);
+        } else {
+            badOut_.write(record, recordSize);
+            ++rejected_;
+        }
+    }
+    void sort(char* record, std::size_t recordSize, std::size_t pairOffset, BufferedWriter& good)
+    {
+        put(record, recordSize, repair(record, pairOffset), good);
+    }
+    void close() { badOut_.close(); }
+    // Once the good records are in place. An error file without records is removed
+    // (by the guard).
+    void keepErrorFile()
+    {
+        if (rejected_ > 0)
+            badGuard_->keep();
+    }
+
+private:
+    std::string bad_;
+    std::optional<WorkFileGuard> badGuard_;
+    BufferedWriter badOut_;
+    std::uint64_t rejected_ = 0;
+};
+
+void recordPass(const std::string& path, std::size_t recordSize, std::size_t pairOffset)
+{
+    const std::string good = changeFileExt(path, ".tmp");
+    BufferedReader in(path);
+    WorkFileGuard goodGuard(good);
+    BufferedWriter goodOut(good);
+    RecordSorter sorter(path);
+    sorter.createErrorFile();
+
+    char record[kThreeLineRecordSize];
+    while (in.read(record, recordSize) == recordSize)
+        sorter.sort(record, recordSize, pairOffset, goodOut);
+    in.close();
+    goodOut.close();
+    sorter.close();
+    renameFileChecked(good, path);
+    goodGuard.keep();
+    sorter.keepErrorFile();
 }
 
-void linePass(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+// Records handed from the line reading to the sorting at once: about a thirtieth of
+// the catalogue, so that the two threads wait for each other only briefly at the
+// start and the end, within these bounds.
+constexpr std::size_t kMinBatchRecords = 128;
+constexpr std::size_t kMaxBatchRecords = 1024;
+
+// The line pass and the record pass in one reading of the text: each record is
+// repaired and sorted as soon as its lines are read, and only the good records are
+// written under the line pass's name.
+void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
 {
     const std::string tmp = catalogFile + ".tmp";
     BufferedReader in(catalogFile);
     reporter.log("Open [fi] " + catalogFile);
+    RecordSorter sorter(catalogFile);
     WorkFileGuard tmpGuard(tmp);
     BufferedWriter out(tmp);
     reporter.log("Open [fo] " + tmp);
+    sorter.createErrorFile();
 
     // A first line starting with "#" and the line after it are a header.
     char first = ' ';
     readField(in, &first, 1);
     if (first == '#')
-        skipLine(in);
+        in.skipLine();
     else
         in.rewind();
 
-    char record[kThreeLineRecordSize];
+    // Lines are read into records on this thread while a helper writes the records
+    // read before. The repairs and tests are shared so that both threads have about
+    // as much to do: this thread does those of every third batch, the helper the
+    // rest. Behind a batch's records, one verdict each.
+    enum Verdict : char { kUntested, kGood, kBad };
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
-    do {
-        char* p = record;
-        if (!twoLine)
-            p = readRecordLine(in, p, kNameLength);
-        p = readRecordLine(in, p, kLineLength);
-        readRecordLine(in, p, kLineLength);
-        out.write(record, size);
-    } while (!in.atEnd());
+    const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
+    const std::size_t batchRecords
+        = std::clamp<std::uint64_t>(in.size() / (size - 2) / 32, kMinBatchRecords, kMaxBatchRecords);
+    BatchPipeline sorting(
+        batchRecords * (size + 1),
+        [&](char* records, std::size_t count) {
+            const char* verdicts = records + batchRecords * size;
+            for (std::size_t i = 0; i < count; ++i) {
+                char* record = records + i * size;
+                const bool valid
+                    = verdicts[i] == kUntested ? RecordSorter::repair(record, pairOffset) : verdicts[i] == kGood;
+                sorter.put(record, size, valid, out);
+            }
+        },
+        BatchPipeline::worthAHelper(in.size(), BatchPipeline::kLeastBytes / 4));
+    sorting.run([&] {
+        bool more = true;
+        for (std::size_t batches = 0; more; ++batches) {
+            char* batch = sorting.take();
+            char* verdicts = batch + batchRecords * size;
+            const bool testHere = batches % 3 == 2;
+            std::size_t count = 0;
+            do {
+                char* record = batch + count * size;
+                char* p = record;
+                if (!twoLine)
+                    p = readRecordLine(in, p, kNameLength);
+                p = readRecordLine(in, p, kLineLength);
+                readRecordLine(in, p, kLineLength);
+                verdicts[count] = !testHere ? kUntested : RecordSorter::repair(record, pairOffset) ? kGood : kBad;
+                ++count;
+                more = !in.atEnd();
+            } while (more && count < batchRecords);
+            sorting.submit(count);
+        }
+    });
 
     out.close();
     reporter.log("Close [fo]");
     in.close();
     reporter.log("Close [fi]");
-    // Renamed over the text directly: a failed rename leaves the text as it was.
+    sorter.close();
+    // The text is deleted before the rename: renaming over it would make the file
+    // system write the records to disk at once, and they are a work file the run
+    // deletes. A text that cannot be deleted meets the rename's refusal as well, and
+    // stays as it was.
+    removeFile(catalogFile);
     renameFileChecked(tmp, catalogFile);
     tmpGuard.keep();
-}
-
-void recordPass(const std::string& path, std::size_t recordSize, std::size_t pairOffset)
-{
-    const std::string good = changeFileExt(path, ".tmp");
-    const std::string bad = changeFileExt(path, ".err");
-    BufferedReader in(path);
-    WorkFileGuard goodGuard(good);
-    BufferedWriter goodOut(good);
-    WorkFileGuard badGuard(bad);
-    BufferedWriter badOut(bad);
-
-    char record[kThreeLineRecordSize];
-    std::uint64_t rejected = 0;
-    while (in.read(record, recordSize) == recordSize) {
-        char* pair = record + pairOffset;
-        Repair_TLE(pair);
-        if (Valid_TLE(pair)) {
-            goodOut.write(record, recordSize);
-        } else {
-            badOut.write(record, recordSize);
-            ++rejected;
-        }
-    }
-    in.close();
-    goodOut.close();
-    badOut.close();
-    renameFileChecked(good, path);
-    goodGuard.keep();
-    // An error file without records is removed (by the guard).
-    if (rejected > 0)
-        badGuard.keep();
+    sorter.keepErrorFile();
 }
 
 } // namespace
@@ -366,11 +520,7 @@ void Check_Three_Line_File(const std::string& path)
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter)
 {
     reporter.updateStatusBar(twoLine ? "Checking TLE data (2)" : "Checking TLE data (3)");
-    linePass(catalogFile, twoLine, reporter);
-    if (twoLine)
-        Check_Two_Line_File(catalogFile);
-    else
-        Check_Three_Line_File(catalogFile);
+    checkText(catalogFile, twoLine, reporter);
 }
 
 } // namespace qm

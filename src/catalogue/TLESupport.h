@@ -36,8 +36,10 @@ void Repair_TLE(char* pair);
 void Check_Two_Line_File(const std::string& path);
 void Check_Three_Line_File(const std::string& path);
 
-// The check stage: rewrites `catalogFile` as fixed CR LF lines (line pass), then runs
-// the record pass of the given form. Raises IoError when a file cannot be used.
+// The check stage: rewrites `catalogFile` as fixed CR LF lines (line pass) and sorts
+// the records as the record pass of the given form does, both in one reading of the
+// text: `catalogFile` ends up holding the good records, the error file the rejects.
+// Raises IoError when a file cannot be used; the text then stays as it was.
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter);
 
 } // namespace qm

@@ -14,10 +14,11 @@ namespace qm {
 
 class WriteWindow {
 public:
-    explicit WriteWindow(File& file, std::size_t windowSize = 4096)
+    explicit WriteWindow(File& file, std::size_t windowSize = 64 * 1024)
         : file_(file)
         , buffer_(windowSize)
         , fileSize_(file.size())
+        , initialSize_(fileSize_)
     {
     }
     WriteWindow(const WriteWindow&) = delete;
@@ -46,8 +47,10 @@ public:
 
     void flush()
     {
-        if (dirtyHi_ > dirtyLo_)
+        if (dirtyHi_ > dirtyLo_) {
             file_.writeAt(base_ + dirtyLo_, buffer_.data() + dirtyLo_, dirtyHi_ - dirtyLo_);
+            lowestWritten_ = std::min(lowestWritten_, base_ + dirtyLo_);
+        }
         dirtyLo_ = buffer_.size();
         dirtyHi_ = 0;
     }
@@ -58,7 +61,10 @@ private:
         flush();
         base_ = base;
         std::size_t have = 0;
-        if (base < fileSize_)
+        // A window below everything this pass wrote and past the file's first end holds
+        // nothing yet (a pass writing downwards meets only such windows).
+        const bool untouched = base >= initialSize_ && base + buffer_.size() <= lowestWritten_;
+        if (base < fileSize_ && !untouched)
             have = file_.readSomeAt(base, buffer_.data(),
                 static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), fileSize_ - base)));
         std::memset(buffer_.data() + have, 0, buffer_.size() - have);
@@ -68,6 +74,8 @@ private:
     std::vector<char> buffer_;
     std::uint64_t base_ = UINT64_MAX;
     std::uint64_t fileSize_;
+    const std::uint64_t initialSize_;
+    std::uint64_t lowestWritten_ = UINT64_MAX;
     std::size_t dirtyLo_ = SIZE_MAX;
     std::size_t dirtyHi_ = 0;
 };

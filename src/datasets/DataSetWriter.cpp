@@ -1,5 +1,6 @@
 #include "datasets/DataSetWriter.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/Support.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
@@ -56,12 +58,6 @@ public:
         reporter_.log((twoLine_ ? "Open [f2i] " : "Open [f3i] ") + ctx.CatalogFile);
     }
     RecordFile& file() { return file_; }
-    // Reads record `index` (from 0) into the work record: two-line records go after
-    // the name line, three-line records fill it whole.
-    void readInto(std::uint64_t index, char* work) const
-    {
-        file_.read(index, twoLine_ ? work + kRecordLine1Offset : work);
-    }
     void close()
     {
         file_.close();
@@ -102,6 +98,7 @@ public:
     }
     void write(const char* record) { out_.write(record, kDataSetRecordSize); }
     void writeBlock(const char* data, std::size_t n) { out_.write(data, n); }
+    void copy(const File& from, std::uint64_t offset, std::uint64_t n) { out_.copy(from, offset, n); }
     void close()
     {
         out_.close();
@@ -150,23 +147,184 @@ private:
     int count_ = 0;
 };
 
-void DataSetWriter::putReportName(ReportNameWindow* window)
+void DataSetWriter::putReportName(char* record, ReportNameWindow* window)
 {
     bool ok = false;
-    const std::string_view line1(work_ + kRecordLine1Offset, kLineLength);
+    const std::string_view line1(record + kRecordLine1Offset, kLineLength);
     const int number = Catalog_Number(line1, 3, ok);
     if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest()) {
-        putUnknownName(work_);
+        putUnknownName(record);
         return;
     }
     if (window)
-        window->readName(number, work_);
+        window->readName(number, record);
     else
-        ctx_.ssr->readName(number, work_);
+        ctx_.ssr->readName(number, record);
     // A record the report never filled holds zero bytes; a data set never does.
-    if (allBytesAre(work_, kNameSize, '\0'))
-        putUnknownName(work_);
+    if (allBytesAre(record, kNameSize, '\0'))
+        putUnknownName(record);
 }
+
+namespace {
+
+// List lines looked up together: their index slots, catalogue records and report names
+// are each read in position order, neighbours in one read, then the records are
+// written in list order.
+constexpr std::size_t kGatherLines = 16384;
+// The items of one block of a file are read together.
+constexpr unsigned kGatherBlockBits = 16;
+
+// One list line on its way to the data set.
+struct Pick {
+    explicit Pick(const QueryLine& q)
+        : query(q)
+    {
+    }
+    QueryLine query;
+    unsigned char slot[4]{};
+    std::int32_t record = 0; // 0: not found
+    // The failure the direct reads of this line met; raised when its turn comes.
+    std::exception_ptr failure;
+    char work[kDataSetRecordSize];
+};
+
+// One read of a gathered item: `size` bytes at `offset` into `to`.
+struct ItemRead {
+    std::uint64_t offset;
+    char* to;
+    Pick* pick;
+};
+
+// Reads every item, each `size` bytes, block by block of the file: the items of one
+// block in one read, from the first of them to the end of the last. An item that such
+// a read could not give is read alone, so that it meets the same failure (kept with
+// its line) as a read of its own would, and no other line does.
+class Gatherer {
+public:
+    void gather(const File& file, std::vector<ItemRead>& items, std::size_t size)
+    {
+        if (items.empty())
+            return;
+        // Items by block, in one counting pass instead of a sort.
+        std::uint64_t last = 0;
+        for (const ItemRead& item : items)
+            last = std::max(last, item.offset >> kGatherBlockBits);
+        starts_.assign(static_cast<std::size_t>(last) + 2, 0);
+        for (const ItemRead& item : items)
+            ++starts_[static_cast<std::size_t>(item.offset >> kGatherBlockBits) + 1];
+        for (std::size_t b = 1; b < starts_.size(); ++b)
+            starts_[b] += starts_[b - 1];
+        byBlock_.resize(items.size());
+        for (const ItemRead& item : items)
+            byBlock_[starts_[static_cast<std::size_t>(item.offset >> kGatherBlockBits)]++] = item;
+
+        std::size_t i = 0;
+        while (i < byBlock_.size()) {
+            const std::uint64_t block = byBlock_[i].offset >> kGatherBlockBits;
+            std::uint64_t from = byBlock_[i].offset;
+            std::uint64_t to = from + size;
+            std::size_t j = i;
+            for (; j < byBlock_.size() && byBlock_[j].offset >> kGatherBlockBits == block; ++j) {
+                from = std::min(from, byBlock_[j].offset);
+                to = std::max<std::uint64_t>(to, byBlock_[j].offset + size);
+            }
+            span_.resize(static_cast<std::size_t>(to - from));
+            std::size_t got = 0;
+            try {
+                got = file.readSomeAt(from, span_.data(), span_.size());
+            } catch (const std::exception&) {
+                got = 0;
+            }
+            for (; i < j; ++i) {
+                const ItemRead& item = byBlock_[i];
+                if (item.offset + size <= from + got) {
+                    std::memcpy(item.to, span_.data() + (item.offset - from), size);
+                    continue;
+                }
+                try {
+                    file.readAt(item.offset, item.to, size);
+                } catch (...) {
+                    item.pick->failure = std::current_exception();
+                }
+            }
+        }
+    }
+
+private:
+    std::vector<std::size_t> starts_;
+    std::vector<ItemRead> byBlock_;
+    std::vector<char> span_;
+};
+
+void writePicks(const DataSetContext& ctx, std::vector<Pick>& picks, CatalogueReader& catalogue, DataSetOutput& output)
+{
+    const bool twoLine = ctx.TwoLineFormat;
+    std::vector<ItemRead> reads;
+    reads.reserve(picks.size());
+    Gatherer gatherer;
+
+    // Index slots of the numbers the open index has room for.
+    if (ctx.index != nullptr && ctx.index->isOpen()) {
+        for (Pick& p : picks)
+            if (p.query.number >= 0 && p.query.number < ctx.IndexEntries())
+                reads.push_back({std::uint64_t(p.query.number) * 4, reinterpret_cast<char*>(p.slot), &p});
+        gatherer.gather(ctx.index->file(), reads, 4);
+    }
+    for (const ItemRead& r : reads)
+        if (!r.pick->failure)
+            r.pick->record = CatalogIndex::slotValue(r.pick->slot);
+
+    // Catalogue records: two-line records go after the name line, three-line records
+    // fill the work record whole.
+    reads.clear();
+    const std::size_t recordSize = catalogue.file().recordSize();
+    for (Pick& p : picks)
+        if (p.record > 0 && !p.failure)
+            reads.push_back(
+                {std::uint64_t(p.record - 1) * recordSize, twoLine ? p.work + kRecordLine1Offset : p.work, &p});
+    gatherer.gather(catalogue.file().file(), reads, recordSize);
+
+    // Report names of two-line records without a name of their own.
+    reads.clear();
+    if (twoLine) {
+        for (Pick& p : picks) {
+            if (p.record <= 0 || p.failure || p.query.hasName)
+                continue;
+            bool ok = false;
+            const int number = Catalog_Number(std::string_view(p.work + kRecordLine1Offset, kLineLength), 3, ok);
+            if (ctx.ssr == nullptr || number < 0 || number > ctx.SsrHighest())
+                putUnknownName(p.work);
+            else
+                reads.push_back({std::uint64_t(number) * SsrTable::kRecordSize + SsrTable::kNameOffset, p.work, &p});
+        }
+        if (ctx.ssr != nullptr)
+            gatherer.gather(ctx.ssr->file(), reads, kNameSize);
+    }
+
+    // In list order, as a line-by-line pass meets them.
+    for (Pick& p : picks) {
+        if (p.failure)
+            std::rethrow_exception(p.failure);
+        if (p.record <= 0) {
+            ctx.reporter.log("Catalog Number " + Catalog_Number_Text(p.query.number) + " not found.");
+            continue;
+        }
+        if (p.query.hasName) {
+            std::memcpy(p.work, p.query.name, kNameSize);
+        } else if (twoLine) {
+            // A record the report never filled holds zero bytes; a data set never does.
+            if (allBytesAre(p.work, kNameSize, '\0'))
+                putUnknownName(p.work);
+        }
+        if (twoLine) {
+            p.work[24] = '\r';
+            p.work[25] = '\n';
+        }
+        output.write(p.work);
+    }
+}
+
+} // namespace
 
 void DataSetWriter::writeFromList(const std::string& listPath, const std::string& folder, const std::string& name)
 {
@@ -175,29 +333,25 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
     CatalogueReader catalogue(ctx_);
     DataSetOutput output(folder + name + ctx_.extension(), ctx_.reporter);
 
+    std::vector<Pick> picks;
+    picks.reserve(kGatherLines);
     std::string line;
-    while (list.next(line)) {
-        // An empty line names no object.
-        if (line.empty())
-            continue;
-        const QueryLine query = parseQueryLine(line);
-        std::int32_t record = 0;
-        if (query.number >= 0 && query.number < ctx_.IndexEntries())
-            record = ctx_.index->lookup(query.number);
-        if (record <= 0) {
-            ctx_.reporter.log("Catalog Number " + Catalog_Number_Text(query.number) + " not found.");
-            continue;
+    for (bool more = true; more;) {
+        picks.clear();
+        // A list that cannot be read further fails after the lines before it are done.
+        std::exception_ptr listFailure;
+        try {
+            while (picks.size() < kGatherLines && (more = list.next(line))) {
+                // An empty line names no object.
+                if (!line.empty())
+                    picks.emplace_back(parseQueryLine(line));
+            }
+        } catch (...) {
+            listFailure = std::current_exception();
         }
-        catalogue.readInto(static_cast<std::uint64_t>(record - 1), work_);
-        if (query.hasName)
-            std::memcpy(work_, query.name, kNameSize);
-        else if (ctx_.TwoLineFormat)
-            putReportName(nullptr);
-        if (ctx_.TwoLineFormat) {
-            work_[24] = '\r';
-            work_[25] = '\n';
-        }
-        output.write(work_);
+        writePicks(ctx_, picks, catalogue, output);
+        if (listFailure)
+            std::rethrow_exception(listFailure);
     }
 
     list.close();
@@ -256,30 +410,39 @@ void DataSetWriter::BuildComprehensiveDataSet()
     DataSetOutput output(ctx_.vantorealFolder() + fileName, ctx_.reporter);
     CatalogueReader catalogue(ctx_);
 
-    // One sequential pass, read in whole blocks of records by position.
     const std::size_t recordSize = catalogue.file().recordSize();
-    const std::size_t blockRecords = kPassBlockBytes / recordSize;
-    std::vector<char> block(blockRecords * recordSize);
-    std::optional<ReportNameWindow> names;
-    if (ctx_.TwoLineFormat && ctx_.ssr != nullptr)
-        names.emplace(*ctx_.ssr);
     const std::uint64_t count = catalogue.file().count();
-    for (std::uint64_t done = 0; done < count;) {
-        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blockRecords, count - done));
-        catalogue.file().file().readAt(done * recordSize, block.data(), take * recordSize);
-        if (ctx_.TwoLineFormat) {
-            for (std::size_t i = 0; i < take; ++i) {
-                std::memcpy(work_ + kRecordLine1Offset, block.data() + i * recordSize, kTwoLineRecordSize);
-                putReportName(names ? &*names : nullptr);
-                work_[24] = '\r';
-                work_[25] = '\n';
-                output.write(work_);
+    if (!ctx_.TwoLineFormat) {
+        // Three-line records are already data-set records: the system copies them.
+        output.copy(catalogue.file().file(), 0, count * recordSize);
+    } else {
+        // One sequential pass, read in whole blocks of records by position; a helper
+        // writes each block of data-set records while the next is put together.
+        const std::size_t blockRecords = kPassBlockBytes / recordSize;
+        std::vector<char> block(blockRecords * recordSize);
+        std::optional<ReportNameWindow> names;
+        if (ctx_.ssr != nullptr)
+            names.emplace(*ctx_.ssr);
+        BatchPipeline writing(
+            blockRecords * kDataSetRecordSize,
+            [&](char* records, std::size_t n) { output.writeBlock(records, n * kDataSetRecordSize); },
+            BatchPipeline::worthAHelper(count * kDataSetRecordSize));
+        writing.run([&] {
+            for (std::uint64_t done = 0; done < count;) {
+                const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blockRecords, count - done));
+                catalogue.file().file().readAt(done * recordSize, block.data(), take * recordSize);
+                char* records = writing.take();
+                for (std::size_t i = 0; i < take; ++i) {
+                    char* record = records + i * kDataSetRecordSize;
+                    std::memcpy(record + kRecordLine1Offset, block.data() + i * recordSize, kTwoLineRecordSize);
+                    putReportName(record, names ? &*names : nullptr);
+                    record[24] = '\r';
+                    record[25] = '\n';
+                }
+                writing.submit(take);
+                done += take;
             }
-        } else {
-            // Three-line records are already data-set records.
-            output.writeBlock(block.data(), take * recordSize);
-        }
-        done += take;
+        });
     }
     catalogue.close();
     output.close();

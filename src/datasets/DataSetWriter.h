@@ -30,14 +30,13 @@ public:
 
 private:
     class ReportNameWindow;
-    // Fills the work record's name line for a catalogue record read in two-line form.
-    // `window`, when given, serves the names of a pass in catalogue order.
-    void putReportName(ReportNameWindow* window);
+    // Fills the name line of a data-set record whose TLE lines came from a two-line
+    // catalogue. `window`, when given, serves the names of a pass in catalogue order.
+    void putReportName(char* record, ReportNameWindow* window);
     // Steps shared by the fetched and the local lists, from opening the catalogue on.
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 
     DataSetContext& ctx_;
-    char work_[kDataSetRecordSize]{};
 };
 
 } // namespace qm

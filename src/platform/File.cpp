@@ -148,6 +148,34 @@ void File::writeAt(std::uint64_t offset, const void* buffer, std::size_t n)
     }
 }
 
+void File::copyAt(std::uint64_t offset, const File& from, std::uint64_t fromOffset, std::uint64_t n)
+{
+    while (n > 0) {
+        loff_t in = static_cast<loff_t>(fromOffset);
+        loff_t out = static_cast<loff_t>(offset);
+        const ssize_t done = ::copy_file_range(from.fd_, &in, fd_, &out, static_cast<std::size_t>(n), 0);
+        if (done < 0 && errno == EINTR)
+            continue;
+        // The system cannot copy here, or a side failed (which one is not told): the
+        // rest goes by reads and writes, which meet any failure with its own text.
+        if (done <= 0)
+            break;
+        fromOffset += static_cast<std::uint64_t>(done);
+        offset += static_cast<std::uint64_t>(done);
+        n -= static_cast<std::uint64_t>(done);
+    }
+    static constexpr std::size_t kStep = 64 * 1024;
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(n, kStep)));
+    while (n > 0) {
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, kStep));
+        from.readAt(fromOffset, buffer.data(), take);
+        writeAt(offset, buffer.data(), take);
+        fromOffset += take;
+        offset += take;
+        n -= take;
+    }
+}
+
 std::uint64_t File::size() const
 {
     struct stat st { };
@@ -226,6 +254,53 @@ std::size_t BufferedReader::read(void* out, std::size_t n)
     return done;
 }
 
+std::size_t BufferedReader::readLine(char* out, std::size_t width, bool* cut)
+{
+    std::size_t n = 0;
+    bool dropped = false;
+    for (;;) {
+        const std::string_view chunk = available();
+        if (chunk.empty())
+            break;
+        const auto* lf = static_cast<const char*>(std::memchr(chunk.data(), '\n', chunk.size()));
+        const std::size_t length = lf ? static_cast<std::size_t>(lf - chunk.data()) : chunk.size();
+        // The line's part in this buffer, piece by piece between CRs.
+        std::string_view text = chunk.substr(0, length);
+        while (!text.empty()) {
+            const auto* cr = static_cast<const char*>(std::memchr(text.data(), '\r', text.size()));
+            const std::size_t piece = cr ? static_cast<std::size_t>(cr - text.data()) : text.size();
+            const std::size_t take = std::min(piece, width - n);
+            std::memcpy(out + n, text.data(), take);
+            n += take;
+            dropped = dropped || take < piece;
+            if (!cr)
+                break;
+            text.remove_prefix(piece + 1);
+        }
+        consume(lf ? length + 1 : length);
+        if (lf)
+            break;
+    }
+    if (cut)
+        *cut = dropped;
+    return n;
+}
+
+void BufferedReader::skipLine()
+{
+    for (;;) {
+        const std::string_view chunk = available();
+        if (chunk.empty())
+            return;
+        const auto* lf = static_cast<const char*>(std::memchr(chunk.data(), '\n', chunk.size()));
+        if (lf) {
+            consume(static_cast<std::size_t>(lf - chunk.data()) + 1);
+            return;
+        }
+        consume(chunk.size());
+    }
+}
+
 void BufferedReader::rewind()
 {
     pos_ = len_ = 0;
@@ -271,10 +346,27 @@ void BufferedWriter::flush()
     buffer_.clear();
 }
 
+void BufferedWriter::copy(const File& from, std::uint64_t fromOffset, std::uint64_t n)
+{
+    flush();
+    // In steps, so that finished parts go to the disk while the rest is copied.
+    while (n > 0) {
+        const std::uint64_t take = std::min(n, kWritebackStep);
+        file_.copyAt(offset_, from, fromOffset, take);
+        fromOffset += take;
+        n -= take;
+        wrote(take);
+    }
+}
+
 void BufferedWriter::writeOut(const char* data, std::size_t n)
 {
-    static constexpr std::uint64_t kWritebackStep = 4 << 20;
     file_.writeAt(offset_, data, n);
+    wrote(n);
+}
+
+void BufferedWriter::wrote(std::uint64_t n)
+{
     offset_ += n;
     if (file_.flushedWhenComplete() && offset_ - handedToDisk_ >= kWritebackStep) {
         file_.startWriteback(handedToDisk_, offset_ - handedToDisk_);

@@ -43,6 +43,10 @@ public:
     // Up to n bytes at offset; returns the count, 0 at the end of the file.
     std::size_t readSomeAt(std::uint64_t offset, void* buffer, std::size_t n) const;
     void writeAt(std::uint64_t offset, const void* buffer, std::size_t n);
+    // Copies n bytes of `from` at `fromOffset` to `offset` of this file, inside the
+    // system where it can (no trip through the program's memory), else by reads and
+    // writes. Failures raise IoError as readAt() and writeAt() do.
+    void copyAt(std::uint64_t offset, const File& from, std::uint64_t fromOffset, std::uint64_t n);
     std::uint64_t size() const;
     void truncate(std::uint64_t length);
     void sync();
@@ -109,6 +113,22 @@ public:
         return static_cast<unsigned char>(buffer_[pos_]);
     }
     bool atEnd() { return peek() < 0; }
+    // The bytes buffered from the reading position on, refilled when none are left;
+    // empty at the end of the file. A parser scans them in place and consume()s what
+    // it has taken.
+    std::string_view available()
+    {
+        if (pos_ == len_ && !fill())
+            return {};
+        return {buffer_.data() + pos_, len_ - pos_};
+    }
+    void consume(std::size_t n) { pos_ += n; }
+    // Reads the next line into `out`: a line ends at LF, every CR is dropped, and at
+    // most `width` characters are kept, the rest of the line skipped (`cut`, when
+    // given, tells whether any were). Returns the count kept. At the end of the file
+    // there is nothing to read: 0.
+    std::size_t readLine(char* out, std::size_t width, bool* cut = nullptr);
+    void skipLine();
     // Up to n bytes; returns the count, 0 at the end.
     std::size_t read(void* out, std::size_t n);
     // Exactly n bytes; a file that ends first is an error.
@@ -144,6 +164,8 @@ public:
     const std::string& path() const { return file_.path(); }
     void write(const void* data, std::size_t n);
     void write(std::string_view s) { write(s.data(), s.size()); }
+    // Appends n bytes of `from` at `fromOffset` (File::copyAt).
+    void copy(const File& from, std::uint64_t fromOffset, std::uint64_t n);
     void put(char c)
     {
         if (buffer_.size() == kBufferSize)
@@ -155,7 +177,10 @@ public:
     void close();
 
 private:
+    // A file flushed when complete is handed to the disk in steps of this many bytes.
+    static constexpr std::uint64_t kWritebackStep = 1 << 20;
     void writeOut(const char* data, std::size_t n);
+    void wrote(std::uint64_t n);
     File file_;
     std::string buffer_;
     std::uint64_t offset_ = 0;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <tuple>
 
 using namespace qm;
@@ -282,6 +283,30 @@ TEST_F(CheckStage, ThreeLineNamesArePaddedOrCutAndNotTested)
     EXPECT_EQ(out.substr(168, 26), name24("A NAME THAT IS MUCH LONG"));
     EXPECT_EQ(out.substr(336), out.substr(0, 168)) << "duplicates stay, in input order";
     EXPECT_EQ(reporter.statusHistory.front(), "Checking TLE data (3)");
+}
+
+TEST_F(CheckStage, LongCataloguesKeepEveryRecordInOrder)
+{
+    // Enough objects to be checked on two threads, long lines and rejects spread
+    // through them: the good and the rejected records each keep the input order,
+    // whatever part of the stage tested them.
+    std::string input, good, rejected;
+    for (int i = 0; i < 16000; ++i) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%05d", 10000 + i);
+        std::string l1 = withChecksum(put(kIssLine1, 3, number));
+        const std::string l2 = withChecksum(put(kIssLine2, 3, number));
+        const bool reject = i % 13 == 5;
+        if (reject)
+            l1 = put(l1, 69, std::string(1, l1[68] == '9' ? '0' : static_cast<char>(l1[68] + 1)));
+        const std::string name = "OBJECT " + std::to_string(i);
+        input += name + (i % 3 == 0 ? "\r\n" : "\n") + l1 + (i % 5 == 0 ? " AND MORE\n" : "\n") + l2 + "\r\n";
+        (reject ? rejected : good) += name24(name) + pairOf(l1, l2);
+    }
+    writeFile(catalog, input);
+    CheckCatalog(catalog, false, reporter);
+    EXPECT_TRUE(readFile(catalog) == good);
+    EXPECT_TRUE(readFile(dir.file("catalog_2024.err")) == rejected);
 }
 
 TEST_F(CheckStage, RecordPassIgnoresATrailingPartRecord)

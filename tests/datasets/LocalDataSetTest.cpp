@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -126,6 +127,45 @@ TEST(LetterFormNumbers, AMixedCatalogueIsIndexedNamedAndWrittenAsItCame)
     EXPECT_TRUE(w.reporter.logged("Catalog Number 0 not found.")) << "a lower-case letter is no number";
 }
 
+TEST(UserDataSets, LongListsKeepTheirOrderNamesAndMessages)
+{
+    // Far more lines than are looked up at once: numbers found and not found, twice
+    // over, with and without a name of their own, in list order throughout.
+    std::vector<CatalogueObject> objects;
+    std::vector<ReportEntry> report; // highest number first, as the report lists them
+    for (int n = 1; n <= 400; n += 3) {
+        objects.push_back({n, ""});
+        if (n % 2 == 1)
+            report.insert(report.begin(), {n, "REPORT " + std::to_string(n)});
+    }
+    DataSetWorld w(true, objects, report);
+    std::string list, expected;
+    std::vector<std::string> notFound;
+    for (int i = 0; i < 40000; ++i) {
+        const int n = 1 + (i * 7919) % 450;
+        char line[40];
+        const bool named = i % 5 == 0;
+        std::snprintf(line, sizeof line, named ? "%5dLINE %d\r\n" : "%5d\r\n", n, i);
+        list += line;
+        if (n > 400 || (n - 1) % 3 != 0)
+            notFound.push_back("Catalog Number " + std::to_string(n) + " not found.");
+        else
+            expected += dataSetRecord(named ? "LINE " + std::to_string(i)
+                    : n % 2 == 1            ? "REPORT " + std::to_string(n)
+                                            : "UNKNOWN",
+                n);
+    }
+    writeFile(w.user("long.query"), list);
+    w.writer.BuildUserDataSet("long");
+    EXPECT_TRUE(readFile(w.user("long.txt")) == expected);
+    std::vector<std::string> logged;
+    for (const std::string& l : w.reporter.logLines)
+        if (l.starts_with("Catalog Number"))
+            logged.push_back(l);
+    EXPECT_TRUE(logged == notFound);
+    EXPECT_EQ(w.reporter.logLines.back(), "Close [f2i]");
+}
+
 TEST(UserDataSets, EmptyLinesAndEmptyFilesBuildNoRecords)
 {
     DataSetWorld w(false, kObjects);
@@ -226,14 +266,22 @@ private:
 TEST(InterruptedWrite, FailedReadLeavesTheOlderDataSetAndNoPartialFile)
 {
     DataSetWorld w(false, kObjects);
-    writeFile(w.user("geo.query"), "    5\r\n  300\r\n");
+    writeFile(w.user("geo.query"), "   77\r\n    5\r\n  300\r\n   88\r\n");
     writeFile(w.user("geo.txt"), "previous data set");
     // The catalogue loses its last records after indexing: reading them fails mid-way.
     ASSERT_EQ(::truncate(w.ctx.CatalogFile.c_str(), 2 * 168 + 100), 0);
 
-    EXPECT_THROW(w.writer.BuildUserDataSet("geo"), IoError);
+    try {
+        w.writer.BuildUserDataSet("geo");
+        FAIL() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()), "Read beyond end of file " + w.ctx.CatalogFile);
+    }
     EXPECT_EQ(readFile(w.user("geo.txt")), "previous data set");
     EXPECT_TRUE(w.leftovers(w.user("")).empty());
+    // The lines before the failing one are done, the lines after it are not.
+    EXPECT_TRUE(w.reporter.logged("Catalog Number 77 not found."));
+    EXPECT_FALSE(w.reporter.logged("Catalog Number 88 not found."));
 }
 
 TEST(InterruptedWrite, FullDiskLeavesTheOlderCatalogueAndDatabase)

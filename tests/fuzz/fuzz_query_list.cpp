@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         const QueryLine q = parseQueryLine(l);
         bool ok = false;
-        const int number = Integer_Value(l, 1, 5, ok);
+        const int number = Catalog_Number(l, 1, ok);
         FUZZ_CHECK(q.number == (ok ? number : 0));
         std::string name = l.size() > 5 ? l.substr(5) : std::string();
         name.resize(kNameSize, ' ');

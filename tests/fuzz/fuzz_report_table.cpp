@@ -57,7 +57,7 @@ std::string modelTable(std::string_view text)
         const std::string record
             = columns(lines[at], 1, 11) + columns(lines[at], 17, 5) + columns(lines[at + 1], 1, 24);
         bool ok = false;
-        int n = Integer_Value(std::string_view(record).substr(11, 5), 1, 5, ok);
+        int n = Catalog_Number(std::string_view(record).substr(11, 5), 1, ok);
         if (!ok)
             n = 0;
         if (n >= 0)

@@ -154,6 +154,33 @@ private:
 };
 
 } // namespace
+TEST(BufferedIo, LinesEndAtLfLoseTheirCrsAndAreCutToTheirWidth)
+{
+    TempDir dir;
+    // A line longer than the reader's buffer, CRs anywhere, a last line without LF.
+    const std::string longLine = std::string(BufferedReader::kBufferSize + 10, 'x') + "\r\nafter\n";
+    qm::test::writeFile(dir.file("lines"), "ab\rc\r\n\n\r\r\n" + longLine + "0123456789\r\n" + longLine + "end");
+    BufferedReader r(dir.file("lines"));
+    char out[8];
+    bool cut = true;
+    EXPECT_EQ(r.readLine(out, 8, &cut), 3u);
+    EXPECT_EQ(std::string(out, 3), "abc");
+    EXPECT_FALSE(cut);
+    EXPECT_EQ(r.readLine(out, 8, &cut), 0u) << "an empty line";
+    EXPECT_EQ(r.readLine(out, 8, &cut), 0u) << "a line of CRs";
+    EXPECT_EQ(r.readLine(out, 8, &cut), 8u);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(r.readLine(out, 8), 5u) << "the rest of the long line was skipped";
+    EXPECT_EQ(std::string(out, 5), "after");
+    EXPECT_EQ(r.readLine(out, 8, &cut), 8u);
+    EXPECT_EQ(std::string(out, 8), "01234567");
+    r.skipLine();
+    EXPECT_EQ(r.readLine(out, 8), 5u);
+    EXPECT_EQ(r.readLine(out, 8), 3u);
+    EXPECT_EQ(std::string(out, 3), "end");
+    EXPECT_TRUE(r.atEnd());
+    EXPECT_EQ(r.readLine(out, 8), 0u);
+}
 
 // After a power cut the final path must hold the old file or the whole new one: the new
 // one is on disk before the rename, and the rename itself is flushed after it.
