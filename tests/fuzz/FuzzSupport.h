@@ -15,6 +15,28 @@
 
 namespace qm::fuzz {
 
+// The text's lines: split at LF, every CR dropped; a last line without LF counts.
+inline std::vector<std::string> linesOf(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    bool open = false;
+    for (char c : text) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            open = false;
+        } else {
+            open = true;
+            if (c != '\r')
+                line.push_back(c);
+        }
+    }
+    if (open)
+        lines.push_back(line);
+    return lines;
+}
+
 [[noreturn]] inline void fail(const char* what, const char* file, int line)
 {
     std::fprintf(stderr, "property failed: %s (%s:%d)\n", what, file, line);

@@ -17,28 +17,6 @@ using namespace qm::fuzz;
 
 namespace {
 
-// The text's lines: split at LF, every CR dropped; a last line without LF counts.
-std::vector<std::string> linesOf(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::string line;
-    bool open = false;
-    for (char c : text) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            open = false;
-        } else {
-            open = true;
-            if (c != '\r')
-                line.push_back(c);
-        }
-    }
-    if (open)
-        lines.push_back(line);
-    return lines;
-}
-
 std::string field(const std::vector<std::string>& lines, std::size_t i, std::size_t width)
 {
     std::string f = i < lines.size() ? lines[i].substr(0, width) : std::string();

@@ -15,27 +15,6 @@ using namespace qm::fuzz;
 
 namespace {
 
-std::vector<std::string> linesOf(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::string line;
-    bool open = false;
-    for (char c : text) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            open = false;
-        } else {
-            open = true;
-            if (c != '\r')
-                line.push_back(c);
-        }
-    }
-    if (open)
-        lines.push_back(line);
-    return lines;
-}
-
 std::string columns(const std::string& line, std::size_t first, std::size_t width)
 {
     std::string f = line.size() >= first ? line.substr(first - 1, width) : std::string();

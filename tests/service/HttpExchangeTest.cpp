@@ -1,4 +1,5 @@
 // The exchange against scripted servers on 127.0.0.1.
+#include "ErrorText.h"
 #include "LoopbackServer.h"
 #include "QtCoreApp.h"
 #include "RecordingReporter.h"
@@ -22,6 +23,7 @@ namespace {
 
 using test::LoopbackServer;
 using Reply = LoopbackServer::Reply;
+using test::errorOf;
 
 [[maybe_unused]] ::testing::Environment* const qtEnvironment
     = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
@@ -36,16 +38,6 @@ std::string ok(const std::string& body)
 }
 
 // The error text a call ends with, "" when it returns normally.
-template <typename Call> std::string errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const SocketError& e) {
-        return e.what();
-    }
-    return {};
-}
-
 long msSince(std::chrono::steady_clock::time_point start)
 {
     return static_cast<long>(

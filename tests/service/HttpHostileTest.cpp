@@ -1,6 +1,7 @@
 // The exchange against servers that misbehave on purpose: each ends the call with its
 // error text while the event loop keeps running, memory stays bounded, and nothing
 // half-received takes the place of a file.
+#include "ErrorText.h"
 #include "LoopbackServer.h"
 #include "QtCoreApp.h"
 #include "SmallDisk.h"
@@ -54,21 +55,10 @@ namespace {
 
 using test::LoopbackServer;
 using Reply = LoopbackServer::Reply;
+using test::errorOf;
 
 [[maybe_unused]] ::testing::Environment* const qtEnvironment
     = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
-
-template <typename Call> std::string errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const SocketError& e) {
-        return e.what();
-    } catch (const IoError& e) {
-        return std::string("IoError: ") + e.what();
-    }
-    return {};
-}
 
 // `bytes` one at a time, `gapMs` apart: each byte well within the time-out, all of
 // them together far below a useful speed.

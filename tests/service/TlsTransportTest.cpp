@@ -1,5 +1,6 @@
 // HTTPS through the exchange, against the local service with each of its certificates,
 // through a loopback proxy's tunnel, and after a redirect from plain HTTP.
+#include "ErrorText.h"
 #include "LocalService.h"
 #include "LoopbackServer.h"
 #include "QtCoreApp.h"
@@ -7,7 +8,6 @@
 
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
-
 
 #include <gtest/gtest.h>
 
@@ -21,19 +21,10 @@ using test::LoopbackServer;
 using test::readFile;
 using test::TempDir;
 using Reply = LoopbackServer::Reply;
+using test::errorOf;
 
 [[maybe_unused]] ::testing::Environment* const qtEnvironment
     = ::testing::AddGlobalTestEnvironment(new test::QtCoreEnvironment);
-
-template <typename Call> std::string errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const SocketError& e) {
-        return e.what();
-    }
-    return {};
-}
 
 class TlsTest : public ::testing::Test {
 protected:
