@@ -449,8 +449,9 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
 
     // Lines are read into records on this thread while a helper writes the records
     // read before. The repairs and tests are shared so that both threads have about
-    // as much to do: this thread does those of every third batch, the helper the
-    // rest. Behind a batch's records, one verdict each.
+    // as much to do: this thread does those of every second batch, the helper the
+    // rest (writing costs the helper about what reading costs this thread). Behind a
+    // batch's records, one verdict each.
     enum Verdict : char { kUntested, kGood, kBad };
     const std::size_t size = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
     const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
@@ -473,7 +474,7 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
         for (std::size_t batches = 0; more; ++batches) {
             char* batch = sorting.take();
             char* verdicts = batch + batchRecords * size;
-            const bool testHere = batches % 3 == 2;
+            const bool testHere = batches % 2 == 1;
             std::size_t count = 0;
             do {
                 char* record = batch + count * size;

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -19,7 +20,18 @@ namespace qm {
 
 namespace {
 FlushFunction flushFunction = ::fsync;
+
+// Four random bytes from the system. Setting up a std::random_device costs tens of
+// microseconds on some virtual machines (it probes the processor), more than the
+// small files that use these names take to write.
+std::uint32_t randomWord()
+{
+    std::uint32_t value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value))
+        return value;
+    return std::random_device{}();
 }
+} // namespace
 
 FlushFunction replaceFlushFunction(FlushFunction flush)
 {
@@ -386,9 +398,8 @@ ReplacingFile::ReplacingFile(std::string finalPath, Kind kind)
     : finalPath_(std::move(finalPath))
     , kind_(kind)
 {
-    std::random_device rd;
     char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%08x", rd());
+    std::snprintf(suffix, sizeof suffix, "%08x", randomWord());
     tempPath_ = extractFilePath(finalPath_) + "." + extractFileName(finalPath_) + "." + suffix + ".part";
 }
 
