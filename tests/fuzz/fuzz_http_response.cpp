@@ -7,6 +7,7 @@
 #include "service/HttpExchange.h"
 
 #include "FuzzSupport.h"
+#include "ResponseHead.h"
 #include "ScriptedTransport.h"
 
 #include <cctype>
@@ -16,21 +17,6 @@ using namespace qm;
 using namespace qm::fuzz;
 
 namespace {
-
-// The status line and every line up to the first empty one; all of it without one.
-std::string headOf(const std::string& response)
-{
-    if (!response.starts_with("HTT"))
-        return {};
-    std::size_t pos = response.find('\n');
-    while (pos != std::string::npos) {
-        const std::size_t start = pos + 1;
-        pos = response.find('\n', start);
-        if (pos == start || (pos == start + 1 && response[start] == '\r'))
-            return response.substr(0, pos + 1);
-    }
-    return response;
-}
 
 std::string upper(std::string s)
 {
@@ -123,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(!http.busy());
 
-    const std::string head = headOf(response);
+    const std::string head = qm::test::expectedHead(response);
     const std::string body = response.substr(head.size());
     int status = 0;
     std::int64_t length = -1;

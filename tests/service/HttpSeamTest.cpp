@@ -1,5 +1,6 @@
 // The exchange over a scripted transport: what it asks of the seam, and how it takes
 // apart responses however they are cut into pieces.
+#include "ResponseHead.h"
 #include "ScriptedTransport.h"
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
@@ -42,22 +43,6 @@ TEST(HttpSeam, ConnectsThroughTheTransportMadeForTheScheme)
     EXPECT_EQ(log.port, 3128);
 }
 
-// The status line and every line after it up to the first empty one (LF or CR LF
-// alone); everything when no such line comes.
-std::string expectedHead(const std::string& response)
-{
-    if (!response.starts_with("HTT"))
-        return {};
-    std::size_t pos = response.find('\n');
-    while (pos != std::string::npos) {
-        const std::size_t start = pos + 1;
-        pos = response.find('\n', start);
-        if (pos == start || (pos == start + 1 && response[start] == '\r'))
-            return response.substr(0, pos + 1);
-    }
-    return response;
-}
-
 // Whatever arrives, and however it is cut, the head and the body together are exactly
 // the bytes received, and the head (when there is one) ends at its first empty line.
 TEST(HttpSeam, HeadAndBodyTogetherAreExactlyWhatArrived)
@@ -90,7 +75,7 @@ TEST(HttpSeam, HeadAndBodyTogetherAreExactlyWhatArrived)
             EXPECT_STREQ(e.what(), "Too many redirects");
             continue;
         }
-        const std::string head = expectedHead(response);
+        const std::string head = test::expectedHead(response);
         ASSERT_EQ(http.Header, head) << round;
         ASSERT_EQ(http.Body, response.substr(head.size())) << round;
         if (head.empty()) {
