@@ -3,18 +3,22 @@
 #include "catalogue/BatchPipeline.h"
 #include "catalogue/TLESupport.h"
 #include "platform/Errors.h"
+#include "platform/HelperThread.h"
 #include "platform/Paths.h"
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
 namespace qm {
@@ -25,6 +29,7 @@ namespace {
 // every call, which is cheap only when each call fills far more than that.
 constexpr std::size_t kInputSize = 256 * 1024;
 constexpr std::size_t kOutputSize = 256 * 1024;
+constexpr std::size_t kFirstReadSize = 16 * 1024;
 // A stored member's input goes to the output a buffer at a time.
 static_assert(kInputSize <= kOutputSize);
 constexpr std::uint32_t kLocalHeaderSig = 0x04034b50;
@@ -122,12 +127,16 @@ struct Input {
     std::size_t capacity = kInputSize;
     std::size_t pos = 0;
     std::size_t len = 0;
+    // The first reads are short, so that unpacking starts early; `capacity` from the
+    // fourth on.
+    std::size_t reads = 0;
 
     bool fill()
     {
         if (pos < len)
             return true;
-        const std::uint64_t n = std::min<std::uint64_t>(capacity, end - next);
+        const std::size_t room = std::min(capacity, kFirstReadSize << std::min<std::size_t>(reads++, 2));
+        const std::uint64_t n = std::min<std::uint64_t>(room, end - next);
         if (n == 0)
             return false;
         file.readAt(next, buf, static_cast<std::size_t>(n));
@@ -163,13 +172,30 @@ struct Buffers {
     std::unique_ptr<inflate_state> inflater{new inflate_state};
 };
 
+// Where unpacked bytes go, a buffer of kOutputSize at a time.
+class Output {
+public:
+    virtual ~Output() = default;
+    // How much the next buffer() takes.
+    virtual std::size_t capacity() const { return kOutputSize; }
+    // Room for capacity() bytes, which put() hands over.
+    virtual unsigned char* buffer() = 0;
+    virtual void put(std::size_t n) = 0;
+    // The member is whole: waits until everything handed over has arrived.
+    virtual void complete() = 0;
+    std::uint64_t handed() const { return handed_; }
+
+protected:
+    std::uint64_t handed_ = 0;
+};
+
 // The unpacked bytes on their way to the output file: a helper thread writes each part
 // while the next is unpacked. A write that fails stops the extraction at the next
 // part with the error a direct write raises.
-class Output {
+class FileOutput final : public Output {
 public:
     // `expected`: about how many bytes will come.
-    Output(File& file, std::uint64_t expected)
+    FileOutput(File& file, std::uint64_t expected)
         : file_(file)
         , writer_(
               kOutputSize,
@@ -180,24 +206,181 @@ public:
               BatchPipeline::worthAHelper(expected))
     {
     }
-    // Room for kOutputSize bytes, which put() hands over.
-    unsigned char* buffer() { return reinterpret_cast<unsigned char*>(writer_.take()); }
-    void put(std::size_t n)
+    unsigned char* buffer() override { return reinterpret_cast<unsigned char*>(writer_.take()); }
+    void put(std::size_t n) override
     {
         if (n == 0)
             return;
         writer_.submit(n);
         handed_ += n;
     }
-    std::uint64_t handed() const { return handed_; }
-    // Waits until everything handed over is written.
-    void finish() { writer_.finish(); }
+    void complete() override { writer_.finish(); }
 
 private:
     File& file_;
     std::uint64_t written_ = 0; // by the helper
-    std::uint64_t handed_ = 0;
     BatchPipeline writer_;
+};
+
+// The unpacked bytes handed to a streamed member's reader on a helper thread, which
+// takes each part while the next is unpacked. The first parts are small, so that the
+// reader starts early. Once the reader has stopped (it failed), the rest is unpacked
+// only to learn whether the member is whole.
+class StreamOutput final : public Output, private BufferedReader::Source {
+public:
+    StreamOutput(StreamedMember& member, std::uint64_t expected)
+        : member_(member)
+        , expected_(expected)
+    {
+        for (auto& part : parts_)
+            part.data.reset(new unsigned char[kOutputSize]);
+        reader_.emplace([this] { read(); });
+    }
+    StreamOutput(const StreamOutput&) = delete;
+    StreamOutput& operator=(const StreamOutput&) = delete;
+    // Unpacking that stops early ends the reading with DamagedMember.
+    ~StreamOutput() override { end(false); }
+
+    std::size_t capacity() const override
+    {
+        return std::min(kOutputSize, kFirstPartSize << std::min<std::size_t>(unpacked_, 8));
+    }
+    unsigned char* buffer() override
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return readerDone_ || unpacked_ - released_ < kParts; });
+        if (readerDone_)
+            return scratch();
+        return parts_[unpacked_ % kParts].data.get();
+    }
+    void put(std::size_t n) override
+    {
+        if (n == 0)
+            return;
+        handed_ += n;
+        {
+            std::lock_guard lock(mutex_);
+            if (readerDone_)
+                return;
+            parts_[unpacked_ % kParts].size = n;
+            ++unpacked_;
+        }
+        changed_.notify_all();
+    }
+    void complete() override { end(true); }
+
+private:
+    static constexpr std::size_t kParts = 3;
+    static constexpr std::size_t kFirstPartSize = 16 * 1024;
+    struct Part {
+        std::unique_ptr<unsigned char[]> data;
+        std::size_t size = 0;
+    };
+
+    unsigned char* scratch()
+    {
+        if (!scratch_)
+            scratch_.reset(new unsigned char[kOutputSize]);
+        return scratch_.get();
+    }
+
+    // The reader's side: the next part, once the one before is given back.
+    std::string_view next() override
+    {
+        std::unique_lock lock(mutex_);
+        released_ = taken_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return ended_ || unpacked_ > taken_; });
+        if (unpacked_ > taken_) {
+            const Part& part = parts_[taken_++ % kParts];
+            return {reinterpret_cast<const char*>(part.data.get()), part.size};
+        }
+        if (!whole_)
+            throw DamagedMember();
+        return {};
+    }
+    std::uint64_t expectedSize() const override { return expected_; }
+
+    void read()
+    {
+        std::exception_ptr failure;
+        bool abandoned = false;
+        try {
+            member_.consume(*this);
+        } catch (const DamagedMember&) {
+            abandoned = true;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        readerDone_ = true;
+        readerAbandoned_ = abandoned;
+        readerFailure_ = failure;
+        changed_.notify_all();
+    }
+
+    void end(bool whole)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            if (ended_)
+                return;
+            ended_ = true;
+            whole_ = whole;
+        }
+        changed_.notify_all();
+        reader_->join();
+        member_.whole = whole && !readerAbandoned_;
+        member_.failure = member_.whole ? readerFailure_ : nullptr;
+    }
+
+    StreamedMember& member_;
+    std::uint64_t expected_;
+    Part parts_[kParts];
+    std::unique_ptr<unsigned char[]> scratch_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t unpacked_ = 0; // parts handed over
+    std::size_t taken_ = 0; // parts the reader has had
+    std::size_t released_ = 0; // parts the reader has given back
+    bool ended_ = false;
+    bool whole_ = false;
+    bool readerDone_ = false;
+    bool readerAbandoned_ = false;
+    std::exception_ptr readerFailure_;
+    std::optional<HelperThread> reader_; // last: started once everything above is in place
+};
+
+// Where one member goes: a temporary beside its file, put in place once the member
+// is verified, or a streamed member's reader.
+class Destination {
+public:
+    Destination(const std::string& outPath, StreamedMember* streamed, std::uint64_t expected)
+    {
+        if (streamed) {
+            out_ = std::make_unique<StreamOutput>(*streamed, expected);
+            return;
+        }
+        target_.emplace(outPath, ReplacingFile::Kind::WorkFile);
+        target_->removeLeftovers(); // of an unpacking that a crash cut off
+        file_ = target_->createTemp();
+        out_ = std::make_unique<FileOutput>(file_, expected);
+    }
+    Output& output() { return *out_; }
+    // The member is verified.
+    void complete()
+    {
+        out_->complete();
+        if (target_) {
+            file_.close();
+            target_->commit();
+        }
+    }
+
+private:
+    std::optional<ReplacingFile> target_;
+    File file_;
+    std::unique_ptr<Output> out_; // last: gone before the file it writes
 };
 
 // Inflates one raw deflate stream from `in` into `out`, leaving `in` at the first byte
@@ -216,13 +399,14 @@ bool inflateStream(
         const std::size_t offered = haveInput ? in.len - in.pos : 0;
         state.next_in = haveInput ? in.buf + in.pos : nullptr;
         state.avail_in = static_cast<std::uint32_t>(offered);
+        const std::size_t room = out.capacity();
         state.next_out = out.buffer();
-        state.avail_out = static_cast<std::uint32_t>(kOutputSize);
+        state.avail_out = static_cast<std::uint32_t>(room);
         const int ret = isal_inflate(&state);
         in.pos += offered - state.avail_in;
         if (ret != ISAL_DECOMP_OK)
             return false;
-        const std::size_t have = kOutputSize - state.avail_out;
+        const std::size_t have = room - state.avail_out;
         produced += have;
         if (produced > limit)
             return false;
@@ -242,18 +426,32 @@ bool inflateStream(
 
 // The members matching `mask`, each extracted under its file name alone; a member that
 // cannot be extracted or written is skipped without a message. Returns the count written.
+// A member meant for `streamed` goes there only when no other member would be written
+// to the same file, which would otherwise end up holding the last one written.
 int extractMatching(const std::vector<ArchiveMember>& members, std::string_view mask, const std::string& targetFolder,
-    const std::function<bool(std::size_t index, const std::string& outPath)>& extractOne)
+    StreamedMember* streamed,
+    const std::function<bool(std::size_t index, const std::string& outPath, StreamedMember* streamed)>& extractOne)
 {
-    int done = 0;
+    std::vector<std::string> paths(members.size());
+    std::size_t toStream = 0;
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (!maskMatches(mask, members[i].name))
             continue;
         const std::string name = safeMemberFileName(members[i].name);
         if (name.empty())
             continue;
+        paths[i] = joinPath(targetFolder, name);
+        if (streamed && paths[i] == streamed->path)
+            ++toStream;
+    }
+    if (toStream != 1)
+        streamed = nullptr;
+    int done = 0;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (paths[i].empty())
+            continue;
         try {
-            if (extractOne(i, joinPath(targetFolder, name)))
+            if (extractOne(i, paths[i], streamed && paths[i] == streamed->path ? streamed : nullptr))
                 ++done;
         } catch (const std::exception&) {
         }
@@ -393,14 +591,16 @@ void ZipArchive::placeMembers()
     }
 }
 
-int ZipArchive::extract(std::string_view mask, const std::string& targetFolder)
+int ZipArchive::extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed)
 {
-    return extractMatching(members_, mask, targetFolder, [this](std::size_t i, const std::string& outPath) {
-        return extractMember(members_[i], placements_[i], outPath);
-    });
+    return extractMatching(members_, mask, targetFolder, streamed,
+        [this](std::size_t i, const std::string& outPath, StreamedMember* member) {
+            return extractMember(members_[i], placements_[i], outPath, member);
+        });
 }
 
-bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, const std::string& outPath)
+bool ZipArchive::extractMember(
+    const ArchiveMember& m, const Placement& at, const std::string& outPath, StreamedMember* streamed)
 {
     if (!at.usable)
         return false;
@@ -422,19 +622,17 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
 
     Buffers buffers;
     Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
-    ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
-    target.removeLeftovers(); // of an unpacking that a crash cut off
-    File file = target.createTemp();
-    Output out(file, m.size);
+    Destination destination(outPath, streamed, m.size);
+    Output& out = destination.output();
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
     if (m.method == 0) {
         while (in.fill()) {
-            const std::size_t n = in.len - in.pos;
+            const std::size_t n = std::min(in.len - in.pos, out.capacity());
             crc = crc32Of(crc, in.buf + in.pos, n);
             std::memcpy(out.buffer(), in.buf + in.pos, n);
             out.put(n);
-            in.pos = in.len;
+            in.pos += n;
         }
         produced = out.handed();
     } else if (!inflateStream(in, out, buffers, m.size, crc, produced)) {
@@ -442,9 +640,7 @@ bool ZipArchive::extractMember(const ArchiveMember& m, const Placement& at, cons
     }
     if (produced != m.size || crc != m.crc32)
         return false;
-    out.finish();
-    file.close();
-    target.commit();
+    destination.complete();
     return true;
 }
 
@@ -555,10 +751,10 @@ void GzipFile::open(const std::string& path)
     budget_ = outputLimit_;
 }
 
-int GzipFile::extract(std::string_view mask, const std::string& targetFolder)
+int GzipFile::extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed)
 {
-    return extractMatching(
-        members_, mask, targetFolder, [this](std::size_t, const std::string& outPath) { return extractTo(outPath); });
+    return extractMatching(members_, mask, targetFolder, streamed,
+        [this](std::size_t, const std::string& outPath, StreamedMember* member) { return extractTo(outPath, member); });
 }
 
 namespace {
@@ -578,17 +774,15 @@ bool atMemberStart(Input& in)
 
 } // namespace
 
-bool GzipFile::extractTo(const std::string& outPath)
+bool GzipFile::extractTo(const std::string& outPath, StreamedMember* streamed)
 {
     if (sameFile(outPath, file_.path()))
         return false;
     Buffers buffers;
     Input in{file_, dataOffset_, size_, buffers.in.get()};
-    ReplacingFile target(outPath, ReplacingFile::Kind::WorkFile);
-    target.removeLeftovers(); // of an unpacking that a crash cut off
-    File file = target.createTemp();
     // The last member's declared size stands for all of them.
-    Output out(file, members_.front().size);
+    Destination destination(outPath, streamed, members_.front().size);
+    Output& out = destination.output();
     // Member after member, as "cat a.gz b.gz" gives: each checked against its own
     // trailer, all of them together within what the file may still write.
     for (;;) {
@@ -610,10 +804,8 @@ bool GzipFile::extractTo(const std::string& outPath)
         if (!readGzipHeader(in))
             return false;
     }
-    out.finish();
+    destination.complete();
     budget_ -= out.handed();
-    file.close();
-    target.commit();
     return true;
 }
 

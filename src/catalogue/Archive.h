@@ -9,6 +9,9 @@
 #include "platform/File.h"
 
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +37,28 @@ struct ArchiveMember {
     std::uint64_t localHeaderOffset = 0;
 };
 
+// A member read as it is unpacked instead of written to its file. `consume` runs on a
+// helper thread while the member is unpacked and must read to the end of the source.
+// When the member turns out damaged (or unpacking stops for any other reason) the
+// source raises DamagedMember where the reading has got to; `consume` lets it pass and
+// leaves nothing behind.
+struct StreamedMember {
+    std::string path; // the file the member would be written to
+    std::function<void(BufferedReader::Source&)> consume;
+    // Set by the extraction: the member was whole and `consume` ran to its end, or
+    // failed with its own error (`failure`). Otherwise nothing of the member remains.
+    bool whole = false;
+    std::exception_ptr failure;
+};
+
+class DamagedMember : public std::runtime_error {
+public:
+    DamagedMember()
+        : std::runtime_error("damaged archive member")
+    {
+    }
+};
+
 // What one archive may write in all: a real catalogue is under 30 MB, and a small
 // hostile archive must not fill the disk.
 inline constexpr std::uint64_t kMaxArchiveOutput = std::uint64_t{1} << 30;
@@ -50,8 +75,9 @@ public:
     void open(const std::string& path);
     const std::vector<ArchiveMember>& members() const { return members_; }
     // Extracts the members matching `mask` into `targetFolder` (ending in "/" or not);
-    // returns the number written.
-    int extract(std::string_view mask, const std::string& targetFolder);
+    // returns the number written. When exactly one of them would be written to
+    // `streamed->path`, that one goes to `streamed` instead (and counts when whole).
+    int extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed = nullptr);
     const std::string& path() const { return file_.path(); }
 
 private:
@@ -61,7 +87,8 @@ private:
         bool usable = false;
     };
     void placeMembers();
-    bool extractMember(const ArchiveMember& m, const Placement& at, const std::string& outPath);
+    bool extractMember(
+        const ArchiveMember& m, const Placement& at, const std::string& outPath, StreamedMember* streamed);
     File file_;
     std::uint64_t size_ = 0;
     std::uint64_t outputLimit_;
@@ -83,11 +110,11 @@ public:
     // into that one file; zero bytes after the last member are padding.
     void open(const std::string& path);
     const std::vector<ArchiveMember>& members() const { return members_; }
-    int extract(std::string_view mask, const std::string& targetFolder);
+    int extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed = nullptr);
     const std::string& path() const { return file_.path(); }
 
 private:
-    bool extractTo(const std::string& outPath);
+    bool extractTo(const std::string& outPath, StreamedMember* streamed);
     File file_;
     std::uint64_t size_ = 0;
     std::uint64_t dataOffset_ = 0;

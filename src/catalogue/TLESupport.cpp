@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -428,10 +430,11 @@ constexpr std::size_t kMaxBatchRecords = 1024;
 // The line pass and the record pass in one reading of the text: each record is
 // repaired and sorted as soon as its lines are read, and only the good records are
 // written under the line pass's name.
-void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+// `in` reads the text of `catalogFile`, from the file or as it is unpacked; `helped`
+// lets a helper thread take part (none when the text comes from an unpacking thread).
+void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine, bool helped, Reporter& reporter)
 {
     const std::string tmp = catalogFile + ".tmp";
-    BufferedReader in(catalogFile);
     reporter.log("Open [fi] " + catalogFile);
     RecordSorter sorter(catalogFile);
     WorkFileGuard tmpGuard(tmp);
@@ -439,13 +442,14 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
     reporter.log("Open [fo] " + tmp);
     sorter.createErrorFile();
 
-    // A first line starting with "#" and the line after it are a header.
-    char first = ' ';
-    readField(in, &first, 1);
-    if (first == '#')
+    // A first line starting with "#" and the line after it are a header. Reading drops
+    // every CR, so the ones the text starts with can go before the test.
+    while (in.peek() == '\r')
+        in.consume(1);
+    if (in.peek() == '#') {
         in.skipLine();
-    else
-        in.rewind();
+        in.skipLine();
+    }
 
     // Lines are read into records on this thread while a helper writes the records
     // read before. The repairs and tests are shared so that both threads have about
@@ -468,7 +472,7 @@ void checkText(const std::string& catalogFile, bool twoLine, Reporter& reporter)
                 sorter.put(record, size, valid, out);
             }
         },
-        BatchPipeline::worthAHelper(in.size(), BatchPipeline::kLeastBytes / 4));
+        helped && BatchPipeline::worthAHelper(in.size(), BatchPipeline::kLeastBytes / 4));
     sorting.run([&] {
         bool more = true;
         for (std::size_t batches = 0; more; ++batches) {
@@ -518,10 +522,61 @@ void Check_Three_Line_File(const std::string& path)
     recordPass(path, kThreeLineRecordSize, kThreeLinePairOffset);
 }
 
+namespace {
+
+const char* checkingText(bool twoLine)
+{
+    return twoLine ? "Checking TLE data (2)" : "Checking TLE data (3)";
+}
+
+} // namespace
+
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter)
 {
-    reporter.updateStatusBar(twoLine ? "Checking TLE data (2)" : "Checking TLE data (3)");
-    checkText(catalogFile, twoLine, reporter);
+    reporter.updateStatusBar(checkingText(twoLine));
+    BufferedReader in(catalogFile);
+    checkText(in, catalogFile, twoLine, true, reporter);
+}
+
+// The helper thread's reports, held until the text is known to be whole.
+class StreamedCheck::Recorder : public Reporter {
+public:
+    bool debugOn() const override { return true; }
+    void outputToLog(std::string_view msg) override { lines.push_back({false, std::string(msg)}); }
+    void updateStatusBar(std::string_view msg) override { lines.push_back({true, std::string(msg)}); }
+    void setStatusText(std::string_view) override { }
+    std::string trayHint() const override { return std::string(kProgramTitle); }
+    struct Line {
+        bool status;
+        std::string text;
+    };
+    std::vector<Line> lines;
+};
+
+StreamedCheck::StreamedCheck(const std::string& catalogFile, bool twoLine)
+    : recorder_(std::make_unique<Recorder>())
+{
+    member_.path = catalogFile;
+    member_.consume = [this, catalogFile, twoLine](BufferedReader::Source& text) {
+        BufferedReader in(text);
+        checkText(in, catalogFile, twoLine, false, *recorder_);
+    };
+    twoLine_ = twoLine;
+}
+
+StreamedCheck::~StreamedCheck() = default;
+
+void StreamedCheck::finish(Reporter& reporter)
+{
+    reporter.updateStatusBar(checkingText(twoLine_));
+    for (const Recorder::Line& line : recorder_->lines) {
+        if (line.status)
+            reporter.updateStatusBar(line.text);
+        else
+            reporter.log(line.text);
+    }
+    if (member_.failure)
+        std::rethrow_exception(member_.failure);
 }
 
 } // namespace qm

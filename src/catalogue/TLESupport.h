@@ -6,7 +6,10 @@
 // ThreeLineRecord (168 bytes): name (24) CR LF, line 1 (69) CR LF, line 2 (69) CR LF.
 // A line pair is laid out as bytes 0-141 of a TwoLineRecord; inside a
 // ThreeLineRecord it starts at kThreeLinePairOffset.
+#include "catalogue/Archive.h"
+
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace qm {
@@ -41,5 +44,28 @@ void Check_Three_Line_File(const std::string& path);
 // text: `catalogFile` ends up holding the good records, the error file the rejects.
 // Raises IoError when a file cannot be used; the text then stays as it was.
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter);
+
+// The same check on the text while it is unpacked, so that it is never written out:
+// hand member() to the archive's extract() for the text's path; when checked(), call
+// finish(). Otherwise nothing of the check remains and nothing was reported.
+class StreamedCheck {
+public:
+    StreamedCheck(const std::string& catalogFile, bool twoLine);
+    ~StreamedCheck();
+    StreamedCheck(const StreamedCheck&) = delete;
+    StreamedCheck& operator=(const StreamedCheck&) = delete;
+    StreamedMember& member() { return member_; }
+    // The text came whole from the archive and went through the check.
+    bool checked() const { return member_.whole; }
+    // The stage's status and log lines as CheckCatalog gives them, then its failure,
+    // if it failed.
+    void finish(Reporter& reporter);
+
+private:
+    class Recorder;
+    StreamedMember member_;
+    std::unique_ptr<Recorder> recorder_;
+    bool twoLine_ = false;
+};
 
 } // namespace qm

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
@@ -237,12 +238,22 @@ void BufferedReader::open(const std::string& path)
 {
     file_.open(path, File::Mode::Read);
     buffer_.resize(kBufferSize);
+    data_ = buffer_.data();
+    source_ = nullptr;
     pos_ = len_ = 0;
     offset_ = 0;
 }
 
 bool BufferedReader::fill()
 {
+    if (source_) {
+        const std::string_view part = source_->next();
+        data_ = part.data();
+        len_ = part.size();
+        offset_ += len_;
+        pos_ = 0;
+        return len_ > 0;
+    }
     if (!file_.isOpen())
         return false;
     len_ = file_.readSomeAt(offset_, buffer_.data(), buffer_.size());
@@ -259,7 +270,7 @@ std::size_t BufferedReader::read(void* out, std::size_t n)
         if (pos_ == len_ && !fill())
             break;
         const std::size_t take = std::min(n - done, len_ - pos_);
-        std::memcpy(dst + done, buffer_.data() + pos_, take);
+        std::memcpy(dst + done, data_ + pos_, take);
         pos_ += take;
         done += take;
     }
@@ -315,6 +326,8 @@ void BufferedReader::skipLine()
 
 void BufferedReader::rewind()
 {
+    if (source_)
+        throw std::logic_error("BufferedReader::rewind on a source");
     pos_ = len_ = 0;
     offset_ = 0;
 }

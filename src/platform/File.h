@@ -89,28 +89,44 @@ private:
     std::size_t recordSize_ = 1;
 };
 
-// Sequential buffered reading, byte by byte or in blocks.
+// Sequential buffered reading, byte by byte or in blocks, of a file or of bytes that
+// arrive in parts from a Source.
 class BufferedReader {
 public:
     static constexpr std::size_t kBufferSize = 64 * 1024;
+    // Bytes that are not in a file (yet): an unpacker's output, for example.
+    class Source {
+    public:
+        virtual ~Source() = default;
+        // The next part, read in place; it stays valid until the next call. Empty at
+        // the end. May raise the error that ends the bytes early.
+        virtual std::string_view next() = 0;
+        // About how many bytes will come in all.
+        virtual std::uint64_t expectedSize() const = 0;
+    };
     BufferedReader() = default;
     explicit BufferedReader(const std::string& path) { open(path); }
+    // Reads `source`'s parts; path() is then empty and rewind() is not available.
+    explicit BufferedReader(Source& source)
+        : source_(&source)
+    {
+    }
     void open(const std::string& path);
-    bool isOpen() const { return file_.isOpen(); }
+    bool isOpen() const { return source_ != nullptr || file_.isOpen(); }
     const std::string& path() const { return file_.path(); }
     // Next byte, or -1 at the end of the file.
     int get()
     {
         if (pos_ == len_ && !fill())
             return -1;
-        return static_cast<unsigned char>(buffer_[pos_++]);
+        return static_cast<unsigned char>(data_[pos_++]);
     }
     // Next byte without consuming it, or -1 at the end.
     int peek()
     {
         if (pos_ == len_ && !fill())
             return -1;
-        return static_cast<unsigned char>(buffer_[pos_]);
+        return static_cast<unsigned char>(data_[pos_]);
     }
     bool atEnd() { return peek() < 0; }
     // The bytes buffered from the reading position on, refilled when none are left;
@@ -120,7 +136,7 @@ public:
     {
         if (pos_ == len_ && !fill())
             return {};
-        return {buffer_.data() + pos_, len_ - pos_};
+        return {data_ + pos_, len_ - pos_};
     }
     void consume(std::size_t n) { pos_ += n; }
     // Reads the next line into `out`: a line ends at LF, every CR is dropped, and at
@@ -137,14 +153,17 @@ public:
         if (read(out, n) != n)
             throwReadBeyondEnd(file_.path());
     }
-    std::uint64_t size() const { return file_.size(); }
+    // The file's size, or what the source expects.
+    std::uint64_t size() const { return source_ ? source_->expectedSize() : file_.size(); }
     void rewind();
     void close() { file_.close(); }
 
 private:
     bool fill();
     File file_;
+    Source* source_ = nullptr;
     std::string buffer_;
+    const char* data_ = nullptr; // the buffer, or the source's current part
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     std::uint64_t offset_ = 0;

@@ -73,13 +73,18 @@ RunOutcome ProcessingRun::steps()
     if (reporter_.debugOn())
         logSelections();
 
-    unpackCatalogue();
-    if (!fileExists(CatalogFile_))
+    const bool twoLine = window_.twoLineFormat();
+    std::optional<StreamedCheck> check;
+    unpackCatalogue(twoLine, check);
+    const bool checked = check && check->checked();
+    if (!checked && !fileExists(CatalogFile_))
         return catalogueMissing();
     window_.values().Redownloading = false;
 
-    const bool twoLine = window_.twoLineFormat();
-    CheckCatalog(CatalogFile_, twoLine, reporter_);
+    if (checked)
+        check->finish(reporter_);
+    else
+        CheckCatalog(CatalogFile_, twoLine, reporter_);
     index_.build(CatalogFile_, twoLine, reporter_);
     if (twoLine)
         ssr_.build(window_.values().MostCurrentSatcat, window_.values().MyTLEsDir, reporter_);
@@ -112,22 +117,23 @@ void ProcessingRun::logSelections()
         reporter_.outputToLog("File extension .tle selected");
 }
 
-void ProcessingRun::unpackCatalogue()
+void ProcessingRun::unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& check)
 {
     const std::string& archive = window_.values().MostCurrentCatalog;
     const std::string& myTles = window_.values().MyTLEsDir;
     // Only the exact lower-case extension counts as ZIP; anything else is read as gzip.
     if (fileExtension(archive) == ".zip") {
         reporter_.updateStatusBar("Extracting catalog data (ZIP): " + archive);
+        CatalogFile_ = myTles + changeFileExt(extractFileName(archive), ".txt");
         ZipArchive zip;
         zip.open(archive);
-        zip.extract("catalog*.*", myTles);
-        CatalogFile_ = myTles + changeFileExt(extractFileName(archive), ".txt");
+        check.emplace(CatalogFile_, twoLine);
+        zip.extract("catalog*.*", myTles, &check->member());
         return;
     }
 
     reporter_.updateStatusBar("Extracting catalog data (GZIP): " + archive);
-    CatalogFile_ = myTles + extractFileName(archive);
+    CatalogFile_ = changeFileExt(myTles + extractFileName(archive), "");
     GzipFile gzip;
     try {
         gzip.open(archive);
@@ -136,9 +142,9 @@ void ProcessingRun::unpackCatalogue()
         reporter_.log(text);
         throw FatalStop{text};
     }
-    gzip.extract("*.txt", extractFilePath(CatalogFile_));
+    check.emplace(CatalogFile_, twoLine);
+    gzip.extract("*.txt", extractFilePath(CatalogFile_), &check->member());
     reporter_.log("Successfully unpacked .gz file.");
-    CatalogFile_ = changeFileExt(CatalogFile_, "");
 }
 
 RunOutcome ProcessingRun::catalogueMissing()

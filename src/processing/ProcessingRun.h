@@ -5,10 +5,12 @@
 // starts the post-processing scripts and reports "Done".
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
+#include "catalogue/TLESupport.h"
 #include "datasets/DataSetContext.h"
 #include "datasets/DataSetWriter.h"
 #include "processing/ProcessingWindow.h"
 
+#include <optional>
 #include <string>
 
 namespace qm {
@@ -45,7 +47,8 @@ public:
 private:
     RunOutcome steps();
     void logSelections();
-    void unpackCatalogue();
+    // Unpacks the catalogue; its text is checked on the way where the archive allows.
+    void unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& check);
     // The catalogue text is missing: a new download and a new run take over, unless
     // the program ends; how they ended.
     RunOutcome catalogueMissing();
