@@ -375,4 +375,137 @@ TEST_F(Gzip, NeverOverwritesItself)
     EXPECT_EQ(gz.members()[0].size, 4u);
 }
 
+// ---------------------------------------------------------------- streamed members
+
+// A streamed member that collects what it reads, in small reads so that a part's end
+// falls inside them, and may fail on purpose after its first read.
+struct Collector {
+    StreamedMember member;
+    std::string text;
+    bool sawDamage = false;
+    bool failAfterFirstRead = false;
+    int calls = 0;
+
+    explicit Collector(std::string path)
+    {
+        member.path = std::move(path);
+        member.consume = [this](BufferedReader::Source& source) {
+            ++calls;
+            BufferedReader in(source);
+            char buf[1000];
+            try {
+                while (const std::size_t n = in.read(buf, sizeof buf)) {
+                    text.append(buf, n);
+                    if (failAfterFirstRead)
+                        throw IoError("Unable to write " + member.path + ".tmp");
+                }
+            } catch (const DamagedMember&) {
+                sawDamage = true;
+                throw;
+            }
+        };
+    }
+};
+
+TEST_F(Zip, AStreamedMemberIsReadWholeAndNeverWritten)
+{
+    const std::string big = sampleText(60000); // many parts of every size
+    for (bool deflate : {true, false}) {
+        makeZip(zipPath, {{"catalog_2024.txt", big}, {"catalog_x.txt", "x\n"}}, deflate);
+        Collector c(out.file("catalog_2024.txt"));
+        ZipArchive zip;
+        zip.open(zipPath);
+        EXPECT_EQ(zip.extract("catalog*.*", out.path(), &c.member), 2);
+        EXPECT_TRUE(c.member.whole);
+        EXPECT_FALSE(c.member.failure);
+        EXPECT_TRUE(c.text == big) << "every byte once, in order";
+        EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{"catalog_x.txt"});
+    }
+}
+
+TEST_F(Zip, ADamagedStreamedMemberEndsTheReadingAndLeavesTheOldFile)
+{
+    const std::string text = sampleText(20000);
+    makeZip(zipPath, {{"catalog_a.txt", text}});
+    const std::string good = readFile(zipPath);
+    std::string inData = good; // found while inflating
+    inData[firstDataStart(inData) + 40000] ^= 0x55;
+    std::string inCrc = good; // found only once everything is unpacked
+    inCrc[centralHeader(inCrc) + 16] ^= 0x01;
+    for (const std::string& bytes : {inData, inCrc}) {
+        writeFile(zipPath, bytes);
+        writeFile(out.file("catalog_a.txt"), "previous");
+        Collector c(out.file("catalog_a.txt"));
+        ZipArchive zip;
+        zip.open(zipPath);
+        EXPECT_EQ(zip.extract("*.txt", out.path(), &c.member), 0);
+        EXPECT_TRUE(c.sawDamage);
+        EXPECT_FALSE(c.member.whole);
+        EXPECT_EQ(readFile(out.file("catalog_a.txt")), "previous");
+    }
+}
+
+TEST_F(Zip, AStreamedReaderThatFailsGetsItsErrorBackOnlyForAWholeMember)
+{
+    const std::string text = sampleText(20000);
+    makeZip(zipPath, {{"catalog_a.txt", text}, {"catalog_b.txt", "b\n"}});
+    Collector c(out.file("catalog_a.txt"));
+    c.failAfterFirstRead = true;
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("*.txt", out.path(), &c.member), 2) << "the rest is unpacked all the same";
+    EXPECT_TRUE(c.member.whole);
+    ASSERT_TRUE(c.member.failure);
+    EXPECT_THROW(std::rethrow_exception(c.member.failure), IoError);
+    EXPECT_EQ(readFile(out.file("catalog_b.txt")), "b\n");
+
+    // With the member damaged as well, the reader's error never happened as far as
+    // the caller is concerned: an unpacking that fails does not reach the reading.
+    std::string bytes = readFile(zipPath);
+    bytes[centralHeader(bytes) + 16] ^= 0x01;
+    writeFile(zipPath, bytes);
+    Collector d(out.file("catalog_a.txt"));
+    d.failAfterFirstRead = true;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("*.txt", out.path(), &d.member), 1);
+    EXPECT_FALSE(d.member.whole);
+    EXPECT_FALSE(d.member.failure);
+}
+
+TEST_F(Zip, TwoMembersForTheStreamedPathAreBothWrittenInstead)
+{
+    makeZip(zipPath, {{"a/catalog.txt", "first\n"}, {"b/catalog.txt", "second\n"}});
+    Collector c(out.file("catalog.txt"));
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("*.txt", out.path(), &c.member), 2);
+    EXPECT_EQ(c.calls, 0);
+    EXPECT_FALSE(c.member.whole);
+    EXPECT_EQ(readFile(out.file("catalog.txt")), "second\n") << "as without streaming: the last one";
+}
+
+TEST_F(Gzip, ConcatenatedMembersStreamAsOneText)
+{
+    const std::string first = sampleText(30000);
+    writeFile(gzPath, gzipMemberWithAllFields(first) + gzipMemberWithAllFields("second part\n"));
+    Collector c(dir.file("catalog_2024.txt"));
+    GzipFile gz;
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path(), &c.member), 1);
+    EXPECT_TRUE(c.member.whole);
+    EXPECT_TRUE(c.text == first + "second part\n");
+    EXPECT_FALSE(exists(dir.file("catalog_2024.txt")));
+
+    // A damaged second member spoils the whole text, though the first was read.
+    std::string second = gzipMemberWithAllFields("second part\n");
+    second[second.size() - 5] ^= 0x01;
+    writeFile(gzPath, gzipMemberWithAllFields(first) + second);
+    Collector d(dir.file("catalog_2024.txt"));
+    gz.open(gzPath);
+    EXPECT_EQ(gz.extract("*.txt", dir.path(), &d.member), 0);
+    EXPECT_TRUE(d.sawDamage);
+    EXPECT_FALSE(d.member.whole);
+    EXPECT_EQ(listDirectory(dir.path()).size(), 1u) << "only the archive";
+}
+
 } // namespace

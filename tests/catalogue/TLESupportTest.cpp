@@ -1,14 +1,21 @@
 #include "catalogue/TLESupport.h"
 
+#include "ArchiveMaker.h"
 #include "RecordingReporter.h"
 #include "TempDir.h"
 #include "TleSamples.h"
+#include "catalogue/Archive.h"
 #include "platform/Errors.h"
+#include "platform/File.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
+#include <vector>
 
 using namespace qm;
 using namespace qm::test;
@@ -237,6 +244,19 @@ TEST_F(CheckStage, LfOnlyShortAndLongLinesBecomeFixedRecords)
     EXPECT_EQ(reporter.logLines, expected);
 }
 
+TEST_F(CheckStage, CarriageReturnsBeforeTheHashStillMakeAHeader)
+{
+    // Every CR is dropped from a line, so "\r\r#" starts with "#" as far as the test
+    // of the first line goes; a line with nothing but CRs is empty, and data.
+    writeFile(catalog, "\r\r# header\nsecond line\n" + kIssLine1 + "\n" + kIssLine2 + "\n");
+    CheckCatalog(catalog, true, reporter);
+    EXPECT_EQ(readFile(catalog), pairOf(kIssLine1, kIssLine2));
+    EXPECT_FALSE(exists(dir.file("catalog_2024.err"))) << "the header is no record";
+    writeFile(catalog, "\r\r\n" + kIssLine2 + "\n");
+    CheckCatalog(catalog, true, reporter);
+    EXPECT_EQ(readFile(dir.file("catalog_2024.err")).substr(71, 69), kIssLine2);
+}
+
 TEST_F(CheckStage, RejectsGoToTheErrorFileInRepairedForm)
 {
     const std::string bad1 = put(kNoaaLine1, 69, " ");
@@ -320,6 +340,125 @@ TEST_F(CheckStage, RecordPassIgnoresATrailingPartRecord)
 TEST_F(CheckStage, MissingCatalogueRaisesIoError)
 {
     EXPECT_THROW(CheckCatalog(dir.file("nothing.txt"), true, reporter), IoError);
+}
+
+// ---------------------------------------------------------------- checked while unpacked
+
+// What the stage leaves and reports.
+struct StageResult {
+    std::optional<std::string> catalogue;
+    std::optional<std::string> rejects;
+    std::vector<std::string> log;
+    std::vector<std::string> status;
+    bool operator==(const StageResult&) const = default;
+};
+
+class StreamedCheckStage : public CheckStage {
+protected:
+    StageResult collect(const RecordingReporter& r)
+    {
+        StageResult result{std::nullopt, std::nullopt, r.logLines, r.statusHistory};
+        if (exists(catalog))
+            result.catalogue = readFile(catalog);
+        if (exists(dir.file("catalog_2024.err")))
+            result.rejects = readFile(dir.file("catalog_2024.err"));
+        ::unlink(catalog.c_str());
+        ::unlink(dir.file("catalog_2024.err").c_str());
+        return result;
+    }
+    StageResult fromFile(const std::string& text, bool twoLine)
+    {
+        writeFile(catalog, text);
+        RecordingReporter r;
+        CheckCatalog(catalog, twoLine, r);
+        return collect(r);
+    }
+    // Unpacks `archive` (ZIP or gzip by its name) with the check on the way.
+    StageResult streamed(const std::string& archive, bool twoLine, bool* checked = nullptr)
+    {
+        StreamedCheck check(catalog, twoLine);
+        if (archive.ends_with(".zip")) {
+            ZipArchive zip;
+            zip.open(archive);
+            zip.extract("*.txt", dir.path(), &check.member());
+        } else {
+            GzipFile gz;
+            gz.open(archive);
+            gz.extract("*.txt", dir.path(), &check.member());
+        }
+        RecordingReporter r;
+        if (checked)
+            *checked = check.checked();
+        if (check.checked())
+            check.finish(r);
+        return collect(r);
+    }
+    TempDir archives;
+};
+
+TEST_F(StreamedCheckStage, GivesWhatTheCheckOfTheWrittenTextGives)
+{
+    std::string many;
+    for (int i = 0; i < 9000; ++i) // parts of every size end inside records
+        many += (i % 7 == 0 ? "\r" : "") + std::string("OBJECT ") + std::to_string(i) + "\n" + kIssLine1
+            + (i % 11 == 0 ? " MORE" : "") + "\r\n" + (i % 17 == 3 ? put(kIssLine2, 9, "999.0000") : kIssLine2) + "\n";
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"# header\nsecond header line\n" + kIssLine1 + "\n" + kIssLine2 + "\n", true},
+        {"\r\r# header after CRs\nsecond\n" + kIssLine1 + "\n" + kIssLine2 + "\n", true},
+        {"\r\n" + kIssLine1 + "\n" + kIssLine2 + "\n", true}, // an empty first line is data
+        {kIssLine1 + "\n" + kIssLine2 + "\n" + kIssLine1 + "\n", true},
+        {"", true},
+        {"#", false},
+        {many, false},
+    };
+    for (const auto& [text, twoLine] : cases) {
+        const StageResult expected = fromFile(text, twoLine);
+        const std::string zip = archives.file("catalog_2024.zip");
+        const std::string gz = archives.file("catalog_2024.txt.gz");
+        makeZip(zip, {{"catalog_2024.txt", text}});
+        makeGzip(gz, text);
+        bool checked = false;
+        EXPECT_TRUE(streamed(zip, twoLine, &checked) == expected) << text.substr(0, 40);
+        EXPECT_TRUE(checked);
+        EXPECT_TRUE(streamed(gz, twoLine) == expected) << text.substr(0, 40);
+        EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{}) << "no work file is left";
+    }
+}
+
+TEST_F(StreamedCheckStage, ADamagedTextLeavesNothingAndReportsNothing)
+{
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += kIssLine1 + "\n" + kIssLine2 + "\n";
+    const std::string gz = archives.file("catalog_2024.txt.gz");
+    makeGzip(gz, text);
+    std::string bytes = readFile(gz);
+    bytes[bytes.size() - 8] ^= 0x01; // the CRC: known bad only at the very end
+    writeFile(gz, bytes);
+    bool checked = true;
+    const StageResult result = streamed(gz, true, &checked);
+    EXPECT_FALSE(checked);
+    EXPECT_FALSE(result.catalogue);
+    EXPECT_TRUE(result.log.empty());
+    EXPECT_TRUE(result.status.empty());
+    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{}) << "neither records nor rejects";
+}
+
+TEST_F(StreamedCheckStage, AFailureOfTheCheckComesOutOfFinishAfterItsLines)
+{
+    makeZip(archives.file("catalog_2024.zip"), {{"catalog_2024.txt", kIssLine1 + "\n" + kIssLine2 + "\n"}});
+    // The rejects' file cannot be made: a folder has its name.
+    ASSERT_EQ(::mkdir(dir.file("catalog_2024.err").c_str(), 0755), 0);
+    StreamedCheck check(catalog, true);
+    ZipArchive zip;
+    zip.open(archives.file("catalog_2024.zip"));
+    zip.extract("*.txt", dir.path(), &check.member());
+    ASSERT_TRUE(check.checked());
+    RecordingReporter r;
+    EXPECT_THROW(check.finish(r), IoError);
+    EXPECT_EQ(r.statusHistory, std::vector<std::string>{"Checking TLE data (2)"});
+    EXPECT_FALSE(exists(catalog + ".tmp"));
+    EXPECT_FALSE(exists(catalog));
 }
 
 } // namespace
