@@ -127,15 +127,15 @@ struct Input {
     std::size_t capacity = kInputSize;
     std::size_t pos = 0;
     std::size_t len = 0;
-    // The first reads are short, so that unpacking starts early; `capacity` from the
-    // fourth on.
+    // The first reads are short, so that unpacking starts early; they double up to
+    // `capacity`.
     std::size_t reads = 0;
 
     bool fill()
     {
         if (pos < len)
             return true;
-        const std::size_t room = std::min(capacity, kFirstReadSize << std::min<std::size_t>(reads++, 2));
+        const std::size_t room = std::min(capacity, kFirstReadSize << std::min<std::size_t>(reads++, 4));
         const std::uint64_t n = std::min<std::uint64_t>(room, end - next);
         if (n == 0)
             return false;

@@ -4,6 +4,8 @@
 // the next. A failure on either side stops both and reaches the caller as the same
 // exception, at its next take() or at finish(). Everything the consumer touches
 // belongs to it until finish() returns.
+#include "platform/HelperThread.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace qm {
@@ -27,7 +30,7 @@ public:
         for (Batch& b : batches_)
             b.data.reset(new char[batchBytes]);
         if (threaded)
-            worker_ = std::thread([this] { run(); });
+            worker_.emplace([this] { run(); });
     }
     BatchPipeline(const BatchPipeline&) = delete;
     BatchPipeline& operator=(const BatchPipeline&) = delete;
@@ -35,14 +38,14 @@ public:
     // to consume what is left.
     ~BatchPipeline()
     {
-        if (!worker_.joinable())
+        if (!worker_)
             return;
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
         }
         changed_.notify_all();
-        worker_.join();
+        worker_.reset(); // joins
     }
 
     // A helper pays for itself on a machine with a second core and a pass over enough
@@ -57,7 +60,7 @@ public:
     // The next batch to fill; waits while every batch is still being consumed.
     char* take()
     {
-        if (!worker_.joinable())
+        if (!worker_)
             return batches_[0].data.get();
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return failure_ || submitted_ - consumed_ < kBatches; });
@@ -69,7 +72,7 @@ public:
     // Hands over the batch from take(), holding `count` records.
     void submit(std::size_t count)
     {
-        if (!worker_.joinable()) {
+        if (!worker_) {
             consumer_(batches_[0].data.get(), count);
             return;
         }
@@ -99,14 +102,14 @@ public:
     // Waits until every batch is consumed; rethrows the consumer's failure.
     void finish()
     {
-        if (!worker_.joinable())
+        if (!worker_)
             return;
         {
             std::lock_guard lock(mutex_);
             finished_ = true;
         }
         changed_.notify_all();
-        worker_.join();
+        worker_.reset(); // joins
         if (failure_)
             std::rethrow_exception(failure_);
     }
@@ -150,7 +153,7 @@ private:
     bool finished_ = false;
     bool stop_ = false;
     std::exception_ptr failure_;
-    std::thread worker_; // last: started once everything above is in place
+    std::optional<HelperThread> worker_; // last: started once everything above is in place
 };
 
 } // namespace qm
