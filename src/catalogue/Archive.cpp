@@ -357,12 +357,13 @@ class Destination {
 public:
     Destination(const std::string& outPath, StreamedMember* streamed, std::uint64_t expected)
     {
+        target_.emplace(outPath, ReplacingFile::Kind::WorkFile);
+        target_->removeLeftovers(); // of an unpacking that a crash cut off
         if (streamed) {
+            target_.reset();
             out_ = std::make_unique<StreamOutput>(*streamed, expected);
             return;
         }
-        target_.emplace(outPath, ReplacingFile::Kind::WorkFile);
-        target_->removeLeftovers(); // of an unpacking that a crash cut off
         file_ = target_->createTemp();
         out_ = std::make_unique<FileOutput>(file_, expected);
     }
