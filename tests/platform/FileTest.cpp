@@ -94,6 +94,53 @@ TEST(ReplacingFile, KeepsTheOldFileUntilCommitted)
     EXPECT_EQ(listDirectory(dir.path()).size(), 1u);
 }
 
+// Open handles of this process on files that are gone from `folder`.
+int deletedFilesHeldIn(const std::string& folder)
+{
+    int held = 0;
+    for (const std::string& fd : listDirectory("/proc/self/fd/")) {
+        char target[4096];
+        const ssize_t n = ::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        const std::string link(target, static_cast<std::size_t>(n));
+        held += link.starts_with(folder) && link.ends_with(" (deleted)");
+    }
+    return held;
+}
+
+TEST(ReplacingFile, ALargeReplacedFileIsLetGoOfAfterTheCommit)
+{
+    TempDir dir;
+    const std::string target = dir.file("catalog.txt");
+    for (ReplacingFile::Kind kind : {ReplacingFile::Kind::Output, ReplacingFile::Kind::WorkFile}) {
+        qm::test::writeFile(target, std::string(3 << 20, 'o'));
+        ReplacingFile rf(target, kind);
+        BufferedWriter w(rf.tempPath());
+        w.write("new");
+        w.close();
+        rf.commit();
+        EXPECT_EQ(qm::test::readFile(target), "new");
+        // Released by a helper: give it a moment, but it must not stay open.
+        for (int i = 0; i < 200 && deletedFilesHeldIn(dir.path()) > 0; ++i)
+            ::usleep(10000);
+        EXPECT_EQ(deletedFilesHeldIn(dir.path()), 0);
+    }
+}
+
+TEST(ReplacingFile, APipeUnderTheFinalNameIsReplacedWithoutWaitingForAWriter)
+{
+    TempDir dir;
+    const std::string target = dir.file("catalog.txt");
+    ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0);
+    ReplacingFile rf(target);
+    BufferedWriter w(rf.tempPath());
+    w.write("new");
+    w.close();
+    rf.commit(); // would hang on opening the pipe for reading
+    EXPECT_EQ(qm::test::readFile(target), "new");
+}
+
 TEST(ReplacingFile, RemovesTemporariesThatACrashLeftAndTheirOwn)
 {
     TempDir dir;
