@@ -5,7 +5,8 @@
 // past the output cap) is skipped silently. Members are written under their file name
 // alone, first to a temporary name in the target folder, and put in place only when
 // fully verified. They are work files of a run (unpacked anew by the next one), so
-// they are not flushed to disk.
+// they are not flushed to disk. One member may instead be read as it is unpacked
+// (StreamedMember), and is then never written at all.
 #include "platform/File.h"
 
 #include <cstdint>
