@@ -36,17 +36,7 @@ public:
     BatchPipeline& operator=(const BatchPipeline&) = delete;
     // An abandoned pass (the caller failed) stops the helper without waiting for it
     // to consume what is left.
-    ~BatchPipeline()
-    {
-        if (!worker_)
-            return;
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        worker_.reset(); // joins
-    }
+    ~BatchPipeline() { endHelper(stop_); }
 
     // A helper pays for itself on a machine with a second core and a pass over enough
     // bytes: a small one spends less time than starting and feeding it costs. A pass
@@ -104,18 +94,26 @@ public:
     {
         if (!worker_)
             return;
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-        }
-        changed_.notify_all();
-        worker_.reset(); // joins
+        endHelper(finished_);
         if (failure_)
             std::rethrow_exception(failure_);
     }
 
 private:
     static constexpr std::size_t kBatches = 3;
+
+    // Tells the helper why to end (`reason`: stop_ or finished_) and waits for it.
+    void endHelper(bool& reason)
+    {
+        if (!worker_)
+            return;
+        {
+            std::lock_guard lock(mutex_);
+            reason = true;
+        }
+        changed_.notify_all();
+        worker_.reset(); // joins
+    }
     struct Batch {
         std::unique_ptr<char[]> data;
         std::size_t count = 0;

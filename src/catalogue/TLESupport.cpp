@@ -555,13 +555,13 @@ public:
 
 StreamedCheck::StreamedCheck(const std::string& catalogFile, bool twoLine)
     : recorder_(std::make_unique<Recorder>())
+    , twoLine_(twoLine)
 {
     member_.path = catalogFile;
     member_.consume = [this, catalogFile, twoLine](BufferedReader::Source& text) {
         BufferedReader in(text);
         checkText(in, catalogFile, twoLine, false, *recorder_);
     };
-    twoLine_ = twoLine;
 }
 
 StreamedCheck::~StreamedCheck() = default;

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
@@ -324,14 +323,6 @@ void BufferedReader::skipLine()
         }
         consume(chunk.size());
     }
-}
-
-void BufferedReader::rewind()
-{
-    if (source_)
-        throw std::logic_error("BufferedReader::rewind on a source");
-    pos_ = len_ = 0;
-    offset_ = 0;
 }
 
 void BufferedWriter::create(const std::string& path)

@@ -106,7 +106,7 @@ public:
     };
     BufferedReader() = default;
     explicit BufferedReader(const std::string& path) { open(path); }
-    // Reads `source`'s parts; path() is then empty and rewind() is not available.
+    // Reads `source`'s parts; path() is then empty.
     explicit BufferedReader(Source& source)
         : source_(&source)
     {
@@ -155,7 +155,6 @@ public:
     }
     // The file's size, or what the source expects.
     std::uint64_t size() const { return source_ ? source_->expectedSize() : file_.size(); }
-    void rewind();
     void close() { file_.close(); }
 
 private:
