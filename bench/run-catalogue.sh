@@ -120,14 +120,19 @@ done
 
 # The scale lines: the 10,000-object catalogue numbered densely (see above). The three
 # sizes run in turn, round after round, so that they share the machine's conditions.
+# A run of 100 objects, in the same rounds, gives the stage's fixed cost F (opening the
+# archive, starting the helper, creating and renaming the files); the bound lines show
+# the best 10,000-object scale ratio that F allows, were every other cost per object
+# the same as at 100,000: (10 F + T - F) / T, T the time for 100,000.
 make_data "$tmp/data-dense-10000" 10000 --highest=10000
+make_data "$tmp/data-dense-100" 100 --highest=100
 for form in 2 3; do
   for mode in zip gz; do
     declare -A times=() rss=()
     for _ in 1 2 3 4 5; do
-      for count in 10000 100000 339999; do
+      for count in 100 10000 100000 339999; do
         data="$tmp/data-$count"
-        [ "$count" = 10000 ] && data="$tmp/data-dense-10000"
+        [ "$count" = 10000 ] || [ "$count" = 100 ] && data="$tmp/data-dense-$count"
         ssr=""
         [ "$form" = 2 ] && ssr="$data/ssr_bench.zip"
         result="$(ours "$data" "$form" "$mode" "$ssr")"
@@ -143,7 +148,12 @@ for form in 2 3; do
       # shellcheck disable=SC2086
       line "catalogue-scale-${form}line-${mode}-${count}" "$(median ${times[$count]})" "$reference" "${rss[$count]}"
     done
-    echo "# per 100,000 objects, ms: 10,000: ${times[10000]}; 100,000: ${times[100000]}; 339,999: ${times[339999]}" >&2
+    # shellcheck disable=SC2086
+    fixed="$(awk -v t="$(median ${times[100]})" 'BEGIN { printf "%.2f", t / 1000 }')"
+    line "catalogue-scale-bound-${form}line-${mode}-10000" \
+      "$(awk -v f="$fixed" -v t="$reference" 'BEGIN { printf "%.2f", 10 * f + t - f }')" "$reference" "${rss[100]}"
+    echo "# fixed cost F (the stage with 100 objects): $fixed ms" >&2
+    echo "# per 100,000 objects, ms: 100: ${times[100]}; 10,000: ${times[10000]}; 100,000: ${times[100000]}; 339,999: ${times[339999]}" >&2
     echo "# peak RSS, KB: 10,000: ${rss[10000]}; 100,000: ${rss[100000]}; 339,999: ${rss[339999]}" >&2
     unset times rss
   done

@@ -81,7 +81,7 @@ int main(int argc, char** argv)
         ::getrusage(RUSAGE_SELF, &usage);
         qm::File result(catalogFile, qm::File::Mode::Read);
         const auto records = result.size() / (twoLine ? qm::kTwoLineRecordSize : qm::kThreeLineRecordSize);
-        std::printf("ours_ms=%.1f peak_rss_kb=%ld unpack_check_ms=%.1f index_ms=%.1f ssr_ms=%.1f "
+        std::printf("ours_ms=%.2f peak_rss_kb=%ld unpack_check_ms=%.1f index_ms=%.1f ssr_ms=%.1f "
                     "records=%llu index_entries=%d ssr_highest=%d\n",
             ms(start, stop), usage.ru_maxrss, ms(start, checked), ms(checked, indexed),
             ms(indexed, stop), static_cast<unsigned long long>(records), index.entries(), table.highest());
