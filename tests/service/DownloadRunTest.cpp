@@ -132,8 +132,9 @@ protected:
 
     test::TempDir dir;
     test::ScopedCurrentDir cwd;
-    LoopbackServer server;
+    // Before the server: its thread answers from here until the server is gone.
     Service service;
+    LoopbackServer server;
     HttpExchange http;
     test::RecordingReporter reporter;
     test::ScriptedPrompts prompts;
