@@ -172,7 +172,7 @@ struct Buffers {
     std::unique_ptr<inflate_state> inflater{new inflate_state};
 };
 
-// Where unpacked bytes go, a buffer of kOutputSize at a time.
+// Where unpacked bytes go, a buffer of capacity() bytes at a time.
 class Output {
 public:
     virtual ~Output() = default;

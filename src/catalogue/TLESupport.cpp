@@ -94,26 +94,31 @@ bool plainDecimal(ConstLine l, int first, int count, int& whole, bool& zeroFract
     return p == end;
 }
 
-bool realAtMost(ConstLine l, int first, int count, int max)
+// How the decimal field compares with the whole number `limit`: below it (< 0), equal
+// (0) or above it (> 0); nullopt when the field is not a number.
+std::optional<int> compareReal(ConstLine l, int first, int count, int limit)
 {
     int whole = 0;
     bool zeroFraction = true;
     if (plainDecimal(l, first, count, whole, zeroFraction))
-        return whole < max || (whole == max && zeroFraction);
+        return whole != limit ? (whole < limit ? -1 : 1) : (zeroFraction ? 0 : 1);
     bool ok = false;
     const double v = Real_Value(l.text(), first, count, ok);
-    return ok && v <= max;
+    if (!ok)
+        return std::nullopt;
+    return v < limit ? -1 : v == limit ? 0 : 1;
+}
+
+bool realAtMost(ConstLine l, int first, int count, int max)
+{
+    const std::optional<int> order = compareReal(l, first, count, max);
+    return order && *order <= 0;
 }
 
 bool realBelow(ConstLine l, int first, int count, int limit)
 {
-    int whole = 0;
-    bool zeroFraction = true;
-    if (plainDecimal(l, first, count, whole, zeroFraction))
-        return whole < limit;
-    bool ok = false;
-    const double v = Real_Value(l.text(), first, count, ok);
-    return ok && v < limit;
+    const std::optional<int> order = compareReal(l, first, count, limit);
+    return order && *order < 0;
 }
 
 bool allOf(ConstLine l, int from, int to, bool (*test)(char))

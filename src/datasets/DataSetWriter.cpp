@@ -112,14 +112,30 @@ private:
     BufferedWriter out_;
 };
 
+// The report's record for the object of a data-set record's TLE lines, or -1 when the
+// report has none (no report, or a number beyond it).
+int reportNumber(const DataSetContext& ctx, const char* record)
+{
+    bool ok = false;
+    const int number = Catalog_Number(std::string_view(record + kRecordLine1Offset, kLineLength), 3, ok);
+    return ctx.ssr == nullptr || number < 0 || number > ctx.SsrHighest() ? -1 : number;
+}
+
+// A record the report never filled holds zero bytes as its name; a data set never does.
+void unfilledNameAsUnknown(char* record)
+{
+    if (allBytesAre(record, kNameSize, '\0'))
+        putUnknownName(record);
+}
+
 } // namespace
+
+// Bytes of catalogue records read at once by a sequential pass.
+constexpr std::size_t kPassBlockBytes = 64 * 1024;
 
 // The report table's names for a pass in catalogue order: one positioned read of a
 // block of records serves the neighbouring numbers that follow, instead of one read
 // per object.
-// Bytes of catalogue records read at once by a sequential pass.
-constexpr std::size_t kPassBlockBytes = 64 * 1024;
-
 class DataSetWriter::ReportNameWindow {
 public:
     static constexpr std::size_t kBlockRecords = 1024;
@@ -137,7 +153,8 @@ public:
             if (n >= first_ + count_)
                 throwReadBeyondEnd(SsrTable::kFileName);
         }
-        std::memcpy(out, block_.data() + static_cast<std::size_t>(n - first_) * SsrTable::kRecordSize + 16, kNameSize);
+        std::memcpy(out, block_.data() + static_cast<std::size_t>(n - first_) * SsrTable::kRecordSize + SsrTable::kNameOffset,
+            kNameSize);
     }
 
 private:
@@ -149,20 +166,13 @@ private:
 
 void DataSetWriter::putReportName(char* record, ReportNameWindow* window)
 {
-    bool ok = false;
-    const std::string_view line1(record + kRecordLine1Offset, kLineLength);
-    const int number = Catalog_Number(line1, 3, ok);
-    if (ctx_.ssr == nullptr || number < 0 || number > ctx_.SsrHighest()) {
+    const int number = reportNumber(ctx_, record);
+    if (number < 0 || window == nullptr) {
         putUnknownName(record);
         return;
     }
-    if (window)
-        window->readName(number, record);
-    else
-        ctx_.ssr->readName(number, record);
-    // A record the report never filled holds zero bytes; a data set never does.
-    if (allBytesAre(record, kNameSize, '\0'))
-        putUnknownName(record);
+    window->readName(number, record);
+    unfilledNameAsUnknown(record);
 }
 
 namespace {
@@ -290,9 +300,8 @@ void writePicks(const DataSetContext& ctx, std::vector<Pick>& picks, CatalogueRe
         for (Pick& p : picks) {
             if (p.record <= 0 || p.failure || p.query.hasName)
                 continue;
-            bool ok = false;
-            const int number = Catalog_Number(std::string_view(p.work + kRecordLine1Offset, kLineLength), 3, ok);
-            if (ctx.ssr == nullptr || number < 0 || number > ctx.SsrHighest())
+            const int number = reportNumber(ctx, p.work);
+            if (number < 0)
                 putUnknownName(p.work);
             else
                 reads.push_back({std::uint64_t(number) * SsrTable::kRecordSize + SsrTable::kNameOffset, p.work, &p});
@@ -312,9 +321,7 @@ void writePicks(const DataSetContext& ctx, std::vector<Pick>& picks, CatalogueRe
         if (p.query.hasName) {
             std::memcpy(p.work, p.query.name, kNameSize);
         } else if (twoLine) {
-            // A record the report never filled holds zero bytes; a data set never does.
-            if (allBytesAre(p.work, kNameSize, '\0'))
-                putUnknownName(p.work);
+            unfilledNameAsUnknown(p.work);
         }
         if (twoLine) {
             p.work[24] = '\r';

@@ -31,7 +31,8 @@ public:
 private:
     class ReportNameWindow;
     // Fills the name line of a data-set record whose TLE lines came from a two-line
-    // catalogue. `window`, when given, serves the names of a pass in catalogue order.
+    // catalogue, from `window`, which serves the report's names to a pass in catalogue
+    // order; without a report (no window) the name is the unknown one.
     void putReportName(char* record, ReportNameWindow* window);
     // Steps shared by the fetched and the local lists, from opening the catalogue on.
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);

@@ -472,29 +472,27 @@ private:
 void ReplacingFile::commit()
 {
     ReplacedFile replaced(finalPath_);
-    if (kind_ == Kind::WorkFile) {
-        if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
-            throwIoError("Unable to write to", finalPath_, errno);
-        committed_ = true;
-        replaced.release();
-        return;
-    }
+    const bool output = kind_ == Kind::Output;
     // Without the flush a power cut soon after the rename can leave the final name
     // on an empty or partial file.
-    File written;
-    written.open(tempPath_, File::Mode::Read, finalPath_);
-    written.sync();
-    written.close();
+    if (output) {
+        File written;
+        written.open(tempPath_, File::Mode::Read, finalPath_);
+        written.sync();
+        written.close();
+    }
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0)
         throwIoError("Unable to write to", finalPath_, errno);
     committed_ = true;
     // The new file is in place whatever happens now; flushing the folder makes the
     // rename itself last. A folder that cannot be flushed changes nothing for the run.
-    const std::string folder = extractFilePath(finalPath_);
-    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        flushFunction(dir);
-        ::close(dir);
+    if (output) {
+        const std::string folder = extractFilePath(finalPath_);
+        const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            flushFunction(dir);
+            ::close(dir);
+        }
     }
     replaced.release();
 }
