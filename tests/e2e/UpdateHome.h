@@ -21,6 +21,10 @@ struct UpdateSettings {
     // "Generate Palm Format": a Palm database beside every data set.
     bool palm = false;
     std::string password = test::LocalService::kPassword;
+    // A proxy on 127.0.0.1 saved with "Use Proxy" and its credentials retained; 0: none.
+    int proxyPort = 0;
+    std::string proxyUser = {};
+    std::string proxyPassword = {};
 };
 
 class UpdateHome {
@@ -32,7 +36,8 @@ public:
     void useService(const test::LocalService& service) { service_ = &service; }
     // A ".query" file in the "User" folder of My TLEs.
     void addUserQuery(const std::string& name, const std::string& text);
-    // "quillmaren -update" in the working folder, headless.
+    // "quillmaren -update" in the working folder, headless; over https it trusts the
+    // service's own CA.
     test::ProgramOutcome runUpdate();
     // The same run without waiting for it: its process number, for test::waitForProgram
     // with work("").
