@@ -111,6 +111,12 @@ struct FakeWindow : SchedulerWindow {
             onProcess();
     }
     bool& NewDataDownloaded() override { return newData; }
+    bool runGoing() const override { return going; }
+    FolderLock* folderLock() override { return lock; }
+
+    // A run of the window is going; the lock the runs take.
+    bool going = false;
+    FolderLock* lock = nullptr;
 };
 
 // Prompts that let a test look at the scheduler while an error box is open.

@@ -32,6 +32,9 @@ public:
     void reportError(std::string_view text) override { calls.push_back("error: " + std::string(text)); }
     bool ending() const override { return endingNow; }
     void close(int exitStatus) override { calls.push_back("close " + std::to_string(exitStatus)); }
+    void status(std::string_view text) override { calls.push_back("status: " + std::string(text)); }
+    FolderLock* folderLock() override { return lock; }
+    std::chrono::milliseconds folderWait() const override { return wait; }
 
     bool twoLine = true;
     bool newData = true;
@@ -39,6 +42,8 @@ public:
     std::function<RunOutcome()> onDownload = [] { return RunOutcome::Completed; };
     std::function<RunOutcome()> onProcess = [] { return RunOutcome::Completed; };
     std::vector<std::string> calls;
+    FolderLock* lock = nullptr;
+    std::chrono::milliseconds wait{0};
 };
 
 using Calls = std::vector<std::string>;

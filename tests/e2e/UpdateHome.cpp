@@ -100,8 +100,9 @@ std::vector<std::string> UpdateHome::logMessages() const
 std::vector<std::string> UpdateHome::filesBelow(const std::string& folder)
 {
     std::vector<std::string> files;
+    // The lock file stays once a run has taken it; the lock's own tests look for it.
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (!entry.is_directory())
+        if (!entry.is_directory() && entry.path().filename() != ".quillmaren.lock")
             files.push_back(fs::relative(entry.path(), folder).string());
     std::sort(files.begin(), files.end());
     return files;

@@ -45,7 +45,8 @@ public:
     std::string settingsText() const;
     // The debug log's messages, time stamps removed; every line must carry one.
     std::vector<std::string> logMessages() const;
-    // Every file below `folder` (ending in "/"), relative to it, sorted.
+    // Every file below `folder` (ending in "/"), relative to it, sorted; the folder lock
+    // file left out.
     static std::vector<std::string> filesBelow(const std::string& folder);
 
 private:
