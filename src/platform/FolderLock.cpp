@@ -34,7 +34,7 @@ bool pause(std::chrono::milliseconds time)
     }
     QEventLoop loop;
     bool elapsed = false;
-    QTimer::singleShot(time, &loop, [&loop, &elapsed] {
+    QTimer::singleShot(time, Qt::PreciseTimer, &loop, [&loop, &elapsed] {
         elapsed = true;
         loop.quit();
     });
@@ -142,7 +142,7 @@ FolderLock::Hold FolderLock::hold(std::chrono::milliseconds wait, const std::fun
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + wait;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || haltRequested() || !pause(std::min(left, kRetryEvery)))
             break;
         if (take())

@@ -67,12 +67,19 @@ test::ProgramOutcome UpdateHome::runUpdate()
 
 pid_t UpdateHome::startUpdate()
 {
+    return startUpdateIn("work", {});
+}
+
+pid_t UpdateHome::startUpdateIn(const std::string& folder, const std::vector<std::string>& extra)
+{
+    fs::create_directories(dir_.file(folder));
     std::vector<std::string> environment{"PATH=" + dir_.file("path") + ":/usr/bin:/bin", "HOME=" + dir_.file("home"),
         "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->hostPort(),
         "QUILLMAREN_PUBLISHER_HOST=" + service_->hostPort()};
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
-    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, work(""), environment);
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, dir_.file(folder + "/"), environment);
 }
 
 std::string UpdateHome::settingsText() const
