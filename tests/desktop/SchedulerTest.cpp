@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
-#include <optional>
 #include <sys/stat.h>
 
 namespace qm {
@@ -113,12 +111,8 @@ struct FakeWindow : SchedulerWindow {
             onProcess();
     }
     bool& NewDataDownloaded() override { return newData; }
-    bool runGoing() const override { return going; }
-    FolderLock* folderLock() override { return lock; }
-
-    // A run of the window is going; the lock the runs take.
-    bool going = false;
-    FolderLock* lock = nullptr;
+    bool runGoing() const override { return false; }
+    FolderLock* folderLock() override { return nullptr; }
 };
 
 // Prompts that let a test look at the scheduler while an error box is open.
@@ -395,55 +389,6 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     // A fatal stop is no error of a run: it ends the program.
     window.onDownload = [] { throw FatalStop{"Unable to create directory: /x/"}; };
     EXPECT_THROW(scheduler.RunTimerTimer(), FatalStop);
-}
-
-TEST_F(SchedulerTest, ATickInsideAnotherRunWaitsForItAndABusyFolderGivesUpTheAttempt)
-{
-    tick();
-    auto downloads = [this] { return std::count(window.events.begin(), window.events.end(), "download"); };
-    // Tick while a run of the window is going: nothing until it ends, then the run.
-    window.going = true;
-    scheduler.RunTimerTimer();
-    EXPECT_EQ(downloads(), 0);
-    window.going = false;
-    scheduler.runsEnded();
-    EXPECT_EQ(downloads(), 1);
-    scheduler.runsEnded();
-    EXPECT_EQ(downloads(), 1) << "no tick was waiting";
-    // Unticked before the run ended: no attempt is due any more.
-    window.going = true;
-    scheduler.RunTimerTimer();
-    window.going = false;
-    window.ticked = false;
-    scheduler.runsEnded();
-    EXPECT_EQ(downloads(), 1);
-
-    // Another program's run has the folder: this attempt is reported, the next planned.
-    window.ticked = true;
-    FolderLock mine(dir.path());
-    FolderLock theirs(dir.path());
-    window.lock = &mine;
-    std::optional<FolderLock::Hold> held = theirs.hold();
-    scheduler.RunTimerTimer();
-    EXPECT_EQ(downloads(), 1);
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text, "Another run is using this folder");
-    EXPECT_EQ(reporter.logLines.back(), "Scheduled run ended with an error: Another run is using this folder");
-    EXPECT_TRUE(window.run.active);
-    EXPECT_TRUE(window.windowEnabled);
-
-    // Once it is gone, the next attempt holds the folder from the download to the end
-    // of the processing.
-    held.reset();
-    window.onDownload = [this, &mine] {
-        EXPECT_TRUE(mine.held());
-        window.newData = true;
-    };
-    window.onProcess = [&mine] { EXPECT_TRUE(mine.held()); };
-    scheduler.RunTimerTimer();
-    EXPECT_EQ(downloads(), 2);
-    EXPECT_EQ(window.events.end()[-3], "process");
-    EXPECT_FALSE(mine.held());
 }
 
 } // namespace

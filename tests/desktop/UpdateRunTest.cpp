@@ -2,17 +2,11 @@
 // starts, and the exit status it ends the program with.
 #include "desktop/UpdateRun.h"
 #include "platform/Errors.h"
-#include "platform/Halt.h"
 
-#include "QtCoreApp.h"
-#include "TempDir.h"
-
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +33,8 @@ public:
     bool ending() const override { return endingNow; }
     void close(int exitStatus) override { calls.push_back("close " + std::to_string(exitStatus)); }
     void status(std::string_view text) override { calls.push_back("status: " + std::string(text)); }
-    FolderLock* folderLock() override { return lock; }
-    std::chrono::milliseconds folderWait() const override { return wait; }
+    FolderLock* folderLock() override { return nullptr; }
+    std::chrono::milliseconds folderWait() const override { return {}; }
 
     bool twoLine = true;
     bool newData = true;
@@ -48,8 +42,6 @@ public:
     std::function<RunOutcome()> onDownload = [] { return RunOutcome::Completed; };
     std::function<RunOutcome()> onProcess = [] { return RunOutcome::Completed; };
     std::vector<std::string> calls;
-    FolderLock* lock = nullptr;
-    std::chrono::milliseconds wait{0};
 };
 
 using Calls = std::vector<std::string>;
@@ -115,53 +107,6 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
     };
     UpdateRun(signalled).run();
     EXPECT_EQ(signalled.calls, (Calls{"tick full catalog", "select report", "download"}));
-}
-
-TEST(UpdateRun, WaitsForAnotherProgramsRunInTheFolderThenGivesUp)
-{
-    using namespace std::chrono_literals;
-    test::coreApplication();
-    const std::string waiting = "status: Waiting for another run in this folder";
-    struct Case {
-        const char* what;
-        // When the other program lets go, or the program is told to end, during the wait.
-        std::optional<std::chrono::milliseconds> release;
-        std::optional<std::chrono::milliseconds> end;
-        Calls calls;
-    };
-    const Case cases[] = {
-        {"let go", 150ms, {}, {"tick full catalog", waiting, "download", "process", "close 0"}},
-        {"kept", {}, {},
-            {"tick full catalog", waiting, "status: Another run is using this folder",
-                "error: Another run is using this folder", "close 2"}},
-        {"SIGTERM", {}, 150ms, {"tick full catalog", waiting}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        test::TempDir dir;
-        FolderLock mine(dir.path());
-        FolderLock theirs(dir.path());
-        std::optional<FolderLock::Hold> held = theirs.hold();
-        FakeWindow window;
-        window.twoLine = false;
-        window.lock = &mine;
-        window.wait = 600ms;
-        // The folder is held from the download to the end of the processing.
-        window.onDownload = [&mine] { return mine.held() ? RunOutcome::Completed : RunOutcome::EndedEarly; };
-        window.onProcess = window.onDownload;
-        // Only an event loop that turns during the wait lets these through.
-        if (c.release)
-            QTimer::singleShot(*c.release, [&held] { held.reset(); });
-        if (c.end)
-            QTimer::singleShot(*c.end, [&window] {
-                window.endingNow = true;
-                requestHalt(0);
-            });
-        UpdateRun(window).run();
-        clearHalt();
-        EXPECT_EQ(window.calls, c.calls);
-        EXPECT_FALSE(mine.held());
-    }
 }
 
 } // namespace

@@ -113,7 +113,7 @@ TEST(SharedFolder, AnUpdateRunWaitsForAnotherProgramAndGivesUpWithTwo)
         SCOPED_TRACE(c.what);
         UpdateHome home(service);
         home.writeSettings({.everyRow = false});
-        test::LockHolder other(home.myTles(), home.folder(""));
+        test::LockHolder other(home.myTles());
         ASSERT_TRUE(other.holds());
 
         const pid_t run = home.startUpdateIn("work", {"QUILLMAREN_LOCK_WAIT=" + std::string(c.waitSeconds)});

@@ -1,33 +1,57 @@
 #pragma once
-// A second program on a folder's lock (tests/support/FolderLockHolder.cpp), started as
-// its own process: the lock as another program of the user sees it.
-#include "ProgramRun.h"
-
+// Another program on a folder's lock: a child process that takes the lock file's flock
+// and keeps it until it is killed.
 #include <csignal>
+#include <fcntl.h>
 #include <string>
-#include <sys/types.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace qm::test {
 
 class LockHolder {
 public:
-    // Starts the holder on `folder` (ending in "/") for `seconds`, with its output in
-    // `work` (ending in "/"), and waits until it says whether it got the lock.
-    LockHolder(const std::string& folder, const std::string& work, int seconds = 120);
-    // Kills the holder if it still runs.
-    ~LockHolder();
+    // `folder` ends in "/".
+    explicit LockHolder(const std::string& folder)
+    {
+        const std::string path = folder + ".quillmaren.lock";
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // System calls only: the test program has threads.
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+            const char held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+            [[maybe_unused]] const ssize_t n = ::write(ready[1], &held, 1);
+            // One that found the lock taken goes, and so do its copies of this program's files.
+            if (held != 'y')
+                ::_exit(3);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char held = 'n';
+        holds_ = pid_ > 0 && ::read(ready[0], &held, 1) == 1 && held == 'y';
+        ::close(ready[0]);
+    }
+    ~LockHolder() { stop(); }
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
 
-    // It got the lock ("held"); otherwise it found it taken and has ended with 3.
     bool holds() const { return holds_; }
-    // Sends `signal` and waits for the holder to end.
-    ProgramOutcome stop(int signal = SIGKILL);
-    // Waits for the holder to end by itself.
-    ProgramOutcome wait();
+    // Ends the holder with `signal` and waits for it.
+    void stop(int signal = SIGKILL)
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, signal);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
 
 private:
-    std::string work_;
     pid_t pid_ = -1;
     bool holds_ = false;
 };
