@@ -89,9 +89,8 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     buildMenus();
     runButtons_ = std::make_unique<RunButtons>(*btnDownload, *btnProcess);
     // A scheduled attempt that fell inside a run comes once the run's handler is through.
-    runButtons_->onAllEnded = [this] {
-        QTimer::singleShot(0, this, [this] { guarded([this] { scheduler_->scheduler().runsEnded(); }); });
-    };
+    runButtons_->onAllEnded
+        = [this] { QTimer::singleShot(0, this, [this] { guarded([this] { scheduler_->scheduler().runsEnded(); }); }); };
     wire();
     resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);

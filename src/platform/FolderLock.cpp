@@ -158,9 +158,8 @@ std::chrono::milliseconds folderWaitFrom(const Environment& environment)
         return kFolderWait;
     // A day at most: any longer and a stuck run would hold up every later one unnoticed.
     constexpr int kMaxSeconds = 86400;
-    const bool digits = value->size() <= 5 && std::all_of(value->begin(), value->end(), [](char c) {
-        return c >= '0' && c <= '9';
-    });
+    const bool digits
+        = value->size() <= 5 && std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!digits || std::stoi(*value) > kMaxSeconds)
         throw IoError(std::string(kFolderWaitVariable) + " must be a number of seconds from 0 to "
             + std::to_string(kMaxSeconds) + ", not \"" + *value + "\".");

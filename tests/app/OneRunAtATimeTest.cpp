@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
@@ -74,63 +73,48 @@ TEST_F(OneRunAtATimeTest, ButtonsStayGreyThroughADownloadAndNothingStartsInsideI
         return Reply().send(head + "\r\n").fill(1024).pause(400).fill(1024);
     });
 
-    for (const bool scheduledTick : {false, true}) {
-        SCOPED_TRACE(scheduledTick ? "a scheduled attempt falls inside" : "clicks only");
-        std::filesystem::remove_all(dir.file("docs/My TLEs/2024"));
-        prompts.shown.clear();
-        auto form = startWithAccount();
-        form->clbCurrentCatalog->setChecked(0, false);
-        form->clbCurrentCatalog->setChecked(4, true);
-        form->clbCurrentCatalog->setChecked(5, true);
-        ASSERT_TRUE(form->btnDownload->isEnabled());
-        ASSERT_TRUE(form->btnProcess->isEnabled());
-        const std::size_t before = service.requests().size();
+    auto form = startWithAccount();
+    form->clbCurrentCatalog->setChecked(0, false);
+    form->clbCurrentCatalog->setChecked(4, true);
+    form->clbCurrentCatalog->setChecked(5, true);
+    ASSERT_TRUE(form->btnProcess->isEnabled());
 
-        std::optional<std::pair<bool, bool>> duringRun;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
-            if (duringRun || !form->statusText().starts_with("Downloading "))
-                return;
-            duringRun = {form->btnDownload->isEnabled(), form->btnProcess->isEnabled()};
-            QTest::mouseClick(form->btnProcess, Qt::LeftButton);
-            QTest::mouseClick(form->btnDownload, Qt::LeftButton);
-            form->guarded([&form] { form->btnProcessClick(); });
-            if (scheduledTick) {
-                prompts.answer(false); // no start-up entry
-                form->cbAutoDownload->click();
-                form->RunTimerTimer();
-            }
-        });
-        poll.start(20);
+    // Inside the first transfer: clicks on both buttons, a direct call of the handler,
+    // "Auto Download" ticked and its timer's tick.
+    std::optional<std::pair<bool, bool>> duringRun;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (duringRun || !form->statusText().starts_with("Downloading "))
+            return;
+        duringRun = {form->btnDownload->isEnabled(), form->btnProcess->isEnabled()};
+        QTest::mouseClick(form->btnProcess, Qt::LeftButton);
         QTest::mouseClick(form->btnDownload, Qt::LeftButton);
-        poll.stop();
+        form->guarded([&form] { form->btnProcessClick(); });
+        prompts.answer(false); // no start-up entry
+        form->cbAutoDownload->click();
+        form->RunTimerTimer();
+    });
+    poll.start(20);
+    QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+    poll.stop();
 
-        EXPECT_EQ(duringRun, std::make_pair(false, false)) << "both buttons grey during the run";
-        const std::vector<std::string> all = targets();
-        const std::vector<std::string> manual(all.begin() + static_cast<long>(before), all.end());
-        EXPECT_EQ(manual,
-            (std::vector<std::string>{"/perl/login.pl", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=12",
-                "/perl/dl.pl?ID=12"}))
-            << "no processing check and no second login inside the run";
-        for (const std::string& request : service.requests()) {
-            const bool product = test::LoopbackServer::requestTarget(request).starts_with("/perl/dl.pl");
-            EXPECT_TRUE(!product || request.find("\r\nCookie: session=abc\r\n") != std::string::npos) << request;
-        }
-        EXPECT_EQ(prompts.shown.size(), scheduledTick ? 1u : 0u);
-
-        if (!scheduledTick) {
-            EXPECT_TRUE(form->btnDownload->isEnabled());
-            EXPECT_TRUE(form->btnProcess->isEnabled());
-            continue;
-        }
-        // The attempt that waited comes once the run is over, and plans the next.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return targets().size() > before + 5; }, 10000));
-        EXPECT_EQ(targets()[before + 5], "/perl/login.pl");
-        EXPECT_EQ(prompts.shown.size(), 1u) << prompts.shown.back().text;
-        EXPECT_TRUE(form->RunTimer.isActive());
-        EXPECT_FALSE(form->btnDownload->isEnabled()) << "Auto Download keeps both grey";
-        EXPECT_FALSE(form->btnProcess->isEnabled());
+    EXPECT_EQ(duringRun, std::make_pair(false, false)) << "both buttons grey during the run";
+    EXPECT_EQ(targets(),
+        (std::vector<std::string>{
+            "/perl/login.pl", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=12", "/perl/dl.pl?ID=12"}))
+        << "no processing check and no second login inside the run";
+    for (const std::string& request : service.requests()) {
+        const bool product = test::LoopbackServer::requestTarget(request).starts_with("/perl/dl.pl");
+        EXPECT_TRUE(!product || request.find("\r\nCookie: session=abc\r\n") != std::string::npos) << request;
     }
+
+    // The scheduled attempt comes once the run is over, and plans the next.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return targets().size() > 5; }, 10000));
+    EXPECT_EQ(targets()[5], "/perl/login.pl");
+    ASSERT_EQ(prompts.shown.size(), 1u) << prompts.shown.back().text;
+    EXPECT_TRUE(form->RunTimer.isActive());
+    EXPECT_FALSE(form->btnDownload->isEnabled()) << "Auto Download keeps both grey";
+    EXPECT_FALSE(form->btnProcess->isEnabled());
 }
 
 TEST_F(OneRunAtATimeTest, AnotherProgramsRunInMyTlesKeepsTheWindowsAndTheSchedulersRunsOut)

@@ -21,12 +21,11 @@ public:
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
-            // System calls only: the test program has threads.
+            // System calls only (the test program has threads); one that finds the lock
+            // taken goes at once, with its copies of this program's files.
             const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
             const char held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-            [[maybe_unused]] const ssize_t n = ::write(ready[1], &held, 1);
-            // One that found the lock taken goes, and so do its copies of this program's files.
-            if (held != 'y')
+            if (::write(ready[1], &held, 1) != 1 || held != 'y')
                 ::_exit(3);
             for (;;)
                 ::pause();
@@ -41,13 +40,10 @@ public:
     LockHolder& operator=(const LockHolder&) = delete;
 
     bool holds() const { return holds_; }
-    // Ends the holder with `signal` and waits for it.
-    void stop(int signal = SIGKILL)
+    void stop()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, signal);
+        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0)
             ::waitpid(pid_, nullptr, 0);
-        }
         pid_ = -1;
     }
 
