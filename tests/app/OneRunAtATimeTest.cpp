@@ -30,7 +30,6 @@ protected:
     OneRunAtATimeTest()
     {
         ::setenv("QUILLMAREN_SERVICE_HOST", service.hostPort().c_str(), 1);
-        ::setenv("QUILLMAREN_PUBLISHER_HOST", service.hostPort().c_str(), 1);
         // A three-line catalogue at hand: "Process Data" is enabled before any run.
         writeFile(ini(),
             "[Most Current Data]\nCatalog=" + dir.file("docs/My TLEs/2024/catalog/catalog_3l_2024_001.txt.gz")
@@ -64,8 +63,6 @@ TEST_F(OneRunAtATimeTest, ButtonsStayGreyThroughADownloadAndNothingStartsInsideI
         const std::string target = test::LoopbackServer::requestTarget(request);
         if (target == "/perl/login.pl")
             return Reply::text("HTTP/1.0 200 OK\r\nSet-Cookie: session=abc\r\n\r\n<a href=\"home.pl\">");
-        if (target == "/Skarvelin/criticalupdate.txt")
-            return Reply::ok("1.5.8 ");
         const std::string name = target.ends_with("=12") ? "orbcomm_3l_2024.txt" : "iridium_3l_2024.txt";
         const std::string head = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=" + name + "\r\n";
         if (request.starts_with("HEAD"))
