@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
@@ -117,12 +118,17 @@ TEST_F(OneRunAtATimeTest, ButtonsStayGreyThroughADownloadAndNothingStartsInsideI
 TEST_F(OneRunAtATimeTest, AnotherProgramsRunInMyTlesKeepsTheWindowsAndTheSchedulersRunsOut)
 {
     service.setHandler([](const std::string&) { return Reply::ok("refused"); });
+    // The program starts while the other one works on its unpacked catalogue.
+    const std::string unpacked = dir.file("docs/My TLEs/catalog_3l_2024_001.txt");
+    std::filesystem::create_directories(dir.file("docs/My TLEs"));
+    writeFile(unpacked, "");
+    test::LockHolder other(dir.file("docs/My TLEs/"));
+    ASSERT_TRUE(other.holds());
     auto form = startWithAccount();
+    EXPECT_TRUE(exists(unpacked)) << "start-up sweeps only what no run works on";
     bool processChecked = false;
     form->processing().criticalUpdateCheck = [&processChecked] { return processChecked = true; };
     writeFile("newdata.pending", "");
-    test::LockHolder other(form->MyTLEsDir);
-    ASSERT_TRUE(other.holds());
 
     const std::function<void()> starts[] = {
         [&form] { QTest::mouseClick(form->btnDownload, Qt::LeftButton); },
