@@ -40,6 +40,7 @@ public:
     RunOutcome processAgain() override;
     // Shows the epoch in the window; in update mode it also goes to standard output.
     void showNewestEpoch(const std::optional<TleEpoch>& epoch) override;
+    FolderLock* folderLock() override;
 
     // Where update mode prints its epoch line; tests catch it.
     std::function<void(const std::string& line)> printLine;

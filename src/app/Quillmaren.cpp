@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 #include "app/TfrmProxy.h"
 #include "platform/Environment.h"
+#include "platform/FolderLock.h"
 #include "platform/Halt.h"
 #include "platform/HeadlessPrompts.h"
 #include "platform/QtDesktop.h"
@@ -13,6 +14,7 @@
 #include "platform/XdgShellLauncher.h"
 
 #include <QApplication>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -74,8 +76,10 @@ int main(int argc, char* argv[])
     // entry cannot name a folder that depends on the user. Run files and the log must
     // not land wherever the launcher happened to start, so a folder that cannot be
     // entered stops the program.
+    std::chrono::milliseconds folderWait{};
     try {
         qm::enterRunFolderWhenAsked(environment, qm::extractFilePath(program.programFile()));
+        folderWait = qm::folderWaitFrom(environment);
     } catch (const qm::IoError& e) {
         prompts->error(e.what());
         return qm::kFatalExitStatus;
@@ -92,6 +96,7 @@ int main(int argc, char* argv[])
     services.tray = tray.get();
     services.headless = headless;
     services.arguments = std::move(arguments);
+    services.folderWait = folderWait;
 
     auto form = std::make_unique<qm::TfrmMain>(services);
     tray->show();

@@ -3,6 +3,7 @@
 #include "app/DownloadWindowAdapter.h"
 #include "app/MainProcessing.h"
 #include "app/MainScheduler.h"
+#include "app/RunButtons.h"
 #include "app/UpdateWindowAdapter.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
@@ -86,6 +87,10 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     setWindowTitle(latin1(kMainCaption));
     buildControls();
     buildMenus();
+    runButtons_ = std::make_unique<RunButtons>(*btnDownload, *btnProcess);
+    // A scheduled attempt that fell inside a run comes once the run's handler is through.
+    runButtons_->onAllEnded
+        = [this] { QTimer::singleShot(0, this, [this] { guarded([this] { scheduler_->scheduler().runsEnded(); }); }); };
     wire();
     resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
@@ -249,6 +254,7 @@ void TfrmMain::FormCreate()
 
     MyTLEsDir = GetShellFolder(*services_.folders, 4) + "My TLEs/";
     PrepareDirectory(reporter_, MyTLEsDir);
+    folderLock_ = std::make_unique<FolderLock>(MyTLEsDir);
 
     OperatingSystemText = GetWindowsVersionText(*services_.system);
     ProcessorText = GetProcessorText(*services_.system);
@@ -297,8 +303,12 @@ void TfrmMain::FormCreate()
     loadCheck(cbStopOnErrors, settings.readBool(Field::StopOnErrors), [this] { FormClick(); });
     CheckCriticalUpdates = settings.readBool(Field::CheckCriticalUpdates);
 
-    Delete_Files(MyTLEsDir + "catalog_*.gz");
-    Delete_Files(MyTLEsDir + "catalog_*.txt");
+    // Texts left by an ended run; while another program's run has the folder they are
+    // its work in progress.
+    if (const FolderLock::Hold hold = folderLock_->tryHold()) {
+        Delete_Files(MyTLEsDir + "catalog_*.gz");
+        Delete_Files(MyTLEsDir + "catalog_*.txt");
+    }
 
     lblVersion->setText(latin1(versionLabel()));
     lblFeedback->setLink(feedbackMailTarget(), QString::fromLatin1(kFeedbackCredit));
@@ -335,7 +345,7 @@ void TfrmMain::FormCreate()
 void TfrmMain::updateDownloadEnabled()
 {
     const bool account = !AccountUsername.empty() && !AccountPassword.empty();
-    btnDownload->setEnabled(account);
+    runButtons_->setDownloadEnabled(account);
     Skarvelin->setEnabled(account);
 }
 
@@ -517,7 +527,7 @@ void TfrmMain::CheckForCurrentData()
     const CurrentDataOutcome outcome = qm::CheckForCurrentData(
         rgFormat->itemIndex(), MostCurrentCatalog, MostCurrentSatcat, cbAutoDownload->isChecked(), reporter_);
     if (outcome.processEnabled)
-        btnProcess->setEnabled(*outcome.processEnabled);
+        runButtons_->setProcessEnabled(*outcome.processEnabled);
     if (outcome.status)
         reporter_.setStatusText(*outcome.status);
 }
@@ -535,11 +545,15 @@ bool TfrmMain::CheckForCriticalUpdate()
 
 void TfrmMain::btnDownloadClick()
 {
+    // No run starts inside another, whoever calls.
+    if (runButtons_->running())
+        return;
     downloadRun();
 }
 
 RunOutcome TfrmMain::downloadRun()
 {
+    const RunButtons::Run going(*runButtons_);
     DownloadWindowAdapter window(*this);
     return DownloadRun(window, http_, reporter_, *services_.prompts).run();
 }
@@ -566,6 +580,8 @@ void TfrmMain::OnlineHelpClick()
 
 void TfrmMain::btnProcessClick()
 {
+    if (runButtons_->running())
+        return;
     processing_->run();
 }
 

@@ -71,6 +71,12 @@ test::ProgramOutcome UpdateHome::runUpdate()
 
 pid_t UpdateHome::startUpdate()
 {
+    return startUpdateIn("work", {});
+}
+
+pid_t UpdateHome::startUpdateIn(const std::string& folder, const std::vector<std::string>& extra)
+{
+    fs::create_directories(dir_.file(folder));
     std::vector<std::string> environment{"PATH=" + dir_.file("path") + ":/usr/bin:/bin", "HOME=" + dir_.file("home"),
         "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->base(),
         "QUILLMAREN_PUBLISHER_HOST=" + service_->base()};
@@ -78,7 +84,8 @@ pid_t UpdateHome::startUpdate()
         environment.push_back("QUILLMAREN_CA_FILE=" + service_->caFile());
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
-    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, work(""), environment);
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, dir_.file(folder + "/"), environment);
 }
 
 std::string UpdateHome::settingsText() const
@@ -106,8 +113,9 @@ std::vector<std::string> UpdateHome::logMessages() const
 std::vector<std::string> UpdateHome::filesBelow(const std::string& folder)
 {
     std::vector<std::string> files;
+    // The lock file stays once a run has taken it; the lock's own tests look for it.
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (!entry.is_directory())
+        if (!entry.is_directory() && entry.path().filename() != ".quillmaren.lock")
             files.push_back(fs::relative(entry.path(), folder).string());
     std::sort(files.begin(), files.end());
     return files;

@@ -42,6 +42,12 @@ public:
     // The same run without waiting for it: its process number, for test::waitForProgram
     // with work("").
     pid_t startUpdate();
+    // The same in the working folder `folder` of the home (made when missing; its files
+    // by folder(folder + "/name")), with further environment variables: a second
+    // program of the same user.
+    pid_t startUpdateIn(const std::string& folder, const std::vector<std::string>& environment);
+    // A file or folder of the home's own folder.
+    std::string folder(const std::string& name) const { return dir_.file(name); }
 
     // My TLEs, ending in "/".
     std::string myTles() const { return dir_.path() + "home/Documents/My TLEs/"; }
@@ -50,7 +56,8 @@ public:
     std::string settingsText() const;
     // The debug log's messages, time stamps removed; every line must carry one.
     std::vector<std::string> logMessages() const;
-    // Every file below `folder` (ending in "/"), relative to it, sorted.
+    // Every file below `folder` (ending in "/"), relative to it, sorted; the folder lock
+    // file left out.
     static std::vector<std::string> filesBelow(const std::string& folder);
 
 private:
