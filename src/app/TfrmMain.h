@@ -203,6 +203,7 @@ public:
     QAction* Vantoreal;
     QAction* Skarvelin;
     QAction* mProxy;
+    MenuChoice* mOmmDataSets;
     QAction* OnlineHelp;
     QAction* About;
     QTimer TrayTimer;
