@@ -116,7 +116,8 @@ int timedOmm(const std::string& folder, const std::string& kind)
                                                : qm::OmmFormat::Json;
     const std::string dataSet = folder + "/Vantoreal/catalog.txt";
     const auto start = std::chrono::steady_clock::now();
-    qm::OmmWriter twin(format, folder + "/Vantoreal/catalog." + kind, qm::ommCreationDate(std::chrono::system_clock::now()));
+    qm::OmmWriter twin(
+        format, folder + "/Vantoreal/catalog." + kind, qm::ommCreationDate(std::chrono::system_clock::now()));
     qm::BufferedReader in(dataSet);
     std::vector<char> block(390 * qm::kDataSetRecordSize);
     while (const std::size_t got = in.read(block.data(), block.size()))
@@ -140,6 +141,7 @@ int main(int argc, char** argv)
         return timedOmm(std::filesystem::absolute(argv[2]).string(), argv[3]);
     if ((mode == "comprehensive" || mode == "user") && argc == 4)
         return timed(mode, std::filesystem::absolute(argv[2]).string(), std::string(argv[3]) == "2");
-    std::fprintf(stderr, "usage: bench_datasets prepare DIR | comprehensive|user DIR/formN N | omm DIR/formN xml|csv|json\n");
+    std::fprintf(
+        stderr, "usage: bench_datasets prepare DIR | comprehensive|user DIR/formN N | omm DIR/formN xml|csv|json\n");
     return 2;
 }

@@ -5,10 +5,10 @@
 
 #include <QActionGroup>
 #include <QButtonGroup>
-#include <QMenu>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QStyledItemDelegate>
 #include <algorithm>

@@ -471,8 +471,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
         if (ctx_.ssr != nullptr)
             names.emplace(*ctx_.ssr);
         BatchPipeline writing(
-            blockRecords * kDataSetRecordSize,
-            [&](char* records, std::size_t n) { output.writeRecords(records, n); },
+            blockRecords * kDataSetRecordSize, [&](char* records, std::size_t n) { output.writeRecords(records, n); },
             BatchPipeline::worthAHelper(count * kDataSetRecordSize));
         writing.run([&] {
             for (std::uint64_t done = 0; done < count;) {

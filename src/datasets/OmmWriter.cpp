@@ -201,8 +201,7 @@ void OmmWriter::appendObject()
                 out.push_back('"');
                 out.append(value);
                 out.push_back('"');
-            }
-            else if (value.empty()) {
+            } else if (value.empty()) {
                 out.append("null"); // a field the element set does not hold as a number
             } else {
                 out.append(value);

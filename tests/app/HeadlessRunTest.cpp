@@ -65,8 +65,9 @@ TEST(HeadlessRun, HelpAndVersionAnswerWithoutTouchingAnything)
         for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
             files.push_back(fs::relative(entry.path(), dir.path()).string());
         std::sort(files.begin(), files.end());
-        EXPECT_EQ(files, (std::vector<std::string>{"bin", "bin/quillmaren", "home", "home/Documents", "work",
-                             "work/stderr.txt", "work/stdout.txt"}))
+        EXPECT_EQ(files,
+            (std::vector<std::string>{
+                "bin", "bin/quillmaren", "home", "home/Documents", "work", "work/stderr.txt", "work/stdout.txt"}))
             << c.argument;
     }
     // The usage names what the README documents.

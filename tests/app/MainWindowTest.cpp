@@ -468,8 +468,8 @@ TEST_F(MainWindowTest, OmmDataSetsMenuIsLoadedSavedAndHandedToTheRun)
     QStringList captions;
     for (QAction* action : form->mOmmDataSets->menu()->actions())
         captions << action->text();
-    EXPECT_EQ(captions, (QStringList{QStringLiteral("None"), QStringLiteral("XML"), QStringLiteral("CSV"),
-                            QStringLiteral("JSON")}));
+    EXPECT_EQ(captions,
+        (QStringList{QStringLiteral("None"), QStringLiteral("XML"), QStringLiteral("CSV"), QStringLiteral("JSON")}));
 
     form->mOmmDataSets->item(3)->trigger();
     form->mOmmDataSets->item(1)->trigger();

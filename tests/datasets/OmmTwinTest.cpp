@@ -24,8 +24,8 @@ struct FormatCase {
     const char* kind;
     const char* extension;
 };
-const FormatCase kFormats[] = {{OmmFormat::Xml, "xml", ".xml"}, {OmmFormat::Csv, "csv", ".csv"},
-    {OmmFormat::Json, "json", ".json"}};
+const FormatCase kFormats[]
+    = {{OmmFormat::Xml, "xml", ".xml"}, {OmmFormat::Csv, "csv", ".csv"}, {OmmFormat::Json, "json", ".json"}};
 
 // Debian's interpreter, which sees python3-sgp4.
 const std::string kPython = "/usr/bin/python3";
@@ -93,24 +93,24 @@ TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
     // "&", "<", a comma, quotes and a Latin-1 letter in a name; a blank designator.
     const std::string records = record("A&B <C>, \"D\" \xE9", kIssLine1, kIssLine2)
         + record("NOAA 18", put(kNoaaLine1, 10, "        "), kNoaaLine2);
-    const std::vector<std::string> values[] = {
-        {"", "1998-067A", "EARTH", "TEME", "UTC", "SGP4", "2008-09-20T12:25:40.104192", "15.72125391", "0.0006703",
-            "51.6416", "247.4627", "130.5360", "325.0288", "0", "U", "25544", "292", "56353", "-0.000011606",
-            "-0.00002182", "0.00000"},
-        {"NOAA 18", "", "EARTH", "TEME", "UTC", "SGP4", "2024-04-09T12:00:00.000000", "14.12800000", "0.0013800",
-            "99.0500", "150.1234", "200.5000", "159.5000", "0", "U", "28654", "999", "97000", "0.000075000",
-            "0.00000100", "0.00000"}};
+    const std::vector<std::string> values[]
+        = {{"", "1998-067A", "EARTH", "TEME", "UTC", "SGP4", "2008-09-20T12:25:40.104192", "15.72125391", "0.0006703",
+               "51.6416", "247.4627", "130.5360", "325.0288", "0", "U", "25544", "292", "56353", "-0.000011606",
+               "-0.00002182", "0.00000"},
+            {"NOAA 18", "", "EARTH", "TEME", "UTC", "SGP4", "2024-04-09T12:00:00.000000", "14.12800000", "0.0013800",
+                "99.0500", "150.1234", "200.5000", "159.5000", "0", "U", "28654", "999", "97000", "0.000075000",
+                "0.00000100", "0.00000"}};
     // The first name as each format writes it, in UTF-8.
     const std::string xmlName = "A&amp;B &lt;C&gt;, \"D\" \xC3\xA9";
     const std::string csvName = "\"A&B <C>, \"\"D\"\" \xC3\xA9\"";
     const std::string jsonName = "\"A&B <C>, \\\"D\\\" \xC3\xA9\"";
 
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ndm>\n";
-    std::string csv;
+    std::string csv = "OBJECT_NAME,OBJECT_ID,CENTER_NAME,REF_FRAME,TIME_SYSTEM,MEAN_ELEMENT_THEORY,EPOCH,MEAN_MOTION,"
+                      "ECCENTRICITY,INCLINATION,RA_OF_ASC_NODE,ARG_OF_PERICENTER,MEAN_ANOMALY,EPHEMERIS_TYPE,"
+                      "CLASSIFICATION_TYPE,NORAD_CAT_ID,ELEMENT_SET_NO,REV_AT_EPOCH,BSTAR,MEAN_MOTION_DOT,"
+                      "MEAN_MOTION_DDOT\r\n";
     std::string json = "[";
-    for (const OmmFieldDef& f : kOmmFields)
-        csv += std::string(&f == &kOmmFields[0] ? "" : ",") + std::string(f.key);
-    csv += "\r\n";
     for (std::size_t k = 0; k < std::size(values); ++k) {
         xml += "<omm id=\"CCSDS_OMM_VERS\" version=\"2.0\">\n<header><CREATION_DATE>2024-12-31T23:59:59</CREATION_DATE>"
                "<ORIGINATOR>Skarvelin Quillmaren</ORIGINATOR></header>\n<body><segment><metadata>";
@@ -119,11 +119,15 @@ TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
             const std::string key(kOmmFields[f].key);
             const bool escaped = f == 0 && k == 0;
             const std::string& value = values[k][f];
-            xml += std::string(f == 6 ? "</metadata><data><meanElements>" : f == 13 ? "</meanElements><tleParameters>" : "")
+            xml += std::string(f == 6 ? "</metadata><data><meanElements>"
+                           : f == 13  ? "</meanElements><tleParameters>"
+                                      : "")
                 + "<" + key + ">" + (escaped ? xmlName : value) + "</" + key + ">";
             csv += (f == 0 ? "" : ",") + (escaped ? csvName : value);
             json += (f == 0 ? "\"" : ",\"") + key + "\":"
-                + (escaped ? jsonName : kOmmFields[f].number ? value : "\"" + value + "\"");
+                + (escaped                     ? jsonName
+                        : kOmmFields[f].number ? value
+                                               : "\"" + value + "\"");
         }
         xml += "</tleParameters></data></segment></body>\n</omm>\n";
         csv += "\r\n";
@@ -154,8 +158,8 @@ protected:
 TEST_P(OmmTwins, EveryGeneratedObjectReadsBackAsItsElementSet)
 {
     TempDir generated;
-    const ProgramOutcome gen = runProgram(kPython, {QM_GEN_CATALOGUE, "10000", generated.path(), "--alpha5"},
-        generated.path(), {"PATH=/usr/bin:/bin"});
+    const ProgramOutcome gen = runProgram(
+        kPython, {QM_GEN_CATALOGUE, "10000", generated.path(), "--alpha5"}, generated.path(), {"PATH=/usr/bin:/bin"});
     ASSERT_EQ(gen.status, 0) << gen.err;
     DataSetWorld w(false, readFile(generated.file("catalog_3l.txt")));
     w.ctx.Omm = GetParam().format;
@@ -175,10 +179,10 @@ TEST_P(OmmTwins, EveryGeneratedObjectReadsBackAsItsElementSet)
 TEST_P(OmmTwins, SamplesInBothFormsAndOnlyBesideWrittenDataSets)
 {
     const std::string ext = GetParam().extension;
-    const std::string pairs = pairOf(kIssLine1, kIssLine2) + pairOf(kNoaaLine1, kNoaaLine2)
-        + pairOf(kAlphaLine1, kAlphaLine2);
-    DataSetWorld three(
-        false, "ISS (ZARYA)\n" + pairOf(kIssLine1, kIssLine2) + "A&B <C>, \"D\" \xE9\n" + pairOf(kNoaaLine1, kNoaaLine2)
+    const std::string pairs
+        = pairOf(kIssLine1, kIssLine2) + pairOf(kNoaaLine1, kNoaaLine2) + pairOf(kAlphaLine1, kAlphaLine2);
+    DataSetWorld three(false,
+        "ISS (ZARYA)\n" + pairOf(kIssLine1, kIssLine2) + "A&B <C>, \"D\" \xE9\n" + pairOf(kNoaaLine1, kNoaaLine2)
             + "T0123\n" + pairOf(kAlphaLine1, kAlphaLine2));
     DataSetWorld two(true, pairs);
     std::vector<std::string> compared;
@@ -203,5 +207,5 @@ TEST_P(OmmTwins, SamplesInBothFormsAndOnlyBesideWrittenDataSets)
     EXPECT_FALSE(three.reporter.logged("Generating weather" + ext));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFormat, OmmTwins, ::testing::ValuesIn(kFormats),
-    [](const auto& p) { return std::string(p.param.kind); });
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, OmmTwins, ::testing::ValuesIn(kFormats), [](const auto& p) { return std::string(p.param.kind); });
