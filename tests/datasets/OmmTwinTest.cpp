@@ -5,13 +5,16 @@
 #include "ProgramRun.h"
 #include "Publisher.h"
 #include "QtCoreApp.h"
+#include "SmallDisk.h"
 #include "TleSamples.h"
 
 #include "datasets/OmmWriter.h"
+#include "platform/Errors.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace qm;
@@ -146,6 +149,36 @@ TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
         writer.commit();
         EXPECT_EQ(readFile(path), expected[i]) << kFormats[i].kind;
     }
+}
+
+TEST(OmmWriter, OnAFullDiskNeitherTheDataSetNorItsTwinReplacesTheOlderOnes)
+{
+    SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    std::vector<CatalogueObject> objects;
+    for (int n = 1; n <= 40; ++n)
+        objects.push_back({n, "OBJECT " + std::to_string(n)});
+    DataSetWorld w(false, objects);
+    w.ctx.Omm = OmmFormat::Xml;
+    w.ctx.MyTLEsDir = disk.path();
+    ::mkdir(disk.file("Vantoreal").c_str(), 0777);
+    writeFile(disk.file("Vantoreal/catalog.txt"), "previous data set");
+    writeFile(disk.file("Vantoreal/catalog.xml"), "previous twin");
+    // Room for the data set (40 records), not for its twin, which meets the full disk
+    // only when it is closed.
+    disk.leaveFree(16 << 10);
+
+    try {
+        w.writer.BuildComprehensiveDataSet();
+        ADD_FAILURE() << "no error";
+    } catch (const IoError& e) {
+        EXPECT_EQ(std::string(e.what()),
+            "Unable to write to " + disk.file("Vantoreal/catalog.xml") + ": No space left on device");
+    }
+    EXPECT_EQ(readFile(disk.file("Vantoreal/catalog.txt")), "previous data set");
+    EXPECT_EQ(readFile(disk.file("Vantoreal/catalog.xml")), "previous twin");
+    EXPECT_TRUE(w.leftovers(disk.file("Vantoreal/")).empty());
 }
 
 class OmmTwins : public ::testing::TestWithParam<FormatCase> {
