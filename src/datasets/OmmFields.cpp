@@ -97,11 +97,9 @@ std::string_view ommExtension(OmmFormat format)
 
 void appendObjectId(std::string& out, std::string_view designator)
 {
-    designator = trimBlanks(designator);
-    if (designator.empty())
-        return;
+    // The launch year stands in the first two columns; the check lets either be blank.
     if (designator.size() < 2 || !isDigit(designator[0]) || !isDigit(designator[1])) {
-        out.append(designator);
+        out.append(trimBlanks(designator));
         return;
     }
     const int yy = (designator[0] - '0') * 10 + (designator[1] - '0');

@@ -63,6 +63,7 @@ TEST(OmmFields, ConversionsTheReaderCannotCheck)
         {appendObjectId, "        ", ""},
         {appendObjectId, "57001A  ", "1957-001A"},
         {appendObjectId, "56999ZZZ", "2056-999ZZZ"},
+        {appendObjectId, " 8067A  ", "8067A"},
         {appendEpoch, epoch57, "1957-01-01T00:00:00.000000"},
         {appendEpoch, epoch56, "2056-12-31T23:59:59.999136"}, // a leap year's day 366
         {appendEpoch, day0, "2023-12-31T12:00:00.000000"},
