@@ -80,6 +80,11 @@ bool MainProcessing::palm() const
     return form_.cbPalm->isChecked();
 }
 
+int MainProcessing::ommItem() const
+{
+    return form_.mOmmDataSets->itemIndex();
+}
+
 bool MainProcessing::updateMode() const
 {
     return form_.updateMode();

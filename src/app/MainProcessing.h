@@ -33,6 +33,7 @@ public:
     bool rowTicked(int row) const override;
     int extensionItem() const override;
     bool palm() const override;
+    int ommItem() const override;
     bool updateMode() const override;
     ProgramValues values() override;
     bool checkForCriticalUpdate() override;

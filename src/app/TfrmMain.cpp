@@ -7,6 +7,7 @@
 #include "app/UpdateWindowAdapter.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
+#include "datasets/OmmFields.h"
 #include "desktop/Links.h"
 #include "platform/Halt.h"
 #include "platform/Latin1.h"
@@ -68,6 +69,14 @@ void loadRadio(RadioGroup* group, int index, const std::function<void()>& handle
     if (group->itemIndex() == index)
         return;
     group->setItemIndex(index);
+    handler();
+}
+
+void loadChoice(MenuChoice* choice, int index, const std::function<void()>& handler)
+{
+    if (choice->itemIndex() == index)
+        return;
+    choice->setItemIndex(index);
     handler();
 }
 
@@ -142,6 +151,7 @@ void TfrmMain::wire()
         group->onClick = formClick;
     clbCurrentCatalog->onClick = formClick;
     clbVantorealDataSets->onClick = formClick;
+    mOmmDataSets->onClick = formClick;
     seDelay->onClick = formClick;
 
     lblFeedback->onOpen
@@ -283,6 +293,8 @@ void TfrmMain::FormCreate()
 
     loadRadio(rgFileExtensions, settings.readInteger(Field::FileExtension), [this] { FormClick(); });
     loadCheck(cbPalm, settings.readBool(Field::GeneratePalmFormat), [this] { FormClick(); });
+    loadChoice(mOmmDataSets, static_cast<int>(ommFormatFromItem(settings.readInteger(Field::OmmFormat))),
+        [this] { FormClick(); });
 
     MostCurrentCatalog = settings.readText(Field::MostCurrentCatalog);
     MostCurrentSatcat = settings.readText(Field::MostCurrentSatcat);
@@ -464,6 +476,8 @@ SettingValue TfrmMain::valueOf(const SettingDef& def) const
         return number(rgFileExtensions->itemIndex());
     case Field::GeneratePalmFormat:
         return number(cbPalm->isChecked());
+    case Field::OmmFormat:
+        return number(mOmmDataSets->itemIndex());
     case Field::MostCurrentCatalog:
         return text(MostCurrentCatalog);
     case Field::MostCurrentSatcat:

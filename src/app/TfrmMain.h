@@ -213,6 +213,7 @@ public:
     QAction* Vantoreal;
     QAction* Skarvelin;
     QAction* mProxy;
+    MenuChoice* mOmmDataSets;
     QAction* OnlineHelp;
     QAction* About;
     QTimer TrayTimer;

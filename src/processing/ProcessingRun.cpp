@@ -187,6 +187,7 @@ void ProcessingRun::buildDataSets()
     ctx_.ssr = ctx_.TwoLineFormat ? &ssr_ : nullptr;
     ctx_.FileExtension = window_.extensionItem();
     ctx_.Palm = window_.palm();
+    ctx_.Omm = ommFormatFromItem(window_.ommItem());
     ctx_.MyTLEsDir = values.MyTLEsDir;
 
     reporter_.log("Building Vantoreal data sets");

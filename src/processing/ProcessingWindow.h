@@ -45,6 +45,8 @@ public:
     virtual int extensionItem() const = 0;
     // "Generate Palm format" ticked.
     virtual bool palm() const = 0;
+    // "OMM Data Sets" item: 0 none, 1 XML, 2 CSV, 3 JSON.
+    virtual int ommItem() const = 0;
     // Started with "-update".
     virtual bool updateMode() const = 0;
 

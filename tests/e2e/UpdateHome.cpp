@@ -51,6 +51,8 @@ void UpdateHome::writeSettings(const UpdateSettings& settings)
     for (const char* key : kDataSetKeys)
         ini << key << "=" << (settings.everyRow ? 1 : 0) << "\n";
     ini << "File Extension=" << settings.extension << "\nGenerate Palm Format=" << (settings.palm ? 1 : 0) << "\n";
+    if (settings.omm != 0)
+        ini << "OMM Format=" << settings.omm << "\n";
     ini << "[Debugging]\nDebug On=1\nStop On Errors=1\n";
     if (settings.proxyPort != 0)
         ini << "[Proxy Initialization]\nUse Proxy=1\nProxy Server=127.0.0.1\nProxy Port=" << settings.proxyPort

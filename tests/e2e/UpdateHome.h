@@ -20,6 +20,8 @@ struct UpdateSettings {
     int extension = 0;
     // "Generate Palm Format": a Palm database beside every data set.
     bool palm = false;
+    // "OMM Data Sets": 0 none, 1 XML, 2 CSV, 3 JSON.
+    int omm = 0;
     std::string password = test::LocalService::kPassword;
     // A proxy on 127.0.0.1 saved with "Use Proxy" and its credentials retained; 0: none.
     int proxyPort = 0;
