@@ -208,6 +208,18 @@ void TfrmMain::restoreWindow()
     activateWindow();
 }
 
+void TfrmMain::minimizeApplication()
+{
+    // Straight into the tray, never minimised first: a window the program minimises
+    // carries an iconic start-up hint into its hiding place, and the window manager
+    // honours it when the tray maps the window again, so the first click would bring it
+    // back minimised and the tray rule would hide it at once.
+    if (services_.tray && services_.tray->minimizeToTray() && services_.tray->available())
+        hide();
+    else
+        showMinimized();
+}
+
 void TfrmMain::closeWithStatus(int exitStatus)
 {
     exitStatus_ = exitStatus;

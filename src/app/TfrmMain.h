@@ -161,6 +161,8 @@ public:
     void endAtOnce();
     // Out of the tray or the task bar: shown, in front, not minimised.
     void restoreWindow();
+    // The program's own minimise: into the tray while it takes the window, else as usual.
+    void minimizeApplication();
     // Closes the window like "Exit"; the program then ends with `exitStatus`.
     void closeWithStatus(int exitStatus);
 
