@@ -13,6 +13,7 @@
 #include "platform/XdgShellLauncher.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -20,27 +21,33 @@
 
 namespace {
 
-bool haveDisplay()
+bool isSet(const char* variable)
 {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
+    const char* value = std::getenv(variable);
+    return value && *value;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // Without a display (cron, a systemd timer) the program still runs, off screen, and
-    // standard error carries only what the program itself has to say.
-    if (!haveDisplay() && !std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (qm::offscreenPlatformChosen())
-        qm::quietQtNotices();
-
     // Taken before Qt removes the options it knows (-style, -platform...), so that
     // "-update" counts only as the very first argument the program was given.
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool updateRun = !arguments.empty() && arguments.front() == "-update";
+
+    // Without a display (cron, a systemd timer) the program runs off screen. An update
+    // run needs no window at all: a display that cannot be reached (a stale DISPLAY in a
+    // crontab) leaves it off screen too instead of ending it. Standard error then
+    // carries only what the program itself has to say.
+    const bool platformChosen = isSet("QT_QPA_PLATFORM");
+    const bool noDisplay = !platformChosen && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY");
+    if (noDisplay)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    else if (updateRun && !platformChosen)
+        ::setenv("QT_QPA_PLATFORM", isSet("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
+    if (qm::offscreenPlatformChosen() || updateRun)
+        qm::quietQtNotices();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
@@ -94,6 +101,14 @@ int main(int argc, char* argv[])
     services.arguments = std::move(arguments);
 
     auto form = std::make_unique<qm::TfrmMain>(services);
+    // A window that nobody can see would wait for ever; only the timer's runs need none.
+    if (noDisplay && !form->updateMode()) {
+        if (!form->autoDownloadStored()) {
+            std::fputs("quillmaren: no display; use -update for a run without a window\n", stderr);
+            return qm::kFatalExitStatus;
+        }
+        std::fputs("quillmaren: no display; Auto Download runs on its timer without a window\n", stderr);
+    }
     tray->show();
     qm::ShutdownSignals signals([&form](int) {
         if (form)

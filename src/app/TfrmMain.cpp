@@ -156,6 +156,11 @@ void TfrmMain::wire()
     }
 }
 
+bool TfrmMain::autoDownloadStored() const
+{
+    return SettingsFile(settingsPath()).readBool(Field::AutoDownload);
+}
+
 std::string TfrmMain::statusText() const
 {
     return fromLatin1(statusLabel_->fullText());

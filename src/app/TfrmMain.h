@@ -110,6 +110,8 @@ public:
     // Chosen once, when the window is made: a portable copy beside the program, else
     // the user's configuration folder.
     const std::string& settingsPath() const { return settingsPath_; }
+    // "Auto Download" as the settings file holds it, before start-up has read it.
+    bool autoDownloadStored() const;
     std::string statusText() const;
 
     // Hooks for the dialogs, which are created after the window.
