@@ -1,4 +1,5 @@
 // The download run against a scripted catalogue service on 127.0.0.1.
+#include "ArchiveMaker.h"
 #include "LoopbackServer.h"
 #include "QtCoreApp.h"
 #include "RecordingReporter.h"
@@ -34,7 +35,14 @@ struct Product {
     std::string naming{}; // the head's naming text; empty: "filename=" + name
     int cutAfter = -1; // body bytes sent before hanging up; -1: all
     bool silentGet = false;
+    std::string rawGet{}; // when set, the whole reply to the GET
 };
+
+// A ZIP archive of one member, as the service packs a catalogue.
+std::string zipOf(const std::string& text)
+{
+    return test::zipSharingOneStream(text, {"catalog.txt"});
+}
 
 // The catalogue service: login form, session cookie, HEAD and GET of numbered products.
 struct Service {
@@ -58,6 +66,8 @@ struct Service {
             return Reply::text(lines);
         if (p.silentGet)
             return Reply::silent();
+        if (!p.rawGet.empty())
+            return Reply::text(p.rawGet);
         return Reply::text(lines + (p.cutAfter < 0 ? p.body : p.body.substr(0, static_cast<std::size_t>(p.cutAfter))));
     }
 };
@@ -145,11 +155,11 @@ protected:
 TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetchesNothingTwice)
 {
     window.ticks[0] = window.ticks[4] = window.complete = window.ssr = true;
-    service.products[1] = {.name = "catalog_2l_2007_10_15_am.zip", .body = "full catalogue"};
+    service.products[1] = {.name = "catalog_2l_2007_10_15_am.zip", .body = zipOf("full catalogue")};
     service.products[9] = {.name = "iridium_2l_2007_10_15_am.txt"};
     for (int n = 101; n <= 107; ++n)
         service.products[n] = {.name = "alldata_2007_10_" + std::to_string(n - 90) + ".txt"};
-    service.products[25] = {.name = "ssr_20071015.zip", .body = "report"};
+    service.products[25] = {.name = "ssr_20071015.zip", .body = zipOf("report")};
 
     EXPECT_EQ(run(), RunOutcome::Completed);
 
@@ -166,8 +176,8 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
         EXPECT_EQ(request.starts_with("POST"), request.find("\r\nCookie: sid=s1\r\n") == std::string::npos);
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_10_15_am.zip");
     const std::string report = stored("2007/ssr/ssr_20071015.zip");
-    EXPECT_EQ(readFile(catalog), "full catalogue");
-    EXPECT_EQ(readFile(report), "report");
+    EXPECT_EQ(readFile(catalog), zipOf("full catalogue"));
+    EXPECT_EQ(readFile(report), zipOf("report"));
     EXPECT_EQ(readFile("newdata.log"), newData);
     EXPECT_NE(readFile("header.txt").find("filename=ssr_20071015.zip"), std::string::npos);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
@@ -270,38 +280,129 @@ TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
 {
     window.ticks[0] = window.ticks[1] = window.ticks[2] = true;
     window.MostCurrentCatalog = "older catalogue";
-    service.products[1] = {.name = "catalog_2l_2007_x.zip", .getStatus = 500};
+    service.products[1] = {.name = "catalog_2l_2007_x.zip", .body = zipOf("c"), .getStatus = 500};
     service.products[3] = {.name = "geo_2l_2007_x.txt", .body = std::string(100, 'g'), .cutAfter = 40};
     service.products[5] = {.name = "nav_2l_2007_x.txt"};
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly) << "after the other products";
 
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_x.zip");
-    ASSERT_EQ(prompts.shown.size(), 1u);
+    const std::string geo = stored("2007/geo/geo_2l_2007_x.txt");
+    ASSERT_EQ(prompts.shown.size(), 2u) << "one warning for each missing product";
     EXPECT_EQ(prompts.shown[0].text, "GET command \"" + catalog + "\" failed.") << "the product, not its temporary";
+    EXPECT_EQ(prompts.shown[1].text, "GET command \"" + geo + "\" failed.");
     EXPECT_TRUE(failed);
     EXPECT_EQ(listDirectory(stored("2007/catalog/")), std::vector<std::string>{}) << "no product, no temporary";
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
-    EXPECT_TRUE(reporter.logged("Not stored: " + catalog));
-    EXPECT_TRUE(reporter.logged("Not stored: " + stored("2007/geo/geo_2l_2007_x.txt")));
+    EXPECT_TRUE(reporter.logged("Not stored: " + catalog + " (Status 500)"));
+    EXPECT_TRUE(reporter.logged("Not stored: " + geo + " (Incomplete response)"));
     EXPECT_EQ(readFile("newdata.log"), stored("2007/nav/nav_2l_2007_x.txt") + "\r\n");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, "older catalogue") << "a product that is not there is not the newest";
+    EXPECT_EQ(window.currentChecks, 1);
 
     // The next run fetches the missing products again.
     const std::size_t before = server.requests().size();
     service.products[1].getStatus = 200;
-    run();
+    service.products[3].cutAfter = -1;
+    EXPECT_EQ(run(), RunOutcome::Completed);
     EXPECT_EQ(requestLines(before).size(), 1u + 5u);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
     EXPECT_TRUE(window.NewDataDownloaded);
+}
+
+// Whatever the service sends in place of a product must not be kept under its name:
+// a stored file is never fetched again.
+TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
+{
+    std::string gzip;
+    {
+        const std::string path = dir.file("made.gz");
+        test::makeGzip(path, "1 ISS\n");
+        gzip = readFile(path);
+    }
+    const std::string zip = zipOf("1 ISS\n");
+    const auto reply = [](const std::string& head, const std::string& body) {
+        return "HTTP/1.0 " + head + "\r\n\r\n" + body;
+    };
+    struct Case {
+        std::string extension;
+        Product product; // name set below
+        std::string reason; // empty: stored
+    };
+    const Case cases[] = {
+        {".txt", {.body = "1 ISS", .getStatus = 400}, "Status 400"},
+        {".txt", {.body = "1 ISS", .getStatus = 404}, "Status 404"},
+        {".txt", {.body = "1 ISS", .getStatus = 203}, "Status 203"},
+        {".txt", {.rawGet = reply("100 Continue", "") + reply("200 OK", "1 ISS")}, "Status 100"},
+        {".txt", {.rawGet = "1 ISS without a head"}, "No status line"},
+        {".txt", {.rawGet = reply("200 OK\r\nTransfer-Encoding: chunked", "5\r\n1 ISS\r\n0\r\n\r\n")},
+            "Unsupported transfer encoding"},
+        {".txt", {.rawGet = reply("200 OK\r\nContent-Length: 5\r\nContent-Length: 5", "1 ISS")},
+            "Malformed Content-Length"},
+        {".txt", {.rawGet = reply("200 OK\r\nContent-Length: 5x", "1 ISS")}, "Malformed Content-Length"},
+        {".txt", {.rawGet = reply("200 OK\r\nContent-Length: 3", "1 ISS")}, "Longer than its Content-Length"},
+        {".zip", {.body = "<html>Please log in</html>"}, "Not a ZIP archive"},
+        {".zip", {.body = zip.substr(0, zip.size() - 1)}, "Not a ZIP archive"},
+        {".gz", {.body = "1 ISS"}, "Not a gzip file"},
+        {".txt", {.body = " \r\n\t<!DOCTYPE html>"}, "Not a text file"},
+        {".txt", {.body = std::string("1 ISS\0", 6)}, "Not a text file"},
+        {".gz", {.body = gzip}, ""},
+        {".zip", {.body = zip}, ""},
+        {".txt", {.body = "1 ISS\n"}, ""},
+        {".ZIP", {.body = "1 ISS\n"}, ""}, // only ".zip" is unpacked as a ZIP archive
+        {".txt", {.body = ""}, ""},
+    };
+    // Items 0 to 11 and the seven daily files.
+    std::vector<int> numbers;
+    for (int item = 0; item < 12; ++item)
+        numbers.push_back(downloadNumber(item, 0));
+    for (int n = 101; n <= 107; ++n)
+        numbers.push_back(n);
+    ASSERT_LE(std::size(cases), numbers.size());
+    window.ticks.fill(true);
+    window.complete = true;
+    std::vector<std::string> warnings;
+    std::string newData;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Product product = cases[i].product;
+        product.name = "p" + std::to_string(i) + "_2l_2007" + cases[i].extension;
+        const std::string path = stored("2007/p" + std::to_string(i) + "/" + product.name);
+        if (cases[i].reason.empty())
+            newData += path + "\r\n";
+        else
+            warnings.push_back("warning: GET command \"" + path + "\" failed.");
+        service.products[numbers[i]] = product;
+    }
+
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string folder = stored("2007/p" + std::to_string(i) + "/");
+        const std::string path = folder + "p" + std::to_string(i) + "_2l_2007" + c.extension;
+        SCOPED_TRACE(path);
+        if (c.reason.empty()) {
+            EXPECT_EQ(readFile(path), c.product.body);
+            EXPECT_EQ(listDirectory(folder).size(), 1u);
+        } else {
+            EXPECT_EQ(listDirectory(folder), std::vector<std::string>{}) << "nothing stored, no temporary";
+            EXPECT_TRUE(reporter.logged("Not stored: " + path + " (" + c.reason + ")"));
+        }
+    }
+    std::vector<std::string> shown;
+    for (const auto& prompt : prompts.shown)
+        shown.push_back(prompt.kind + ": " + prompt.text);
+    EXPECT_EQ(shown, warnings) << "each missing product warned about once, in order";
+    EXPECT_EQ(readFile("newdata.log"), newData);
+    EXPECT_EQ(reporter.status, "Done");
 }
 
 TEST_F(DownloadRunTest, RedownloadingKeepsTheListOfNewFiles)
 {
     test::writeFile("newdata.log", "earlier\r\n");
     window.Redownloading = window.ticks[0] = true;
-    service.products[1] = {.name = "catalog_2l_2007_x.zip"};
+    service.products[1] = {.name = "catalog_2l_2007_x.zip", .body = zipOf("")};
     run();
     EXPECT_EQ(readFile("newdata.log"), "earlier\r\n");
     EXPECT_TRUE(fileExists(stored("2007/catalog/catalog_2l_2007_x.zip")));
@@ -352,7 +453,7 @@ TEST_F(DownloadRunTest, TheAccountIsFormEncodedInTheLoginBody)
 TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
 {
     window.ticks[0] = window.ticks[1] = true;
-    service.products[1] = {.name = "catalog_2l_2007_x.zip"};
+    service.products[1] = {.name = "catalog_2l_2007_x.txt"};
     service.products[3] = {.name = "geo_2l_2007_x.txt", .silentGet = true};
 
     // The publisher's host cannot be reached: no login.
@@ -387,7 +488,7 @@ TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
     EXPECT_EQ(window.transfers[window.transfers.size() - 3], "4 of 4");
     for (const std::string& event : window.transfers)
         EXPECT_TRUE(event == "end" || event.ends_with(" of 4")) << event;
-    EXPECT_EQ(readFile("newdata.log"), stored("2007/catalog/catalog_2l_2007_x.zip") + "\r\n");
+    EXPECT_EQ(readFile("newdata.log"), stored("2007/catalog/catalog_2l_2007_x.txt") + "\r\n");
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
 }
 
