@@ -44,6 +44,14 @@ std::string zipOf(const std::string& text)
     return test::zipSharingOneStream(text, {"catalog.txt"});
 }
 
+// A legal name of `length` bytes: "l<length>_2l_2007_nnn...n.txt", in 2007/l<length>/.
+std::string nameOfLength(std::size_t length)
+{
+    std::string name = "l" + std::to_string(length) + "_2l_2007_";
+    return name + std::string(length - name.size() - 4, 'n') + ".txt";
+}
+
+
 // The catalogue service: login form, session cookie, HEAD and GET of numbered products.
 struct Service {
     std::string loginReply = "HTTP/1.0 200 OK\r\nSet-Cookie: sid=s1; path=/\r\n\r\n<a href=\"home.pl\">Home</a>";
@@ -139,6 +147,22 @@ protected:
         return lines;
     }
     std::string stored(const std::string& relative) const { return window.MyTLEsDir + relative; }
+    // Ticks every item of the two-line form, and the daily files (19 products) or the
+    // report (13); their numbers in the order of the run.
+    std::vector<int> selectAll(bool daily)
+    {
+        window.ticks.fill(true);
+        window.complete = daily;
+        window.ssr = !daily;
+        std::vector<int> numbers;
+        for (int item = 0; item < 12; ++item)
+            numbers.push_back(downloadNumber(item, 0));
+        for (int n = 101; daily && n <= 107; ++n)
+            numbers.push_back(n);
+        if (!daily)
+            numbers.push_back(25);
+        return numbers;
+    }
 
     test::TempDir dir;
     test::ScopedCurrentDir cwd;
@@ -241,38 +265,86 @@ TEST(DownloadNames, FoldersFileNamesAndTheirRefusal)
         std::vector<std::array<std::string, 3>>{{"catalog_3l_2007_10_15.txt.gz", "catalog", "2007"},
             {"spec_visible_2l_2007_1.txt", "spec_visible", "2007"}, {"alldata_2007_10_15.txt", "alldata", "2007"},
             {"iridium_2l_07.txt", "iridium", "07.t"}, {"catalog", "", ""}, {"spec_visible", "", ""},
-            {"catalog_2l_", "catalog", ""}}) {
+            {"catalog_2l_", "catalog", ""}, {"catalog_2l_.", "", ""}, {"catalog_..", "", ""}, {"._2007", "", ""},
+            {".._2l_2007", "", ""}, {"catalog_2l_.a", "catalog", ".a"}}) {
         EXPECT_EQ(placeOf(name).kind, kind) << name;
         EXPECT_EQ(placeOf(name).group, group) << name;
     }
     EXPECT_EQ(fileNameOfHead("HTTP/1.0 200 OK\r\nX: 1\r\n\r\n"), std::nullopt);
     EXPECT_EQ(fileNameOfHead("C: attachment; filename=\"a b.zip\"\r\nNext: 1\r\n"), "a b.zip");
     EXPECT_EQ(fileNameOfHead("C: filename=x.txt\nNext: 1\n"), "x.txt");
-    for (const char* bad : {"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007", "a..b_2007"})
+    for (const std::string& bad : std::vector<std::string>{"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007", "a..b_2007",
+             std::string("a_2007\0.zip", 11), std::string("\0", 1), nameOfLength(256)})
         EXPECT_FALSE(acceptableFileName(bad)) << bad;
     EXPECT_TRUE(acceptableFileName("catalog_2l_2007.zip"));
+    EXPECT_TRUE(acceptableFileName(nameOfLength(255)));
 }
 
-TEST_F(DownloadRunTest, RefusedNamesAreSkippedAndTheRunGoesOn)
+TEST_F(DownloadRunTest, ARefusedOrFailedNameEndsOnlyItsOwnProduct)
 {
-    for (std::size_t item = 0; item < 6; ++item)
-        window.ticks[item] = true;
-    service.products[1] = {.body = "quoted", .naming = "filename=\"geo_2l_2007_a.txt\""};
-    service.products[3] = {.name = "../../evil_2l_2007.txt"};
-    service.products[5] = {.name = ".hidden_2l_2007.txt"};
-    service.products[7] = {.naming = "filename="};
-    service.products[9] = {.naming = "inline"};
-    service.products[11] = {.name = "nounderscore.txt"};
+    struct Case {
+        std::string naming; // the head's naming text
+        std::string stored; // where it lands below My TLEs; empty: nowhere
+        std::string line; // the status line that says why not
+    };
+    const std::string inTheWay = stored("2007/in/in_2l_2007.txt");
+    const Case cases[] = {
+        {"filename=\"geo_2l_2007_a.txt\"", "2007/geo/geo_2l_2007_a.txt", ""},
+        {"filename=../../evil_2l_2007.txt", "", "Refused file name ../../evil_2l_2007.txt"},
+        {"filename=.hidden_2l_2007.txt", "", "Refused file name .hidden_2l_2007.txt"},
+        {"filename=", "", "Refused file name "},
+        {"inline", "", "No file name for ID 9"},
+        {"filename=nounderscore.txt", "", "Refused file name nounderscore.txt"},
+        {std::string("filename=bad\0name_2l_2007.txt", 29), "", "Refused file name bad?name_2l_2007.txt"},
+        {"filename=catalog_2l_.", "", "Refused file name catalog_2l_."},
+        {"filename=" + nameOfLength(256), "", "Refused file name " + nameOfLength(256)},
+        {"filename=in_2l_2007.txt", "",
+            "Not stored: " + inTheWay + " (Unable to write to " + inTheWay + ": Is a directory)"},
+        {"filename=" + nameOfLength(255), "2007/l255/" + nameOfLength(255), ""},
+        {"filename=" + nameOfLength(241), "2007/l241/" + nameOfLength(241), ""},
+        {"filename=" + nameOfLength(226), "2007/l226/" + nameOfLength(226), ""},
+    };
+    // A folder, not a file, holds the product's name.
+    std::filesystem::create_directories(inTheWay + "/content");
+    const std::vector<int> numbers = selectAll(false);
+    ASSERT_EQ(std::size(cases), numbers.size());
+    std::vector<std::string> warnings;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const int number = numbers[i];
+        service.products[number] = {.body = "data " + std::to_string(i), .naming = cases[i].naming};
+        if (cases[i].line.starts_with("Not stored: "))
+            warnings.push_back("GET command \"" + inTheWay + "\" failed.");
+        else if (!cases[i].line.empty())
+            warnings.push_back("GET command \"http://" + server.hostPort() + "/perl/dl.pl?ID=" + std::to_string(number)
+                + "\" failed.");
+    }
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
 
-    EXPECT_EQ(readFile(stored("2007/geo/geo_2l_2007_a.txt")), "quoted");
-    for (const char* line : {"Refused file name ../../evil_2l_2007.txt", "Refused file name .hidden_2l_2007.txt",
-             "Refused file name ", "No file name for ID 9", "Refused file name nounderscore.txt"})
-        EXPECT_TRUE(reporter.logged(line)) << line;
-    EXPECT_EQ(requestLines().size(), 1u + 6u + 1u) << "one GET only";
-    EXPECT_EQ(readFile("newdata.log"), stored("2007/geo/geo_2l_2007_a.txt") + "\r\n");
-    EXPECT_EQ(listDirectory(window.MyTLEsDir), std::vector<std::string>{"2007"});
+    std::string newData;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        if (!c.stored.empty()) {
+            EXPECT_EQ(readFile(stored(c.stored)), "data " + std::to_string(i)) << c.stored;
+            newData += stored(c.stored) + "\r\n";
+        } else {
+            EXPECT_TRUE(reporter.logged(c.line)) << c.line;
+        }
+    }
+    std::vector<std::string> shown;
+    for (const auto& prompt : prompts.shown)
+        shown.push_back(prompt.text);
+    EXPECT_EQ(shown, warnings) << "each missing product warned about once";
+    EXPECT_EQ(readFile("newdata.log"), newData);
+    std::vector<std::string> below;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(window.MyTLEsDir))
+        below.push_back(entry.path().string().substr(window.MyTLEsDir.size()));
+    std::sort(below.begin(), below.end());
+    EXPECT_EQ(below,
+        (std::vector<std::string>{"2007", "2007/geo", "2007/geo/geo_2l_2007_a.txt", "2007/in",
+            "2007/in/in_2l_2007.txt", "2007/in/in_2l_2007.txt/content", "2007/l226", "2007/l226/" + nameOfLength(226),
+            "2007/l241", "2007/l241/" + nameOfLength(241), "2007/l255", "2007/l255/" + nameOfLength(255)}))
+        << "nothing outside its place, no temporary left";
     EXPECT_EQ(reporter.status, "Done");
 }
 
@@ -353,15 +425,8 @@ TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
         {".ZIP", {.body = "1 ISS\n"}, ""}, // only ".zip" is unpacked as a ZIP archive
         {".txt", {.body = ""}, ""},
     };
-    // Items 0 to 11 and the seven daily files.
-    std::vector<int> numbers;
-    for (int item = 0; item < 12; ++item)
-        numbers.push_back(downloadNumber(item, 0));
-    for (int n = 101; n <= 107; ++n)
-        numbers.push_back(n);
-    ASSERT_LE(std::size(cases), numbers.size());
-    window.ticks.fill(true);
-    window.complete = true;
+    const std::vector<int> numbers = selectAll(true);
+    ASSERT_EQ(std::size(cases), numbers.size());
     std::vector<std::string> warnings;
     std::string newData;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
