@@ -45,13 +45,14 @@ std::string naming(std::string text, const std::string& temporary, const std::st
 } // namespace
 
 // While one product is fetched: the exchange's failure handler warns as before, but
-// names `shown` (the product, not the temporary receiving it) when set, and the run
-// learns that the product has had its warning.
+// names `shown` (the product, not the temporary receiving it, nor the empty body of a
+// reply to HEAD), and the run learns that the product has had its warning.
 class DownloadRun::FailureWatch {
 public:
-    explicit FailureWatch(HttpExchange& http)
+    FailureWatch(HttpExchange& http, std::string shown)
         : http_(http)
         , handler_(http.OnFailure)
+        , shown_(std::move(shown))
     {
         http_.OnFailure = [this](std::string_view method) { warn(method); };
     }
@@ -73,10 +74,6 @@ private:
         warned_ = true;
         if (!handler_)
             return;
-        if (shown_.empty()) {
-            handler_(method);
-            return;
-        }
         const std::string body = std::exchange(http_.Body, shown_);
         handler_(method);
         http_.Body = body;
@@ -252,12 +249,10 @@ bool DownloadRun::logIn()
 
 void DownloadRun::DownloadFile(int number)
 {
-    FailureWatch watch(http_);
-    http_.InputFileMode = false;
     const std::string url = productUrl(number);
-    // Until it has a name of its own (and a reply to HEAD has no body to show), the
-    // warning names the product by its address.
-    watch.show(url);
+    // Until it has a name of its own, the product is named by its address.
+    FailureWatch watch(http_, url);
+    http_.InputFileMode = false;
     http_.Head(url);
 
     const std::optional<std::string> name = fileNameOfHead(http_.Header);
