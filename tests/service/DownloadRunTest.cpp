@@ -257,6 +257,9 @@ TEST_F(DownloadRunTest, ThreeLineNumbersAndDebugLines)
     EXPECT_TRUE(reporter.logged("Three-Line Data Format"));
     EXPECT_TRUE(reporter.logged("Current Catalog File 11 selected"));
     EXPECT_TRUE(reporter.logged("No file name for ID 2")) << "the 404 head names no file";
+    // A reply to HEAD has no body to show: the warning names the product's address, once.
+    ASSERT_EQ(prompts.shown.size(), 4u);
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"http://" + server.hostPort() + "/perl/dl.pl?ID=2\" failed.");
 }
 
 TEST(DownloadNames, FoldersFileNamesAndTheirRefusal)
