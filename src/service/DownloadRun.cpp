@@ -106,7 +106,8 @@ std::optional<std::string> fileNameOfHead(std::string_view head)
 
 bool acceptableFileName(std::string_view name)
 {
-    return !name.empty() && name.size() <= NAME_MAX && name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos
+    return !name.empty() && name.size() <= NAME_MAX
+        && name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos
         && name.find("..") == std::string_view::npos && name.front() != '.';
 }
 

@@ -109,7 +109,8 @@ bool isText(std::uint64_t size, const ReadSomeAt& read)
     std::vector<unsigned char> block(kTextBlock);
     bool leading = true;
     while (offset < size) {
-        const std::size_t n = read(offset, block.data(), static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - offset)));
+        const std::size_t n = read(
+            offset, block.data(), static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - offset)));
         if (n == 0)
             return false; // shorter than it said: nothing to vouch for
         const unsigned char* data = block.data();

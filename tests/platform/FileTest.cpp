@@ -203,7 +203,8 @@ TEST(ReplacingFile, TemporariesOfLongNamesFitAndTheirLeftoversAreFound)
             // What a crash leaves: both temporaries; another name's stay.
             const std::string other = dir.file(nameOf('m', length, fill));
             ReplacingFile otherOuter(other);
-            const std::vector<std::string> others{otherOuter.tempPath(), ReplacingFile(otherOuter.tempPath()).tempPath()};
+            const std::vector<std::string> others{
+                otherOuter.tempPath(), ReplacingFile(otherOuter.tempPath()).tempPath()};
             for (const auto& leftovers : {temporaries, others})
                 for (const std::string& path : leftovers)
                     qm::test::writeFile(path, "cut off");

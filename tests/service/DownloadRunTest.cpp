@@ -4,13 +4,13 @@
 #include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
+#include "SmallDisk.h"
 #include "TempDir.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
-
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,6 @@ std::string nameOfLength(std::size_t length)
     std::string name = "l" + std::to_string(length) + "_2l_2007_";
     return name + std::string(length - name.size() - 4, 'n') + ".txt";
 }
-
 
 // The catalogue service: login form, session cookie, HEAD and GET of numbered products.
 struct Service {
@@ -276,8 +275,8 @@ TEST(DownloadNames, FoldersFileNamesAndTheirRefusal)
     EXPECT_EQ(fileNameOfHead("HTTP/1.0 200 OK\r\nX: 1\r\n\r\n"), std::nullopt);
     EXPECT_EQ(fileNameOfHead("C: attachment; filename=\"a b.zip\"\r\nNext: 1\r\n"), "a b.zip");
     EXPECT_EQ(fileNameOfHead("C: filename=x.txt\nNext: 1\n"), "x.txt");
-    for (const std::string& bad : std::vector<std::string>{"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007", "a..b_2007",
-             std::string("a_2007\0.zip", 11), std::string("\0", 1), nameOfLength(256)})
+    for (const std::string& bad : std::vector<std::string>{"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007",
+             "a..b_2007", std::string("a_2007\0.zip", 11), std::string("\0", 1), nameOfLength(256)})
         EXPECT_FALSE(acceptableFileName(bad)) << bad;
     EXPECT_TRUE(acceptableFileName("catalog_2l_2007.zip"));
     EXPECT_TRUE(acceptableFileName(nameOfLength(255)));
@@ -344,9 +343,9 @@ TEST_F(DownloadRunTest, ARefusedOrFailedNameEndsOnlyItsOwnProduct)
         below.push_back(entry.path().string().substr(window.MyTLEsDir.size()));
     std::sort(below.begin(), below.end());
     EXPECT_EQ(below,
-        (std::vector<std::string>{"2007", "2007/geo", "2007/geo/geo_2l_2007_a.txt", "2007/in",
-            "2007/in/in_2l_2007.txt", "2007/in/in_2l_2007.txt/content", "2007/l226", "2007/l226/" + nameOfLength(226),
-            "2007/l241", "2007/l241/" + nameOfLength(241), "2007/l255", "2007/l255/" + nameOfLength(255)}))
+        (std::vector<std::string>{"2007", "2007/geo", "2007/geo/geo_2l_2007_a.txt", "2007/in", "2007/in/in_2l_2007.txt",
+            "2007/in/in_2l_2007.txt/content", "2007/l226", "2007/l226/" + nameOfLength(226), "2007/l241",
+            "2007/l241/" + nameOfLength(241), "2007/l255", "2007/l255/" + nameOfLength(255)}))
         << "nothing outside its place, no temporary left";
     EXPECT_EQ(reporter.status, "Done");
 }
@@ -397,9 +396,8 @@ TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
         gzip = readFile(path);
     }
     const std::string zip = zipOf("1 ISS\n");
-    const auto reply = [](const std::string& head, const std::string& body) {
-        return "HTTP/1.0 " + head + "\r\n\r\n" + body;
-    };
+    const auto reply
+        = [](const std::string& head, const std::string& body) { return "HTTP/1.0 " + head + "\r\n\r\n" + body; };
     struct Case {
         std::string extension;
         Product product; // name set below
@@ -464,6 +462,29 @@ TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
     EXPECT_EQ(shown, warnings) << "each missing product warned about once, in order";
     EXPECT_EQ(readFile("newdata.log"), newData);
     EXPECT_EQ(reporter.status, "Done");
+}
+
+// A full disk fails the product that filled it, under the product's own name; the
+// space its temporary took is given back for the next one.
+TEST_F(DownloadRunTest, AProductTheDiskCannotHoldEndsOnlyItselfUnderItsOwnName)
+{
+    test::SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    window.MyTLEsDir = disk.path();
+    disk.leaveFree(256 << 10);
+    window.ticks[0] = window.ticks[1] = true;
+    service.products[1] = {.name = "big_2l_2007.txt", .body = std::string(1 << 20, 'b')};
+    service.products[3] = {.name = "small_2l_2007.txt"};
+
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+
+    const std::string big = disk.file("2007/big/big_2l_2007.txt");
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"" + big + "\" failed.");
+    EXPECT_TRUE(reporter.logged("Not stored: " + big + " (Unable to write to " + big + ": No space left on device)"));
+    EXPECT_EQ(listDirectory(disk.file("2007/big/")), std::vector<std::string>{});
+    EXPECT_EQ(readFile(disk.file("2007/small/small_2l_2007.txt")), "data");
 }
 
 TEST_F(DownloadRunTest, RedownloadingKeepsTheListOfNewFiles)
