@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -400,13 +401,42 @@ void BufferedWriter::close()
     file_.close();
 }
 
+namespace {
+
+// A temporary's name: "." + stem + "." + 8 hex digits + ".part".
+constexpr std::string_view kPart = ".part";
+constexpr std::size_t kTemporaryExtra = 1 + 1 + 8 + kPart.size();
+// The longest file name the system takes (ext4, XFS, Btrfs and tmpfs alike).
+constexpr std::size_t kNameMax = NAME_MAX;
+
+// The start of `name` that its temporary's name carries: all of it when that fits the
+// file system's limit, else as much as fits, not cut inside a UTF-8 character. Only
+// the temporary is shortened; the final name is the caller's to choose.
+std::string_view temporaryStem(std::string_view name)
+{
+    if (name.size() + kTemporaryExtra <= kNameMax)
+        return name;
+    std::size_t n = kNameMax - kTemporaryExtra;
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+        --n;
+    return name.substr(0, n);
+}
+
+bool isHex(char ch)
+{
+    return std::isxdigit(static_cast<unsigned char>(ch)) != 0;
+}
+
+} // namespace
+
 ReplacingFile::ReplacingFile(std::string finalPath, Kind kind)
     : finalPath_(std::move(finalPath))
     , kind_(kind)
 {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", randomWord());
-    tempPath_ = extractFilePath(finalPath_) + "." + extractFileName(finalPath_) + "." + suffix + ".part";
+    tempPath_ = extractFilePath(finalPath_) + "." + std::string(temporaryStem(extractFileName(finalPath_))) + "."
+        + suffix + std::string(kPart);
 }
 
 ReplacingFile::~ReplacingFile()
@@ -499,18 +529,34 @@ void ReplacingFile::commit()
 
 namespace {
 
-// The name of what `entry` is the temporary of (same shape as tempPath_: "." + name +
-// "." + 8 hex digits + ".part"); empty when it is none.
+// The stem that `entry` is a temporary's name for (same shape as tempPath_: "." + stem
+// + "." + 8 hex digits + ".part"); empty when it is none.
 std::string_view temporaryFor(std::string_view entry)
 {
-    static constexpr std::string_view kPart = ".part";
     if (entry.size() < 1 + 1 + 1 + 8 + kPart.size() || entry.front() != '.' || !entry.ends_with(kPart))
         return {};
     const std::string_view suffix = entry.substr(entry.size() - kPart.size() - 8, 8);
-    const auto isHex = [](char ch) { return std::isxdigit(static_cast<unsigned char>(ch)) != 0; };
     if (!std::all_of(suffix.begin(), suffix.end(), isHex) || entry[entry.size() - kPart.size() - 9] != '.')
         return {};
     return entry.substr(1, entry.size() - 1 - 9 - kPart.size());
+}
+
+// `stem` is what a temporary of a temporary of a file with the stem `outerStem`
+// carries: a writer that writes its temporary through a ReplacingFile of its own (as a
+// download does) leaves one when it is cut off. The outer temporary's digits are
+// unknown; a shortened stem holds only some of them, or none.
+bool isStemOfTemporaryOf(std::string_view stem, std::string_view outerStem)
+{
+    if (temporaryFor(stem) == outerStem)
+        return true;
+    const std::string prefix = "." + std::string(outerStem) + ".";
+    std::string outer = prefix + "00000000" + std::string(kPart);
+    for (std::size_t i = prefix.size(); i < stem.size() && i < prefix.size() + 8; ++i) {
+        if (!isHex(stem[i]))
+            return false;
+        outer[i] = stem[i];
+    }
+    return outer.size() + kTemporaryExtra > kNameMax && temporaryStem(outer) == stem;
 }
 
 } // namespace
@@ -519,11 +565,10 @@ void ReplacingFile::removeLeftovers() const
 {
     const std::string folder = extractFilePath(finalPath_);
     const std::string name = extractFileName(finalPath_);
+    const std::string_view stem = temporaryStem(name);
     for (const std::string& entry : listDirectory(folder)) {
         const std::string_view of = temporaryFor(entry);
-        // A writer that writes its temporary through a ReplacingFile of its own (as a
-        // download does) leaves a temporary of that temporary when it is cut off.
-        if ((of == name || temporaryFor(of) == name) && folder + entry != tempPath_)
+        if (!of.empty() && (of == stem || isStemOfTemporaryOf(of, stem)) && folder + entry != tempPath_)
             ::unlink((folder + entry).c_str());
     }
 }

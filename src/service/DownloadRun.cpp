@@ -5,7 +5,9 @@
 #include "platform/Errors.h"
 #include "service/Hosts.h"
 #include "service/LoginForm.h"
+#include "service/ProductCheck.h"
 
+#include <climits>
 #include <functional>
 #include <utility>
 
@@ -22,7 +24,66 @@ std::string productUrl(int number)
     return serviceAddress() + "/perl/dl.pl?ID=" + std::to_string(number);
 }
 
+// A name as the log may show it: control bytes (a NUL among them) as "?".
+std::string printable(std::string_view name)
+{
+    std::string shown(name);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return shown;
+}
+
+// The text of an error raised while a temporary stood for `path`, naming `path`.
+std::string naming(std::string text, const std::string& temporary, const std::string& path)
+{
+    for (auto at = text.find(temporary); at != std::string::npos; at = text.find(temporary, at + path.size()))
+        text.replace(at, temporary.size(), path);
+    return text;
+}
+
 } // namespace
+
+// While one product is fetched: the exchange's failure handler warns as before, but
+// names `shown` (the product, not the temporary receiving it, nor the empty body of a
+// reply to HEAD), and the run learns that the product has had its warning.
+class DownloadRun::FailureWatch {
+public:
+    FailureWatch(HttpExchange& http, std::string shown)
+        : http_(http)
+        , handler_(http.OnFailure)
+        , shown_(std::move(shown))
+    {
+        http_.OnFailure = [this](std::string_view method) { warn(method); };
+    }
+    ~FailureWatch() { http_.OnFailure = std::move(handler_); }
+    FailureWatch(const FailureWatch&) = delete;
+    FailureWatch& operator=(const FailureWatch&) = delete;
+
+    void show(std::string shown) { shown_ = std::move(shown); }
+    // The warning for a product that is missing, once.
+    void warnOnce()
+    {
+        if (!warned_)
+            warn("GET");
+    }
+
+private:
+    void warn(std::string_view method)
+    {
+        warned_ = true;
+        if (!handler_)
+            return;
+        const std::string body = std::exchange(http_.Body, shown_);
+        handler_(method);
+        http_.Body = body;
+    }
+
+    HttpExchange& http_;
+    std::function<void(std::string_view)> handler_;
+    std::string shown_;
+    bool warned_ = false;
+};
 
 int downloadNumber(int item, int formatIndex)
 {
@@ -45,7 +106,8 @@ std::optional<std::string> fileNameOfHead(std::string_view head)
 
 bool acceptableFileName(std::string_view name)
 {
-    return !name.empty() && name.find_first_of("/\\") == std::string_view::npos
+    return !name.empty() && name.size() <= NAME_MAX
+        && name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos
         && name.find("..") == std::string_view::npos && name.front() != '.';
 }
 
@@ -58,7 +120,13 @@ ProductPlace placeOf(std::string_view name)
     std::string_view rest = name.substr(underscore + 1);
     if (rest.size() >= 3 && rest.substr(1, 2) == "l_")
         rest.remove_prefix(3);
-    return {std::string(name.substr(0, underscore)), std::string(rest.substr(0, 4))};
+    const std::string_view kind = name.substr(0, underscore);
+    const std::string_view group = rest.substr(0, 4);
+    // Either would lead the path out of its place: "My TLEs/./catalog/" is "My TLEs/catalog/".
+    for (const std::string_view part : {kind, group})
+        if (part == "." || part == "..")
+            return {};
+    return {std::string(kind), std::string(group)};
 }
 
 DownloadRun::DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& reporter, Prompts& prompts)
@@ -104,6 +172,7 @@ void DownloadRun::finish()
 RunOutcome DownloadRun::steps()
 {
     values_.NewDataDownloaded = false;
+    missing_ = false;
     if (values_.CheckCriticalUpdates) {
         if (!window_.CheckForCriticalUpdate())
             return RunOutcome::EndedEarly;
@@ -138,7 +207,9 @@ RunOutcome DownloadRun::steps()
 
     window_.CheckForCurrentData();
     reporter_.updateStatusBar(reporter_.idleText("Done"));
-    return RunOutcome::Completed;
+    // A product that did not arrive must be asked for again: an unattended run says so
+    // in its exit status, and its timer tries again.
+    return missing_ ? RunOutcome::EndedEarly : RunOutcome::Completed;
 }
 
 void DownloadRun::logSelections()
@@ -180,19 +251,21 @@ bool DownloadRun::logIn()
 
 void DownloadRun::DownloadFile(int number)
 {
-    http_.InputFileMode = false;
     const std::string url = productUrl(number);
+    // Until it has a name of its own, the product is named by its address.
+    FailureWatch watch(http_, url);
+    http_.InputFileMode = false;
     http_.Head(url);
 
     const std::optional<std::string> name = fileNameOfHead(http_.Header);
     if (!name) {
-        reporter_.log("No file name for ID " + std::to_string(number));
+        productMissing(watch, "No file name for ID " + std::to_string(number));
         return;
     }
     // The name becomes a path below My TLEs: nothing may lead it elsewhere.
     const ProductPlace place = placeOf(*name);
     if (!acceptableFileName(*name) || place.kind.empty() || place.group.empty()) {
-        reporter_.log("Refused file name " + *name);
+        productMissing(watch, "Refused file name " + printable(*name));
         return;
     }
     reporter_.updateStatusBar("Checking " + *name);
@@ -206,9 +279,11 @@ void DownloadRun::DownloadFile(int number)
 
     if (!fileExists(path)) {
         reporter_.updateStatusBar("Downloading " + *name);
+        watch.show(path);
         const bool processable = name->starts_with("catalog_") || name->starts_with("ssr_");
-        if (!transfer(url, path, processable)) {
-            reporter_.log("Not stored: " + path);
+        const std::optional<std::string> failure = transfer(url, path, processable);
+        if (failure) {
+            productMissing(watch, "Not stored: " + path + " (" + *failure + ")");
             return;
         }
         if (newData_) {
@@ -225,39 +300,32 @@ void DownloadRun::DownloadFile(int number)
         values_.MostCurrentSatcat = path;
 }
 
-bool DownloadRun::transfer(const std::string& url, const std::string& path, bool processable)
+void DownloadRun::productMissing(FailureWatch& watch, const std::string& line)
+{
+    missing_ = true;
+    // On the status line while the warning is up, and in the log.
+    reporter_.updateStatusBar(line);
+    watch.warnOnce();
+}
+
+std::optional<std::string> DownloadRun::transfer(const std::string& url, const std::string& path, bool processable)
 {
     ReplacingFile target(path);
     target.removeLeftovers();
 
-    // The failure warning names the product the user knows, not the temporary file.
-    struct Restore {
-        HttpExchange& http;
-        std::function<void(std::string_view)> onFailure;
-        const std::string& path;
-        ~Restore()
-        {
-            http.OnFailure = std::move(onFailure);
-            http.Body = path;
-        }
-    } restore{http_, http_.OnFailure, path};
-    http_.OnFailure = [this, &restore, &target](std::string_view method) {
-        http_.Body = restore.path;
-        if (restore.onFailure)
-            restore.onFailure(method);
-        http_.Body = target.tempPath();
-    };
-
-    // The window shows how far the file has come while it arrives.
-    struct EndProgress {
+    // The window shows how far the file has come while it arrives; the exchange names
+    // the product again when the transfer is over, however it ended.
+    struct EndTransfer {
         HttpExchange& http;
         DownloadWindow& window;
-        ~EndProgress()
+        const std::string& path;
+        ~EndTransfer()
         {
             http.OnProgress = nullptr;
+            http.Body = path;
             window.transferEnded();
         }
-    } endProgress{http_, window_};
+    } endTransfer{http_, window_, path};
     http_.OnProgress = [this](std::int64_t received, std::int64_t total) { window_.transferProgress(received, total); };
 
     http_.Header = "header.txt";
@@ -265,23 +333,47 @@ bool DownloadRun::transfer(const std::string& url, const std::string& path, bool
     http_.Body = target.tempPath();
     try {
         http_.Get(url);
-    } catch (const IncompleteResponse&) {
-        // A cut transfer is not stored, like an error page; the other products still come.
-        return false;
-    }
 
-    // An error page or a cut transfer never takes the product's name.
-    if (http_.statusCode() >= 400)
-        return false;
-    if (http_.contentLength() >= 0
-        && File(target.tempPath(), File::Mode::Read).size() != static_cast<std::uint64_t>(http_.contentLength()))
-        return false;
-    // Before the name: a file stored under it is never fetched again, so it counts as
-    // new only through this mark.
-    if (processable)
-        File(kUnprocessedFile, File::Mode::Create).close();
-    target.commit();
-    return true;
+        // Only the whole product takes its name: an error page, a reply of another
+        // kind, or a body that is not the length its head gave would be kept for good,
+        // since a stored file is never fetched again.
+        if (http_.statusCode() != 200)
+            return http_.statusCode() == 0 ? "No status line" : "Status " + std::to_string(http_.statusCode());
+        if (http_.transferEncoded())
+            return "Unsupported transfer encoding";
+        if (http_.contentLengthMalformed())
+            return "Malformed Content-Length";
+        if (http_.bodyOverran())
+            return "Longer than its Content-Length";
+        const std::uint64_t size = File(target.tempPath(), File::Mode::Read).size();
+        if (http_.contentLength() >= 0 && size != static_cast<std::uint64_t>(http_.contentLength()))
+            return "Size differs from its Content-Length";
+        const ProductKind kind = productKindOf(path);
+        if (!fileHoldsKind(target.tempPath(), kind))
+            return std::string(notOfKindText(kind));
+
+        // Before the name: a file stored under it is never fetched again, so it counts as
+        // new only through this mark.
+        if (processable)
+            File(kUnprocessedFile, File::Mode::Create).close();
+        target.commit();
+        return std::nullopt;
+    } catch (const IncompleteResponse& e) {
+        return e.what();
+    } catch (const SocketError& e) {
+        // A body past the size limit is this product's fault; the other errors of the
+        // network end the run.
+        if (std::string_view(e.what()) != "Response too large")
+            throw;
+        return e.what();
+    } catch (const IoError& e) {
+        // A file of this product that cannot be written (a name the file system will
+        // not take, a folder in its way) ends only this product.
+        const std::string text = naming(e.what(), target.tempPath(), path);
+        if (text.find(path) == std::string::npos)
+            throw;
+        return text;
+    }
 }
 
 } // namespace qm

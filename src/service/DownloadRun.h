@@ -69,12 +69,12 @@ int downloadNumber(int item, int formatIndex);
 // The "filename=" value of a response head, up to its line end, without surrounding
 // double quotes; nullopt when the head names no file.
 std::optional<std::string> fileNameOfHead(std::string_view head);
-// A name the service gave may become a local file name: not empty, no "/", "\" or
-// "..", not hidden.
+// A name the service gave may become a local file name: not empty, no "/", "\", NUL
+// or "..", not hidden, and no longer than a file system takes.
 bool acceptableFileName(std::string_view name);
 
-// Where a product lies below the My TLEs folder: <group>/<kind>/. Either is empty for
-// a name without the "_" it needs.
+// Where a product lies below the My TLEs folder: <group>/<kind>/. Both are empty for a
+// name without the "_" it needs, or when either would be "." or "..".
 struct ProductPlace {
     std::string kind;
     std::string group;
@@ -85,18 +85,25 @@ class DownloadRun {
 public:
     DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& reporter, Prompts& prompts);
     // The whole run. The cursor and the button are restored on every way out; an error
-    // leaves the run after that. EndedEarly: the publisher's host or the login failed.
+    // leaves the run after that. EndedEarly: the publisher's host or the login failed,
+    // or a selected product is missing (the others were fetched all the same).
     // FolderBusy, before anything else, while another program has the My TLEs folder.
     RunOutcome run();
 
 private:
+    class FailureWatch;
+
     RunOutcome steps();
     void logSelections();
     bool logIn();
     void DownloadFile(int number);
-    // Fetches `url` into `path` through a temporary; true when the product was stored.
-    // `processable`: a catalogue or report, which leaves kUnprocessedFile behind it.
-    bool transfer(const std::string& url, const std::string& path, bool processable);
+    // Fetches `url` into `path` through a temporary and stores it only when it is the
+    // whole product; returns why it was not stored. `processable`: a catalogue or
+    // report, which leaves kUnprocessedFile behind it.
+    std::optional<std::string> transfer(const std::string& url, const std::string& path, bool processable);
+    // A selected product that is not there: the reason on the status line, the failure
+    // warning (unless the exchange gave it already), and the run ends early.
+    void productMissing(FailureWatch& watch, const std::string& line);
     void finish();
 
     DownloadWindow& window_;
@@ -105,6 +112,7 @@ private:
     Reporter& reporter_;
     Prompts& prompts_;
     std::optional<BufferedWriter> newData_;
+    bool missing_ = false; // a selected product was not stored
 };
 
 } // namespace qm

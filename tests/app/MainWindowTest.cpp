@@ -646,7 +646,7 @@ TEST_F(MainWindowTest, DownloadDataFetchesWhatTheFormSelectsAndGivesTheButtonBac
         const std::string target = test::LoopbackServer::requestTarget(request);
         if (target == "/perl/login.pl")
             return Reply::ok("<a href=\"home.pl\">");
-        const std::string name = target.ends_with("=10") ? "iridium_3l_2007.txt" : "ssr_2007.zip";
+        const std::string name = target.ends_with("=10") ? "iridium_3l_2007.txt" : "ssr_2007.txt";
         return Reply::text("HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=" + name + "\r\n\r\n"
             + (request.starts_with("GET") ? "x" : ""));
     });
@@ -666,7 +666,7 @@ TEST_F(MainWindowTest, DownloadDataFetchesWhatTheFormSelectsAndGivesTheButtonBac
     EXPECT_EQ(targets,
         (std::vector<std::string>{
             "/perl/login.pl", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=10", "/perl/dl.pl?ID=25", "/perl/dl.pl?ID=25"}));
-    EXPECT_EQ(form->MostCurrentSatcat, dir.file("docs/My TLEs/2007/ssr/ssr_2007.zip"));
+    EXPECT_EQ(form->MostCurrentSatcat, dir.file("docs/My TLEs/2007/ssr/ssr_2007.txt"));
     EXPECT_TRUE(form->NewDataDownloaded);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(form->btnDownload->isEnabled());
@@ -732,7 +732,7 @@ TEST_F(MainWindowTest, AFileTransferShowsItsProgressBesideTheStatusTextAndNothin
             return Reply::ok("<a href=\"home.pl\">");
         const bool catalogue = target.ends_with("=1");
         std::string head = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename="
-            + std::string(catalogue ? "catalog_2l_2007_x.zip" : "ssr_2007.zip") + "\r\n";
+            + std::string(catalogue ? "catalog_2l_2007_x.txt" : "ssr_2007.txt") + "\r\n";
         // The report comes without a length: a busy bar.
         if (catalogue)
             head += "Content-Length: 4096\r\n";
@@ -764,13 +764,13 @@ TEST_F(MainWindowTest, AFileTransferShowsItsProgressBesideTheStatusTextAndNothin
     poll.stop();
 
     ASSERT_EQ(seen.size(), 2u) << "only while a file arrives, and the status text stays the run's own";
-    EXPECT_EQ(seen["Downloading catalog_2l_2007_x.zip"].maximum, 1000);
-    EXPECT_TRUE(seen["Downloading catalog_2l_2007_x.zip"].text.contains(QStringLiteral(" of 4.0 KiB")))
-        << seen["Downloading catalog_2l_2007_x.zip"].text.toStdString();
-    EXPECT_EQ(seen["Downloading ssr_2007.zip"].maximum, 0) << "busy without a length";
+    EXPECT_EQ(seen["Downloading catalog_2l_2007_x.txt"].maximum, 1000);
+    EXPECT_TRUE(seen["Downloading catalog_2l_2007_x.txt"].text.contains(QStringLiteral(" of 4.0 KiB")))
+        << seen["Downloading catalog_2l_2007_x.txt"].text.toStdString();
+    EXPECT_EQ(seen["Downloading ssr_2007.txt"].maximum, 0) << "busy without a length";
     EXPECT_FALSE(form->pbTransfer->isVisible());
     EXPECT_EQ(form->statusText(), "Done");
-    EXPECT_EQ(File(dir.file("docs/My TLEs/2007/ssr/ssr_2007.zip"), File::Mode::Read).size(), 4096u);
+    EXPECT_EQ(File(dir.file("docs/My TLEs/2007/ssr/ssr_2007.txt"), File::Mode::Read).size(), 4096u);
 
     // Each transfer is followed directly by the run's next line.
     form.reset();
@@ -782,8 +782,8 @@ TEST_F(MainWindowTest, AFileTransferShowsItsProgressBesideTheStatusTextAndNothin
         const auto next = log.find("] ", at + message.size() + 4);
         return log.substr(next + 2, log.find("\r\n", next) - next - 2);
     };
-    EXPECT_EQ(lineAfter("Downloading catalog_2l_2007_x.zip"), "Checking ssr_2007.zip");
-    EXPECT_EQ(lineAfter("Downloading ssr_2007.zip"), "Close [fnd]");
+    EXPECT_EQ(lineAfter("Downloading catalog_2l_2007_x.txt"), "Checking ssr_2007.txt");
+    EXPECT_EQ(lineAfter("Downloading ssr_2007.txt"), "Close [fnd]");
 }
 
 TEST_F(MainWindowTest, AProcessingRunShowsTheNewestEpochAndUpdateModePrintsIt)

@@ -259,19 +259,36 @@ TEST(WholeUpdateRun, TwoLineRunBuildsEveryOutputAndASecondRunFindsNothingNew)
     EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/catalog.txt"), comprehensiveBefore));
 }
 
-TEST(WholeUpdateRun, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
+TEST(WholeUpdateRun, ThreeLineGzipCatalogueIsProcessedButNotWhenItsNameAnnouncesAnotherKind)
 {
-    const LocalService service(std::vector<std::string>{"--name", "2=catalog_3l_20241231.txt.ZIP"});
-    const Expected expected(service, false);
-    UpdateHome home(service);
+    // Only ".zip" names a ZIP archive, so a gzip file named ".ZIP" would have to be text:
+    // it is not stored, nothing is processed, and the run ends with 2.
+    const LocalService misnamed(std::vector<std::string>{"--name", "2=catalog_3l_20241231.txt.ZIP"});
+    UpdateHome home(misnamed);
     home.writeSettings({.twoLine = false, .extension = 1});
+    const std::string myTles = home.myTles();
+    const std::string refusedPath = myTles + "2024/catalog/catalog_3l_20241231.txt.ZIP";
+
+    const test::ProgramOutcome refused = home.runUpdate();
+
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "quillmaren: warning: GET command \"" + refusedPath + "\" failed. [OK]\n");
+    EXPECT_EQ(UpdateHome::filesBelow(myTles), std::vector<std::string>{});
+    const std::vector<std::string> refusedLog = home.logMessages();
+    EXPECT_TRUE(inOrder(refusedLog, {"Downloading catalog_3l_20241231.txt.ZIP",
+                                        "Not stored: " + refusedPath + " (Not a text file)", "Close [fnd]"}));
+    EXPECT_TRUE(startingWith(refusedLog, {"Extracting "}).empty());
+
+    // The same product under its own name.
+    const LocalService service = LocalService::fixture("local_service");
+    const Expected expected(service, false);
+    home.useService(service);
 
     const test::ProgramOutcome run = home.runUpdate();
 
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    const std::string myTles = home.myTles();
-    const std::string catalogGz = "2024/catalog/catalog_3l_20241231.txt.ZIP";
+    const std::string catalogGz = "2024/catalog/catalog_3l_20241231.txt.gz";
     std::vector<std::string> files{catalogGz, "Vantoreal/catalog.tle", "catalog_3l_20241231.err"};
     for (const auto& [row, name] : kCategories)
         files.push_back("Vantoreal/" + name + ".tle");
@@ -290,7 +307,7 @@ TEST(WholeUpdateRun, ThreeLineCatalogueNamedUpperCaseZipIsReadAsGzip)
     const std::vector<std::string> log = home.logMessages();
     const std::string catalogText = myTles + "catalog_3l_20241231.txt";
     EXPECT_TRUE(inOrder(log,
-        {"Three-Line Data Format", "SSR not selected", "Checking catalog_3l_20241231.txt.ZIP", "Three-Line Data Format",
+        {"Three-Line Data Format", "SSR not selected", "Checking catalog_3l_20241231.txt.gz", "Three-Line Data Format",
             "File extension .tle selected", "Extracting catalog data (GZIP): " + myTles + catalogGz,
             "Successfully unpacked .gz file.", "Checking TLE data (3)", "Open [fi] " + catalogText,
             "Indexing TLE file (3)", "Open [f3i] " + catalogText, "Building Vantoreal data sets",

@@ -156,6 +156,92 @@ TEST(ReplacingFile, RemovesTemporariesThatACrashLeftAndTheirOwn)
             ".set.zip.notmine.part", "set.zip"}));
 }
 
+// A temporary's name must fit the file system (255 bytes) for every legal final name,
+// also when a writer writes that temporary through a ReplacingFile of its own (as a
+// download does); a crash's leftovers of either form are found again.
+TEST(ReplacingFile, TemporariesOfLongNamesFitAndTheirLeftoversAreFound)
+{
+    const std::string e = "\xC3\xA9"; // two bytes of UTF-8
+    const auto nameOf = [](char first, std::size_t length, const std::string& fill) {
+        std::string name(1, first);
+        while (name.size() + fill.size() + 4 <= length)
+            name += fill;
+        return name + std::string(length - 4 - name.size(), 'n') + ".zip";
+    };
+    for (const std::size_t length : {200u, 225u, 226u, 240u, 241u, 242u, 254u, 255u}) {
+        for (const std::string& fill : {std::string("n"), e}) {
+            TempDir dir;
+            const std::string name = nameOf('l', length, fill);
+            SCOPED_TRACE(std::to_string(length) + (fill == e ? " UTF-8" : ""));
+            const std::string target = dir.file(name);
+            std::vector<std::string> temporaries;
+            {
+                ReplacingFile outer(target);
+                ReplacingFile inner(outer.tempPath());
+                temporaries = {outer.tempPath(), inner.tempPath()};
+                BufferedWriter w;
+                w.create(inner.createTemp());
+                w.write("new");
+                w.close();
+                inner.commit();
+                outer.commit();
+            }
+            EXPECT_EQ(qm::test::readFile(target), "new");
+            EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{name});
+            std::string of = name;
+            for (const std::string& temporary : temporaries) {
+                const std::string entry = temporary.substr(dir.path().size());
+                EXPECT_LE(entry.size(), 255u) << entry;
+                // The start of the name it stands for, cut (if at all) before a character.
+                const std::string stem = entry.substr(1, entry.size() - 15);
+                EXPECT_TRUE(of.starts_with(stem)) << entry;
+                EXPECT_TRUE(stem.size() == of.size() || (static_cast<unsigned char>(of[stem.size()]) & 0xC0) != 0x80)
+                    << entry;
+                of = entry;
+            }
+
+            // What a crash leaves: both temporaries; another name's stay.
+            const std::string other = dir.file(nameOf('m', length, fill));
+            ReplacingFile otherOuter(other);
+            const std::vector<std::string> others{
+                otherOuter.tempPath(), ReplacingFile(otherOuter.tempPath()).tempPath()};
+            for (const auto& leftovers : {temporaries, others})
+                for (const std::string& path : leftovers)
+                    qm::test::writeFile(path, "cut off");
+            ReplacingFile(target).removeLeftovers();
+            for (const std::string& path : temporaries)
+                EXPECT_FALSE(qm::test::exists(path)) << path;
+            for (const std::string& path : others)
+                EXPECT_TRUE(qm::test::exists(path)) << path;
+        }
+    }
+}
+
+// A rename that fails must not pass for a commit: the final path still holds what it
+// held, and the temporary goes.
+TEST(ReplacingFile, ACommitThatCannotTakeTheNameSaysSoAndLeavesNoTemporary)
+{
+    for (ReplacingFile::Kind kind : {ReplacingFile::Kind::Output, ReplacingFile::Kind::WorkFile}) {
+        TempDir dir;
+        const std::string target = dir.file("catalog.zip");
+        ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+        qm::test::writeFile(target + "/inside", "x");
+        try {
+            ReplacingFile rf(target, kind);
+            BufferedWriter w;
+            w.create(rf.createTemp());
+            w.write("new");
+            w.close();
+            rf.commit();
+            ADD_FAILURE() << "committed over a folder";
+        } catch (const IoError& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to write to " + target + ": Is a directory");
+        }
+        EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"catalog.zip"});
+        EXPECT_EQ(qm::test::readFile(target + "/inside"), "x");
+    }
+}
+
 namespace {
 
 // What each flush saw: the path flushed and what the final path held at that moment.

@@ -1,15 +1,16 @@
 // The download run against a scripted catalogue service on 127.0.0.1.
+#include "ArchiveMaker.h"
 #include "LoopbackServer.h"
 #include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
+#include "SmallDisk.h"
 #include "TempDir.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
-
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,21 @@ struct Product {
     std::string naming{}; // the head's naming text; empty: "filename=" + name
     int cutAfter = -1; // body bytes sent before hanging up; -1: all
     bool silentGet = false;
+    std::string rawGet{}; // when set, the whole reply to the GET
 };
+
+// A ZIP archive of one member, as the service packs a catalogue.
+std::string zipOf(const std::string& text)
+{
+    return test::zipSharingOneStream(text, {"catalog.txt"});
+}
+
+// A legal name of `length` bytes: "l<length>_2l_2007_nnn...n.txt", in 2007/l<length>/.
+std::string nameOfLength(std::size_t length)
+{
+    std::string name = "l" + std::to_string(length) + "_2l_2007_";
+    return name + std::string(length - name.size() - 4, 'n') + ".txt";
+}
 
 // The catalogue service: login form, session cookie, HEAD and GET of numbered products.
 struct Service {
@@ -58,6 +73,8 @@ struct Service {
             return Reply::text(lines);
         if (p.silentGet)
             return Reply::silent();
+        if (!p.rawGet.empty())
+            return Reply::text(p.rawGet);
         return Reply::text(lines + (p.cutAfter < 0 ? p.body : p.body.substr(0, static_cast<std::size_t>(p.cutAfter))));
     }
 };
@@ -129,6 +146,22 @@ protected:
         return lines;
     }
     std::string stored(const std::string& relative) const { return window.MyTLEsDir + relative; }
+    // Ticks every item of the two-line form, and the daily files (19 products) or the
+    // report (13); their numbers in the order of the run.
+    std::vector<int> selectAll(bool daily)
+    {
+        window.ticks.fill(true);
+        window.complete = daily;
+        window.ssr = !daily;
+        std::vector<int> numbers;
+        for (int item = 0; item < 12; ++item)
+            numbers.push_back(downloadNumber(item, 0));
+        for (int n = 101; daily && n <= 107; ++n)
+            numbers.push_back(n);
+        if (!daily)
+            numbers.push_back(25);
+        return numbers;
+    }
 
     test::TempDir dir;
     test::ScopedCurrentDir cwd;
@@ -145,11 +178,11 @@ protected:
 TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetchesNothingTwice)
 {
     window.ticks[0] = window.ticks[4] = window.complete = window.ssr = true;
-    service.products[1] = {.name = "catalog_2l_2007_10_15_am.zip", .body = "full catalogue"};
+    service.products[1] = {.name = "catalog_2l_2007_10_15_am.zip", .body = zipOf("full catalogue")};
     service.products[9] = {.name = "iridium_2l_2007_10_15_am.txt"};
     for (int n = 101; n <= 107; ++n)
         service.products[n] = {.name = "alldata_2007_10_" + std::to_string(n - 90) + ".txt"};
-    service.products[25] = {.name = "ssr_20071015.zip", .body = "report"};
+    service.products[25] = {.name = "ssr_20071015.zip", .body = zipOf("report")};
 
     EXPECT_EQ(run(), RunOutcome::Completed);
 
@@ -166,8 +199,8 @@ TEST_F(DownloadRunTest, TwoLineRunStoresListsAndRemembersTheNewestFilesThenFetch
         EXPECT_EQ(request.starts_with("POST"), request.find("\r\nCookie: sid=s1\r\n") == std::string::npos);
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_10_15_am.zip");
     const std::string report = stored("2007/ssr/ssr_20071015.zip");
-    EXPECT_EQ(readFile(catalog), "full catalogue");
-    EXPECT_EQ(readFile(report), "report");
+    EXPECT_EQ(readFile(catalog), zipOf("full catalogue"));
+    EXPECT_EQ(readFile(report), zipOf("report"));
     EXPECT_EQ(readFile("newdata.log"), newData);
     EXPECT_NE(readFile("header.txt").find("filename=ssr_20071015.zip"), std::string::npos);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
@@ -223,6 +256,9 @@ TEST_F(DownloadRunTest, ThreeLineNumbersAndDebugLines)
     EXPECT_TRUE(reporter.logged("Three-Line Data Format"));
     EXPECT_TRUE(reporter.logged("Current Catalog File 11 selected"));
     EXPECT_TRUE(reporter.logged("No file name for ID 2")) << "the 404 head names no file";
+    // A reply to HEAD has no body to show: the warning names the product's address, once.
+    ASSERT_EQ(prompts.shown.size(), 4u);
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"http://" + server.hostPort() + "/perl/dl.pl?ID=2\" failed.");
 }
 
 TEST(DownloadNames, FoldersFileNamesAndTheirRefusal)
@@ -231,38 +267,86 @@ TEST(DownloadNames, FoldersFileNamesAndTheirRefusal)
         std::vector<std::array<std::string, 3>>{{"catalog_3l_2007_10_15.txt.gz", "catalog", "2007"},
             {"spec_visible_2l_2007_1.txt", "spec_visible", "2007"}, {"alldata_2007_10_15.txt", "alldata", "2007"},
             {"iridium_2l_07.txt", "iridium", "07.t"}, {"catalog", "", ""}, {"spec_visible", "", ""},
-            {"catalog_2l_", "catalog", ""}}) {
+            {"catalog_2l_", "catalog", ""}, {"catalog_2l_.", "", ""}, {"catalog_..", "", ""}, {"._2007", "", ""},
+            {".._2l_2007", "", ""}, {"catalog_2l_.a", "catalog", ".a"}}) {
         EXPECT_EQ(placeOf(name).kind, kind) << name;
         EXPECT_EQ(placeOf(name).group, group) << name;
     }
     EXPECT_EQ(fileNameOfHead("HTTP/1.0 200 OK\r\nX: 1\r\n\r\n"), std::nullopt);
     EXPECT_EQ(fileNameOfHead("C: attachment; filename=\"a b.zip\"\r\nNext: 1\r\n"), "a b.zip");
     EXPECT_EQ(fileNameOfHead("C: filename=x.txt\nNext: 1\n"), "x.txt");
-    for (const char* bad : {"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007", "a..b_2007"})
+    for (const std::string& bad : std::vector<std::string>{"", "../x_2l_2007", "a/b_2007", "a\\b_2007", ".x_2007",
+             "a..b_2007", std::string("a_2007\0.zip", 11), std::string("\0", 1), nameOfLength(256)})
         EXPECT_FALSE(acceptableFileName(bad)) << bad;
     EXPECT_TRUE(acceptableFileName("catalog_2l_2007.zip"));
+    EXPECT_TRUE(acceptableFileName(nameOfLength(255)));
 }
 
-TEST_F(DownloadRunTest, RefusedNamesAreSkippedAndTheRunGoesOn)
+TEST_F(DownloadRunTest, ARefusedOrFailedNameEndsOnlyItsOwnProduct)
 {
-    for (std::size_t item = 0; item < 6; ++item)
-        window.ticks[item] = true;
-    service.products[1] = {.body = "quoted", .naming = "filename=\"geo_2l_2007_a.txt\""};
-    service.products[3] = {.name = "../../evil_2l_2007.txt"};
-    service.products[5] = {.name = ".hidden_2l_2007.txt"};
-    service.products[7] = {.naming = "filename="};
-    service.products[9] = {.naming = "inline"};
-    service.products[11] = {.name = "nounderscore.txt"};
+    struct Case {
+        std::string naming; // the head's naming text
+        std::string stored; // where it lands below My TLEs; empty: nowhere
+        std::string line; // the status line that says why not
+    };
+    const std::string inTheWay = stored("2007/in/in_2l_2007.txt");
+    const Case cases[] = {
+        {"filename=\"geo_2l_2007_a.txt\"", "2007/geo/geo_2l_2007_a.txt", ""},
+        {"filename=../../evil_2l_2007.txt", "", "Refused file name ../../evil_2l_2007.txt"},
+        {"filename=.hidden_2l_2007.txt", "", "Refused file name .hidden_2l_2007.txt"},
+        {"filename=", "", "Refused file name "},
+        {"inline", "", "No file name for ID 9"},
+        {"filename=nounderscore.txt", "", "Refused file name nounderscore.txt"},
+        {std::string("filename=bad\0name_2l_2007.txt", 29), "", "Refused file name bad?name_2l_2007.txt"},
+        {"filename=catalog_2l_.", "", "Refused file name catalog_2l_."},
+        {"filename=" + nameOfLength(256), "", "Refused file name " + nameOfLength(256)},
+        {"filename=in_2l_2007.txt", "",
+            "Not stored: " + inTheWay + " (Unable to write to " + inTheWay + ": Is a directory)"},
+        {"filename=" + nameOfLength(255), "2007/l255/" + nameOfLength(255), ""},
+        {"filename=" + nameOfLength(241), "2007/l241/" + nameOfLength(241), ""},
+        {"filename=" + nameOfLength(226), "2007/l226/" + nameOfLength(226), ""},
+    };
+    // A folder, not a file, holds the product's name.
+    std::filesystem::create_directories(inTheWay + "/content");
+    const std::vector<int> numbers = selectAll(false);
+    ASSERT_EQ(std::size(cases), numbers.size());
+    std::vector<std::string> warnings;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const int number = numbers[i];
+        service.products[number] = {.body = "data " + std::to_string(i), .naming = cases[i].naming};
+        if (cases[i].line.starts_with("Not stored: "))
+            warnings.push_back("GET command \"" + inTheWay + "\" failed.");
+        else if (!cases[i].line.empty())
+            warnings.push_back("GET command \"http://" + server.hostPort() + "/perl/dl.pl?ID=" + std::to_string(number)
+                + "\" failed.");
+    }
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
 
-    EXPECT_EQ(readFile(stored("2007/geo/geo_2l_2007_a.txt")), "quoted");
-    for (const char* line : {"Refused file name ../../evil_2l_2007.txt", "Refused file name .hidden_2l_2007.txt",
-             "Refused file name ", "No file name for ID 9", "Refused file name nounderscore.txt"})
-        EXPECT_TRUE(reporter.logged(line)) << line;
-    EXPECT_EQ(requestLines().size(), 1u + 6u + 1u) << "one GET only";
-    EXPECT_EQ(readFile("newdata.log"), stored("2007/geo/geo_2l_2007_a.txt") + "\r\n");
-    EXPECT_EQ(listDirectory(window.MyTLEsDir), std::vector<std::string>{"2007"});
+    std::string newData;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        if (!c.stored.empty()) {
+            EXPECT_EQ(readFile(stored(c.stored)), "data " + std::to_string(i)) << c.stored;
+            newData += stored(c.stored) + "\r\n";
+        } else {
+            EXPECT_TRUE(reporter.logged(c.line)) << c.line;
+        }
+    }
+    std::vector<std::string> shown;
+    for (const auto& prompt : prompts.shown)
+        shown.push_back(prompt.text);
+    EXPECT_EQ(shown, warnings) << "each missing product warned about once";
+    EXPECT_EQ(readFile("newdata.log"), newData);
+    std::vector<std::string> below;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(window.MyTLEsDir))
+        below.push_back(entry.path().string().substr(window.MyTLEsDir.size()));
+    std::sort(below.begin(), below.end());
+    EXPECT_EQ(below,
+        (std::vector<std::string>{"2007", "2007/geo", "2007/geo/geo_2l_2007_a.txt", "2007/in", "2007/in/in_2l_2007.txt",
+            "2007/in/in_2l_2007.txt/content", "2007/l226", "2007/l226/" + nameOfLength(226), "2007/l241",
+            "2007/l241/" + nameOfLength(241), "2007/l255", "2007/l255/" + nameOfLength(255)}))
+        << "nothing outside its place, no temporary left";
     EXPECT_EQ(reporter.status, "Done");
 }
 
@@ -270,38 +354,144 @@ TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
 {
     window.ticks[0] = window.ticks[1] = window.ticks[2] = true;
     window.MostCurrentCatalog = "older catalogue";
-    service.products[1] = {.name = "catalog_2l_2007_x.zip", .getStatus = 500};
+    service.products[1] = {.name = "catalog_2l_2007_x.zip", .body = zipOf("c"), .getStatus = 500};
     service.products[3] = {.name = "geo_2l_2007_x.txt", .body = std::string(100, 'g'), .cutAfter = 40};
     service.products[5] = {.name = "nav_2l_2007_x.txt"};
 
-    run();
+    EXPECT_EQ(run(), RunOutcome::EndedEarly) << "after the other products";
 
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_x.zip");
-    ASSERT_EQ(prompts.shown.size(), 1u);
+    const std::string geo = stored("2007/geo/geo_2l_2007_x.txt");
+    ASSERT_EQ(prompts.shown.size(), 2u) << "one warning for each missing product";
     EXPECT_EQ(prompts.shown[0].text, "GET command \"" + catalog + "\" failed.") << "the product, not its temporary";
+    EXPECT_EQ(prompts.shown[1].text, "GET command \"" + geo + "\" failed.");
     EXPECT_TRUE(failed);
     EXPECT_EQ(listDirectory(stored("2007/catalog/")), std::vector<std::string>{}) << "no product, no temporary";
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
-    EXPECT_TRUE(reporter.logged("Not stored: " + catalog));
-    EXPECT_TRUE(reporter.logged("Not stored: " + stored("2007/geo/geo_2l_2007_x.txt")));
+    EXPECT_TRUE(reporter.logged("Not stored: " + catalog + " (Status 500)"));
+    EXPECT_TRUE(reporter.logged("Not stored: " + geo + " (Incomplete response)"));
     EXPECT_EQ(readFile("newdata.log"), stored("2007/nav/nav_2l_2007_x.txt") + "\r\n");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, "older catalogue") << "a product that is not there is not the newest";
+    EXPECT_EQ(window.currentChecks, 1);
 
     // The next run fetches the missing products again.
     const std::size_t before = server.requests().size();
     service.products[1].getStatus = 200;
-    run();
+    service.products[3].cutAfter = -1;
+    EXPECT_EQ(run(), RunOutcome::Completed);
     EXPECT_EQ(requestLines(before).size(), 1u + 5u);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
     EXPECT_TRUE(window.NewDataDownloaded);
+}
+
+// Whatever the service sends in place of a product must not be kept under its name:
+// a stored file is never fetched again.
+TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
+{
+    std::string gzip;
+    {
+        const std::string path = dir.file("made.gz");
+        test::makeGzip(path, "1 ISS\n");
+        gzip = readFile(path);
+    }
+    const std::string zip = zipOf("1 ISS\n");
+    const auto reply
+        = [](const std::string& head, const std::string& body) { return "HTTP/1.0 " + head + "\r\n\r\n" + body; };
+    struct Case {
+        std::string extension;
+        Product product; // name set below
+        std::string reason; // empty: stored
+    };
+    const Case cases[] = {
+        {".txt", {.body = "1 ISS", .getStatus = 400}, "Status 400"},
+        {".txt", {.body = "1 ISS", .getStatus = 404}, "Status 404"},
+        {".txt", {.body = "1 ISS", .getStatus = 203}, "Status 203"},
+        {".txt", {.rawGet = reply("100 Continue", "") + reply("200 OK", "1 ISS")}, "Status 100"},
+        {".txt", {.rawGet = "1 ISS without a head"}, "No status line"},
+        {".txt", {.rawGet = reply("200 OK\r\nTransfer-Encoding: chunked", "5\r\n1 ISS\r\n0\r\n\r\n")},
+            "Unsupported transfer encoding"},
+        {".txt", {.rawGet = reply("200 OK\r\nContent-Length: 5\r\nContent-Length: 5", "1 ISS")},
+            "Malformed Content-Length"},
+        {".txt", {.rawGet = reply("200 OK\r\nContent-Length: 5x", "1 ISS")}, "Malformed Content-Length"},
+        {".txt", {.rawGet = reply("200 OK\r\nContent-Length: 3", "1 ISS")}, "Longer than its Content-Length"},
+        {".zip", {.body = "<html>Please log in</html>"}, "Not a ZIP archive"},
+        {".zip", {.body = zip.substr(0, zip.size() - 1)}, "Not a ZIP archive"},
+        {".gz", {.body = "1 ISS"}, "Not a gzip file"},
+        {".txt", {.body = " \r\n\t<!DOCTYPE html>"}, "Not a text file"},
+        {".txt", {.body = std::string("1 ISS\0", 6)}, "Not a text file"},
+        {".gz", {.body = gzip}, ""},
+        {".zip", {.body = zip}, ""},
+        {".txt", {.body = "1 ISS\n"}, ""},
+        {".ZIP", {.body = "1 ISS\n"}, ""}, // only ".zip" is unpacked as a ZIP archive
+        {".txt", {.body = ""}, ""},
+    };
+    const std::vector<int> numbers = selectAll(true);
+    ASSERT_EQ(std::size(cases), numbers.size());
+    std::vector<std::string> warnings;
+    std::string newData;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Product product = cases[i].product;
+        product.name = "p" + std::to_string(i) + "_2l_2007" + cases[i].extension;
+        const std::string path = stored("2007/p" + std::to_string(i) + "/" + product.name);
+        if (cases[i].reason.empty())
+            newData += path + "\r\n";
+        else
+            warnings.push_back("warning: GET command \"" + path + "\" failed.");
+        service.products[numbers[i]] = product;
+    }
+
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string folder = stored("2007/p" + std::to_string(i) + "/");
+        const std::string path = folder + "p" + std::to_string(i) + "_2l_2007" + c.extension;
+        SCOPED_TRACE(path);
+        if (c.reason.empty()) {
+            EXPECT_EQ(readFile(path), c.product.body);
+            EXPECT_EQ(listDirectory(folder).size(), 1u);
+        } else {
+            EXPECT_EQ(listDirectory(folder), std::vector<std::string>{}) << "nothing stored, no temporary";
+            EXPECT_TRUE(reporter.logged("Not stored: " + path + " (" + c.reason + ")"));
+        }
+    }
+    std::vector<std::string> shown;
+    for (const auto& prompt : prompts.shown)
+        shown.push_back(prompt.kind + ": " + prompt.text);
+    EXPECT_EQ(shown, warnings) << "each missing product warned about once, in order";
+    EXPECT_EQ(readFile("newdata.log"), newData);
+    EXPECT_EQ(reporter.status, "Done");
+}
+
+// A full disk fails the product that filled it, under the product's own name; the
+// space its temporary took is given back for the next one.
+TEST_F(DownloadRunTest, AProductTheDiskCannotHoldEndsOnlyItselfUnderItsOwnName)
+{
+    test::SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    window.MyTLEsDir = disk.path();
+    disk.leaveFree(256 << 10);
+    window.ticks[0] = window.ticks[1] = true;
+    service.products[1] = {.name = "big_2l_2007.txt", .body = std::string(1 << 20, 'b')};
+    service.products[3] = {.name = "small_2l_2007.txt"};
+
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+
+    const std::string big = disk.file("2007/big/big_2l_2007.txt");
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_EQ(prompts.shown[0].text, "GET command \"" + big + "\" failed.");
+    EXPECT_TRUE(reporter.logged("Not stored: " + big + " (Unable to write to " + big + ": No space left on device)"));
+    EXPECT_EQ(listDirectory(disk.file("2007/big/")), std::vector<std::string>{});
+    EXPECT_EQ(readFile(disk.file("2007/small/small_2l_2007.txt")), "data");
 }
 
 TEST_F(DownloadRunTest, RedownloadingKeepsTheListOfNewFiles)
 {
     test::writeFile("newdata.log", "earlier\r\n");
     window.Redownloading = window.ticks[0] = true;
-    service.products[1] = {.name = "catalog_2l_2007_x.zip"};
+    service.products[1] = {.name = "catalog_2l_2007_x.zip", .body = zipOf("")};
     run();
     EXPECT_EQ(readFile("newdata.log"), "earlier\r\n");
     EXPECT_TRUE(fileExists(stored("2007/catalog/catalog_2l_2007_x.zip")));
@@ -352,7 +542,7 @@ TEST_F(DownloadRunTest, TheAccountIsFormEncodedInTheLoginBody)
 TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
 {
     window.ticks[0] = window.ticks[1] = true;
-    service.products[1] = {.name = "catalog_2l_2007_x.zip"};
+    service.products[1] = {.name = "catalog_2l_2007_x.txt"};
     service.products[3] = {.name = "geo_2l_2007_x.txt", .silentGet = true};
 
     // The publisher's host cannot be reached: no login.
@@ -387,7 +577,7 @@ TEST_F(DownloadRunTest, TheCursorAndTheButtonComeBackOnEveryWayOut)
     EXPECT_EQ(window.transfers[window.transfers.size() - 3], "4 of 4");
     for (const std::string& event : window.transfers)
         EXPECT_TRUE(event == "end" || event.ends_with(" of 4")) << event;
-    EXPECT_EQ(readFile("newdata.log"), stored("2007/catalog/catalog_2l_2007_x.zip") + "\r\n");
+    EXPECT_EQ(readFile("newdata.log"), stored("2007/catalog/catalog_2l_2007_x.txt") + "\r\n");
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
 }
 
