@@ -20,7 +20,7 @@ public:
     void connectThrough(const std::string& proxy, int proxyPort, const std::string& connectHead,
         const std::string& host, int port, int timeoutMs) override;
     void send(std::string_view bytes, int timeoutMs) override;
-    Received receive(char* buffer, std::size_t capacity, int timeoutMs) override;
+    Received receive(char* buffer, std::size_t capacity, ReceivePace& pace) override;
     void close() override;
 
     struct Session; // the TLS state and the bridge to the transport underneath
