@@ -173,7 +173,7 @@ bool DownloadRun::logIn()
         return false;
     }
     reporter_.updateStatusBar("Skarvelin login successful");
-    http_.Cookie = http_.responseCookie();
+    http_.keepResponseCookie();
     return true;
 }
 

@@ -217,19 +217,46 @@ void HttpExchange::call(std::string_view method, const std::string& url, const s
         ~Idle() { busy = false; }
     } idle{busy_};
 
+    if (Cookie != cookieBound_)
+        bindCookie(originOf(splitUrl(url)));
     std::string target = url;
     for (int redirects = 0;; ++redirects) {
         exchangeOnce(method, target, data);
+        const UrlParts from = splitUrl(target);
+        responseOrigin_ = originOf(from);
         if (statusCode_ < 300 || statusCode_ > 302)
             return;
         if (redirects == kMaxRedirects)
             throw SocketError("Too many redirects");
-        if (!responseCookie_.empty())
+        if (!responseCookie_.empty()) {
             Cookie = responseCookie_;
-        target = resolveRedirect(splitUrl(target), redirectTarget_);
+            bindCookie(responseOrigin_);
+        }
+        target = resolveRedirect(from, redirectTarget_);
+        // What was asked for over TLS must not come from where anyone on the way can read
+        // and change it.
+        if (isTlsScheme(from.scheme) && !isTlsScheme(splitUrl(target).scheme))
+            throw SocketError("Refused redirect from https to http");
         method = "GET";
         data = nullptr;
     }
+}
+
+void HttpExchange::keepResponseCookie()
+{
+    Cookie = responseCookie_;
+    bindCookie(responseOrigin_);
+}
+
+void HttpExchange::bindCookie(std::string origin)
+{
+    cookieOrigin_ = std::move(origin);
+    cookieBound_ = Cookie;
+}
+
+std::string HttpExchange::cookieFor(const UrlParts& parts) const
+{
+    return originOf(parts) == cookieOrigin_ ? Cookie : std::string();
 }
 
 void HttpExchange::exchangeOnce(std::string_view method, const std::string& url, const std::string* data)
@@ -238,7 +265,7 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     // https through a proxy travels in a CONNECT tunnel, inside which the request is the
     // one the server would get directly.
     const bool tunnel = !Proxy.empty() && isTlsScheme(parts.scheme);
-    const RequestSettings settings{Proxy, LocalProgram, Cookie, ProxyUserId, ProxyPassword};
+    const RequestSettings settings{Proxy, LocalProgram, cookieFor(parts), ProxyUserId, ProxyPassword};
     const RequestHead head = buildRequestHead(method, url, parts, tunnel ? insideTunnel(settings) : settings, data);
 
     statusCode_ = 0;

@@ -138,7 +138,23 @@ TEST_F(TlsTest, ARedirectMayLeadFromHttpToHttps)
     http.Get(plain.url("/start"));
     EXPECT_EQ(http.statusCode(), 200);
     EXPECT_EQ(http.Body, "1.5.8 ");
-    EXPECT_EQ(received("good"), "GET /Skarvelin/criticalupdate.txt cookie=moved=1\n");
+    // The cookie belongs to the plain server: another scheme and port never see it.
+    EXPECT_EQ(received("good"), "GET /Skarvelin/criticalupdate.txt cookie=-\n");
+}
+
+TEST_F(TlsTest, ARedirectFromHttpsToHttpIsRefusedBeforeAnythingGoesThere)
+{
+    ::setenv("QUILLMAREN_CA_FILE", TlsLoopbackServer::caFile().c_str(), 1);
+    LoopbackServer plain;
+    TlsLoopbackServer secure({.reply = "HTTP/1.0 302 Found\r\nLocation: " + plain.url("/file.zip") + "\r\n\r\n"});
+    http.Cookie = "sid=secret";
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("catalog.zip");
+    EXPECT_EQ(errorOf([&] { http.Get(secure.url("/perl/dl.pl?ID=1")); }), "Refused redirect from https to http");
+    EXPECT_EQ(plain.connections(), 0u);
+    EXPECT_NE(secure.requests().at(0).find("\r\nCookie: sid=secret\r\n"), std::string::npos);
+    EXPECT_FALSE(http.busy());
 }
 
 TEST_F(TlsTest, AServerSilentInTheHandshakeTimesOutLikeAConnection)
