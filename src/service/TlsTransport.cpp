@@ -151,7 +151,7 @@ SSL_CTX* sharedContext()
     SSL_CTX_set_default_verify_paths(context);
     if (!caFile.empty() && SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
         SSL_CTX_free(context);
-        throw SocketError("Certificate verification failed: cannot read the CA file " + caFile);
+        throw CertificateError("Certificate verification failed: cannot read the CA file " + caFile);
     }
     // Servers of HTTP/1.0 end a body by closing, often without TLS's closing message.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
@@ -233,7 +233,7 @@ void TlsTransport::handshake(const std::string& host, int timeoutMs)
         throw SocketError("Connection Timed out");
     const long verified = SSL_get_verify_result(session.ssl);
     if (verified != X509_V_OK)
-        throw SocketError(std::string("Certificate verification failed: ") + X509_verify_cert_error_string(verified));
+        throw CertificateError(std::string("Certificate verification failed: ") + X509_verify_cert_error_string(verified));
     throw SocketError("TLS handshake failed: " + reasonOfLastError("the server closed the connection"));
 }
 

@@ -51,7 +51,8 @@ void UpdateHome::writeSettings(const UpdateSettings& settings)
     for (const char* key : kDataSetKeys)
         ini << key << "=" << (settings.everyRow ? 1 : 0) << "\n";
     ini << "File Extension=" << settings.extension << "\nGenerate Palm Format=" << (settings.palm ? 1 : 0) << "\n";
-    ini << "[Debugging]\nDebug On=1\nStop On Errors=1\n";
+    ini << "[Debugging]\nDebug On=1\nStop On Errors=1\nCheck Vantoreal for Critical Updates="
+        << (settings.checkCriticalUpdates ? 1 : 0) << "\n";
     test::writeFile(dir_.file("bin/quillmaren.ini"), ini.str());
 }
 
@@ -68,8 +69,8 @@ test::ProgramOutcome UpdateHome::runUpdate()
 pid_t UpdateHome::startUpdate()
 {
     std::vector<std::string> environment{"PATH=" + dir_.file("path") + ":/usr/bin:/bin", "HOME=" + dir_.file("home"),
-        "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->hostPort(),
-        "QUILLMAREN_PUBLISHER_HOST=" + service_->hostPort()};
+        "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->base(),
+        "QUILLMAREN_PUBLISHER_HOST=" + service_->base(), "QUILLMAREN_CA_FILE=" + service_->caFile()};
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
     return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, work(""), environment);

@@ -21,6 +21,7 @@ struct UpdateSettings {
     // "Generate Palm Format": a Palm database beside every data set.
     bool palm = false;
     std::string password = test::LocalService::kPassword;
+    bool checkCriticalUpdates = true;
 };
 
 class UpdateHome {

@@ -410,5 +410,20 @@ TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
     EXPECT_TRUE(startingWith(log, {"Open [", "Extracting "}).empty());
 }
 
+TEST(WholeUpdateRun, ARefusedCertificateIsNamedOnStandardErrorWithoutTheUpdateCheck)
+{
+    const LocalService service(std::vector<std::string>{"--tls", "--tls-certificate", "expired"});
+    UpdateHome home(service);
+    home.writeSettings({.checkCriticalUpdates = false});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    const std::string text = "Unable to reach Skarvelin: Certificate verification failed: certificate has expired";
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "quillmaren: " + text + "\n");
+    EXPECT_TRUE(inOrder(home.logMessages(), {"Logging in to Skarvelin", text}));
+    EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+}
+
 } // namespace
 } // namespace qm::e2e
