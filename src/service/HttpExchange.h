@@ -1,13 +1,14 @@
 #pragma once
 // The program's one HTTP/1.0 exchange: one request per connection, redirects followed,
 // settings kept from call to call. Calls wait with time-outs while the Qt event loop
-// keeps running; failures raise SocketError with the user's text. Besides silence, a
-// response slower than 64 bytes a second over a whole TimeOut period ends with the
-// time-out text; a GET or POST body shorter than its announced length ends with
-// "Incomplete response". A body ends after its announced length (a proxy may keep the
-// connection open), else when the server closes; a reply to HEAD, and a 204 or 304,
-// ends with its head. In file mode the head and body files are put in place only when
-// complete.
+// keeps running; failures raise SocketError with the user's text. Besides silence, any
+// wait slower than 64 bytes a second over a whole TimeOut period (a TLS handshake, a
+// proxy's CONNECT reply, a response: ReceivePace) ends with its time-out text; a
+// redirect from https to http is refused; a GET or POST body shorter than its announced
+// length ends with "Incomplete response". A body ends after its announced length (a
+// proxy may keep the connection open), else when the server closes; a reply to HEAD,
+// and a 204 or 304, ends with its head. In file mode the head and body files are put
+// in place only when complete.
 #include "service/Transport.h"
 #include "service/Url.h"
 

@@ -233,7 +233,8 @@ void TlsTransport::handshake(const std::string& host, int timeoutMs)
         throw SocketError("Connection Timed out");
     const long verified = SSL_get_verify_result(session.ssl);
     if (verified != X509_V_OK)
-        throw CertificateError(std::string("Certificate verification failed: ") + X509_verify_cert_error_string(verified));
+        throw CertificateError(
+            std::string("Certificate verification failed: ") + X509_verify_cert_error_string(verified));
     throw SocketError("TLS handshake failed: " + reasonOfLastError("the server closed the connection"));
 }
 

@@ -111,9 +111,9 @@ TEST_F(CriticalUpdateTest, AnUnreachableHostEndsTheRunQuietlyUnlessStoppingOnErr
 TEST_F(CriticalUpdateTest, ARefusedCertificateIsNamedWhereverTheFailureIsTold)
 {
     ::setenv("QUILLMAREN_CA_FILE", test::TlsLoopbackServer::caFile().c_str(), 1);
-    for (const auto& [certificate, reason] : std::vector<std::pair<std::string, std::string>>{
-             {"expired", "certificate has expired"}, {"wrong-host", "IP address mismatch"},
-             {"self-signed", "self-signed certificate"}}) {
+    for (const auto& [certificate, reason] :
+        std::vector<std::pair<std::string, std::string>>{{"expired", "certificate has expired"},
+            {"wrong-host", "IP address mismatch"}, {"self-signed", "self-signed certificate"}}) {
         const test::TlsLoopbackServer publisher({.certificate = certificate});
         ::setenv("QUILLMAREN_PUBLISHER_HOST", publisher.url("").c_str(), 1);
         const std::string text = "Unable to reach Vantoreal: Certificate verification failed: " + reason;

@@ -227,9 +227,8 @@ TEST_F(HttpExchangeTest, TheCookieGoesOnlyToTheSchemeHostAndPortItCameFrom)
 {
     LoopbackServer other;
     const std::string port = std::to_string(server.port());
-    const auto carriesCookie = [](const LoopbackServer& to) {
-        return to.requests().back().find("\r\nCookie: ") != std::string::npos;
-    };
+    const auto carriesCookie
+        = [](const LoopbackServer& to) { return to.requests().back().find("\r\nCookie: ") != std::string::npos; };
     struct Case {
         const char* what;
         std::string location;
@@ -240,7 +239,8 @@ TEST_F(HttpExchangeTest, TheCookieGoesOnlyToTheSchemeHostAndPortItCameFrom)
              {"the same, the scheme in capitals", "HTTP://127.0.0.1:" + port + "/next.pl", &server, true},
              {"another port", other.url("/next.pl"), &other, false},
              {"another host name", "http://localhost:" + port + "/next.pl", &server, false}}) {
-        server.enqueue(Reply::text("HTTP/1.0 302 Found\r\nSet-Cookie: sess=42\r\nLocation: " + c.location + "\r\n\r\n"));
+        server.enqueue(
+            Reply::text("HTTP/1.0 302 Found\r\nSet-Cookie: sess=42\r\nLocation: " + c.location + "\r\n\r\n"));
         c.to->enqueue(Reply::ok("there"));
         http.Get(server.url("/perl/login.pl"));
         EXPECT_EQ(http.Body, "there") << c.what;

@@ -90,8 +90,7 @@ TlsLoopbackServer::TlsLoopbackServer(Options options)
     if (!options_.onlyForName.empty()) {
         other_ = serverContext("wrong-host");
         // The library's setter for this callback is a macro that casts in the old style.
-        SSL_CTX_callback_ctrl(
-            other_, SSL_CTRL_SET_TLSEXT_SERVERNAME_CB, reinterpret_cast<void (*)()>(&chooseByName));
+        SSL_CTX_callback_ctrl(other_, SSL_CTRL_SET_TLSEXT_SERVERNAME_CB, reinterpret_cast<void (*)()>(&chooseByName));
         SSL_CTX_ctrl(other_, SSL_CTRL_SET_TLSEXT_SERVERNAME_ARG, 0, this);
     }
 
