@@ -11,7 +11,8 @@ WERROR        ?= ON
 JOBS          ?= $(shell nproc)
 
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libisal-dev libssl-dev libgtest-dev
-TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 openssl
+# squid and apache2-utils (htpasswd): whole runs through a real proxy with Basic authentication.
+TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 python3-sgp4 openssl squid apache2-utils
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 DEMO_DEPS  := python3
 # dpkg-shlibdeps, which names the libraries the package depends on.

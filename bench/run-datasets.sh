@@ -2,7 +2,9 @@
 # Data-set writers on a 100,000-object catalogue, against copying the catalogue with cp.
 # The writers flush each finished file to disk before renaming it into place; the
 # "-durable" lines set the comprehensive data set against a copy flushed the same way
-# (cp, then sync of the copy).
+# (cp, then sync of the copy). The "omm" lines set the OMM twin of the comprehensive
+# data set against python-sgp4 doing the same job from the same file (its TLE reader,
+# its OMM exporter and the standard library's writers).
 set -euo pipefail
 build="${1:-build/bench}"
 bin="$build/bench/datasets/bench_datasets"
@@ -48,3 +50,23 @@ for form in 3 2; do
     fi
   done
 done
+
+peer_python=/usr/bin/python3 # the Debian interpreter that sees python3-sgp4
+[ -x "$peer_python" ] || peer_python=python3
+if "$peer_python" -c 'import sgp4.exporter' 2>/dev/null; then
+  dir="$work/form3"
+  for kind in xml csv json; do
+    best=""; rss=""
+    for _ in 1 2 3 4 5; do
+      out=$("$bin" omm "$dir" "$kind")
+      ms=${out#ours_ms=}; ms=${ms%% *}
+      mb=${out##*peak_rss_mb=}
+      if [ -z "$best" ] || awk "BEGIN{exit !($ms < $best)}"; then best=$ms; fi
+      if [ -z "$rss" ] || awk "BEGIN{exit !($mb > $rss)}"; then rss=$mb; fi
+    done
+    peer=$("$peer_python" "$here/datasets/peer_omm.py" "$kind" "$dir/Vantoreal/catalog.txt" "$work/peer.$kind")
+    peer=${peer#peer_ms=}
+    ratio=$(awk "BEGIN{printf \"%.3f\", $best / $peer}")
+    echo "bench datasets-omm-$kind-100000 ours_ms=$best baseline_ms=$peer ratio=$ratio peak_rss_mb=$rss"
+  done
+fi

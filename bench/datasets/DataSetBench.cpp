@@ -4,13 +4,18 @@
 //                                text and a user query file of 20,000 random numbers
 //   bench_datasets comprehensive DIR/formN N
 //   bench_datasets user DIR/formN N
-// The two timed modes print "ours_ms=... peak_rss_mb=..." for the writer call alone.
+//   bench_datasets omm DIR/formN xml|csv|json
+//                                the OMM twin of DIR/formN/Vantoreal/catalog.txt (written
+//                                by "comprehensive" before), fed its records as the writer
+//                                feeds them, flushed and put in place as the program does
+// The timed modes print "ours_ms=... peak_rss_mb=..." for the writer call alone.
 #include "core/Reporter.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/TLESupport.h"
 #include "datasets/DataSetContext.h"
 #include "datasets/DataSetWriter.h"
+#include "datasets/OmmWriter.h"
 #include "platform/File.h"
 #include "platform/ShellLauncher.h"
 #include "service/HttpExchange.h"
@@ -62,6 +67,15 @@ void prepare(const std::string& dir)
     }
 }
 
+void printTimed(std::chrono::steady_clock::time_point start)
+{
+    const auto stop = std::chrono::steady_clock::now();
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("ours_ms=%.1f peak_rss_mb=%.1f\n", std::chrono::duration<double, std::milli>(stop - start).count(),
+        static_cast<double>(usage.ru_maxrss) / 1024.0);
+}
+
 int timed(const std::string& mode, const std::string& folder, bool twoLine)
 {
     std::filesystem::current_path(folder);
@@ -88,15 +102,29 @@ int timed(const std::string& mode, const std::string& folder, bool twoLine)
         writer.BuildComprehensiveDataSet();
     else
         writer.BuildUserDataSet("pick");
-    const auto stop = std::chrono::steady_clock::now();
-
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("ours_ms=%.1f peak_rss_mb=%.1f\n", std::chrono::duration<double, std::milli>(stop - start).count(),
-        static_cast<double>(usage.ru_maxrss) / 1024.0);
+    printTimed(start);
     index.close(reporter);
     if (twoLine)
         ssr.close(reporter);
+    return 0;
+}
+
+int timedOmm(const std::string& folder, const std::string& kind)
+{
+    const qm::OmmFormat format = kind == "xml" ? qm::OmmFormat::Xml
+        : kind == "csv"                        ? qm::OmmFormat::Csv
+                                               : qm::OmmFormat::Json;
+    const std::string dataSet = folder + "/Vantoreal/catalog.txt";
+    const auto start = std::chrono::steady_clock::now();
+    qm::OmmWriter twin(
+        format, folder + "/Vantoreal/catalog." + kind, qm::ommCreationDate(std::chrono::system_clock::now()));
+    qm::BufferedReader in(dataSet);
+    std::vector<char> block(390 * qm::kDataSetRecordSize);
+    while (const std::size_t got = in.read(block.data(), block.size()))
+        twin.add(block.data(), got / qm::kDataSetRecordSize);
+    twin.close();
+    twin.commit();
+    printTimed(start);
     return 0;
 }
 
@@ -109,8 +137,11 @@ int main(int argc, char** argv)
         prepare(argv[2]);
         return 0;
     }
+    if (mode == "omm" && argc == 4)
+        return timedOmm(std::filesystem::absolute(argv[2]).string(), argv[3]);
     if ((mode == "comprehensive" || mode == "user") && argc == 4)
         return timed(mode, std::filesystem::absolute(argv[2]).string(), std::string(argv[3]) == "2");
-    std::fprintf(stderr, "usage: bench_datasets prepare DIR | comprehensive|user DIR/formN N\n");
+    std::fprintf(
+        stderr, "usage: bench_datasets prepare DIR | comprehensive|user DIR/formN N | omm DIR/formN xml|csv|json\n");
     return 2;
 }

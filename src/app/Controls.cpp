@@ -3,10 +3,12 @@
 #include "core/Version.h"
 #include "desktop/Links.h"
 
+#include <QActionGroup>
 #include <QButtonGroup>
 #include <QEvent>
 #include <QGridLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -41,6 +43,40 @@ private:
     int rows_ = 0;
     int rowHeight_ = 0;
 };
+
+MenuChoice::MenuChoice(QMenu* parentMenu, const QString& title, const QStringList& items)
+    : QObject(parentMenu)
+    , menu_(parentMenu->addMenu(title))
+    , group_(new QActionGroup(this))
+{
+    group_->setExclusive(true);
+    for (const QString& caption : items) {
+        QAction* action = menu_->addAction(caption);
+        action->setCheckable(true);
+        group_->addAction(action);
+        items_.push_back(action);
+        connect(action, &QAction::triggered, this, [this] {
+            if (onClick)
+                onClick();
+        });
+    }
+    setItemIndex(0);
+}
+
+int MenuChoice::itemIndex() const
+{
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i]->isChecked())
+            return static_cast<int>(i);
+    return 0;
+}
+
+void MenuChoice::setItemIndex(int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= items_.size())
+        index = 0;
+    items_[static_cast<std::size_t>(index)]->setChecked(true);
+}
 
 RadioGroup::RadioGroup(const QString& title, const QStringList& items, int columns, QWidget* parent)
     : QGroupBox(title, parent)

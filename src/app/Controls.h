@@ -8,7 +8,9 @@
 #include <functional>
 #include <string>
 
+class QActionGroup;
 class QButtonGroup;
+class QMenu;
 class QRadioButton;
 
 namespace qm {
@@ -32,6 +34,25 @@ public:
 private:
     std::vector<QRadioButton*> buttons_;
     QButtonGroup* group_;
+};
+
+// A submenu of exclusive, checkable items with an item index, like a radio group in a
+// menu: one item is always selected.
+class MenuChoice : public QObject {
+public:
+    MenuChoice(QMenu* parentMenu, const QString& title, const QStringList& items);
+    int itemIndex() const;
+    // Selects an item (an index out of range selects the first) without running any handler.
+    void setItemIndex(int index);
+    QMenu* menu() const { return menu_; }
+    QAction* item(int index) const { return items_.at(static_cast<std::size_t>(index)); }
+    // Every click on an item, whether or not it changes the selection.
+    std::function<void()> onClick;
+
+private:
+    QMenu* menu_;
+    QActionGroup* group_;
+    std::vector<QAction*> items_;
 };
 
 class ColumnDelegate;

@@ -1,5 +1,6 @@
 #include "app/DownloadWindowAdapter.h"
 
+#include "app/RunButtons.h"
 #include "app/TfrmMain.h"
 #include "app/TransferProgressBar.h"
 
@@ -49,7 +50,7 @@ void DownloadWindowAdapter::setBusyCursor(bool busy)
 
 void DownloadWindowAdapter::setDownloadEnabled(bool enabled)
 {
-    form_.btnDownload->setEnabled(enabled);
+    form_.runButtons().setDownloadEnabled(enabled);
 }
 
 void DownloadWindowAdapter::CheckForCurrentData()
@@ -76,6 +77,11 @@ void DownloadWindowAdapter::transferProgress(std::int64_t received, std::int64_t
 void DownloadWindowAdapter::transferEnded()
 {
     form_.pbTransfer->finish();
+}
+
+FolderLock* DownloadWindowAdapter::folderLock()
+{
+    return form_.folderLock();
 }
 
 } // namespace qm

@@ -24,6 +24,7 @@ public:
     DownloadValues values() override;
     void transferProgress(std::int64_t received, std::int64_t total) override;
     void transferEnded() override;
+    FolderLock* folderLock() override;
 
 private:
     TfrmMain& form_;

@@ -1,6 +1,7 @@
 #include "app/MainProcessing.h"
 
 #include "app/EpochLabel.h"
+#include "app/RunButtons.h"
 #include "app/TfrmMain.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ RunOutcome MainProcessing::run()
     ProcessingServices services{form_.reporter(), *services_.prompts, form_.http(), form_.HttpFailure,
         *services_.launcher, services_.starter ? *services_.starter : ownStarter_,
         extractFilePath(services_.program->programFile())};
+    const RunButtons::Run going(form_.runButtons());
     return ProcessingRun(*this, services).run();
 }
 
@@ -45,7 +47,7 @@ void MainProcessing::setBusyPointer(bool busy)
 
 void MainProcessing::setProcessEnabled(bool enabled)
 {
-    form_.btnProcess->setEnabled(enabled);
+    form_.runButtons().setProcessEnabled(enabled);
 }
 
 bool MainProcessing::autoDownload() const
@@ -78,6 +80,11 @@ bool MainProcessing::palm() const
     return form_.cbPalm->isChecked();
 }
 
+int MainProcessing::ommItem() const
+{
+    return form_.mOmmDataSets->itemIndex();
+}
+
 bool MainProcessing::updateMode() const
 {
     return form_.updateMode();
@@ -97,6 +104,11 @@ bool MainProcessing::checkForCriticalUpdate()
 RunOutcome MainProcessing::download()
 {
     return form_.downloadRun();
+}
+
+FolderLock* MainProcessing::folderLock()
+{
+    return form_.folderLock();
 }
 
 RunOutcome MainProcessing::processAgain()

@@ -33,6 +33,7 @@ public:
     bool rowTicked(int row) const override;
     int extensionItem() const override;
     bool palm() const override;
+    int ommItem() const override;
     bool updateMode() const override;
     ProgramValues values() override;
     bool checkForCriticalUpdate() override;
@@ -40,6 +41,7 @@ public:
     RunOutcome processAgain() override;
     // Shows the epoch in the window; in update mode it also goes to standard output.
     void showNewestEpoch(const std::optional<TleEpoch>& epoch) override;
+    FolderLock* folderLock() override;
 
     // Where update mode prints its epoch line; tests catch it.
     std::function<void(const std::string& line)> printLine;

@@ -1,5 +1,6 @@
 #include "app/MainScheduler.h"
 
+#include "app/RunButtons.h"
 #include "app/TfrmMain.h"
 
 #include <QCheckBox>
@@ -75,17 +76,17 @@ bool MainScheduler::accountPresent() const
 
 bool MainScheduler::processEnabled() const
 {
-    return form_.btnProcess->isEnabled();
+    return form_.runButtons().processEnabled();
 }
 
 void MainScheduler::setDownloadEnabled(bool enabled)
 {
-    form_.btnDownload->setEnabled(enabled);
+    form_.runButtons().setDownloadEnabled(enabled);
 }
 
 void MainScheduler::setProcessEnabled(bool enabled)
 {
-    form_.btnProcess->setEnabled(enabled);
+    form_.runButtons().setProcessEnabled(enabled);
 }
 
 void MainScheduler::setDelayControlsEnabled(bool enabled)
@@ -144,6 +145,16 @@ void MainScheduler::process()
 bool& MainScheduler::NewDataDownloaded()
 {
     return form_.NewDataDownloaded;
+}
+
+bool MainScheduler::runGoing() const
+{
+    return form_.runButtons().running();
+}
+
+FolderLock* MainScheduler::folderLock()
+{
+    return form_.folderLock();
 }
 
 } // namespace qm

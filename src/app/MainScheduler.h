@@ -40,6 +40,8 @@ public:
     void download() override;
     void process() override;
     bool& NewDataDownloaded() override;
+    bool runGoing() const override;
+    FolderLock* folderLock() override;
 
 private:
     class Timer : public SchedulerTimer {

@@ -3,7 +3,9 @@
 #include "app/TfrmAbout.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmProxy.h"
+#include "core/Version.h"
 #include "platform/Environment.h"
+#include "platform/FolderLock.h"
 #include "platform/Halt.h"
 #include "platform/HeadlessPrompts.h"
 #include "platform/QtDesktop.h"
@@ -13,12 +15,71 @@
 #include "platform/XdgShellLauncher.h"
 
 #include <QApplication>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
+
+constexpr std::string_view kUsage = R"(Usage: quillmaren [-update]
+       quillmaren --help | --version
+
+Downloads the catalogue of objects in Earth orbit from the Skarvelin catalogue
+service, checks and repairs its element sets and writes the Vantoreal data sets.
+
+  (no option)  open the window
+  -update      one unattended run: download, process when new data arrived, end;
+               only as the first argument
+  --help       show this help
+  --version    show the version
+
+Environment:
+  QUILLMAREN_SERVICE_HOST    catalogue service: host[:port], http://... or https://...
+  QUILLMAREN_PUBLISHER_HOST  publisher's host, in the same forms
+  QUILLMAREN_CA_FILE         further certificate authorities (PEM) for HTTPS
+  QUILLMAREN_RUN_FOLDER      auto: start in the run folder (see the manual page)
+  QUILLMAREN_LOCK_WAIT       seconds -update waits for another run on My TLEs (600)
+  http_proxy, HTTP_PROXY     read by "Auto Check Proxy Settings"
+  XDG_CONFIG_HOME            holds quillmaren/quillmaren.ini and the start-up entry
+  XDG_STATE_HOME             holds the run folder when the program's is read-only
+  QT_QPA_PLATFORM            offscreen: run without a display
+
+Exit status:
+  0  the program ended normally; after -update, the run completed
+  1  a fatal stop (a folder that cannot be made or entered, a damaged catalogue)
+  2  -update only: the download or the processing ended early with a reported error
+
+See quillmaren(1).
+)";
+
+// "--help" and "--version" as the first argument are answered on standard output
+// before anything else happens: no display, no settings, no file. Any other argument
+// leaves the program as it always was. The exit status, when answered.
+std::optional<int> answerInformationOption(int argc, char* argv[])
+{
+    if (argc < 2)
+        return std::nullopt;
+    const std::string_view option = argv[1];
+    std::string text;
+    if (option == "--help") {
+        text = kUsage;
+    } else if (option == "--version") {
+        std::string_view version = qm::kVersionText;
+        while (version.ends_with(' '))
+            version.remove_suffix(1);
+        text = "quillmaren " + std::string(version) + "\n";
+    } else {
+        return std::nullopt;
+    }
+    // Output that cannot be written (a full disk, a closed pipe) is a failure.
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    return written && std::fflush(stdout) == 0 ? 0 : 1;
+}
 
 bool haveDisplay()
 {
@@ -31,6 +92,9 @@ bool haveDisplay()
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> answered = answerInformationOption(argc, argv))
+        return *answered;
+
     // Without a display (cron, a systemd timer) the program still runs, off screen, and
     // standard error carries only what the program itself has to say.
     if (!haveDisplay() && !std::getenv("QT_QPA_PLATFORM"))
@@ -74,8 +138,10 @@ int main(int argc, char* argv[])
     // entry cannot name a folder that depends on the user. Run files and the log must
     // not land wherever the launcher happened to start, so a folder that cannot be
     // entered stops the program.
+    std::chrono::milliseconds folderWait{};
     try {
         qm::enterRunFolderWhenAsked(environment, qm::extractFilePath(program.programFile()));
+        folderWait = qm::folderWaitFrom(environment);
     } catch (const qm::IoError& e) {
         prompts->error(e.what());
         return qm::kFatalExitStatus;
@@ -92,6 +158,7 @@ int main(int argc, char* argv[])
     services.tray = tray.get();
     services.headless = headless;
     services.arguments = std::move(arguments);
+    services.folderWait = folderWait;
 
     auto form = std::make_unique<qm::TfrmMain>(services);
     tray->show();

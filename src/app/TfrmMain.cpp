@@ -3,9 +3,11 @@
 #include "app/DownloadWindowAdapter.h"
 #include "app/MainProcessing.h"
 #include "app/MainScheduler.h"
+#include "app/RunButtons.h"
 #include "app/UpdateWindowAdapter.h"
 #include "core/SystemDescriptions.h"
 #include "core/Version.h"
+#include "datasets/OmmFields.h"
 #include "desktop/Links.h"
 #include "platform/Halt.h"
 #include "platform/Latin1.h"
@@ -70,6 +72,14 @@ void loadRadio(RadioGroup* group, int index, const std::function<void()>& handle
     handler();
 }
 
+void loadChoice(MenuChoice* choice, int index, const std::function<void()>& handler)
+{
+    if (choice->itemIndex() == index)
+        return;
+    choice->setItemIndex(index);
+    handler();
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(MainServices services, QWidget* parent)
@@ -86,6 +96,10 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
     setWindowTitle(latin1(kMainCaption));
     buildControls();
     buildMenus();
+    runButtons_ = std::make_unique<RunButtons>(*btnDownload, *btnProcess);
+    // A scheduled attempt that fell inside a run comes once the run's handler is through.
+    runButtons_->onAllEnded
+        = [this] { QTimer::singleShot(0, this, [this] { guarded([this] { scheduler_->scheduler().runsEnded(); }); }); };
     wire();
     resize(windowSizeFor(kDesignWidth, kDesignHeight));
     TrayTimer.setInterval(5000);
@@ -137,6 +151,7 @@ void TfrmMain::wire()
         group->onClick = formClick;
     clbCurrentCatalog->onClick = formClick;
     clbVantorealDataSets->onClick = formClick;
+    mOmmDataSets->onClick = formClick;
     seDelay->onClick = formClick;
 
     lblFeedback->onOpen
@@ -249,6 +264,7 @@ void TfrmMain::FormCreate()
 
     MyTLEsDir = GetShellFolder(*services_.folders, 4) + "My TLEs/";
     PrepareDirectory(reporter_, MyTLEsDir);
+    folderLock_ = std::make_unique<FolderLock>(MyTLEsDir);
 
     OperatingSystemText = GetWindowsVersionText(*services_.system);
     ProcessorText = GetProcessorText(*services_.system);
@@ -277,6 +293,8 @@ void TfrmMain::FormCreate()
 
     loadRadio(rgFileExtensions, settings.readInteger(Field::FileExtension), [this] { FormClick(); });
     loadCheck(cbPalm, settings.readBool(Field::GeneratePalmFormat), [this] { FormClick(); });
+    loadChoice(mOmmDataSets, static_cast<int>(ommFormatFromItem(settings.readInteger(Field::OmmFormat))),
+        [this] { FormClick(); });
 
     MostCurrentCatalog = settings.readText(Field::MostCurrentCatalog);
     MostCurrentSatcat = settings.readText(Field::MostCurrentSatcat);
@@ -297,8 +315,12 @@ void TfrmMain::FormCreate()
     loadCheck(cbStopOnErrors, settings.readBool(Field::StopOnErrors), [this] { FormClick(); });
     CheckCriticalUpdates = settings.readBool(Field::CheckCriticalUpdates);
 
-    Delete_Files(MyTLEsDir + "catalog_*.gz");
-    Delete_Files(MyTLEsDir + "catalog_*.txt");
+    // Texts left by an ended run; while another program's run has the folder they are
+    // its work in progress.
+    if (const FolderLock::Hold hold = folderLock_->tryHold()) {
+        Delete_Files(MyTLEsDir + "catalog_*.gz");
+        Delete_Files(MyTLEsDir + "catalog_*.txt");
+    }
 
     lblVersion->setText(latin1(versionLabel()));
     lblFeedback->setLink(feedbackMailTarget(), QString::fromLatin1(kFeedbackCredit));
@@ -336,7 +358,7 @@ void TfrmMain::FormCreate()
 void TfrmMain::updateDownloadEnabled()
 {
     const bool account = !AccountUsername.empty() && !AccountPassword.empty();
-    btnDownload->setEnabled(account);
+    runButtons_->setDownloadEnabled(account);
     Skarvelin->setEnabled(account);
 }
 
@@ -455,6 +477,8 @@ SettingValue TfrmMain::valueOf(const SettingDef& def) const
         return number(rgFileExtensions->itemIndex());
     case Field::GeneratePalmFormat:
         return number(cbPalm->isChecked());
+    case Field::OmmFormat:
+        return number(mOmmDataSets->itemIndex());
     case Field::MostCurrentCatalog:
         return text(MostCurrentCatalog);
     case Field::MostCurrentSatcat:
@@ -518,7 +542,7 @@ void TfrmMain::CheckForCurrentData()
     const CurrentDataOutcome outcome = qm::CheckForCurrentData(
         rgFormat->itemIndex(), MostCurrentCatalog, MostCurrentSatcat, cbAutoDownload->isChecked(), reporter_);
     if (outcome.processEnabled)
-        btnProcess->setEnabled(*outcome.processEnabled);
+        runButtons_->setProcessEnabled(*outcome.processEnabled);
     if (outcome.status)
         reporter_.setStatusText(*outcome.status);
 }
@@ -536,11 +560,15 @@ bool TfrmMain::CheckForCriticalUpdate()
 
 void TfrmMain::btnDownloadClick()
 {
+    // No run starts inside another, whoever calls.
+    if (runButtons_->running())
+        return;
     downloadRun();
 }
 
 RunOutcome TfrmMain::downloadRun()
 {
+    const RunButtons::Run going(*runButtons_);
     DownloadWindowAdapter window(*this);
     return DownloadRun(window, http_, reporter_, *services_.prompts).run();
 }
@@ -567,6 +595,8 @@ void TfrmMain::OnlineHelpClick()
 
 void TfrmMain::btnProcessClick()
 {
+    if (runButtons_->running())
+        return;
     processing_->run();
 }
 

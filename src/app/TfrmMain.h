@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
+#include "platform/FolderLock.h"
 #include "platform/ProgramLocation.h"
 #include "platform/ProgramStarter.h"
 #include "platform/Prompts.h"
@@ -23,6 +24,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,6 +41,7 @@ namespace qm {
 class EpochLabel;
 class MainProcessing;
 class MainScheduler;
+class RunButtons;
 class TransferProgressBar;
 
 // Everything the window asks the desktop for; tests hand in doubles.
@@ -58,6 +61,8 @@ struct MainServices {
     std::vector<std::string> arguments;
     // Local time for the scheduler's plans; the system's clock when not given.
     const Clock* clock = nullptr;
+    // How long "-update" waits for another program's run to leave My TLEs.
+    std::chrono::milliseconds folderWait = kFolderWait;
 };
 
 // The proxy form as the main window uses it.
@@ -117,6 +122,11 @@ public:
     void setAboutBox(std::function<void()> show) { showAbout_ = std::move(show); }
     // The window's side of the processing run.
     MainProcessing& processing() { return *processing_; }
+    // "Download Data" and "Process Data" as the runs leave them.
+    RunButtons& runButtons() { return *runButtons_; }
+    // The lock the runs take on My TLEs; none before start-up has found the folder.
+    FolderLock* folderLock() { return folderLock_.get(); }
+    std::chrono::milliseconds folderWait() const { return services_.folderWait; }
 
     // Handlers.
     void FormCreate();
@@ -203,6 +213,7 @@ public:
     QAction* Vantoreal;
     QAction* Skarvelin;
     QAction* mProxy;
+    MenuChoice* mOmmDataSets;
     QAction* OnlineHelp;
     QAction* About;
     QTimer TrayTimer;
@@ -251,6 +262,8 @@ private:
     int exitStatus_ = 0;
     std::unique_ptr<MainProcessing> processing_;
     std::unique_ptr<MainScheduler> scheduler_;
+    std::unique_ptr<RunButtons> runButtons_;
+    std::unique_ptr<FolderLock> folderLock_;
 };
 
 } // namespace qm

@@ -266,6 +266,8 @@ void TfrmMain::buildMenus()
     Skarvelin = web->addAction(QStringLiteral("&Skarvelin"));
     QMenu* config = menuBar()->addMenu(QStringLiteral("&Configuration"));
     mProxy = config->addAction(QStringLiteral("&Proxy Server"));
+    mOmmDataSets = new MenuChoice(config, QStringLiteral("OMM Data Sets"),
+        {QStringLiteral("None"), QStringLiteral("XML"), QStringLiteral("CSV"), QStringLiteral("JSON")});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     OnlineHelp = help->addAction(QStringLiteral("&Online Help"));
     About = help->addAction(QStringLiteral("&About"));

@@ -52,6 +52,21 @@ void UpdateWindowAdapter::reportError(std::string_view text)
     form_.prompts().error(std::string(text));
 }
 
+void UpdateWindowAdapter::status(std::string_view text)
+{
+    form_.UpdateStatusBar(text);
+}
+
+FolderLock* UpdateWindowAdapter::folderLock()
+{
+    return form_.folderLock();
+}
+
+std::chrono::milliseconds UpdateWindowAdapter::folderWait() const
+{
+    return form_.folderWait();
+}
+
 bool UpdateWindowAdapter::ending() const
 {
     return haltRequested() || form_.endingAtOnce();

@@ -19,6 +19,9 @@ public:
     RunOutcome process() override;
     bool newDataDownloaded() const override;
     void reportError(std::string_view text) override;
+    void status(std::string_view text) override;
+    FolderLock* folderLock() override;
+    std::chrono::milliseconds folderWait() const override;
     bool ending() const override;
     void close(int exitStatus) override;
 

@@ -23,6 +23,7 @@ enum class Field {
     VantorealItem, // one key per checkable item of the data-set list; `item` is its index
     FileExtension,
     GeneratePalmFormat,
+    OmmFormat,
     MostCurrentCatalog,
     MostCurrentSatcat,
     DataFormat,

@@ -2,6 +2,8 @@
 // What the processing run holds for the data-set writers while it builds the data
 // sets: the checked catalogue, its open index, in two-line form the open name table,
 // the output settings and the services the writers report and fetch through.
+#include "datasets/OmmFields.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +35,7 @@ struct DataSetContext {
     const SsrTable* ssr = nullptr; // open "ssr.dat", two-line form only
     int FileExtension = 0; // item of the extension setting: 0 ".txt", 1 ".tle"
     bool Palm = false; // "Generate Palm format"
+    OmmFormat Omm = OmmFormat::None; // "OMM Data Sets": the format of each data set's twin
     std::string MyTLEsDir; // ends in "/"
 
     Reporter& reporter;

@@ -6,6 +6,7 @@
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "core/Reporter.h"
+#include "datasets/OmmWriter.h"
 #include "datasets/PalmDatabase.h"
 #include "datasets/QueryList.h"
 #include "platform/Errors.h"
@@ -15,6 +16,7 @@
 #include "service/HttpExchange.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -85,31 +87,69 @@ std::string throughLink(const std::string& path)
     return target;
 }
 
-// A data-set output written under a temporary name and put in place when complete.
+// A data-set output written under a temporary name and put in place when complete,
+// with its OMM twin when one is asked for: the same records, fed as they are written.
 class DataSetOutput {
 public:
-    DataSetOutput(const std::string& path, Reporter& reporter)
-        : replacing_(throughLink(path))
-        , reporter_(reporter)
+    DataSetOutput(const std::string& folder, const std::string& name, const DataSetContext& ctx)
+        : replacing_(throughLink(folder + name + ctx.extension()))
+        , reporter_(ctx.reporter)
     {
+        const std::string path = folder + name + ctx.extension();
         replacing_.removeLeftovers();
         out_.create(replacing_.createTemp());
         reporter_.log("Open [fo3] " + path);
+        if (ctx.Omm != OmmFormat::None) {
+            const std::string twinName = name + std::string(ommExtension(ctx.Omm));
+            reporter_.updateStatusBar("Generating " + twinName);
+            twin_.emplace(ctx.Omm, throughLink(folder + twinName), ommCreationDate(std::chrono::system_clock::now()));
+        }
     }
-    void write(const char* record) { out_.write(record, kDataSetRecordSize); }
-    void writeBlock(const char* data, std::size_t n) { out_.write(data, n); }
-    void copy(const File& from, std::uint64_t offset, std::uint64_t n) { out_.copy(from, offset, n); }
+    void write(const char* record)
+    {
+        out_.write(record, kDataSetRecordSize);
+        if (twin_)
+            twin_->add(record);
+    }
+    void writeRecords(const char* records, std::size_t n)
+    {
+        out_.write(records, n * kDataSetRecordSize);
+        if (twin_)
+            twin_->add(records, n);
+    }
+    // Whole data-set records of `from`.
+    void copy(const File& from, std::uint64_t offset, std::uint64_t n)
+    {
+        out_.copy(from, offset, n);
+        if (!twin_)
+            return;
+        std::vector<char> block(kPassBlockRecords * kDataSetRecordSize);
+        for (std::uint64_t done = 0; done < n;) {
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), n - done));
+            from.readAt(offset + done, block.data(), take);
+            twin_->add(block.data(), take / kDataSetRecordSize);
+            done += take;
+        }
+    }
+    // Both files whole before either replaces an older one, so a failure leaves both old.
     void close()
     {
         out_.close();
+        if (twin_)
+            twin_->close();
         replacing_.commit();
+        if (twin_)
+            twin_->commit();
         reporter_.log("Close [fo3]");
     }
 
 private:
+    // Records of a twin's pass over a copied file read at once.
+    static constexpr std::size_t kPassBlockRecords = 390;
     ReplacingFile replacing_;
     Reporter& reporter_;
     BufferedWriter out_;
+    std::optional<OmmWriter> twin_;
 };
 
 // The report's record for the object of a data-set record's TLE lines, or -1 when the
@@ -338,7 +378,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
     QueryListReader list(listPath);
     ctx_.reporter.log("Open [dsi] " + listPath);
     CatalogueReader catalogue(ctx_);
-    DataSetOutput output(folder + name + ctx_.extension(), ctx_.reporter);
+    DataSetOutput output(folder, name, ctx_);
 
     std::vector<Pick> picks;
     picks.reserve(kGatherLines);
@@ -414,7 +454,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
 {
     const std::string fileName = std::string("catalog") + ctx_.extension();
     ctx_.reporter.updateStatusBar("Generating " + fileName);
-    DataSetOutput output(ctx_.vantorealFolder() + fileName, ctx_.reporter);
+    DataSetOutput output(ctx_.vantorealFolder(), "catalog", ctx_);
     CatalogueReader catalogue(ctx_);
 
     const std::size_t recordSize = catalogue.file().recordSize();
@@ -431,8 +471,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
         if (ctx_.ssr != nullptr)
             names.emplace(*ctx_.ssr);
         BatchPipeline writing(
-            blockRecords * kDataSetRecordSize,
-            [&](char* records, std::size_t n) { output.writeBlock(records, n * kDataSetRecordSize); },
+            blockRecords * kDataSetRecordSize, [&](char* records, std::size_t n) { output.writeRecords(records, n); },
             BatchPipeline::worthAHelper(count * kDataSetRecordSize));
         writing.run([&] {
             for (std::uint64_t done = 0; done < count;) {

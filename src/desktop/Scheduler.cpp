@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace qm {
 
@@ -151,6 +152,11 @@ void Scheduler::RunTimerTimer()
     // while a run waits on the network (the event loop turns inside the wait) is let go.
     if (running_)
         return;
+    if (window_.runGoing()) {
+        tickWaiting_ = true;
+        return;
+    }
+    tickWaiting_ = false;
     std::optional<std::string> failure;
     {
         const FlagScope running(running_);
@@ -183,9 +189,19 @@ void Scheduler::RunTimerTimer()
     }
 }
 
+void Scheduler::runsEnded()
+{
+    // Unticked meanwhile: no attempt is due any more.
+    if (std::exchange(tickWaiting_, false) && window_.autoDownload())
+        RunTimerTimer();
+}
+
 std::optional<std::string> Scheduler::runs()
 {
     try {
+        // From the download to the end of the processing; while another program's
+        // run has the folder, this attempt gives up and the next one is planned.
+        const FolderLock::Hold hold = holdFolder(window_.folderLock());
         window_.download();
         if (window_.NewDataDownloaded())
             window_.process();

@@ -7,6 +7,7 @@
 #include "desktop/StartupShortcut.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
+#include "platform/FolderLock.h"
 #include "platform/Prompts.h"
 
 #include <optional>
@@ -70,6 +71,10 @@ public:
     virtual void process() = 0;
     // The program-wide flag the download run sets when a catalogue or report arrived.
     virtual bool& NewDataDownloaded() = 0;
+    // A download or processing run is going.
+    virtual bool runGoing() const = 0;
+    // The lock on the My TLEs folder; none: the runs take none.
+    virtual FolderLock* folderLock() = 0;
 };
 
 struct SchedulerServices {
@@ -97,8 +102,11 @@ public:
     void seDelayChange();
     // Five seconds after a start-up with "Auto Download" on: re-arm, go to the tray.
     void TrayTimerTimer();
-    // The scheduled run.
+    // The scheduled run. A tick that comes while another run is going waits for it:
+    // the window calls runsEnded() when the run is over.
     void RunTimerTimer();
+    // The window's runs have ended: a tick that came meanwhile runs now.
+    void runsEnded();
 
     // The next-attempt text for now + `milliseconds`.
     std::string nextAttemptIn(int milliseconds) const;
@@ -117,6 +125,7 @@ private:
     SchedulerServices services_;
     bool running_ = false;
     bool reportingFailure_ = false;
+    bool tickWaiting_ = false;
 };
 
 } // namespace qm

@@ -12,6 +12,12 @@ void UpdateRun::run()
     if (window_.twoLineSelected())
         window_.selectSituationReport();
 
+    const std::optional<FolderLock::Hold> hold = takeFolder();
+    if (!hold) {
+        if (!window_.ending())
+            window_.close(kUpdateEndedEarly);
+        return;
+    }
     RunOutcome outcome = attempt(&UpdateWindow::download);
     if (window_.ending())
         return;
@@ -23,6 +29,23 @@ void UpdateRun::run()
             return;
     }
     window_.close(outcome == RunOutcome::Completed ? kUpdateCompleted : kUpdateEndedEarly);
+}
+
+std::optional<FolderLock::Hold> UpdateRun::takeFolder()
+{
+    FolderLock* lock = window_.folderLock();
+    if (!lock)
+        return FolderLock::Hold();
+    try {
+        return lock->hold(window_.folderWait(), [this] { window_.status(kFolderWaitText); });
+    } catch (const std::exception& e) {
+        // A wait cut short by the end of the program is no news to anyone.
+        if (!window_.ending()) {
+            window_.status(e.what());
+            window_.reportError(e.what());
+        }
+        return std::nullopt;
+    }
 }
 
 RunOutcome UpdateRun::attempt(RunOutcome (UpdateWindow::*step)())

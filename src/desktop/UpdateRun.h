@@ -3,7 +3,10 @@
 // when it brought new data, then the end of the program with an exit status that tells
 // cron or a systemd timer how it went.
 #include "core/RunOutcome.h"
+#include "platform/FolderLock.h"
 
+#include <chrono>
+#include <optional>
 #include <string_view>
 
 namespace qm {
@@ -27,6 +30,12 @@ public:
     virtual bool newDataDownloaded() const = 0;
     // The program's general error report.
     virtual void reportError(std::string_view text) = 0;
+    // The status line, and the log while debug logging is on.
+    virtual void status(std::string_view text) = 0;
+    // The lock on the My TLEs folder (none: the run takes none), and how long to wait
+    // for another program's run to let go of it.
+    virtual FolderLock* folderLock() = 0;
+    virtual std::chrono::milliseconds folderWait() const = 0;
     // The program is already ending (a fatal stop, SIGTERM): nothing more may start.
     virtual bool ending() const = 0;
     // Clears SettingsChanged and closes the window, so the program ends with `exitStatus`
@@ -42,10 +51,16 @@ public:
     }
     // The run. A fatal stop leaves it as FatalStop; any other error of the download or
     // the processing is reported and the program still ends, with kUpdateEndedEarly.
+    // The My TLEs folder is held from the download to the end of the processing; while
+    // another program's run has it, the run waits up to folderWait(), then ends the
+    // program with kUpdateEndedEarly and kFolderBusyText.
     void run();
 
 private:
     RunOutcome attempt(RunOutcome (UpdateWindow::*step)());
+    // A hold on the folder (an empty one without a lock); nullopt when the run must
+    // end instead.
+    std::optional<FolderLock::Hold> takeFolder();
 
     UpdateWindow& window_;
 };

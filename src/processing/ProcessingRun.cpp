@@ -38,6 +38,8 @@ ProcessingRun::ProcessingRun(ProcessingWindow& window, const ProcessingServices&
 
 RunOutcome ProcessingRun::run()
 {
+    // Before anything is touched: a run refused the folder leaves the new files for later.
+    const FolderLock::Hold hold = holdFolder(window_.folderLock());
     // However the run ends, short of the program being killed, it has dealt with the
     // new files: a failure is reported now and not met again by every later run.
     struct DealtWith {
@@ -185,6 +187,7 @@ void ProcessingRun::buildDataSets()
     ctx_.ssr = ctx_.TwoLineFormat ? &ssr_ : nullptr;
     ctx_.FileExtension = window_.extensionItem();
     ctx_.Palm = window_.palm();
+    ctx_.Omm = ommFormatFromItem(window_.ommItem());
     ctx_.MyTLEsDir = values.MyTLEsDir;
 
     reporter_.log("Building Vantoreal data sets");

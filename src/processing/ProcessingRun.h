@@ -41,7 +41,8 @@ public:
     // The whole run. Errors of files and sockets leave it as IoError/SocketError after
     // the pointer and the button are restored; fatal stops leave it as FatalStop.
     // EndedEarly: the publisher's host could not be reached, or the re-download of a
-    // damaged catalogue or the run after it ended early.
+    // damaged catalogue or the run after it ended early. FolderBusy, before anything
+    // else, while another program has the My TLEs folder.
     RunOutcome run();
 
 private:

@@ -3,6 +3,7 @@
 // controls it reads, the program-wide values and the window's other runs.
 #include "catalogue/Epoch.h"
 #include "core/RunOutcome.h"
+#include "platform/FolderLock.h"
 
 #include <optional>
 #include <string>
@@ -44,6 +45,8 @@ public:
     virtual int extensionItem() const = 0;
     // "Generate Palm format" ticked.
     virtual bool palm() const = 0;
+    // "OMM Data Sets" item: 0 none, 1 XML, 2 CSV, 3 JSON.
+    virtual int ommItem() const = 0;
     // Started with "-update".
     virtual bool updateMode() const = 0;
 
@@ -58,6 +61,8 @@ public:
     // The run has built the data sets from a catalogue whose newest element set has
     // this epoch (none when no epoch could be read).
     virtual void showNewestEpoch(const std::optional<TleEpoch>& /*epoch*/) { }
+    // The lock on the My TLEs folder, held for the whole run; none: the run takes none.
+    virtual FolderLock* folderLock() { return nullptr; }
 };
 
 } // namespace qm

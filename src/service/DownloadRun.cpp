@@ -73,6 +73,7 @@ DownloadRun::DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& r
 
 RunOutcome DownloadRun::run()
 {
+    const FolderLock::Hold hold = holdFolder(window_.folderLock());
     window_.setBusyCursor(true);
     window_.setDownloadEnabled(false);
     RunOutcome outcome = RunOutcome::Completed;

@@ -5,6 +5,7 @@
 #include "core/Reporter.h"
 #include "core/RunOutcome.h"
 #include "platform/File.h"
+#include "platform/FolderLock.h"
 #include "platform/Prompts.h"
 #include "service/HttpExchange.h"
 
@@ -51,6 +52,8 @@ public:
     virtual void transferProgress(std::int64_t /*received*/, std::int64_t /*total*/) { }
     // The transfer has ended, however it ended.
     virtual void transferEnded() { }
+    // The lock on the My TLEs folder, held for the whole run; none: the run takes none.
+    virtual FolderLock* folderLock() { return nullptr; }
 };
 
 // In the run folder while catalogue or report files have arrived that no processing run
@@ -83,6 +86,7 @@ public:
     DownloadRun(DownloadWindow& window, HttpExchange& http, Reporter& reporter, Prompts& prompts);
     // The whole run. The cursor and the button are restored on every way out; an error
     // leaves the run after that. EndedEarly: the publisher's host or the login failed.
+    // FolderBusy, before anything else, while another program has the My TLEs folder.
     RunOutcome run();
 
 private:

@@ -102,7 +102,9 @@ RequestHead buildRequestHead(std::string_view method, const std::string& url, co
         head.set("User-Agent", settings.userAgent);
     if (!settings.cookie.empty())
         head.set("Cookie", settings.cookie);
-    if (!settings.proxyUserId.empty() && !settings.proxyPassword.empty())
+    // The proxy's credentials are for the proxy alone: a server reached directly
+    // ("Use Proxy" ticked with no server given) must not receive them.
+    if (viaProxy && !settings.proxyUserId.empty() && !settings.proxyPassword.empty())
         head.set("Proxy-Authorization", "Basic " + base64(settings.proxyUserId + ":" + settings.proxyPassword));
     head.set("Content-type", "application/x-www-form-urlencoded");
     if (data)

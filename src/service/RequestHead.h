@@ -27,6 +27,7 @@ private:
 };
 
 struct RequestSettings {
+    // Empty for a direct request; the proxy's credentials go out only with a proxy.
     std::string proxy;
     std::string userAgent;
     std::string cookie;

@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -441,6 +442,42 @@ TEST_F(MainWindowTest, ClicksThatCountAsChanges)
     form->rgFormat->button(1)->click();
     EXPECT_FALSE(form->TwoLineFormat);
     EXPECT_TRUE(form->SettingsChanged);
+}
+
+TEST_F(MainWindowTest, OmmDataSetsMenuIsLoadedSavedAndHandedToTheRun)
+{
+    // Stored value, the item it selects; a value the menu does not know selects "None".
+    const std::pair<const char*, int> stored[] = {{"", 0}, {"OMM Format=2\n", 2}, {"OMM Format=3\n", 3},
+        {"OMM Format=4\n", 0}, {"OMM Format=-1\n", 0}, {"OMM Format=xml\n", 0}};
+    for (const auto& [line, item] : stored) {
+        writeFile(ini(), std::string("[Vantoreal Defaults]\nGenerate Palm Format=0\n") + line);
+        auto form = start();
+        EXPECT_EQ(form->mOmmDataSets->itemIndex(), item) << line;
+        EXPECT_EQ(form->processing().ommItem(), item) << line;
+        EXPECT_FALSE(form->SettingsChanged);
+    }
+
+    auto form = start();
+    QMenu* config = nullptr;
+    for (QAction* menu : form->menuBar()->actions())
+        if (menu->text() == QStringLiteral("&Configuration"))
+            config = menu->menu();
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(config->actions(), (QList<QAction*>{form->mProxy, form->mOmmDataSets->menu()->menuAction()}));
+    EXPECT_EQ(form->mOmmDataSets->menu()->title(), QStringLiteral("OMM Data Sets"));
+    QStringList captions;
+    for (QAction* action : form->mOmmDataSets->menu()->actions())
+        captions << action->text();
+    EXPECT_EQ(captions,
+        (QStringList{QStringLiteral("None"), QStringLiteral("XML"), QStringLiteral("CSV"), QStringLiteral("JSON")}));
+
+    form->mOmmDataSets->item(3)->trigger();
+    form->mOmmDataSets->item(1)->trigger();
+    EXPECT_EQ(form->mOmmDataSets->itemIndex(), 1);
+    EXPECT_FALSE(form->mOmmDataSets->item(3)->isChecked()) << "one item at a time";
+    EXPECT_TRUE(form->SettingsChanged);
+    form->SaveSettingsClick();
+    EXPECT_NE(readFile(ini()).find("Generate Palm Format=0\nOMM Format=1\n"), std::string::npos) << readFile(ini());
 }
 
 // The window at common desktop font sizes: 9 point is the design's font.

@@ -50,17 +50,27 @@ std::string dataSetRecord(const std::string& name, int n)
 DataSetWorld::DataSetWorld(
     bool twoLine, const std::vector<CatalogueObject>& objects, const std::vector<ReportEntry>& report)
 {
-    ::mkdir((dir.path() + "Vantoreal").c_str(), 0777);
-    ::mkdir((dir.path() + "User").c_str(), 0777);
-    exchange.TimeOut = 5000;
-    exchange.OnFailure = [this](std::string_view) { NMHTTPFailure(exchange, prompts, reporter, httpFailure); };
-
     std::string text;
     for (const auto& o : objects) {
         if (!twoLine)
             text += o.name + "\n";
         text += tleLine1(o.number) + "\n" + tleLine2(o.number) + "\n";
     }
+    useCatalogue(twoLine, text, report);
+}
+
+DataSetWorld::DataSetWorld(bool twoLine, const std::string& catalogueText)
+{
+    useCatalogue(twoLine, catalogueText, {});
+}
+
+void DataSetWorld::useCatalogue(bool twoLine, const std::string& text, const std::vector<ReportEntry>& report)
+{
+    ::mkdir((dir.path() + "Vantoreal").c_str(), 0777);
+    ::mkdir((dir.path() + "User").c_str(), 0777);
+    exchange.TimeOut = 5000;
+    exchange.OnFailure = [this](std::string_view) { NMHTTPFailure(exchange, prompts, reporter, httpFailure); };
+
     const std::string catalogFile = dir.file("catalog_test.txt");
     writeFile(catalogFile, text);
     CheckCatalog(catalogFile, twoLine, reporter);

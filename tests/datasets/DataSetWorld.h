@@ -54,12 +54,16 @@ public:
     // Two-line form builds the name table from `report` (entries in report order).
     DataSetWorld(
         bool twoLine, const std::vector<CatalogueObject>& objects, const std::vector<ReportEntry>& report = {});
+    // The catalogue from a text as a download holds it (checked here); no report.
+    DataSetWorld(bool twoLine, const std::string& catalogueText);
     ~DataSetWorld();
 
     std::string vantoreal(const std::string& file) const { return dir.path() + "Vantoreal/" + file; }
     std::string user(const std::string& file) const { return dir.path() + "User/" + file; }
     // Files of a folder whose name marks an unfinished write.
     std::vector<std::string> leftovers(const std::string& folder) const;
+    // Checks and indexes `text` as the catalogue; in two-line form with the report's names.
+    void useCatalogue(bool twoLine, const std::string& text, const std::vector<ReportEntry>& report);
 
     TempDir dir;
     ScopedCurrentDir cwd{dir.path()};

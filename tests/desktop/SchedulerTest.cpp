@@ -111,6 +111,8 @@ struct FakeWindow : SchedulerWindow {
             onProcess();
     }
     bool& NewDataDownloaded() override { return newData; }
+    bool runGoing() const override { return false; }
+    FolderLock* folderLock() override { return nullptr; }
 };
 
 // Prompts that let a test look at the scheduler while an error box is open.

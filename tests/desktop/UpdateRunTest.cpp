@@ -32,6 +32,9 @@ public:
     void reportError(std::string_view text) override { calls.push_back("error: " + std::string(text)); }
     bool ending() const override { return endingNow; }
     void close(int exitStatus) override { calls.push_back("close " + std::to_string(exitStatus)); }
+    void status(std::string_view text) override { calls.push_back("status: " + std::string(text)); }
+    FolderLock* folderLock() override { return nullptr; }
+    std::chrono::milliseconds folderWait() const override { return {}; }
 
     bool twoLine = true;
     bool newData = true;

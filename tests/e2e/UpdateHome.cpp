@@ -51,8 +51,14 @@ void UpdateHome::writeSettings(const UpdateSettings& settings)
     for (const char* key : kDataSetKeys)
         ini << key << "=" << (settings.everyRow ? 1 : 0) << "\n";
     ini << "File Extension=" << settings.extension << "\nGenerate Palm Format=" << (settings.palm ? 1 : 0) << "\n";
+    if (settings.omm != 0)
+        ini << "OMM Format=" << settings.omm << "\n";
     ini << "[Debugging]\nDebug On=1\nStop On Errors=1\nCheck Vantoreal for Critical Updates="
         << (settings.checkCriticalUpdates ? 1 : 0) << "\n";
+    if (settings.proxyPort != 0)
+        ini << "[Proxy Initialization]\nUse Proxy=1\nProxy Server=127.0.0.1\nProxy Port=" << settings.proxyPort
+            << "\nProxy Authentication=1\nProxy UserID=" << settings.proxyUser
+            << "\nProxy Password=" << settings.proxyPassword << "\nRetain Proxy Info=1\n";
     test::writeFile(dir_.file("bin/quillmaren.ini"), ini.str());
 }
 
@@ -68,12 +74,21 @@ test::ProgramOutcome UpdateHome::runUpdate()
 
 pid_t UpdateHome::startUpdate()
 {
+    return startUpdateIn("work", {});
+}
+
+pid_t UpdateHome::startUpdateIn(const std::string& folder, const std::vector<std::string>& extra)
+{
+    fs::create_directories(dir_.file(folder));
     std::vector<std::string> environment{"PATH=" + dir_.file("path") + ":/usr/bin:/bin", "HOME=" + dir_.file("home"),
         "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->base(),
-        "QUILLMAREN_PUBLISHER_HOST=" + service_->base(), "QUILLMAREN_CA_FILE=" + service_->caFile()};
+        "QUILLMAREN_PUBLISHER_HOST=" + service_->base()};
+    if (service_->base().starts_with("https:"))
+        environment.push_back("QUILLMAREN_CA_FILE=" + service_->caFile());
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
-    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, work(""), environment);
+    environment.insert(environment.end(), extra.begin(), extra.end());
+    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, dir_.file(folder + "/"), environment);
 }
 
 std::string UpdateHome::settingsText() const
@@ -101,8 +116,9 @@ std::vector<std::string> UpdateHome::logMessages() const
 std::vector<std::string> UpdateHome::filesBelow(const std::string& folder)
 {
     std::vector<std::string> files;
+    // The lock file stays once a run has taken it; the lock's own tests look for it.
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (!entry.is_directory())
+        if (!entry.is_directory() && entry.path().filename() != ".quillmaren.lock")
             files.push_back(fs::relative(entry.path(), folder).string());
     std::sort(files.begin(), files.end());
     return files;

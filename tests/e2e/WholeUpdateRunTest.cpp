@@ -2,12 +2,14 @@
 // catalogue service: every file it leaves is compared with what the published rules
 // give for the service's source texts, worked out in ExpectedOutputs.cpp.
 #include "ExpectedOutputs.h"
+#include "SquidProxy.h"
 #include "UpdateHome.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <set>
@@ -423,6 +425,99 @@ TEST(WholeUpdateRun, ARefusedCertificateIsNamedOnStandardErrorWithoutTheUpdateCh
     EXPECT_EQ(run.err, "quillmaren: " + text + "\n");
     EXPECT_TRUE(inOrder(home.logMessages(), {"Logging in to Skarvelin", text}));
     EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+}
+
+// Through Debian's squid, which wants Basic credentials and keeps its connections open:
+// plain http goes to it as whole URLs, https through CONNECT tunnels. The outputs are
+// those of a run without a proxy, squid names the proxy's user on every request, and
+// the proxy's password reaches neither the service nor the debug log.
+class ThroughSquid : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const std::string missing = test::SquidProxy::unavailable(); !missing.empty()) {
+            // CI installs squid with the test packages: there these runs must not be skipped.
+            if (std::getenv("CI"))
+                FAIL() << missing;
+            GTEST_SKIP() << missing;
+        }
+    }
+
+    void runAndCheck(bool tls, bool twoLine)
+    {
+        std::vector<std::string> switches{"--head-log", heads.file("heads.txt")};
+        if (tls)
+            switches.push_back("--tls");
+        const LocalService service(switches);
+        const Expected expected(service, twoLine);
+        test::SquidProxy squid;
+        UpdateHome home(service);
+        home.writeSettings({.twoLine = twoLine,
+            .proxyPort = squid.port(),
+            .proxyUser = test::SquidProxy::kUser,
+            .proxyPassword = test::SquidProxy::kPassword});
+
+        const test::ProgramOutcome run = home.runUpdate();
+        squid.stop();
+
+        EXPECT_EQ(run.status, 0) << squid.cacheLog();
+        EXPECT_EQ(run.err, "");
+        const std::string myTles = home.myTles();
+        const std::string catalogue
+            = twoLine ? "2024/catalog/catalog_2l_20241231.zip" : "2024/catalog/catalog_3l_20241231.txt.gz";
+        const std::string rejects = twoLine ? "catalog_2l_20241231.err" : "catalog_3l_20241231.err";
+        std::vector<std::string> files{catalogue, rejects, "Vantoreal/catalog.txt"};
+        if (twoLine)
+            files.push_back("2024/ssr/ssr_20241231.zip");
+        for (const auto& [row, name] : kCategories)
+            files.push_back("Vantoreal/" + name + ".txt");
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(UpdateHome::filesBelow(myTles), files);
+        EXPECT_TRUE(sameBytes(readFile(myTles + catalogue), readFile(service.productPath(twoLine ? 1 : 2))));
+        EXPECT_TRUE(sameBytes(readFile(myTles + rejects), expected.catalogue.rejectedFile()));
+        for (const auto& [row, name] : kCategories)
+            EXPECT_TRUE(sameBytes(readFile(myTles + "Vantoreal/" + name + ".txt"), expected.category(name))) << name;
+        EXPECT_TRUE(
+            sameBytes(readFile(myTles + "Vantoreal/catalog.txt"), comprehensive(expected.catalogue, expected.table)));
+        EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+        if (twoLine) {
+            EXPECT_TRUE(sameBytes(readFile(home.work("ssr.dat")), expected.table));
+        }
+
+        // Every request the service got came through squid under the proxy's user: one
+        // access line each, a whole URL for http, a tunnel to the service for https.
+        const std::string received = readFile(heads.file("heads.txt"));
+        std::size_t requests = 0;
+        for (std::size_t at = received.find("\r\n\r\n"); at != std::string::npos;
+             at = received.find("\r\n\r\n", at + 4))
+            ++requests;
+        const std::vector<std::string> access = squid.accessLog();
+        EXPECT_GT(requests, kCategories.size());
+        EXPECT_EQ(access.size(), requests);
+        const std::string user = test::SquidProxy::kUser;
+        for (const std::string& line : access)
+            EXPECT_TRUE(tls ? line == user + " CONNECT " + service.hostPort() + " 200"
+                            : line.starts_with(user + " ") && line.find(" " + service.base() + "/") != std::string::npos
+                        && line.ends_with(" 200"))
+                << line;
+        std::string lower = received;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        EXPECT_EQ(lower.find("authorization"), std::string::npos) << "no credentials of any kind reach the service";
+        EXPECT_EQ(received.find(test::SquidProxy::kPassword), std::string::npos);
+        EXPECT_EQ(readFile(home.work("quillmaren.log")).find(test::SquidProxy::kPassword), std::string::npos);
+    }
+
+    test::TempDir heads;
+};
+
+TEST_F(ThroughSquid, PlainHttpTwoLineRunBuildsWhatADirectRunBuilds)
+{
+    runAndCheck(false, true);
+}
+
+TEST_F(ThroughSquid, HttpsThreeLineRunBuildsWhatADirectRunBuilds)
+{
+    runAndCheck(true, false);
 }
 
 } // namespace

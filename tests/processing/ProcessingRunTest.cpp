@@ -36,6 +36,7 @@ public:
     bool rowTicked(int row) const override { return ticked.count(row) > 0; }
     int extensionItem() const override { return extension; }
     bool palm() const override { return false; }
+    int ommItem() const override { return 0; }
     bool updateMode() const override { return update; }
     ProgramValues values() override
     {

@@ -127,6 +127,11 @@ TEST_F(TlsTest, ThroughAProxyHttpsGoesThroughConnectWithTheProxyCredentials)
     EXPECT_EQ(errorOf([&] { http.Get("https://www.skarvelin.example/perl/login.pl"); }),
         "Proxy tunnel refused: HTTP/1.0 407 Proxy Authentication Required");
     EXPECT_TRUE(proxy.requests().back().starts_with("CONNECT www.skarvelin.example:443 HTTP/1.0\r\n"));
+
+    // The server has said nothing before the tunnel opens: bytes after the proxy's
+    // reply head are no part of it, and a tunnel that begins with them is refused.
+    proxy.enqueue(Reply::text("HTTP/1.0 200 OK\r\n\r\nXYZ"));
+    EXPECT_EQ(errorOf([&] { http.Get(service->url("/")); }), "Proxy tunnel refused: HTTP/1.0 200 OK");
 }
 
 TEST_F(TlsTest, ARedirectMayLeadFromHttpToHttps)

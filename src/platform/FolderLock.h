@@ -1,0 +1,96 @@
+#pragma once
+// Keeps two runs out of one folder: an exclusive flock on a lock file in it, shared by
+// every run of one program and refused to every other program. The kernel drops the
+// lock with the last descriptor, so a run that is killed never leaves the folder locked.
+#include "platform/Errors.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace qm {
+
+class Environment;
+
+// The lock file, in the folder it guards.
+inline constexpr const char* kFolderLockFile = ".quillmaren.lock";
+inline constexpr const char* kFolderBusyText = "Another run is using this folder";
+inline constexpr const char* kFolderWaitText = "Waiting for another run in this folder";
+
+// How long an unattended run waits for another to leave the folder, unless the
+// environment says otherwise.
+inline constexpr std::chrono::milliseconds kFolderWait = std::chrono::minutes(10);
+inline constexpr const char* kFolderWaitVariable = "QUILLMAREN_LOCK_WAIT";
+
+// Another program holds the folder (or the program ended while this one waited).
+class FolderBusy : public IoError {
+public:
+    FolderBusy()
+        : IoError(kFolderBusyText)
+    {
+    }
+};
+
+class FolderLock {
+public:
+    // One hold on the lock; the first hold of a FolderLock takes it, the last one gone
+    // releases it, so a run and the runs it starts share it.
+    class Hold {
+    public:
+        Hold() = default;
+        Hold(Hold&& other) noexcept;
+        Hold& operator=(Hold&& other) noexcept;
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+        ~Hold();
+        explicit operator bool() const { return lock_ != nullptr; }
+
+    private:
+        friend class FolderLock;
+        explicit Hold(FolderLock* lock)
+            : lock_(lock)
+        {
+        }
+        FolderLock* lock_ = nullptr;
+    };
+
+    // `folder` ends in "/"; nothing is opened before the first hold.
+    explicit FolderLock(const std::string& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // A hold now, or FolderBusy while another program has the lock. IoError when the
+    // lock file cannot be opened.
+    [[nodiscard]] Hold hold();
+    // As hold(), but waits up to `wait` for the other program to let go, with the event
+    // loop turning meanwhile; `waiting` is called once when the wait begins. FolderBusy
+    // after the wait, and at once when the program is told to end.
+    [[nodiscard]] Hold hold(std::chrono::milliseconds wait, const std::function<void()>& waiting);
+    // A hold when the lock is free now; an empty one otherwise, also when the lock file
+    // cannot be opened.
+    [[nodiscard]] Hold tryHold();
+
+    bool held() const { return holds_ > 0; }
+    const std::string& path() const { return path_; }
+
+private:
+    bool take();
+    void release();
+
+    std::string path_;
+    int fd_ = -1;
+    int holds_ = 0;
+};
+
+// A hold on `lock`, or an empty one when there is no lock to take.
+inline FolderLock::Hold holdFolder(FolderLock* lock)
+{
+    return lock ? lock->hold() : FolderLock::Hold();
+}
+
+// The wait of kFolderWaitVariable, in whole seconds; kFolderWait when it is unset or
+// empty. IoError for any other value.
+std::chrono::milliseconds folderWaitFrom(const Environment& environment);
+
+} // namespace qm
