@@ -2,21 +2,14 @@
 
 #include "LocalService.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/bio.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
-#include <strings.h>
 
 namespace qm::test {
 
@@ -59,14 +52,6 @@ int chooseByName(SSL* ssl, int* /*alert*/, void* server)
     return SSL_TLSEXT_ERR_OK;
 }
 
-std::size_t contentLengthOf(const std::string& head)
-{
-    for (std::size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2))
-        if (::strncasecmp(head.c_str() + at + 2, "content-length:", 15) == 0)
-            return std::strtoul(head.c_str() + at + 17, nullptr, 10);
-    return 0;
-}
-
 bool sendAll(int fd, const char* data, std::size_t n)
 {
     while (n > 0) {
@@ -85,55 +70,16 @@ bool sendAll(int fd, const char* data, std::size_t n)
 
 TlsLoopbackServer::TlsLoopbackServer(Options options)
     : options_(std::move(options))
+    , chosen_(serverContext(options_.certificate), &SSL_CTX_free)
+    , other_(options_.onlyForName.empty() ? nullptr : serverContext("wrong-host"), &SSL_CTX_free)
 {
-    chosen_ = serverContext(options_.certificate);
-    if (!options_.onlyForName.empty()) {
-        other_ = serverContext("wrong-host");
+    if (other_) {
         // The library's setter for this callback is a macro that casts in the old style.
-        SSL_CTX_callback_ctrl(other_, SSL_CTRL_SET_TLSEXT_SERVERNAME_CB, reinterpret_cast<void (*)()>(&chooseByName));
-        SSL_CTX_ctrl(other_, SSL_CTRL_SET_TLSEXT_SERVERNAME_ARG, 0, this);
+        SSL_CTX_callback_ctrl(
+            other_.get(), SSL_CTRL_SET_TLSEXT_SERVERNAME_CB, reinterpret_cast<void (*)()>(&chooseByName));
+        SSL_CTX_ctrl(other_.get(), SSL_CTRL_SET_TLSEXT_SERVERNAME_ARG, 0, this);
     }
-
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::listen(listenFd_, 16) != 0 || ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0
-        || ::pipe2(wakeFds_, O_CLOEXEC) != 0)
-        throw std::runtime_error("TLS server: cannot listen");
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { run(); });
-}
-
-TlsLoopbackServer::~TlsLoopbackServer()
-{
-    stop_ = true;
-    const char byte = 0;
-    [[maybe_unused]] const auto written = ::write(wakeFds_[1], &byte, 1);
-    {
-        std::lock_guard lock(fdMutex_);
-        if (currentFd_ >= 0)
-            ::shutdown(currentFd_, SHUT_RDWR);
-    }
-    thread_.join();
-    ::close(listenFd_);
-    ::close(wakeFds_[0]);
-    ::close(wakeFds_[1]);
-    SSL_CTX_free(chosen_);
-    if (other_)
-        SSL_CTX_free(other_);
-}
-
-std::string TlsLoopbackServer::hostPort() const
-{
-    return "127.0.0.1:" + std::to_string(port_);
-}
-
-std::string TlsLoopbackServer::url(const std::string& path) const
-{
-    return "https://" + hostPort() + path;
+    server_.takeConnections([this](int fd, const std::function<bool(int)>& sleep) { serve(fd, sleep); });
 }
 
 std::string TlsLoopbackServer::caFile()
@@ -149,49 +95,14 @@ std::vector<std::string> TlsLoopbackServer::requests() const
 
 ssl_ctx_st* TlsLoopbackServer::contextForName(const char* name) const
 {
-    return name && options_.onlyForName == name ? chosen_ : other_;
+    return name && options_.onlyForName == name ? chosen_.get() : other_.get();
 }
 
-void TlsLoopbackServer::run()
-{
-    while (!stop_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (fds[1].revents)
-            return;
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        {
-            std::lock_guard lock(fdMutex_);
-            if (stop_) {
-                ::close(fd);
-                return;
-            }
-            currentFd_ = fd;
-        }
-        serve(fd);
-        std::lock_guard lock(fdMutex_);
-        currentFd_ = -1;
-        ::close(fd);
-    }
-}
-
-bool TlsLoopbackServer::pause(int ms)
-{
-    pollfd wake{wakeFds_[0], POLLIN, 0};
-    return ::poll(&wake, 1, ms) == 0;
-}
-
-void TlsLoopbackServer::serve(int fd)
+void TlsLoopbackServer::serve(int fd, const std::function<bool(int ms)>& sleep)
 {
     // The library speaks through memory buffers, so that this server decides when each
     // byte it produces goes out.
-    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(other_ ? other_ : chosen_), &SSL_free);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(other_ ? other_.get() : chosen_.get()), &SSL_free);
     BIO* in = BIO_new(BIO_s_mem());
     BIO* out = BIO_new(BIO_s_mem());
     SSL_set_bio(ssl.get(), in, out);
@@ -208,19 +119,16 @@ void TlsLoopbackServer::serve(int fd)
                 continue;
             }
             for (int i = 0; i < n; ++i)
-                if (Clock::now() > dripEnd || !pause(gapMs) || !sendAll(fd, buffer + i, 1))
+                if (Clock::now() > dripEnd || !sleep(gapMs) || !sendAll(fd, buffer + i, 1))
                     return false;
         }
         return true;
     };
     // Gives the library what the client has sent; false when the client is gone.
     const auto feed = [&] {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
-        while (::poll(fds, 2, -1) < 0)
-            if (errno != EINTR)
-                return false;
         char buffer[16384];
-        const ssize_t got = fds[1].revents ? 0 : ::recv(fd, buffer, sizeof buffer, 0);
+        ssize_t got;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) < 0 && errno == EINTR) { }
         return got > 0 && BIO_write(in, buffer, static_cast<int>(got)) == got;
     };
 
@@ -235,17 +143,12 @@ void TlsLoopbackServer::serve(int fd)
     }
 
     std::string request;
-    for (std::size_t wanted = std::string::npos; request.size() < wanted;) {
+    while (request.find("\r\n\r\n") == std::string::npos) {
         char buffer[4096];
         std::size_t got = 0;
-        if (SSL_read_ex(ssl.get(), buffer, sizeof buffer, &got) == 1) {
+        if (SSL_read_ex(ssl.get(), buffer, sizeof buffer, &got) == 1)
             request.append(buffer, got);
-            const auto end = request.find("\r\n\r\n");
-            if (wanted == std::string::npos && end != std::string::npos)
-                wanted = end + 4 + contentLengthOf(request.substr(0, end + 2));
-            continue;
-        }
-        if (SSL_get_error(ssl.get(), 0) != SSL_ERROR_WANT_READ || !feed())
+        else if (SSL_get_error(ssl.get(), 0) != SSL_ERROR_WANT_READ || !feed())
             return;
     }
     {

@@ -1,15 +1,14 @@
 #pragma once
 // A TLS server on 127.0.0.1 for tests that need control of the bytes a server sends:
-// each stage (its part of the handshake, the reply) may be dripped a byte at a time,
-// cutting TLS records into pieces as a hostile server does. The certificates are those
-// of tools/local-service (good, wrong-host, expired, self-signed; caFile() signed the
-// first three). It serves connections one after another on its own thread: the
-// handshake, the request (head and any Content-Length body), then the same reply to each.
-#include <atomic>
-#include <cstddef>
+// its part of the handshake, or its reply, may be dripped a byte at a time, cutting TLS
+// records into pieces as a hostile server does. The certificates are those of
+// tools/local-service (good, wrong-host, expired, self-signed; caFile() signed the first
+// three). Each connection gets the handshake, its request head is read, then the reply.
+#include "LoopbackServer.h"
+
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct ssl_ctx_st;
@@ -30,18 +29,13 @@ public:
     };
 
     explicit TlsLoopbackServer(Options options);
-    ~TlsLoopbackServer();
-    TlsLoopbackServer(const TlsLoopbackServer&) = delete;
-    TlsLoopbackServer& operator=(const TlsLoopbackServer&) = delete;
 
-    int port() const { return port_; }
-    // "127.0.0.1:<port>"
-    std::string hostPort() const;
+    int port() const { return server_.port(); }
     // "https://127.0.0.1:<port>" + path
-    std::string url(const std::string& path) const;
+    std::string url(const std::string& path) const { return "https://" + server_.hostPort() + path; }
     // The authority that signed every certificate but the self-signed one.
     static std::string caFile();
-    // The decrypted bytes of every request received so far, in order.
+    // The decrypted head of every request received so far, in order.
     std::vector<std::string> requests() const;
 
     // A drip is cut off after this long, so a client that never gives up ends a test
@@ -52,22 +46,15 @@ public:
     ssl_ctx_st* contextForName(const char* name) const;
 
 private:
-    void run();
-    void serve(int fd);
-    bool pause(int ms);
+    using Context = std::unique_ptr<ssl_ctx_st, void (*)(ssl_ctx_st*)>;
+    void serve(int fd, const std::function<bool(int ms)>& sleep);
 
     Options options_;
-    ssl_ctx_st* chosen_ = nullptr; // shows the certificate asked for
-    ssl_ctx_st* other_ = nullptr; // shows "wrong-host", to hellos without the name
-    int listenFd_ = -1;
-    int wakeFds_[2] = {-1, -1};
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::mutex fdMutex_;
-    int currentFd_ = -1;
+    Context chosen_; // shows the certificate asked for
+    Context other_; // shows "wrong-host", to hellos without the name
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
-    std::thread thread_;
+    LoopbackServer server_; // last: its thread ends before the rest goes
 };
 
 } // namespace qm::test
