@@ -6,6 +6,7 @@
 #include <QActionGroup>
 #include <QButtonGroup>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QMenu>
@@ -207,6 +208,17 @@ void CheckListBox::changeEvent(QEvent* event)
         updateColumns();
 }
 
+void CheckListBox::focusInEvent(QFocusEvent* event)
+{
+    if (event->reason() != Qt::MouseFocusReason && (currentRow() < 0 || isHeader(currentRow())))
+        for (int i = 0; i < count(); ++i)
+            if (!isHeader(i)) {
+                setCurrentRow(i, QItemSelectionModel::NoUpdate);
+                break;
+            }
+    QListWidget::focusInEvent(event);
+}
+
 void CheckListBox::updateColumns()
 {
     const int rows = std::max(1, (count() + columns_ - 1) / columns_);
@@ -302,6 +314,15 @@ LinkLabel::LinkLabel(QWidget* parent)
         if (onOpen)
             onOpen(link.toStdString());
     });
+}
+
+void LinkLabel::focusInEvent(QFocusEvent* event)
+{
+    QLabel::focusInEvent(event);
+    // A label takes the focus before its link does: without this, one Tab would stop on
+    // the label with nothing to show.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        focusNextPrevChild(event->reason() == Qt::TabFocusReason);
 }
 
 void LinkLabel::setLink(const QString& target, const QString& caption)

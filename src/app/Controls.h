@@ -77,6 +77,9 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Focus that comes by keyboard, or from a control that was disabled, rests on an
+    // item that can be ticked, never on a header.
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     int rowHeight() const;
@@ -124,6 +127,10 @@ public:
     void setLink(const QString& target, const QString& caption);
     bool visited() const { return visited_; }
     std::function<void(const std::string& target)> onOpen;
+
+protected:
+    // Tab lands on the link itself, where the focus shows and Enter opens it.
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void render();

@@ -109,7 +109,7 @@ void MainScheduler::restore()
 
 void MainScheduler::minimize()
 {
-    form_.showMinimized();
+    form_.minimizeApplication();
 }
 
 void MainScheduler::tickFullCatalog()

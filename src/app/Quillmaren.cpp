@@ -51,7 +51,8 @@ Environment:
 
 Exit status:
   0  the program ended normally; after -update, the run completed
-  1  a fatal stop (a folder that cannot be made or entered, a damaged catalogue)
+  1  a fatal stop (a folder that cannot be made or entered, a damaged catalogue);
+     the window started without a display
   2  -update only: the download or the processing ended early with a reported error
 
 See quillmaren(1).
@@ -81,11 +82,10 @@ std::optional<int> answerInformationOption(int argc, char* argv[])
     return written && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-bool haveDisplay()
+bool isSet(const char* variable)
 {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
+    const char* value = std::getenv(variable);
+    return value && *value;
 }
 
 } // namespace
@@ -95,16 +95,23 @@ int main(int argc, char* argv[])
     if (const std::optional<int> answered = answerInformationOption(argc, argv))
         return *answered;
 
-    // Without a display (cron, a systemd timer) the program still runs, off screen, and
-    // standard error carries only what the program itself has to say.
-    if (!haveDisplay() && !std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (qm::offscreenPlatformChosen())
-        qm::quietQtNotices();
-
     // Taken before Qt removes the options it knows (-style, -platform...), so that
     // "-update" counts only as the very first argument the program was given.
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool updateRun = !arguments.empty() && arguments.front() == "-update";
+
+    // Without a display (cron, a systemd timer) the program runs off screen. An update
+    // run needs no window at all: a display that cannot be reached (a stale DISPLAY in a
+    // crontab) leaves it off screen too instead of ending it. Standard error then
+    // carries only what the program itself has to say.
+    const bool platformChosen = isSet("QT_QPA_PLATFORM");
+    const bool noDisplay = !platformChosen && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY");
+    if (noDisplay)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    else if (updateRun && !platformChosen)
+        ::setenv("QT_QPA_PLATFORM", isSet("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
+    if (qm::offscreenPlatformChosen() || updateRun)
+        qm::quietQtNotices();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
@@ -161,6 +168,14 @@ int main(int argc, char* argv[])
     services.folderWait = folderWait;
 
     auto form = std::make_unique<qm::TfrmMain>(services);
+    // A window that nobody can see would wait for ever; only the timer's runs need none.
+    if (noDisplay && !form->updateMode()) {
+        if (!form->autoDownloadStored()) {
+            std::fputs("quillmaren: no display; use -update for a run without a window\n", stderr);
+            return qm::kFatalExitStatus;
+        }
+        std::fputs("quillmaren: no display; Auto Download runs on its timer without a window\n", stderr);
+    }
     tray->show();
     qm::ShutdownSignals signals([&form](int) {
         if (form)

@@ -171,6 +171,11 @@ void TfrmMain::wire()
     }
 }
 
+bool TfrmMain::autoDownloadStored() const
+{
+    return SettingsFile(settingsPath()).readBool(Field::AutoDownload);
+}
+
 std::string TfrmMain::statusText() const
 {
     return fromLatin1(statusLabel_->fullText());
@@ -221,6 +226,18 @@ void TfrmMain::restoreWindow()
     showNormal();
     raise();
     activateWindow();
+}
+
+void TfrmMain::minimizeApplication()
+{
+    // Straight into the tray, never minimised first: a window the program minimises
+    // carries an iconic start-up hint into its hiding place, and the window manager
+    // honours it when the tray maps the window again, so the first click would bring it
+    // back minimised and the tray rule would hide it at once.
+    if (services_.tray && services_.tray->minimizeToTray() && services_.tray->available())
+        hide();
+    else
+        showMinimized();
 }
 
 void TfrmMain::closeWithStatus(int exitStatus)

@@ -115,6 +115,8 @@ public:
     // Chosen once, when the window is made: a portable copy beside the program, else
     // the user's configuration folder.
     const std::string& settingsPath() const { return settingsPath_; }
+    // "Auto Download" as the settings file holds it, before start-up has read it.
+    bool autoDownloadStored() const;
     std::string statusText() const;
 
     // Hooks for the dialogs, which are created after the window.
@@ -171,6 +173,8 @@ public:
     void endAtOnce();
     // Out of the tray or the task bar: shown, in front, not minimised.
     void restoreWindow();
+    // The program's own minimise: into the tray while it takes the window, else as usual.
+    void minimizeApplication();
     // Closes the window like "Exit"; the program then ends with `exitStatus`.
     void closeWithStatus(int exitStatus);
 

@@ -58,6 +58,9 @@ int checkBoxWidth(const QCheckBox* box)
 // design's outer size gives to the frame and the menu bar around it.
 constexpr QSize kDesignClient(680, 474);
 constexpr QSize kDesignOuter(TfrmMain::kDesignWidth, TfrmMain::kDesignHeight);
+// The design keeps 7 pixels between neighbours: the two columns of groups, the groups
+// one above the other, and the two buttons.
+constexpr int kDesignGap = 7;
 
 } // namespace
 
@@ -151,6 +154,7 @@ void TfrmMain::buildControls()
         v->addLayout(row);
         v->addWidget(rgAutoDownload);
         auto* buttons = new QHBoxLayout;
+        buttons->setSpacing(scale.x(kDesignGap));
         buttons->addWidget(btnDownload);
         buttons->addWidget(btnProcess);
         v->addLayout(buttons);
@@ -216,6 +220,9 @@ void TfrmMain::buildControls()
     lblEpoch->hide();
     StatusBar->setSizeGripEnabled(false);
     StatusBar->setFixedHeight(scale.rect(0, 455, 680, 19).height());
+    // What the status bar shows at its right ends where the groups above end, not at
+    // the window's edge (no size grip keeps that margin here).
+    StatusBar->setContentsMargins(0, 0, scale.x(680) - scale.x(296 + 377), 0);
 }
 
 QSize TfrmMain::designClientSize() const

@@ -194,6 +194,10 @@ void TfrmProxy::applyEnabling()
     const bool credentials = proxy && cbUseAuthentication->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{leProxyUserID, leProxyPassword, cbRetainAuth})
         w->setEnabled(credentials);
+    // A field's caption is greyed with it.
+    for (QLabel* caption : findChildren<QLabel*>())
+        if (caption->buddy())
+            caption->setEnabled(caption->buddy()->isEnabled());
 }
 
 void TfrmProxy::cbUseProxyClick()

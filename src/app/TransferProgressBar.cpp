@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <algorithm>
 
 namespace qm {
 
@@ -21,7 +22,15 @@ TransferProgressBar::TransferProgressBar(QWidget* parent)
     bar_->setTextVisible(false);
     // As tall as a line of text, so that it fits the status bar's design height.
     bar_->setMaximumHeight(text_->fontMetrics().height());
+    // Both of fixed widths, so the bar stands still while the text changes: room for
+    // the longest text the meter writes ("1023.9 KiB" comes before "1.0 MiB").
     bar_->setFixedWidth(text_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 8);
+    int widest = 0;
+    for (const char* unit : {"KiB", "MiB", "GiB"})
+        widest = std::max(widest,
+            text_->fontMetrics().horizontalAdvance(
+                QStringLiteral("1023.9 %1 of 1023.9 %1, 1023.9 %1/s").arg(QLatin1String(unit))));
+    text_->setFixedWidth(widest);
     text_->setTextFormat(Qt::PlainText);
     row->addWidget(bar_);
     row->addWidget(text_);

@@ -1,3 +1,4 @@
+#include "app/DesignScale.h"
 #include "app/EpochLabel.h"
 #include "app/MainProcessing.h"
 #include "app/TfrmMain.h"
@@ -496,7 +497,7 @@ private:
     QFont desktopFont_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Points, WindowAtFontSize, ::testing::Values(9, 10, 11));
+INSTANTIATE_TEST_SUITE_P(Points, WindowAtFontSize, ::testing::Values(9, 10, 11, 13));
 
 TEST_P(WindowAtFontSize, EveryCaptionFitsAndNoControlsOverlap)
 {
@@ -580,6 +581,60 @@ TEST_P(WindowAtFontSize, EveryCaptionFitsAndNoControlsOverlap)
             EXPECT_TRUE(view.contains(rect)) << item->text().toStdString();
         }
     }
+}
+
+TEST_P(WindowAtFontSize, ButtonsKeepTheDesignGapAndTheTransferDisplayStandsStill)
+{
+    auto form = start();
+    form->show();
+    QApplication::processEvents();
+    EXPECT_GE(form->btnProcess->x() - form->btnDownload->geometry().right() - 1, DesignScale(form->font()).x(7));
+
+    // The bar keeps its place whatever the text beside it says, and the status bar's
+    // right end stays under the groups' right edge, clear of the window's.
+    form->lblEpoch->setText(QStringLiteral("Epoch 2026-12-06, 1.2 days old"));
+    form->lblEpoch->show();
+    auto inWindow = [&form](const QWidget* w) { return QRect(w->mapTo(form.get(), QPoint(0, 0)), w->size()); };
+    const int groupsRight = inWindow(form->gbVantoreal).right();
+    std::vector<QRect> bars;
+    for (const auto& [received, total] : {std::pair<std::int64_t, std::int64_t>{1, 2}, {1048471142, 1073741824}}) {
+        form->pbTransfer->progress(received, total);
+        QApplication::processEvents();
+        bars.push_back(inWindow(form->pbTransfer->bar()));
+        for (const QWidget* w : {static_cast<QWidget*>(form->pbTransfer), static_cast<QWidget*>(form->lblEpoch)})
+            EXPECT_LE(inWindow(w).right(), groupsRight);
+    }
+    EXPECT_EQ(bars.front(), bars.back()) << form->pbTransfer->text().toStdString();
+    const QLabel* text = form->pbTransfer->findChild<QLabel*>();
+    EXPECT_GE(
+        text->width(), text->fontMetrics().horizontalAdvance(QStringLiteral("999.9 MiB of 999.9 MiB, 999.9 MiB/s")));
+}
+
+TEST_F(MainWindowTest, KeyboardFocusStopsOnlyWhereItShows)
+{
+    auto form = start();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+
+    // One Tab from "Stop on errors", or one Backtab from the first control, reaches the
+    // feedback link itself, and Enter opens it.
+    for (const auto& [from, key] : {std::pair<QWidget*, Qt::Key>{form->cbStopOnErrors, Qt::Key_Tab},
+             {form->rgFormat->button(0), Qt::Key_Backtab}}) {
+        from->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(from, key);
+        EXPECT_EQ(QApplication::focusWidget(), form->lblFeedback);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    EXPECT_EQ(launcher.opened, std::vector<std::string>(2, feedbackMailTarget().toStdString()));
+
+    // A run disables the button that has the focus: the focus moves on to the data
+    // sets, onto one that can be ticked rather than a header.
+    form->btnProcess->setEnabled(true);
+    form->btnProcess->setFocus(Qt::MouseFocusReason);
+    form->btnProcess->setEnabled(false);
+    EXPECT_EQ(QApplication::focusWidget(), form->clbVantorealDataSets);
+    EXPECT_FALSE(form->clbVantorealDataSets->isHeader(form->clbVantorealDataSets->currentRow()));
 }
 
 TEST_F(MainWindowTest, DownloadDataFetchesWhatTheFormSelectsAndGivesTheButtonBack)

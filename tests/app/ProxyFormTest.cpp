@@ -7,6 +7,7 @@
 #include "WindowServices.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -116,6 +117,29 @@ TEST_F(ProxyFormTest, UntickingUseProxyClearsEverything)
     EXPECT_EQ(http.ProxyPort, 0);
     EXPECT_TRUE(http.ProxyPassword.empty());
     EXPECT_NE(readFile(ini()).find("Proxy Server=p\n"), std::string::npos) << "No saves nothing";
+}
+
+TEST_F(ProxyFormTest, CaptionsAreGreyedWithTheirFields)
+{
+    auto form = create();
+    const struct {
+        bool proxy;
+        bool authentication;
+    } ticks[] = {{false, false}, {true, false}, {true, true}, {false, false}};
+    for (const auto& tick : ticks) {
+        if (form->cbUseProxy->isChecked() != tick.proxy)
+            form->cbUseProxy->click();
+        if (form->cbUseAuthentication->isChecked() != tick.authentication)
+            form->cbUseAuthentication->click();
+        std::map<std::string, bool> enabled;
+        for (const QLabel* caption : form->findChildren<QLabel*>())
+            if (caption->buddy())
+                enabled[caption->text().toStdString()] = caption->isEnabled();
+        EXPECT_EQ(enabled,
+            (std::map<std::string, bool>{{"Proxy Server", tick.proxy}, {"Proxy Port", tick.proxy},
+                {"Proxy UserID", tick.authentication}, {"Proxy Password", tick.authentication}}))
+            << "Use Proxy " << tick.proxy << ", Use Authentication " << tick.authentication;
+    }
 }
 
 TEST_F(ProxyFormTest, PortIsNeverEmptyAndMustBeAPort)

@@ -83,6 +83,28 @@ TEST_F(ScheduledRunTest, TickingSendsTheWindowToTheTrayAndUntickingBringsTheClos
     EXPECT_FALSE(form->isVisible());
 }
 
+TEST_F(ScheduledRunTest, TheProgramHidesTheWindowInTheTrayWithoutMinimisingItFirst)
+{
+    // A window minimised on its way into the tray carries that state into hiding; the
+    // window manager applies it when a click maps the window again, and the minimise
+    // rule hides it once more, so the first click seemed to do nothing.
+    writeFile(ini(), "[Skarvelin Defaults]\nAuto Download=1\n");
+    for (const bool withTray : {true, false}) {
+        prompts.answer(false); // no start-up entry
+        auto form = withTray ? startWithTray() : start();
+        form->show();
+        form->TrayTimerTimer();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form->isVisible(), !withTray) << "tray " << withTray;
+        EXPECT_EQ(form->isMinimized(), !withTray) << "tray " << withTray;
+        if (withTray) {
+            shownTray.onRestore();
+            QCoreApplication::processEvents();
+            EXPECT_TRUE(form->isVisible() && !form->isMinimized());
+        }
+    }
+}
+
 TEST_F(ScheduledRunTest, WithoutANotificationAreaTheWindowMinimisesAndClosesAsUsual)
 {
     auto form = start();

@@ -6,6 +6,7 @@
 #include "desktop/Links.h"
 #include "desktop/StartupShortcut.h"
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,33 @@ TEST_F(StartupEntry, CreateReplaceTestAndDelete)
     EXPECT_TRUE(shortcut.remove());
     EXPECT_FALSE(shortcut.exists());
     EXPECT_FALSE(shortcut.remove());
+}
+
+TEST_F(StartupEntry, ExecQuotesWhatALauncherWouldSplitOrInterpret)
+{
+    // Program files below "bin/" and the Exec value each must give ("@" for the folder):
+    // a blank or a shell character quoted, "%" doubled, and a backslash escaped twice,
+    // for the quoting and then for the entry's string.
+    const struct {
+        std::string program;
+        std::string exec;
+    } cases[] = {
+        {"quillmaren", "@quillmaren"},
+        {"My Apps/quillmaren", "\"@My Apps/quillmaren\""},
+        {"50%/quillmaren", "@50%%/quillmaren"},
+        {"it's/quillmaren", "\"@it's/quillmaren\""},
+        {"back\\slash/quillmaren", "\"@back\\\\\\\\slash/quillmaren\""},
+    };
+    for (const auto& c : cases) {
+        const std::string file = dir.file("bin/") + c.program;
+        ::mkdir(extractFilePath(file).c_str(), 0755);
+        test::writeFile(file, "program");
+        shortcut.setTarget(file, dir.file("bin/"));
+        shortcut.create();
+        std::string exec = c.exec;
+        exec.replace(exec.find('@'), 1, dir.file("bin/"));
+        EXPECT_EQ(readFile(entry()), contents(exec, dir.file("bin/"))) << c.program;
+    }
 }
 
 TEST_F(StartupEntry, AMissingProgramIsAnErrorAndWritesNothing)

@@ -230,12 +230,17 @@ TEST_F(InstalledPackage, TheTimersUpdateRunDownloadsIntoAThrowAwayHome)
         "[Skarvelin Account Info]\nUsername=" + std::string(service.kUser) + "\nPassword=" + service.kPassword
             + "\nRetain Account Info=1\n[Skarvelin Defaults]\nData Format=0\nFull Catalog=1\n"
               "Space Situation Report=0\n[Debugging]\nDebug On=1\n");
+    // The ordinary user may not reach the build tree (a checkout in a private folder), so
+    // the service's CA comes along into the folder opened up for it.
+    const std::string caFile = dir.file("ca.pem");
+    fs::copy_file(service.caFile(), caFile);
     std::vector<std::string> environment{"PATH=/usr/bin:/bin", "HOME=" + home, "LANG=C.UTF-8",
         "QUILLMAREN_SERVICE_HOST=" + service.base(), "QUILLMAREN_PUBLISHER_HOST=" + service.base(),
-        "QUILLMAREN_CA_FILE=" + service.caFile()};
+        "QUILLMAREN_CA_FILE=" + caFile};
     for (const std::string& assignment : unitValues(unit, "Environment"))
         environment.push_back(assignment);
     qm::test::openUpForOthers(dir.path());
+    ::chmod(caFile.c_str(), 0644);
     openUp(home);
     ::chmod((root + "/usr/bin").c_str(), 0555);
 
