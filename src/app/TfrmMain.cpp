@@ -345,6 +345,7 @@ void TfrmMain::FormCreate()
     Redownloading = false;
 
     if (updateMode_) {
+        reporter_.setUnattended(stderr);
         reporter_.log("Running via -update command-line option");
         UpdateTimer.start();
         startupComplete_ = true;

@@ -88,6 +88,14 @@ std::string AppReporter::trayHint() const
     return trayHint_ ? trayHint_() : std::string();
 }
 
+void AppReporter::unattendedNotice(std::string_view msg)
+{
+    if (!unattended_)
+        return;
+    std::fprintf(unattended_, "quillmaren: %.*s\n", static_cast<int>(msg.size()), msg.data());
+    std::fflush(unattended_);
+}
+
 void PrepareDirectory(Reporter& reporter, const std::string& path)
 {
     reporter.log("Checking directory: " + path);

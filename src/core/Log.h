@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,8 @@ public:
     AppReporter(std::function<void(std::string_view)> statusLine, std::function<std::string()> trayHint);
 
     void setDebugOn(bool on) { debugOn_ = on; }
+    // Update mode: unattended notices go to `out` (standard error); nullptr: nowhere.
+    void setUnattended(std::FILE* out) { unattended_ = out; }
     LogFile& logFile() { return log_; }
 
     bool debugOn() const override { return debugOn_; }
@@ -48,9 +51,11 @@ public:
     void updateStatusBar(std::string_view msg) override;
     void setStatusText(std::string_view msg) override;
     std::string trayHint() const override;
+    void unattendedNotice(std::string_view msg) override;
 
 private:
     bool debugOn_ = false;
+    std::FILE* unattended_ = nullptr;
     LogFile log_;
     std::function<void(std::string_view)> statusLine_;
     std::function<std::string()> trayHint_;

@@ -20,6 +20,9 @@ public:
     virtual void setStatusText(std::string_view msg) = 0;
     // The tray icon's current hint, for the idle rule.
     virtual std::string trayHint() const = 0;
+    // In update mode, where nobody sees the window, one line to standard error;
+    // otherwise nothing. For what a run without a user must still make known.
+    virtual void unattendedNotice(std::string_view /*msg*/) { }
 
     // Logs only while debug logging is on.
     void log(std::string_view msg)

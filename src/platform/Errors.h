@@ -24,6 +24,14 @@ public:
     using SocketError::SocketError;
 };
 
+// A server certificate that TLS refused ("Certificate verification failed: <reason>").
+// Unlike a host that cannot be reached it does not mend itself on the next try, and it
+// may be an attack, so its reason is told wherever the failure is.
+class CertificateError : public SocketError {
+public:
+    using SocketError::SocketError;
+};
+
 // A body that ended before the length its head announced ("Incomplete response").
 class IncompleteResponse : public SocketError {
 public:

@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/Halt.h"
 #include "service/Hosts.h"
+#include "service/HttpFailure.h"
 
 #include <charconv>
 #include <string>
@@ -51,13 +52,17 @@ bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& pro
     reporter.updateStatusBar("Checking Vantoreal for critical update");
     try {
         http.Get(publisherAddress() + "/Skarvelin/criticalupdate.txt");
-    } catch (const SocketError&) {
+    } catch (const SocketError& e) {
         // A wait given up for a fatal stop is no news to the user.
         if (haltRequested())
             throw;
+        const std::string text = unreachableText("Vantoreal", e);
         if (stopOnErrors)
-            prompts.error("Unable to reach Vantoreal");
-        reporter.log("Unable to reach Vantoreal");
+            prompts.error(text);
+        if (dynamic_cast<const CertificateError*>(&e))
+            tellRefusedCertificate(reporter, text, stopOnErrors);
+        else
+            reporter.log(text);
         return false;
     }
 

@@ -17,7 +17,8 @@ std::int64_t VersionNumber(std::string_view version);
 
 // Asks the publisher's host for the oldest version still allowed. Returns false when
 // the host cannot be reached (with "Unable to reach Vantoreal" shown when
-// `stopOnErrors`), true when this version may go on. When a newer version is required
+// `stopOnErrors`; for a refused certificate with its reason, told even without it:
+// tellRefusedCertificate), true when this version may go on. When a newer version is required
 // it says so, runs `onlineHelp` and raises a fatal stop that ends the program with
 // status 0; it never returns then.
 bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& prompts, bool stopOnErrors,

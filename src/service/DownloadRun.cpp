@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "platform/Errors.h"
 #include "service/Hosts.h"
+#include "service/HttpFailure.h"
 #include "service/LoginForm.h"
 #include "service/ProductCheck.h"
 
@@ -235,6 +236,9 @@ bool DownloadRun::logIn()
     reporter_.updateStatusBar("Logging in to Skarvelin");
     try {
         http_.Post(serviceAddress() + "/perl/login.pl", body);
+    } catch (const CertificateError& e) {
+        tellRefusedCertificate(reporter_, unreachableText("Skarvelin", e), false);
+        return false;
     } catch (const std::exception&) {
         // The exchange's own text says nothing the user can act on here; the run just ends.
         return false;
@@ -245,7 +249,7 @@ bool DownloadRun::logIn()
         return false;
     }
     reporter_.updateStatusBar("Skarvelin login successful");
-    http_.Cookie = http_.responseCookie();
+    http_.keepResponseCookie();
     return true;
 }
 

@@ -2,7 +2,6 @@
 
 #include "platform/Errors.h"
 #include "platform/File.h"
-#include "platform/Halt.h"
 #include "service/ProxyTunnel.h"
 #include "service/RequestHead.h"
 #include "service/ResponseHead.h"
@@ -103,18 +102,14 @@ private:
 };
 
 // The bytes of one response as they arrive; the head is taken from here line by line.
-// Besides silence, a response that drips in below kMinBytesPerSecond for a whole
-// time-out period ends with the time-out text of the wait it is in.
+// Silence, or a response that drips in too slowly (ReceivePace), ends the call with the
+// time-out text of the wait it is in.
 class Receiver {
 public:
-    using Clock = std::chrono::steady_clock;
-    static constexpr std::int64_t kMinBytesPerSecond = 64;
-
     Receiver(Transport& transport, int timeoutMs)
         : transport_(transport)
-        , timeoutMs_(timeoutMs)
+        , pace_(timeoutMs)
         , chunk_(HttpExchange::kChunkBytes)
-        , lastData_(Clock::now())
     {
     }
 
@@ -137,25 +132,14 @@ public:
     {
         if (closed_)
             return {};
-        for (;;) {
-            const int waitMs = nextWaitMs();
-            if (waitMs < 0)
-                throw Error(timeoutText);
-            const auto got = transport_.receive(chunk_.data(), chunk_.size(), waitMs);
-            if (got.timedOut) {
-                // Without a limit, or once a fatal stop is recorded, a wait that ends
-                // empty ends the transfer; otherwise the rules above judge it.
-                if (timeoutMs_ <= 0 || haltRequested())
-                    throw Error(timeoutText);
-                continue;
-            }
-            if (got.count == 0) {
-                closed_ = true;
-                return {};
-            }
-            noteData(got.count);
-            return {chunk_.data(), got.count};
+        const auto got = transport_.receive(chunk_.data(), chunk_.size(), pace_);
+        if (got.timedOut)
+            throw Error(timeoutText);
+        if (got.count == 0) {
+            closed_ = true;
+            return {};
         }
+        return {chunk_.data(), got.count};
     }
 
     std::size_t available() const { return pending_.size() - pos_; }
@@ -180,57 +164,12 @@ public:
     bool closed() const { return closed_; }
 
 private:
-    static std::int64_t msBetween(Clock::time_point from, Clock::time_point to)
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
-    }
-
-    // How long the next wait may last, 0 for no limit, -1 when a rule is already broken.
-    int nextWaitMs()
-    {
-        if (timeoutMs_ <= 0)
-            return 0;
-        const auto now = Clock::now();
-        const std::int64_t silent = msBetween(lastData_, now);
-        if (silent >= timeoutMs_)
-            return -1;
-        std::int64_t wait = timeoutMs_ - silent;
-        if (windowOpen_) {
-            std::int64_t inWindow = msBetween(windowStart_, now);
-            if (inWindow >= timeoutMs_) {
-                if (windowBytes_ * 1000 < kMinBytesPerSecond * timeoutMs_)
-                    return -1;
-                windowStart_ = now;
-                windowBytes_ = 0;
-                inWindow = 0;
-            }
-            wait = std::min(wait, timeoutMs_ - inWindow);
-        }
-        return static_cast<int>(std::max<std::int64_t>(wait, 1));
-    }
-
-    void noteData(std::size_t count)
-    {
-        lastData_ = Clock::now();
-        if (!windowOpen_) {
-            // The speed is judged from the first byte on; waiting for it is the
-            // silence rule's business.
-            windowOpen_ = true;
-            windowStart_ = lastData_;
-        }
-        windowBytes_ += static_cast<std::int64_t>(count);
-    }
-
     Transport& transport_;
-    int timeoutMs_;
+    ReceivePace pace_;
     std::vector<char> chunk_;
     std::string pending_;
     std::size_t pos_ = 0;
     bool closed_ = false;
-    Clock::time_point lastData_;
-    bool windowOpen_ = false;
-    Clock::time_point windowStart_;
-    std::int64_t windowBytes_ = 0;
 };
 
 struct Connection {
@@ -278,19 +217,46 @@ void HttpExchange::call(std::string_view method, const std::string& url, const s
         ~Idle() { busy = false; }
     } idle{busy_};
 
+    if (Cookie != cookieBound_)
+        bindCookie(originOf(splitUrl(url)));
     std::string target = url;
     for (int redirects = 0;; ++redirects) {
         exchangeOnce(method, target, data);
+        const UrlParts from = splitUrl(target);
+        responseOrigin_ = originOf(from);
         if (statusCode_ < 300 || statusCode_ > 302)
             return;
         if (redirects == kMaxRedirects)
             throw SocketError("Too many redirects");
-        if (!responseCookie_.empty())
+        if (!responseCookie_.empty()) {
             Cookie = responseCookie_;
-        target = resolveRedirect(splitUrl(target), redirectTarget_);
+            bindCookie(responseOrigin_);
+        }
+        target = resolveRedirect(from, redirectTarget_);
+        // What was asked for over TLS must not come from where anyone on the way can read
+        // and change it.
+        if (isTlsScheme(from.scheme) && !isTlsScheme(splitUrl(target).scheme))
+            throw SocketError("Refused redirect from https to http");
         method = "GET";
         data = nullptr;
     }
+}
+
+void HttpExchange::keepResponseCookie()
+{
+    Cookie = responseCookie_;
+    bindCookie(responseOrigin_);
+}
+
+void HttpExchange::bindCookie(std::string origin)
+{
+    cookieOrigin_ = std::move(origin);
+    cookieBound_ = Cookie;
+}
+
+std::string HttpExchange::cookieFor(const UrlParts& parts) const
+{
+    return originOf(parts) == cookieOrigin_ ? Cookie : std::string();
 }
 
 void HttpExchange::exchangeOnce(std::string_view method, const std::string& url, const std::string* data)
@@ -299,7 +265,7 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     // https through a proxy travels in a CONNECT tunnel, inside which the request is the
     // one the server would get directly.
     const bool tunnel = !Proxy.empty() && isTlsScheme(parts.scheme);
-    const RequestSettings settings{Proxy, LocalProgram, Cookie, ProxyUserId, ProxyPassword};
+    const RequestSettings settings{Proxy, LocalProgram, cookieFor(parts), ProxyUserId, ProxyPassword};
     const RequestHead head = buildRequestHead(method, url, parts, tunnel ? insideTunnel(settings) : settings, data);
 
     statusCode_ = 0;

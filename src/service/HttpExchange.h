@@ -1,14 +1,16 @@
 #pragma once
 // The program's one HTTP/1.0 exchange: one request per connection, redirects followed,
 // settings kept from call to call. Calls wait with time-outs while the Qt event loop
-// keeps running; failures raise SocketError with the user's text. Besides silence, a
-// response slower than 64 bytes a second over a whole TimeOut period ends with the
-// time-out text; a GET or POST body shorter than its announced length ends with
-// "Incomplete response". A body ends after its announced length (a proxy may keep the
-// connection open), else when the server closes; a reply to HEAD, and a 204 or 304,
-// ends with its head. In file mode the head and body files are put in place only when
-// complete.
+// keeps running; failures raise SocketError with the user's text. Besides silence, any
+// wait slower than 64 bytes a second over a whole TimeOut period (a TLS handshake, a
+// proxy's CONNECT reply, a response: ReceivePace) ends with its time-out text; a
+// redirect from https to http is refused; a GET or POST body shorter than its announced
+// length ends with "Incomplete response". A body ends after its announced length (a
+// proxy may keep the connection open), else when the server closes; a reply to HEAD,
+// and a 204 or 304, ends with its head. In file mode the head and body files are put
+// in place only when complete.
 #include "service/Transport.h"
+#include "service/Url.h"
 
 #include <chrono>
 #include <cstddef>
@@ -31,6 +33,8 @@ public:
     std::string Proxy; // empty = direct connection
     int ProxyPort = 8080;
     std::string LocalProgram = "Quillmaren"; // User-Agent
+    // Sent only to the scheme, host and port it belongs to: the one whose response set
+    // it, or, for a value the caller set, the one of the first call that carries it.
     std::string Cookie;
     std::string ProxyUserId;
     std::string ProxyPassword;
@@ -41,6 +45,9 @@ public:
     void Get(const std::string& url);
     void Head(const std::string& url);
     void Post(const std::string& url, const std::string& data);
+    // Cookie becomes the last call's response cookie (a login's session), bound to the
+    // scheme, host and port of the response that set it.
+    void keepResponseCookie();
 
     // Results of the last call.
     int statusCode() const { return statusCode_; }
@@ -85,6 +92,9 @@ public:
 protected:
     void call(std::string_view method, const std::string& url, const std::string* data);
     void exchangeOnce(std::string_view method, const std::string& url, const std::string* data);
+    void bindCookie(std::string origin);
+    // Cookie when the request goes to its origin, else nothing.
+    std::string cookieFor(const UrlParts& parts) const;
 
     TransportFactory transportFactory_;
     std::int64_t contentLength_ = -1;
@@ -93,7 +103,10 @@ protected:
     bool bodyOverran_ = false;
     int statusCode_ = 0;
     std::string responseCookie_;
+    std::string responseOrigin_; // of the last response
     std::string redirectTarget_;
+    std::string cookieOrigin_; // where Cookie may go
+    std::string cookieBound_; // the value of Cookie that cookieOrigin_ was taken for
     bool busy_ = false;
 };
 

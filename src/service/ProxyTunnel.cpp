@@ -59,13 +59,15 @@ RequestSettings insideTunnel(RequestSettings settings)
 void openTunnel(Transport& toProxy, const std::string& connectHead, int timeoutMs)
 {
     toProxy.send(connectHead, timeoutMs);
+    // A proxy that drips its reply is judged like a server that drips its response.
+    ReceivePace pace(timeoutMs);
     std::string reply;
     std::array<char, 4096> chunk{};
     std::size_t end = std::string::npos;
     while (end == std::string::npos) {
         if (reply.size() > kMaxReplyBytes)
             throw SocketError("Response too large");
-        const auto got = toProxy.receive(chunk.data(), chunk.size(), timeoutMs);
+        const auto got = toProxy.receive(chunk.data(), chunk.size(), pace);
         if (got.timedOut) {
             if (reply.empty())
                 throw SocketError("Timed out waiting for response");

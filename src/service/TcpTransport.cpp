@@ -175,7 +175,7 @@ void TcpTransport::send(std::string_view bytes, int timeoutMs)
     }
 }
 
-Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, int timeoutMs)
+Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, ReceivePace& pace)
 {
     // Data that never stop coming never reach a wait, so the stop is checked here too.
     if (haltRequested())
@@ -183,6 +183,7 @@ Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, in
     for (;;) {
         const ssize_t got = ::recv(fd_, buffer, capacity, 0);
         if (got > 0) {
+            pace.note(static_cast<std::size_t>(got));
             pump_.pumpIfDue();
             return {static_cast<std::size_t>(got), false};
         }
@@ -192,7 +193,12 @@ Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, in
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             throw SocketError(socketErrorText(errno));
-        if (!waitForSocket(fd_, SocketReady::Read, timeoutMs))
+        const int waitMs = pace.nextWaitMs();
+        if (waitMs < 0)
+            return {0, true};
+        // Without a limit, or once a fatal stop is recorded, a wait that ends empty ends
+        // the transfer; otherwise the pace judges the next round.
+        if (!waitForSocket(fd_, SocketReady::Read, waitMs) && (!pace.limited() || haltRequested()))
             return {0, true};
     }
 }

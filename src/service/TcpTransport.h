@@ -14,7 +14,7 @@ public:
 
     void connect(const std::string& host, int port, int timeoutMs) override;
     void send(std::string_view bytes, int timeoutMs) override;
-    Received receive(char* buffer, std::size_t capacity, int timeoutMs) override;
+    Received receive(char* buffer, std::size_t capacity, ReceivePace& pace) override;
     void close() override;
 
 private:

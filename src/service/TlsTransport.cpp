@@ -28,10 +28,11 @@ struct TlsTransport::Session {
     Session& operator=(const Session&) = delete;
 
     // Runs one TLS call; what the transport underneath raised inside it comes out here,
-    // not through the library's C frames.
-    template <typename Call> int run(int waitMs, Call call)
+    // not through the library's C frames. However many reads the call makes (a record
+    // dripped a byte at a time takes one per byte), `readPace` judges them all.
+    template <typename Call> int run(ReceivePace& readPace, Call call)
     {
-        timeoutMs = waitMs;
+        pace = &readPace;
         timedOut = false;
         failure = nullptr;
         ERR_clear_error();
@@ -43,7 +44,7 @@ struct TlsTransport::Session {
 
     Transport& lower;
     SSL* ssl = nullptr;
-    int timeoutMs = 0;
+    ReceivePace* pace = nullptr; // of the call in progress
     bool timedOut = false;
     bool closed = false; // the transport underneath has reached its end
     std::exception_ptr failure;
@@ -63,7 +64,7 @@ int bridgeWrite(BIO* bio, const char* data, std::size_t length, std::size_t* wri
     BIO_clear_retry_flags(bio);
     Session& session = sessionOf(bio);
     try {
-        session.lower.send(std::string_view(data, length), session.timeoutMs);
+        session.lower.send(std::string_view(data, length), session.pace->timeoutMs());
         *written = length;
         return 1;
     } catch (...) {
@@ -77,9 +78,9 @@ int bridgeRead(BIO* bio, char* out, std::size_t length, std::size_t* read)
     BIO_clear_retry_flags(bio);
     Session& session = sessionOf(bio);
     try {
-        const Transport::Received got = session.lower.receive(out, length, session.timeoutMs);
+        const Transport::Received got = session.lower.receive(out, length, *session.pace);
         if (got.timedOut) {
-            // A retry leaves the TLS state whole; the caller reports the silence.
+            // A retry leaves the TLS state whole; the caller reports the time-out.
             session.timedOut = true;
             BIO_set_retry_read(bio);
             return 0;
@@ -150,7 +151,7 @@ SSL_CTX* sharedContext()
     SSL_CTX_set_default_verify_paths(context);
     if (!caFile.empty() && SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
         SSL_CTX_free(context);
-        throw SocketError("Certificate verification failed: cannot read the CA file " + caFile);
+        throw CertificateError("Certificate verification failed: cannot read the CA file " + caFile);
     }
     // Servers of HTTP/1.0 end a body by closing, often without TLS's closing message.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
@@ -224,14 +225,16 @@ void TlsTransport::handshake(const std::string& host, int timeoutMs)
         SSL_set1_host(session.ssl, host.c_str());
     }
 
-    const int rc = session.run(timeoutMs, [&] { return SSL_connect(session.ssl); });
+    ReceivePace pace(timeoutMs);
+    const int rc = session.run(pace, [&] { return SSL_connect(session.ssl); });
     if (rc == 1)
         return;
     if (session.timedOut)
         throw SocketError("Connection Timed out");
     const long verified = SSL_get_verify_result(session.ssl);
     if (verified != X509_V_OK)
-        throw SocketError(std::string("Certificate verification failed: ") + X509_verify_cert_error_string(verified));
+        throw CertificateError(
+            std::string("Certificate verification failed: ") + X509_verify_cert_error_string(verified));
     throw SocketError("TLS handshake failed: " + reasonOfLastError("the server closed the connection"));
 }
 
@@ -242,21 +245,22 @@ void TlsTransport::send(std::string_view bytes, int timeoutMs)
     Session& session = *session_;
     while (!bytes.empty()) {
         std::size_t written = 0;
+        ReceivePace pace(timeoutMs); // for what the library may read while it writes
         const int rc
-            = session.run(timeoutMs, [&] { return SSL_write_ex(session.ssl, bytes.data(), bytes.size(), &written); });
+            = session.run(pace, [&] { return SSL_write_ex(session.ssl, bytes.data(), bytes.size(), &written); });
         if (rc != 1)
             throw SocketError("TLS error: " + reasonOfLastError("the server closed the connection"));
         bytes.remove_prefix(written);
     }
 }
 
-Transport::Received TlsTransport::receive(char* buffer, std::size_t capacity, int timeoutMs)
+Transport::Received TlsTransport::receive(char* buffer, std::size_t capacity, ReceivePace& pace)
 {
     if (!session_)
         return {0, false};
     Session& session = *session_;
     std::size_t got = 0;
-    const int rc = session.run(timeoutMs, [&] { return SSL_read_ex(session.ssl, buffer, capacity, &got); });
+    const int rc = session.run(pace, [&] { return SSL_read_ex(session.ssl, buffer, capacity, &got); });
     if (rc == 1)
         return {got, false};
     if (session.timedOut)

@@ -1,8 +1,9 @@
 #pragma once
 // TLS over another transport (a TCP connection, or a tunnel through a proxy). The server's
 // certificate must chain to the system's trusted authorities or to the file that
-// QUILLMAREN_CA_FILE names, and must name the host; TLS 1.2 or later. Waits, time-outs
-// and the event loop are those of the transport underneath.
+// QUILLMAREN_CA_FILE names, and must name the host (else CertificateError); TLS 1.2 or
+// later. Waits and the event loop are those of the transport underneath; the handshake's
+// reads are judged together by one ReceivePace.
 #include "service/Transport.h"
 
 #include <memory>
@@ -20,7 +21,7 @@ public:
     void connectThrough(const std::string& proxy, int proxyPort, const std::string& connectHead,
         const std::string& host, int port, int timeoutMs) override;
     void send(std::string_view bytes, int timeoutMs) override;
-    Received receive(char* buffer, std::size_t capacity, int timeoutMs) override;
+    Received receive(char* buffer, std::size_t capacity, ReceivePace& pace) override;
     void close() override;
 
     struct Session; // the TLS state and the bridge to the transport underneath

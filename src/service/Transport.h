@@ -2,6 +2,8 @@
 // The byte stream under the exchange. The exchange speaks HTTP through this seam only,
 // so another transport (TLS for "https:") can stand in without changing it.
 // Every wait keeps the Qt event loop running; timeoutMs = 0 waits without limit.
+#include "service/ReceivePace.h"
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -28,10 +30,13 @@ public:
 
     struct Received {
         std::size_t count = 0; // bytes placed in the buffer; 0 with !timedOut: the peer closed
-        bool timedOut = false; // nothing arrived within the time-out
+        bool timedOut = false; // the pace's rules ended the wait (or a fatal stop did)
     };
-    // Waits for data and takes up to `capacity` bytes; raises SocketError on failure.
-    virtual Received receive(char* buffer, std::size_t capacity, int timeoutMs) = 0;
+    // Waits for data as long as `pace` allows and takes up to `capacity` bytes; raises
+    // SocketError on failure. Every byte that comes off the connection is noted in
+    // `pace`, under TLS the records' bytes too, so however many reads one receive takes,
+    // the pace judges them all.
+    virtual Received receive(char* buffer, std::size_t capacity, ReceivePace& pace) = 0;
     // Closes the connection; harmless when none is open.
     virtual void close() = 0;
 };

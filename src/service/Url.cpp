@@ -40,6 +40,14 @@ bool isTlsScheme(std::string_view scheme)
     });
 }
 
+std::string originOf(const UrlParts& parts)
+{
+    std::string origin = parts.scheme + "//" + parts.host;
+    std::transform(origin.begin(), origin.end(), origin.begin(),
+        [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return origin + ":" + std::to_string(parts.portNumber);
+}
+
 UrlParts splitUrl(const std::string& url)
 {
     UrlParts parts;

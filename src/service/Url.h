@@ -24,6 +24,10 @@ struct UrlParts {
 
 UrlParts splitUrl(const std::string& url);
 
+// Scheme, host and port as one text ("https://host:443"), scheme and host in lower case:
+// equal for two URLs exactly when a cookie of the one may go to the other.
+std::string originOf(const UrlParts& parts);
+
 // True for "https:" in any case: the scheme spoken over TLS.
 bool isTlsScheme(std::string_view scheme);
 

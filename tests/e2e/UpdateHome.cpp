@@ -53,7 +53,8 @@ void UpdateHome::writeSettings(const UpdateSettings& settings)
     ini << "File Extension=" << settings.extension << "\nGenerate Palm Format=" << (settings.palm ? 1 : 0) << "\n";
     if (settings.omm != 0)
         ini << "OMM Format=" << settings.omm << "\n";
-    ini << "[Debugging]\nDebug On=1\nStop On Errors=1\n";
+    ini << "[Debugging]\nDebug On=1\nStop On Errors=1\nCheck Vantoreal for Critical Updates="
+        << (settings.checkCriticalUpdates ? 1 : 0) << "\n";
     if (settings.proxyPort != 0)
         ini << "[Proxy Initialization]\nUse Proxy=1\nProxy Server=127.0.0.1\nProxy Port=" << settings.proxyPort
             << "\nProxy Authentication=1\nProxy UserID=" << settings.proxyUser

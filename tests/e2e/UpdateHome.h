@@ -27,6 +27,7 @@ struct UpdateSettings {
     int proxyPort = 0;
     std::string proxyUser = {};
     std::string proxyPassword = {};
+    bool checkCriticalUpdates = true;
 };
 
 class UpdateHome {

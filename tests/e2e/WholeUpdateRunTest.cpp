@@ -429,6 +429,21 @@ TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
     EXPECT_TRUE(startingWith(log, {"Open [", "Extracting "}).empty());
 }
 
+TEST(WholeUpdateRun, ARefusedCertificateIsNamedOnStandardErrorWithoutTheUpdateCheck)
+{
+    const LocalService service(std::vector<std::string>{"--tls", "--tls-certificate", "expired"});
+    UpdateHome home(service);
+    home.writeSettings({.checkCriticalUpdates = false});
+
+    const test::ProgramOutcome run = home.runUpdate();
+
+    const std::string text = "Unable to reach Skarvelin: Certificate verification failed: certificate has expired";
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "quillmaren: " + text + "\n");
+    EXPECT_TRUE(inOrder(home.logMessages(), {"Logging in to Skarvelin", text}));
+    EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+}
+
 // Through Debian's squid, which wants Basic credentials and keeps its connections open:
 // plain http goes to it as whole URLs, https through CONNECT tunnels. The outputs are
 // those of a run without a proxy, squid names the proxy's user on every request, and

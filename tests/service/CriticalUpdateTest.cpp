@@ -3,6 +3,7 @@
 #include "QtCoreApp.h"
 #include "RecordingReporter.h"
 #include "ScriptedPrompts.h"
+#include "TlsLoopbackServer.h"
 
 #include "platform/Errors.h"
 #include "service/CriticalUpdate.h"
@@ -104,6 +105,37 @@ TEST_F(CriticalUpdateTest, AnUnreachableHostEndsTheRunQuietlyUnlessStoppingOnErr
     EXPECT_FALSE(check(false));
     EXPECT_EQ(prompts.shown.size(), 1u);
     EXPECT_EQ(reporter.logLines.back(), "Unable to reach Vantoreal");
+    EXPECT_TRUE(reporter.notices.empty());
+}
+
+TEST_F(CriticalUpdateTest, ARefusedCertificateIsNamedWhereverTheFailureIsTold)
+{
+    ::setenv("QUILLMAREN_CA_FILE", test::TlsLoopbackServer::caFile().c_str(), 1);
+    for (const auto& [certificate, reason] :
+        std::vector<std::pair<std::string, std::string>>{{"expired", "certificate has expired"},
+            {"wrong-host", "IP address mismatch"}, {"self-signed", "self-signed certificate"}}) {
+        const test::TlsLoopbackServer publisher({.certificate = certificate});
+        ::setenv("QUILLMAREN_PUBLISHER_HOST", publisher.url("").c_str(), 1);
+        const std::string text = "Unable to reach Vantoreal: Certificate verification failed: " + reason;
+        prompts.shown.clear();
+        reporter.notices.clear();
+        reporter.setDebug(true);
+        EXPECT_FALSE(check(true));
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(prompts.shown[0].text, text);
+        EXPECT_EQ(reporter.logLines.back(), text);
+        EXPECT_TRUE(reporter.notices.empty()) << "the box has told it";
+
+        // Without the box and without debug logging: the status line, and standard
+        // error in update mode.
+        reporter.setDebug(false);
+        reporter.status.clear();
+        EXPECT_FALSE(check(false));
+        EXPECT_EQ(prompts.shown.size(), 1u);
+        EXPECT_EQ(reporter.status, text);
+        EXPECT_EQ(reporter.notices, std::vector<std::string>{text}) << certificate;
+    }
+    ::unsetenv("QUILLMAREN_CA_FILE");
 }
 
 TEST_F(CriticalUpdateTest, AnUnreadableVersionReachesTheCaller)

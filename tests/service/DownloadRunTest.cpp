@@ -6,6 +6,7 @@
 #include "ScriptedPrompts.h"
 #include "SmallDisk.h"
 #include "TempDir.h"
+#include "TlsLoopbackServer.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
@@ -523,6 +524,21 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
     EXPECT_EQ(run(), RunOutcome::EndedEarly);
     EXPECT_EQ(prompts.shown.size(), 2u);
     EXPECT_FALSE(window.busy);
+}
+
+TEST_F(DownloadRunTest, ACertificateRefusedAtLoginIsNamedEvenWithoutDebugLogging)
+{
+    ::setenv("QUILLMAREN_CA_FILE", test::TlsLoopbackServer::caFile().c_str(), 1);
+    const test::TlsLoopbackServer expired({.certificate = "expired"});
+    ::setenv("QUILLMAREN_SERVICE_HOST", expired.url("").c_str(), 1);
+    reporter.setDebug(false);
+    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+    ::unsetenv("QUILLMAREN_CA_FILE");
+    const std::string text = "Unable to reach Skarvelin: Certificate verification failed: certificate has expired";
+    EXPECT_EQ(reporter.status, text);
+    EXPECT_EQ(reporter.notices, std::vector<std::string>{text}) << "to standard error in update mode";
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(http.Cookie, "");
 }
 
 TEST_F(DownloadRunTest, TheAccountIsFormEncodedInTheLoginBody)

@@ -223,6 +223,43 @@ TEST_F(HttpExchangeTest, ARedirectIsFollowedWithItsCookieAsAGet)
     EXPECT_EQ(http.Header, "HTTP/1.0 200 OK\r\n\r\n");
 }
 
+TEST_F(HttpExchangeTest, TheCookieGoesOnlyToTheSchemeHostAndPortItCameFrom)
+{
+    LoopbackServer other;
+    const std::string port = std::to_string(server.port());
+    const auto carriesCookie
+        = [](const LoopbackServer& to) { return to.requests().back().find("\r\nCookie: ") != std::string::npos; };
+    struct Case {
+        const char* what;
+        std::string location;
+        LoopbackServer* to;
+        bool carries;
+    };
+    for (const Case& c : std::vector<Case>{{"the same server", "/next.pl", &server, true},
+             {"the same, the scheme in capitals", "HTTP://127.0.0.1:" + port + "/next.pl", &server, true},
+             {"another port", other.url("/next.pl"), &other, false},
+             {"another host name", "http://localhost:" + port + "/next.pl", &server, false}}) {
+        server.enqueue(
+            Reply::text("HTTP/1.0 302 Found\r\nSet-Cookie: sess=42\r\nLocation: " + c.location + "\r\n\r\n"));
+        c.to->enqueue(Reply::ok("there"));
+        http.Get(server.url("/perl/login.pl"));
+        EXPECT_EQ(http.Body, "there") << c.what;
+        EXPECT_EQ(carriesCookie(*c.to), c.carries) << c.what;
+        EXPECT_EQ(http.Cookie, "sess=42") << c.what;
+    }
+
+    // A kept session belongs to the server that set it, whichever is asked next.
+    server.enqueue(Reply::text("HTTP/1.0 200 OK\r\nSet-Cookie: sid=s1\r\n\r\nhome.pl"));
+    http.Post(server.url("/perl/login.pl"), "u=a");
+    http.keepResponseCookie();
+    other.enqueue(Reply::ok(""));
+    server.enqueue(Reply::ok(""));
+    http.Get(other.url("/"));
+    http.Get(server.url("/"));
+    EXPECT_FALSE(carriesCookie(other));
+    EXPECT_NE(server.requests().back().find("\r\nCookie: sid=s1\r\n"), std::string::npos);
+}
+
 TEST_F(HttpExchangeTest, RedirectsStopAfterTen)
 {
     const auto redirect = [] { return Reply::text("HTTP/1.0 302 Found\r\nLocation: again.pl\r\n\r\n"); };

@@ -5,6 +5,7 @@
 #include "LoopbackServer.h"
 #include "QtCoreApp.h"
 #include "TempDir.h"
+#include "TlsLoopbackServer.h"
 
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
@@ -20,6 +21,7 @@ using test::LocalService;
 using test::LoopbackServer;
 using test::readFile;
 using test::TempDir;
+using test::TlsLoopbackServer;
 using Reply = LoopbackServer::Reply;
 using test::errorOf;
 
@@ -141,7 +143,23 @@ TEST_F(TlsTest, ARedirectMayLeadFromHttpToHttps)
     http.Get(plain.url("/start"));
     EXPECT_EQ(http.statusCode(), 200);
     EXPECT_EQ(http.Body, "1.5.8 ");
-    EXPECT_EQ(received("good"), "GET /Skarvelin/criticalupdate.txt cookie=moved=1\n");
+    // The cookie belongs to the plain server: another scheme and port never see it.
+    EXPECT_EQ(received("good"), "GET /Skarvelin/criticalupdate.txt cookie=-\n");
+}
+
+TEST_F(TlsTest, ARedirectFromHttpsToHttpIsRefusedBeforeAnythingGoesThere)
+{
+    ::setenv("QUILLMAREN_CA_FILE", TlsLoopbackServer::caFile().c_str(), 1);
+    LoopbackServer plain;
+    TlsLoopbackServer secure({.reply = "HTTP/1.0 302 Found\r\nLocation: " + plain.url("/file.zip") + "\r\n\r\n"});
+    http.Cookie = "sid=secret";
+    http.InputFileMode = true;
+    http.Header = dir.file("header.txt");
+    http.Body = dir.file("catalog.zip");
+    EXPECT_EQ(errorOf([&] { http.Get(secure.url("/perl/dl.pl?ID=1")); }), "Refused redirect from https to http");
+    EXPECT_EQ(plain.connections(), 0u);
+    EXPECT_NE(secure.requests().at(0).find("\r\nCookie: sid=secret\r\n"), std::string::npos);
+    EXPECT_FALSE(http.busy());
 }
 
 TEST_F(TlsTest, AServerSilentInTheHandshakeTimesOutLikeAConnection)
@@ -150,6 +168,44 @@ TEST_F(TlsTest, AServerSilentInTheHandshakeTimesOutLikeAConnection)
     silent.enqueue(Reply::silent());
     http.TimeOut = 300;
     EXPECT_EQ(errorOf([&] { http.Get("https://" + silent.hostPort() + "/"); }), "Connection Timed out");
+}
+
+TEST_F(TlsTest, TheHelloNamesTheHostSoAServerOfManyNamesShowsItsCertificate)
+{
+    ::setenv("QUILLMAREN_CA_FILE", TlsLoopbackServer::caFile().c_str(), 1);
+    TlsLoopbackServer server({.onlyForName = "localhost"});
+    http.Get("https://localhost:" + std::to_string(server.port()) + "/");
+    EXPECT_EQ(http.Body, "hello");
+}
+
+// Every wait of an HTTPS exchange keeps the speed floor, also where TLS records arrive
+// cut into pieces that yield no data until whole: a server, or a proxy, that drips its
+// bytes well within the time-out ends the call with the time-out text of that wait.
+TEST_F(TlsTest, ADripInAnyWaitEndsWithTheTimeOutTextOfThatWait)
+{
+    ::setenv("QUILLMAREN_CA_FILE", TlsLoopbackServer::caFile().c_str(), 1);
+    http.TimeOut = 600; // a byte every 60 ms: never silent, far below 64 bytes a second
+    const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+    struct Case {
+        const char* where;
+        TlsLoopbackServer::Options server;
+        std::string error;
+    };
+    for (const Case& c : {Case{"handshake", {.handshakeDripMs = 60}, "Connection Timed out"},
+             Case{"head", {.reply = "", .drippedReply = head + "body"}, "Timed out waiting for response"},
+             Case{"body", {.reply = head, .drippedReply = std::string(200, 'b')}, "Socket capture aborted"}}) {
+        TlsLoopbackServer server(c.server);
+        EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), c.error) << c.where;
+    }
+
+    LoopbackServer proxy;
+    Reply dripped;
+    for (const char byte : std::string("HTTP/1.0 200 Connection established\r\n\r\n"))
+        dripped.pause(60).send(std::string(1, byte));
+    proxy.enqueue(dripped);
+    http.Proxy = "127.0.0.1";
+    http.ProxyPort = proxy.port();
+    EXPECT_EQ(errorOf([&] { http.Get("https://www.skarvelin.example/"); }), "Socket readln aborted");
 }
 
 } // namespace

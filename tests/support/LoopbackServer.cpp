@@ -159,6 +159,12 @@ void LoopbackServer::setHandler(std::function<Reply(const std::string& request)>
     handler_ = std::move(handler);
 }
 
+void LoopbackServer::takeConnections(ConnectionHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    takeover_ = std::move(handler);
+}
+
 std::string LoopbackServer::requestTarget(const std::string& request)
 {
     const auto first = request.find(' ');
@@ -219,6 +225,16 @@ void LoopbackServer::run()
 
 void LoopbackServer::serve(int fd)
 {
+    ConnectionHandler takeover;
+    {
+        std::lock_guard lock(mutex_);
+        takeover = takeover_;
+        connections_ += takeover ? 1 : 0;
+    }
+    if (takeover) {
+        takeover(fd, [this](int ms) { return sleepUnlessStopped(ms); });
+        return;
+    }
     std::string request;
     const bool complete = readRequest(fd, request);
     Reply reply;

@@ -71,6 +71,11 @@ public:
     // Answers connections that find the queue empty; runs on the server's thread and
     // gets the request's exact bytes.
     void setHandler(std::function<Reply(const std::string& request)> handler);
+    // Takes over every later connection before anything is read from it, for servers that
+    // speak something on top (TLS). `sleep` waits ms and says false once the server stops;
+    // a stop also shuts the connection down, which ends any wait on it.
+    using ConnectionHandler = std::function<void(int fd, const std::function<bool(int ms)>& sleep)>;
+    void takeConnections(ConnectionHandler handler);
     // The target of a request line ("/path?query"), for handlers.
     static std::string requestTarget(const std::string& request);
     // The exact bytes of every request received so far, in order.
@@ -99,6 +104,7 @@ private:
     mutable std::mutex mutex_;
     std::deque<Reply> replies_;
     std::function<Reply(const std::string&)> handler_;
+    ConnectionHandler takeover_;
     std::vector<std::string> requests_;
     std::size_t connections_ = 0;
     std::thread thread_;

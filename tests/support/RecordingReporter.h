@@ -28,6 +28,7 @@ public:
         statusHistory.push_back(status);
     }
     std::string trayHint() const override { return hint; }
+    void unattendedNotice(std::string_view msg) override { notices.emplace_back(msg); }
 
     void setDebug(bool on) { debug_ = on; }
     bool logged(std::string_view line) const
@@ -40,6 +41,7 @@ public:
 
     std::vector<std::string> logLines;
     std::vector<std::string> statusHistory;
+    std::vector<std::string> notices;
     std::string status;
     std::string hint = std::string(kProgramTitle);
 

@@ -31,7 +31,7 @@ public:
         log_.timeoutMs = timeoutMs;
     }
     void send(std::string_view bytes, int) override { log_.sent += bytes; }
-    Received receive(char* buffer, std::size_t capacity, int) override
+    Received receive(char* buffer, std::size_t capacity, ReceivePace&) override
     {
         log_.largestAsk = std::max(log_.largestAsk, capacity);
         if (pieces_.empty())
