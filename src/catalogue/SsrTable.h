@@ -15,9 +15,10 @@ public:
     static constexpr const char* kFileName = "ssr.dat";
     static constexpr const char* kHeader = "Satellite Situation Report Objects in Orbit";
 
-    // Extracts "ssr*.*" from the report archive into myTlesDir, reads the report text
-    // and builds "ssr.dat" in the current directory, kept open. A missing report text
-    // is a fatal stop; archive open/list failures raise IoError.
+    // Extracts the report text (the first member matching "ssr*.*" named like the
+    // archive, with ".txt") into myTlesDir, reads it and builds "ssr.dat" in the
+    // current directory, kept open. A missing report text is a fatal stop; archive
+    // open/list failures and a text that cannot be written raise IoError.
     void build(const std::string& satcatArchive, const std::string& myTlesDir, Reporter& reporter);
     // Builds the table from an already unpacked report text (no extraction).
     void buildFromText(const std::string& textFile, Reporter& reporter);

@@ -86,11 +86,12 @@ TEST_F(FullDisk, CheckStageLinePassKeepsTheTextAndLeavesNoWorkFile)
 
 TEST_F(FullDisk, CheckStageErrorFileThatDoesNotFitKeepsTheText)
 {
-    // Short lines grow sevenfold into rejected records: the error file does not fit.
+    // Lines of half a TLE line double in size as rejected records: the error file
+    // does not fit.
     const std::string catalog = disk.file("catalog_full.txt");
     std::string text;
     for (int i = 0; i < 1000; ++i)
-        text += "1 " + std::to_string(i) + "\n2 " + std::to_string(i) + "\n";
+        text += "1 " + std::string(32, 'a') + "\n2 " + std::string(32, 'b') + "\n";
     writeFile(catalog, text);
     disk.leaveFree(100 * 1000);
 

@@ -11,6 +11,7 @@
 #include "processing/ProcessingRun.h"
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
+#include "service/HttpExchange.h"
 
 #include <gtest/gtest.h>
 
@@ -142,7 +143,7 @@ std::optional<FatalStop> stopOf(const std::function<void()>& f)
 }
 
 class ProcessingRunTest : public ::testing::Test {
-protected:
+public:
     ProcessingRunTest()
     {
         test::coreApplication();
@@ -196,6 +197,18 @@ protected:
 };
 
 const std::vector<std::string> kNormalRun = {"busy", "disabled", "normal", "enabled"};
+
+// How a run ended: "completed", "ended early", "halted: " or "error: " with the text.
+std::string endingOf(ProcessingRunTest& t)
+{
+    try {
+        return t.run() == RunOutcome::Completed ? "completed" : "ended early";
+    } catch (const FatalStop& stop) {
+        return "halted: " + stop.message;
+    } catch (const std::exception& e) {
+        return "error: " + std::string(e.what());
+    }
+}
 
 } // namespace
 
@@ -346,6 +359,37 @@ TEST_F(ProcessingRunTest, MissingTextYesDeletesDownloadsAndRunsAfresh)
     EXPECT_EQ(std::count(reporter.statusHistory.begin(), reporter.statusHistory.end(), "Done"), 1);
 }
 
+TEST_F(ProcessingRunTest, ARedownloadThatEndsEarlyStartsNoRunOnTheDeletedFile)
+{
+    // The download comes back ended early (an error page, a cut transfer, an
+    // unreachable host), or leaves with a network error.
+    for (bool raises : {false, true}) {
+        const std::string damaged = downloads + "catalog_3l_2024_001.zip";
+        makeZip(damaged, {{"readme.txt", "not a catalogue"}});
+        window.MostCurrentCatalog = damaged;
+        window.twoLine = false;
+        window.events.clear();
+        window.downloads = 0;
+        window.downloadOutcome = RunOutcome::EndedEarly;
+        window.onDownload = [raises] {
+            if (raises)
+                throw SocketError("Connection Failed");
+        };
+        int runsAfter = 0;
+        window.onProcessAgain = [&runsAfter] { return ++runsAfter, RunOutcome::Completed; };
+        prompts.answer(true);
+
+        EXPECT_EQ(endingOf(*this), raises ? "error: Connection Failed" : "ended early");
+
+        EXPECT_EQ(window.downloads, 1);
+        EXPECT_TRUE(window.redownloadingWhileDownloading);
+        EXPECT_FALSE(window.Redownloading);
+        EXPECT_EQ(runsAfter, 0);
+        EXPECT_FALSE(exists(damaged));
+        EXPECT_EQ(window.events, kNormalRun);
+    }
+}
+
 TEST_F(ProcessingRunTest, MissingTextNoEndsTheProgramWithEverythingInPlace)
 {
     const std::string damaged = downloads + "catalog_3l_2024_001.zip";
@@ -371,10 +415,8 @@ TEST_F(ProcessingRunTest, UpdateModeRedownloadsOnceInAProgramRunThenStops)
     makeZip(damaged, {{"readme.txt", "not a catalogue"}});
     window.MostCurrentCatalog = damaged;
     window.onDownload = [this] { zipCatalogue("catalog_3l_2024_002.zip", "catalog_3l_2024_002.txt", false); };
-    // A re-download that ended early makes the whole run one that ended early.
-    window.downloadOutcome = RunOutcome::EndedEarly;
 
-    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+    EXPECT_EQ(run(), RunOutcome::Completed);
     EXPECT_EQ(window.downloads, 1);
     EXPECT_TRUE(reporter.logged("Update mode answers Yes: delete and re-download"));
     EXPECT_EQ(reporter.status, "Done");
@@ -424,10 +466,8 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
 {
     window.MostCurrentCatalog = downloads + "catalog_3l_2024_001.zip"; // never downloaded
     window.twoLine = false;
-    writeFile(kUnprocessedFile, "");
     EXPECT_THROW(run(), IoError);
     EXPECT_EQ(window.events, kNormalRun);
-    EXPECT_FALSE(exists(kUnprocessedFile)) << "the error was reported: later runs do not try again";
 
     window.events.clear();
     window.autoDownloadTicked = true;
@@ -438,9 +478,7 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
     window.events.clear();
     reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
     zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
-    writeFile(kUnprocessedFile, "");
     run();
-    EXPECT_FALSE(exists(kUnprocessedFile));
     EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
     EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
 }
@@ -459,3 +497,154 @@ TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
     EXPECT_EQ(window.events, kNormalRun);
     EXPECT_TRUE(window.NewDataDownloaded);
 }
+
+namespace {
+
+enum class Discarded { None, Catalogue, Report };
+
+struct WayOut {
+    const char* name;
+    void (*arrange)(ProcessingRunTest& t);
+    const char* ending; // how the ending starts
+    bool pendingKept; // the files are left for the next run to process
+    Discarded discarded = Discarded::None;
+};
+
+void PrintTo(const WayOut& way, std::ostream* os)
+{
+    *os << way.name;
+}
+
+void twoLineRun(ProcessingRunTest& t)
+{
+    t.zipCatalogue("catalog_2l_2024_001.zip", "catalog_2l_2024_001.txt", true);
+    t.zipReport("ssr_2024_001.zip");
+    t.window.ticked = {2};
+    t.publisher.reply(200, "25544\r\n");
+}
+
+const WayOut kWaysOut[] = {
+    {"Completes", twoLineRun, "completed", false},
+    {"CompletesWithAListThePublisherRefuses",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            t.window.ticked = {2, 3};
+            t.publisher.reply(404, "Not Found");
+        },
+        "completed", false},
+    {"CriticalUpdateCheckSaysNo",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            t.window.criticalUpdateOk = false;
+        },
+        "ended early", true},
+    {"NoCatalogueDownloaded",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            t.window.MostCurrentCatalog.clear();
+        },
+        "error: No catalogue to process: the full catalogue has not been downloaded", true},
+    {"CatalogueNoLongerThere",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            removeFile(t.window.MostCurrentCatalog);
+        },
+        "error: No catalogue to process: the full catalogue has not been downloaded", true},
+    {"ListCutByTheNetwork",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            t.window.ticked = {2, 3};
+            t.publisher.raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n25544\r\n");
+        },
+        "error: Incomplete response", true},
+    {"DataSetCannotBeWritten",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            t.window.ticked = {42};
+            ::mkdir((t.myTles + "Vantoreal").c_str(), 0777);
+            ::mkdir(t.vantoreal("catalog.txt").c_str(), 0777);
+            writeFile(t.vantoreal("catalog.txt/keep"), "");
+        },
+        "error: ", true},
+    {"CatalogueIsNoZip",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            writeFile(t.window.MostCurrentCatalog, "<html>Service unavailable</html>");
+        },
+        "error: Invalid ZIP file ", false, Discarded::Catalogue},
+    {"GzipCannotBeUnpacked",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            t.window.MostCurrentCatalog = t.downloads + "catalog_2l_2024_001.txt.gz";
+            writeFile(t.window.MostCurrentCatalog, "<html>Service unavailable</html>");
+        },
+        "halted: Unable to unpack .gz file.", false, Discarded::Catalogue},
+    {"EveryObjectRejected",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            makeZip(t.window.MostCurrentCatalog,
+                {{"catalog_2l_2024_001.txt", std::string(69, 'x') + "\n" + std::string(69, 'y') + "\n"}});
+        },
+        "halted: Catalog (2) file is empty. Input file was corrupt.", false},
+    {"TextMissingAndNotFetchedAgain",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            makeZip(t.window.MostCurrentCatalog, {{"readme.txt", "not a catalogue"}});
+            t.prompts.answer(false);
+        },
+        "halted: File ", false},
+    {"CatalogueExpandsBeyondItsLimit",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(200000, '\n')}});
+        },
+        "error: Catalogue expands beyond its limit", false, Discarded::Catalogue},
+    {"ReportIsNoZip",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            writeFile(t.window.MostCurrentSatcat, "<html>Service unavailable</html>");
+        },
+        "error: Invalid ZIP file ", false, Discarded::Report},
+    {"ReportTextMissing",
+        [](ProcessingRunTest& t) {
+            twoLineRun(t);
+            makeZip(t.window.MostCurrentSatcat, {{"notes.txt", "no report"}});
+        },
+        "halted: File ", false, Discarded::Report},
+};
+
+class WaysOut : public ProcessingRunTest, public ::testing::WithParamInterface<WayOut> { };
+
+} // namespace
+
+// Only a completed run, or one that halted on a downloaded file, has dealt with the new
+// data; an archive that cannot give its text is deleted and forgotten, so that the
+// next download fetches it again. No unpacked text stays, however the run ends.
+TEST_P(WaysOut, PendingMarkArchivesAndWorkTexts)
+{
+    const WayOut& way = GetParam();
+    writeFile(kUnprocessedFile, "");
+    way.arrange(*this);
+    const std::string catalogue = window.MostCurrentCatalog;
+    const std::string report = window.MostCurrentSatcat;
+    const bool catalogueThere = exists(catalogue);
+
+    const std::string ending = endingOf(*this);
+
+    EXPECT_TRUE(ending.starts_with(way.ending)) << ending;
+    if (ending.starts_with("error: No catalogue")) {
+        EXPECT_TRUE(reporter.logged(ending.substr(7)));
+    }
+    EXPECT_EQ(exists(kUnprocessedFile), way.pendingKept);
+    const bool catalogueGone = way.discarded == Discarded::Catalogue;
+    const bool reportGone = way.discarded == Discarded::Report;
+    EXPECT_EQ(window.MostCurrentCatalog, catalogueGone ? "" : catalogue);
+    EXPECT_EQ(window.MostCurrentSatcat, reportGone ? "" : report);
+    EXPECT_EQ(exists(catalogue), catalogueThere && !catalogueGone);
+    EXPECT_EQ(exists(report), !reportGone);
+    for (const std::string& name : listDirectory(myTles))
+        EXPECT_FALSE(name.ends_with(".txt") || name.ends_with(".tmp")) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(ProcessingRun, WaysOut, ::testing::ValuesIn(kWaysOut),
+    [](const ::testing::TestParamInfo<WayOut>& param) { return std::string(param.param.name); });
