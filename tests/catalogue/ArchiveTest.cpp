@@ -278,6 +278,36 @@ TEST_F(Zip, WhatOneArchiveWritesStaysWithinTheCap)
     EXPECT_EQ(listDirectory(out.path()).size(), 2u);
 }
 
+TEST_F(Zip, ExtractOneWritesOnlyTheFirstMemberForThePath)
+{
+    makeZip(zipPath, {{"catalog_notes.txt", "notes"}, {"a/catalog_2024.txt", "first"}, {"catalog_2024.txt", "second"},
+                         {"catalog_2024.err", "junk"}});
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_TRUE(zip.extractOne("catalog*.*", out.file("catalog_2024.txt")));
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{"catalog_2024.txt"});
+    EXPECT_EQ(readFile(out.file("catalog_2024.txt")), "first");
+    EXPECT_FALSE(zip.extractOne("ssr*.*", out.file("catalog_2024.txt"))) << "the mask still counts";
+    EXPECT_FALSE(zip.extractOne("catalog*.*", out.file("catalog_2025.txt")));
+
+    // The first one damaged: nothing, though a later one would do.
+    std::string bytes = readFile(zipPath);
+    const std::size_t entry = bytes.find("a/catalog_2024.txt", centralHeader(bytes)) - 46;
+    bytes[entry + 16] ^= 0x01; // its CRC
+    writeFile(zipPath, bytes);
+    zip.open(zipPath);
+    ::unlink(out.file("catalog_2024.txt").c_str());
+    EXPECT_FALSE(zip.extractOne("catalog*.*", out.file("catalog_2024.txt")));
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{});
+
+    writeFile(dir.file("catalog_2024.txt.gz"), gzipMemberWithAllFields("text"));
+    GzipFile gz;
+    gz.open(dir.file("catalog_2024.txt.gz"));
+    EXPECT_FALSE(gz.extractOne("*.txt", out.file("catalog_2025.txt")));
+    EXPECT_TRUE(gz.extractOne("*.txt", out.file("catalog_2024.txt")));
+    EXPECT_EQ(readFile(out.file("catalog_2024.txt")), "text");
+}
+
 TEST_F(Zip, TraversalNamesAreSkipped)
 {
     TempDir root;

@@ -135,7 +135,7 @@ TEST_F(FullDisk, IndexAndReportTableKeepTheLastRunsFiles)
     EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"catalog.idx", "ssr.dat"}));
 }
 
-TEST_F(FullDisk, ArchiveMemberThatDoesNotFitIsSkippedWithoutATrace)
+TEST_F(FullDisk, ArchiveMemberThatDoesNotFitIsSkippedOrReportedWithoutATrace)
 {
     TempDir work;
     const std::string big(600 * 1024, 'c');
@@ -153,6 +153,14 @@ TEST_F(FullDisk, ArchiveMemberThatDoesNotFitIsSkippedWithoutATrace)
 
     EXPECT_EQ(readFile(disk.file("catalog_a.txt")), "an older text");
     EXPECT_EQ(readFile(disk.file("catalog_b.txt")), "small");
+    EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"catalog_a.txt", "catalog_b.txt"}));
+
+    // The one text a run reads: its write error is the run's to report.
+    const std::string expected = "Unable to write to " + disk.file("catalog_a.txt") + ": " + kNoSpace;
+    EXPECT_EQ(ioErrorOf([&] { zip.extractOne("catalog*.*", disk.file("catalog_a.txt")); }), expected);
+    EXPECT_EQ(ioErrorOf([&] { gz.extractOne("*.txt", disk.file("catalog_c.txt")); }),
+        "Unable to write to " + disk.file("catalog_c.txt") + ": " + kNoSpace);
+    EXPECT_EQ(readFile(disk.file("catalog_a.txt")), "an older text");
     EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"catalog_a.txt", "catalog_b.txt"}));
 }
 

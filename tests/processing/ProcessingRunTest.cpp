@@ -4,6 +4,7 @@
 #include "DataSetWorld.h"
 #include "Publisher.h"
 #include "QtCoreApp.h"
+#include "SmallDisk.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
@@ -326,6 +327,50 @@ TEST_F(ProcessingRunTest, UpperCaseZipIsReadAsGzipAndEndsTheProgram)
     EXPECT_TRUE(reporter.logged("Unable to unpack .gz file."));
     EXPECT_FALSE(reporter.logged("Successfully unpacked .gz file."));
     EXPECT_FALSE(exists(dir.file("catalog.idx")));
+}
+
+TEST_F(ProcessingRunTest, OnlyTheTextsTheRunReadsAreUnpacked)
+{
+    // The first member named like the text is read; the rest stays in the archives,
+    // a member named like the rejects file included.
+    window.MostCurrentCatalog = downloads + "catalog_2l_2024_001.zip";
+    const std::string rejected = tleLine1(7) + "\n" + tleLine2(8) + "\n";
+    makeZip(window.MostCurrentCatalog,
+        {{"new/catalog_2l_2024_001.txt", catalogueText(true) + rejected}, {"catalog_2l_2024_001.txt", "older"},
+            {"catalog_2l_2024_001.err", "not the rejects"}, {"catalog_notes.txt", "notes"}});
+    window.MostCurrentSatcat = downloads + "ssr_2024_001.zip";
+    makeZip(window.MostCurrentSatcat, {{"ssr_2024_001.txt", reportText()}, {"ssr_notes.txt", "notes"}});
+    window.ticked = {42};
+
+    EXPECT_EQ(run(), RunOutcome::Completed);
+
+    EXPECT_EQ(readFile(vantoreal("catalog.txt")),
+        dataSetRecord("ISS REPORT", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300));
+    EXPECT_EQ(readFile(myTles + "catalog_2l_2024_001.err").size(), kTwoLineRecordSize);
+    std::vector<std::string> left = listDirectory(myTles);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"User", "Vantoreal", "catalog_2l_2024_001.err"}));
+}
+
+TEST_F(ProcessingRunTest, AFullDiskWhileTheReportIsUnpackedIsReportedAndNoTextStays)
+{
+    SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    window.MyTLEsDir = disk.path();
+    zipCatalogue("catalog_2l_2024_001.zip", "catalog_2l_2024_001.txt", true);
+    window.MostCurrentSatcat = downloads + "ssr_2024_001.zip";
+    makeZip(window.MostCurrentSatcat, {{"ssr_2024_001.txt", reportText() + std::string(2 << 20, ' ')}});
+    disk.leaveFree(512 * 1024);
+    writeFile(kUnprocessedFile, "");
+
+    EXPECT_EQ(endingOf(*this),
+        "error: Unable to write to " + disk.file("ssr_2024_001.txt") + ": No space left on device");
+
+    for (const std::string& name : listDirectory(disk.path()))
+        EXPECT_TRUE(name.starts_with(".filler")) << name;
+    EXPECT_TRUE(exists(kUnprocessedFile)) << "the next run processes the same files";
+    EXPECT_TRUE(exists(window.MostCurrentSatcat));
 }
 
 TEST_F(ProcessingRunTest, MissingTextYesDeletesDownloadsAndRunsAfresh)
