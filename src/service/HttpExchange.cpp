@@ -26,9 +26,10 @@ namespace {
 // cut transfer never leaves a partial file where a whole one is expected.
 class Sink {
 public:
-    Sink(bool toFile, std::string& target, std::size_t memoryLimit)
+    Sink(bool toFile, std::string& target, std::size_t memoryLimit, std::uint64_t fileLimit)
         : target_(target)
         , memoryLimit_(memoryLimit)
+        , fileLimit_(fileLimit)
     {
         if (toFile) {
             replacing_.emplace(target);
@@ -45,10 +46,18 @@ public:
         if (!file_ && announced > 0 && static_cast<std::uint64_t>(announced) <= memoryLimit_)
             target_.reserve(static_cast<std::size_t>(announced));
     }
+    // A length past the limit is refused before a byte of it is stored.
+    void checkAnnounced(std::int64_t announced) const
+    {
+        if (announced > 0 && static_cast<std::uint64_t>(announced) > (file_ ? fileLimit_ : memoryLimit_))
+            throw SocketError("Response too large");
+    }
     void append(std::string_view bytes)
     {
         written_ += bytes.size();
         if (file_) {
+            if (written_ > fileLimit_)
+                throw SocketError("Response too large");
             file_->write(bytes);
             return;
         }
@@ -59,7 +68,6 @@ public:
             grow(needed);
         target_.append(bytes);
     }
-    std::uint64_t written() const { return written_; }
     void finish()
     {
         if (file_) {
@@ -88,6 +96,7 @@ private:
 
     std::string& target_;
     std::size_t memoryLimit_;
+    std::uint64_t fileLimit_;
     std::uint64_t written_ = 0;
     std::optional<ReplacingFile> replacing_;
     std::optional<BufferedWriter> file_;
@@ -297,6 +306,9 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
     responseCookie_.clear();
     redirectTarget_.clear();
     contentLength_ = -1;
+    contentLengthMalformed_ = false;
+    transferEncoded_ = false;
+    bodyOverran_ = false;
 
     Connection connection{transportFactory_(parts.scheme)};
     Transport& transport = *connection.transport;
@@ -316,8 +328,9 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
 
     // A response without a head still replaces the last one's, so that no stale head
     // is read as this response's.
-    Sink headSink(InputFileMode, Header, kMaxHeadBytes);
-    if (in.pending().starts_with("HTT")) {
+    Sink headSink(InputFileMode, Header, kMaxHeadBytes, kMaxHeadBytes);
+    const bool hasHead = in.pending().starts_with("HTT");
+    if (hasHead) {
         ResponseFields fields;
         std::size_t headBytes = 0;
         bool statusLine = true;
@@ -349,23 +362,36 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
         responseCookie_ = fields.cookie;
         redirectTarget_ = fields.location;
         contentLength_ = fields.contentLength;
+        contentLengthMalformed_ = fields.contentLengthMalformed;
+        transferEncoded_ = fields.transferEncoded;
     }
     headSink.finish();
 
-    Sink bodySink(InputFileMode, Body, kMaxMemoryBodyBytes);
-    bodySink.expect(contentLength_);
-    const std::string_view early = in.takeRest();
-    bodySink.append(early);
-    std::int64_t received = static_cast<std::int64_t>(early.size());
+    // Where the body ends: a proxy keeps the connection open after it, so the announced
+    // length, not the close, ends it when there is one.
+    const bool noBody = hasHead && (method == "HEAD" || statusCode_ == 204 || statusCode_ == 304);
+    const std::int64_t bodyLength = noBody ? 0 : contentLength_;
+    Sink bodySink(InputFileMode, Body, kMaxMemoryBodyBytes, kMaxFileBodyBytes);
+    bodySink.checkAnnounced(bodyLength);
+    bodySink.expect(bodyLength);
+    std::int64_t received = 0;
+    const auto take = [&](std::string_view bytes) {
+        if (bodyLength >= 0 && static_cast<std::int64_t>(bytes.size()) > bodyLength - received) {
+            bodyOverran_ = !noBody;
+            bytes = bytes.substr(0, static_cast<std::size_t>(bodyLength - received));
+        }
+        bodySink.append(bytes);
+        received += static_cast<std::int64_t>(bytes.size());
+    };
+    take(in.takeRest());
     auto reported = std::chrono::steady_clock::now();
     if (OnProgress)
         OnProgress(received, contentLength_);
-    for (;;) {
+    while (bodyLength < 0 || received < bodyLength) {
         const std::string_view chunk = in.receive<SocketReadAborted>("Socket capture aborted");
         if (chunk.empty())
             break;
-        bodySink.append(chunk);
-        received += static_cast<std::int64_t>(chunk.size());
+        take(chunk);
         if (OnProgress) {
             const auto now = std::chrono::steady_clock::now();
             if (now - reported >= kProgressInterval) {
@@ -375,8 +401,8 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
         }
     }
     // A body cut short of its announced length must not pass for a whole one (a cut
-    // query list would be built into a data set). A HEAD reply has no body.
-    if (method != "HEAD" && contentLength_ >= 0 && bodySink.written() < static_cast<std::uint64_t>(contentLength_))
+    // query list would be built into a data set).
+    if (received < bodyLength)
         throw IncompleteResponse("Incomplete response");
     bodySink.finish();
     if (OnProgress)

@@ -4,8 +4,10 @@
 // keeps running; failures raise SocketError with the user's text. Besides silence, a
 // response slower than 64 bytes a second over a whole TimeOut period ends with the
 // time-out text; a GET or POST body shorter than its announced length ends with
-// "Incomplete response". In file mode the head and body files are put in place only
-// when complete.
+// "Incomplete response". A body ends after its announced length (a proxy may keep the
+// connection open), else when the server closes; a reply to HEAD, and a 204 or 304,
+// ends with its head. In file mode the head and body files are put in place only when
+// complete.
 #include "service/Transport.h"
 
 #include <chrono>
@@ -45,9 +47,16 @@ public:
     const std::string& responseCookie() const { return responseCookie_; }
     const std::string& redirectTarget() const { return redirectTarget_; }
     bool busy() const { return busy_; }
-    // The Content-Length the last response announced, -1 when none. It never cuts the
-    // body; a body shorter than it is an error.
+    // The Content-Length the last response announced, -1 when none or a malformed one.
+    // The body ends after it; a body shorter than it is an error.
     std::int64_t contentLength() const { return contentLength_; }
+    // The last head gave Content-Length twice, or as something other than a number.
+    bool contentLengthMalformed() const { return contentLengthMalformed_; }
+    // The last head carried a Transfer-Encoding field, which no request of this HTTP/1.0
+    // client allows: its body is not the bytes it stands for.
+    bool transferEncoded() const { return transferEncoded_; }
+    // Bytes beyond the announced length arrived with the last body; they were dropped.
+    bool bodyOverran() const { return bodyOverran_; }
 
     // How connections are made for a scheme; by default TLS over TCP for "https:", plain
     // TCP for every other scheme.
@@ -57,6 +66,9 @@ public:
     static constexpr int kMaxRedirects = 10;
     static constexpr std::size_t kMaxHeadBytes = std::size_t{1} << 20;
     static constexpr std::size_t kMaxMemoryBodyBytes = std::size_t{64} << 20;
+    // A file-mode body (a product download) past this, announced or received, ends the
+    // call with "Response too large" and leaves nothing.
+    static constexpr std::uint64_t kMaxFileBodyBytes = std::uint64_t{1} << 30;
     // Largest piece taken from the connection at a time.
     static constexpr std::size_t kChunkBytes = 65536;
 
@@ -76,6 +88,9 @@ protected:
 
     TransportFactory transportFactory_;
     std::int64_t contentLength_ = -1;
+    bool contentLengthMalformed_ = false;
+    bool transferEncoded_ = false;
+    bool bodyOverran_ = false;
     int statusCode_ = 0;
     std::string responseCookie_;
     std::string redirectTarget_;

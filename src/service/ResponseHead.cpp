@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <optional>
 
 namespace qm {
 
@@ -23,6 +24,23 @@ bool firstWordIs(std::string_view line, std::string_view upperWord)
     return word.size() == upperWord.size()
         && std::equal(word.begin(), word.end(), upperWord.begin(),
             [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+}
+
+// Blanks, decimal digits that fit a signed 64-bit number, blanks; nullopt otherwise.
+std::optional<std::int64_t> plainLength(std::string_view value)
+{
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!value.empty() && isBlank(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && isBlank(value.back()))
+        value.remove_suffix(1);
+    if (value.empty() || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    std::int64_t length = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+    if (ec != std::errc() || end != value.data() + value.size())
+        return std::nullopt;
+    return length;
 }
 
 } // namespace
@@ -55,17 +73,18 @@ void readHeadLine(std::string_view line, ResponseFields& fields)
         value.remove_suffix(std::min<std::size_t>(2, value.size()));
         fields.location = std::string(value);
     } else if (firstWordIs(line, "CONTENT-LENGTH:")) {
-        std::string_view rest = line.substr(15);
-        while (!rest.empty() && rest.front() == ' ')
-            rest.remove_prefix(1);
-        std::int64_t length = 0;
-        if (rest.empty() || !std::isdigit(static_cast<unsigned char>(rest.front()))) {
+        // A length given twice, or one that is not a plain number, describes no body
+        // that can be told from another: the body then runs until the server closes.
+        const std::optional<std::int64_t> length = plainLength(withoutLineEnd(line.substr(15)));
+        const bool repeated = fields.contentLength >= 0 || fields.contentLengthMalformed;
+        if (!length || repeated) {
             fields.contentLength = -1;
+            fields.contentLengthMalformed = true;
             return;
         }
-        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), length);
-        fields.contentLength = ec == std::errc() ? length : -1;
-        (void)end;
+        fields.contentLength = *length;
+    } else if (firstWordIs(line, "TRANSFER-ENCODING:")) {
+        fields.transferEncoded = true;
     }
 }
 

@@ -11,13 +11,19 @@ struct ResponseFields {
     int status = 0;
     std::string cookie; // the last Set-Cookie value
     std::string location; // the Location value
-    std::int64_t contentLength = -1; // recorded only; the body runs until the server closes
+    // The announced body length; -1 when none was given or it is not to be trusted.
+    std::int64_t contentLength = -1;
+    // Content-Length given more than once, or not a plain decimal that fits 63 bits.
+    bool contentLengthMalformed = false;
+    // A Transfer-Encoding field: a coding this HTTP/1.0 client never asked for.
+    bool transferEncoded = false;
 };
 
 // The number between the first and second blank of the status line; 0 when there is none.
 int statusOfLine(std::string_view line);
 
-// Takes Set-Cookie, Location and Content-Length from a head line after the status line.
+// Takes Set-Cookie, Location, Content-Length and Transfer-Encoding from a head line
+// after the status line.
 void readHeadLine(std::string_view line, ResponseFields& fields);
 
 // The empty line (LF or CR LF alone) that closes the head; a connection closed at a

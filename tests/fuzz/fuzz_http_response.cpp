@@ -1,8 +1,9 @@
 // A response of any bytes, cut into small pieces, through the exchange over a fake
-// connection, in memory and in file mode. Whatever arrives: the head and body
-// together are exactly the bytes received, the head ends at its first empty line, a
-// status of 400 or more warns once, a body shorter than its announced length is an
-// error, and a failed call leaves the earlier files as they were, with no temporary.
+// connection, in memory and in file mode. Whatever arrives: the head is exactly its
+// first lines up to the first empty one, the body is what follows it, up to one plain
+// announced length (nothing for a reply to HEAD, a 204 or a 304), a status of 400 or
+// more warns once, a body shorter than its announced length is an error, and a failed
+// call leaves the earlier files as they were, with no temporary.
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
 
@@ -30,6 +31,7 @@ void readHead(const std::string& head, int& status, std::int64_t& length)
 {
     status = 0;
     length = -1;
+    int lengths = 0;
     std::size_t start = 0;
     for (bool first = true; start < head.size(); first = false) {
         std::size_t end = head.find('\n', start);
@@ -55,12 +57,21 @@ void readHead(const std::string& head, int& status, std::int64_t& length)
             const auto [p, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
             status = !number.empty() && ec == std::errc() && p == number.data() + number.size() ? value : 0;
         } else if (upper(line.substr(0, line.find(' '))) == "CONTENT-LENGTH:") {
+            // One length only, digits between blanks; anything else counts as none.
             std::string rest = line.substr(15);
-            rest.erase(0, rest.find_first_not_of(' '));
+            if (!rest.empty() && rest.back() == '\n')
+                rest.pop_back();
+            if (!rest.empty() && rest.back() == '\r')
+                rest.pop_back();
+            rest.erase(0, rest.find_first_not_of(" \t"));
+            rest.erase(rest.find_last_not_of(" \t") + 1);
             std::int64_t value = 0;
             const auto [p, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-            length
-                = !rest.empty() && std::isdigit(static_cast<unsigned char>(rest[0])) && ec == std::errc() ? value : -1;
+            const bool plain = !rest.empty() && rest.find_first_not_of("0123456789") == std::string::npos
+                && ec == std::errc() && p == rest.data() + rest.size();
+            length = plain && ++lengths == 1 ? value : -1;
+            if (!plain)
+                lengths = 2;
         }
     }
 }
@@ -110,34 +121,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!http.busy());
 
     const std::string head = qm::test::expectedHead(response);
-    const std::string body = response.substr(head.size());
+    const std::string rest = response.substr(head.size());
     int status = 0;
     std::int64_t length = -1;
     readHead(head, status, length);
     // A redirect is followed by a GET of the same response, so even a HEAD's redirect
     // ends up judged as a GET.
     const bool redirect = status >= 300 && status <= 302;
-    const bool headOnly = method[0] == 'H' && !redirect;
-    const bool cut = !headOnly && length >= 0 && static_cast<std::int64_t>(body.size()) < length;
+    const bool noBody = !head.empty() && ((method[0] == 'H' && !redirect) || status == 204 || status == 304);
+    const std::int64_t bodyLength = noBody ? 0 : length;
+    const bool cut = bodyLength >= 0 && static_cast<std::int64_t>(rest.size()) < bodyLength;
+    const std::string body = bodyLength >= 0 ? rest.substr(0, static_cast<std::size_t>(bodyLength)) : rest;
 
     if (fileMode) {
         FUZZ_CHECK(!anyEndsWith(namesIn(dir), ".part"));
         FUZZ_CHECK((namesIn(dir) == std::vector<std::string>{"body.txt", "header.txt"}));
     }
+    const std::uint64_t limit = fileMode ? HttpExchange::kMaxFileBodyBytes : HttpExchange::kMaxMemoryBodyBytes;
+    const bool tooLarge = bodyLength > 0 && static_cast<std::uint64_t>(bodyLength) > limit;
     if (!error.empty()) {
-        FUZZ_CHECK(error == "Incomplete response" || error == "Too many redirects");
-        FUZZ_CHECK(error != "Incomplete response" || cut);
+        FUZZ_CHECK(error == "Incomplete response" || error == "Too many redirects" || error == "Response too large");
+        FUZZ_CHECK(error != "Incomplete response" || (cut && !tooLarge));
+        FUZZ_CHECK(error != "Response too large" || tooLarge);
         FUZZ_CHECK(error != "Too many redirects" || redirect);
-        // A cut response leaves the file as the call before it left it: the earlier
-        // file, or the body of a HEAD whose redirect was cut.
-        const bool cutFirstHop = error == "Incomplete response" && method[0] != 'H';
+        // A body that failed leaves the file as the call before it left it: the earlier
+        // file, or the empty body of a HEAD whose redirect failed.
+        const bool bodyFailed = error != "Too many redirects";
         if (fileMode)
-            FUZZ_CHECK(readBytes(dir + "body.txt") == (cutFirstHop ? "old body" : body));
+            FUZZ_CHECK(readBytes(dir + "body.txt") == (bodyFailed ? (method[0] == 'H' ? "" : "old body") : body));
         return 0;
     }
+    FUZZ_CHECK(!tooLarge);
     FUZZ_CHECK(!cut);
     FUZZ_CHECK(http.statusCode() == status);
     FUZZ_CHECK(http.contentLength() == length);
+    // Bytes past the announced length are seen only when they share a piece with its
+    // last byte: the exchange stops reading once the body is complete.
+    const std::size_t bodyEnd = head.size() + static_cast<std::size_t>(std::max<std::int64_t>(length, 0));
+    const bool excessSeen = bodyEnd < response.size() && bodyEnd % piece != 0;
+    FUZZ_CHECK(http.bodyOverran() == (!noBody && length >= 0 && excessSeen));
     FUZZ_CHECK(failures == (status >= 400 ? 1 : 0));
     FUZZ_CHECK((fileMode ? readBytes(dir + "header.txt") : http.Header) == head);
     FUZZ_CHECK((fileMode ? readBytes(dir + "body.txt") : http.Body) == body);

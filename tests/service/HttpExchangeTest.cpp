@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 namespace qm {
 namespace {
@@ -67,7 +68,7 @@ TEST_F(HttpExchangeTest, DirectGetSendsTheExactHeadAndKeepsTheCookieForLaterCall
     EXPECT_EQ(requests[1],
         "HEAD /perl/dl.pl?ID=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept
             + "User-Agent: Quillmaren v1.5.8\r\nCookie: id=abc\r\n" + kContentType + "\r\n");
-    EXPECT_EQ(http.Body, "two");
+    EXPECT_EQ(http.Body, "") << "a reply to HEAD has no body";
     EXPECT_EQ(http.statusCode(), 200);
 }
 
@@ -105,7 +106,6 @@ TEST_F(HttpExchangeTest, PostSendsItsLengthAndExactlyItsBytes)
 
 TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
 {
-    // The announced length does not limit the body.
     const std::string head = "HTTP/1.0 200 OK\r\nSet-Cookie: id=abc; path=/\r\nContent-Length: 4\r\n"
                              "Set-Cookie: second=2\r\n\r\n";
     // Dribbled in pieces that split lines and the "HTT" itself.
@@ -122,7 +122,8 @@ TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
     EXPECT_EQ(http.responseCookie(), "second=2");
     EXPECT_EQ(http.contentLength(), 4);
     EXPECT_EQ(http.Header, head);
-    EXPECT_EQ(http.Body, "body\r\nmore");
+    EXPECT_EQ(http.Body, "body") << "the body ends with its announced length";
+    EXPECT_TRUE(http.bodyOverran());
     EXPECT_TRUE(http.Cookie.empty()) << "only a redirect stores the response cookie";
 
     // The next response without Set-Cookie empties it.
@@ -130,6 +131,62 @@ TEST_F(HttpExchangeTest, ReadsHeadFieldsAndKeepsTheHeadAsReceived)
     http.Get(server.url("/"));
     EXPECT_EQ(http.responseCookie(), "");
     EXPECT_EQ(http.contentLength(), -1);
+    EXPECT_FALSE(http.bodyOverran());
+}
+
+// A proxy keeps the connection open after a response; the call must end with the body
+// its head describes instead of waiting for a close that never comes.
+TEST_F(HttpExchangeTest, TheBodyEndsWhereItsHeadSaysThoughTheConnectionStaysOpen)
+{
+    struct Case {
+        const char* method;
+        std::string response;
+        std::string body;
+        bool overran;
+    };
+    const Case cases[] = {
+        {"GET", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", "hello", false},
+        {"GET", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "", false},
+        {"GET", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello, and more", "hello", true},
+        {"HEAD", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", "", false},
+        {"HEAD", "HTTP/1.1 200 OK\r\n\r\n", "", false},
+        {"GET", "HTTP/1.1 204 No Content\r\n\r\n", "", false},
+        {"GET", "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", "", false},
+    };
+    http.TimeOut = 5000;
+    test::TempDir dir;
+    for (const bool fileMode : {false, true}) {
+        http.InputFileMode = fileMode;
+        http.Header = fileMode ? dir.file("header.txt") : "";
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.method) + " " + c.response + (fileMode ? " (file)" : ""));
+            http.Body = fileMode ? dir.file("body.txt") : "";
+            server.enqueue(Reply().send(c.response).holdOpen());
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(errorOf([&] {
+                if (std::string_view(c.method) == "HEAD")
+                    http.Head(server.url("/"));
+                else
+                    http.Get(server.url("/"));
+            }),
+                "");
+            EXPECT_LT(msSince(start), 4000) << "returned without waiting for the close";
+            EXPECT_EQ(fileMode ? test::readFile(dir.file("body.txt")) : http.Body, c.body);
+            EXPECT_EQ(http.bodyOverran(), c.overran);
+        }
+    }
+
+    // Without a usable length the body still runs until the close.
+    http.InputFileMode = false;
+    server.enqueue(Reply::text("HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 3\r\n\r\nabcdef"));
+    http.Get(server.url("/"));
+    EXPECT_EQ(http.Body, "abcdef");
+    EXPECT_TRUE(http.contentLengthMalformed());
+    EXPECT_FALSE(http.transferEncoded());
+    server.enqueue(Reply::text("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"));
+    http.Get(server.url("/"));
+    EXPECT_TRUE(http.transferEncoded());
+    EXPECT_FALSE(http.contentLengthMalformed());
 }
 
 TEST_F(HttpExchangeTest, AResponseWithoutHeadIsAllBody)
@@ -206,11 +263,11 @@ TEST_F(HttpExchangeTest, AnErrorStatusStoresTheBodyAndWarnsOnce)
         NMHTTPFailure(http, prompts, reporter, failed);
     };
     server.enqueue(Reply::text("HTTP/1.0 404 Not Found\r\n\r\nNo such file"));
-    http.Head(server.url("/missing.txt"));
+    http.Get(server.url("/missing.txt"));
 
     EXPECT_EQ(http.statusCode(), 404);
     EXPECT_EQ(http.Body, "No such file");
-    EXPECT_EQ(methods, std::vector<std::string>{"HEAD"});
+    EXPECT_EQ(methods, std::vector<std::string>{"GET"});
     ASSERT_EQ(prompts.shown.size(), 1u);
     EXPECT_EQ(prompts.shown[0].kind, "warning");
     EXPECT_EQ(prompts.shown[0].text, "GET command \"No such file\" failed.");
@@ -238,7 +295,7 @@ TEST_F(HttpExchangeTest, AnErrorStatusStoresTheBodyAndWarnsOnce)
     EXPECT_EQ(methods.size(), 2u);
     server.enqueue(Reply::text("HTTP/1.0 400 Bad Request\r\n\r\nbad"));
     http.Post(server.url("/bad"), "");
-    EXPECT_EQ(methods, (std::vector<std::string>{"HEAD", "GET", "POST"}));
+    EXPECT_EQ(methods, (std::vector<std::string>{"GET", "GET", "POST"}));
     EXPECT_EQ(prompts.shown.back().text, "GET command \"bad\" failed.");
 }
 
@@ -381,7 +438,8 @@ TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
     server.enqueue(Reply().send(ok("")).fill(HttpExchange::kMaxMemoryBodyBytes + 1));
     EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Response too large");
 
-    // Files take bodies of any size.
+    // Files take larger bodies, up to their own limit; a length announced past it is
+    // refused before anything is stored.
     test::TempDir dir;
     http.InputFileMode = true;
     http.Header = dir.file("header.txt");
@@ -389,6 +447,15 @@ TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
     server.enqueue(Reply().send(ok("")).fill(HttpExchange::kMaxMemoryBodyBytes + 1));
     http.Get(server.url("/"));
     EXPECT_EQ(File(dir.file("body.txt"), File::Mode::Read).size(), HttpExchange::kMaxMemoryBodyBytes + 1);
+
+    server.enqueue(Reply()
+                       .send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(HttpExchange::kMaxFileBodyBytes + 1)
+                           + "\r\n\r\n")
+                       .fill(1000)
+                       .holdOpen());
+    EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Response too large");
+    EXPECT_EQ(File(dir.file("body.txt"), File::Mode::Read).size(), HttpExchange::kMaxMemoryBodyBytes + 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary left";
 }
 
 TEST_F(HttpExchangeTest, ProgressFollowsTheBodyAtABoundedRate)

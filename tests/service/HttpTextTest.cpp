@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -184,10 +185,40 @@ TEST(ResponseHead, SetCookieAndLocationAreCutToTheCharacter)
     readHeadLine("Location: " + std::string(300, 'a') + "\r\n", f);
     EXPECT_EQ(f.location, std::string(254, 'a'));
 
-    readHeadLine("Content-Length: 1234\r\n", f);
-    EXPECT_EQ(f.contentLength, 1234);
-    readHeadLine("Content-Length: none\r\n", f);
-    EXPECT_EQ(f.contentLength, -1);
+}
+
+TEST(ResponseHead, OnlyOnePlainContentLengthIsTrusted)
+{
+    struct Case {
+        std::vector<std::string> lines;
+        std::int64_t length;
+        bool malformed;
+    };
+    const Case cases[] = {
+        {{"Content-Length: 1234\r\n"}, 1234, false},
+        {{"content-length:  7 \t\n"}, 7, false},
+        {{"Content-Length: 0\r\n"}, 0, false},
+        {{"Content-Length: 9223372036854775807\r\n"}, 9223372036854775807, false},
+        {{"Content-Length: none\r\n"}, -1, true},
+        {{"Content-Length: -5\r\n"}, -1, true},
+        {{"Content-Length: 12abc\r\n"}, -1, true},
+        {{"Content-Length: 1 2\r\n"}, -1, true},
+        {{"Content-Length: \r\n"}, -1, true},
+        {{"Content-Length: 9223372036854775808\r\n"}, -1, true},
+        {{"Content-Length: 5\r\n", "Content-Length: 5\r\n"}, -1, true},
+        {{"Content-Length: x\r\n", "Content-Length: 5\r\n"}, -1, true},
+    };
+    for (const Case& c : cases) {
+        ResponseFields f;
+        for (const std::string& line : c.lines)
+            readHeadLine(line, f);
+        EXPECT_EQ(f.contentLength, c.length) << c.lines.back();
+        EXPECT_EQ(f.contentLengthMalformed, c.malformed) << c.lines.back();
+        EXPECT_FALSE(f.transferEncoded);
+    }
+    ResponseFields chunked;
+    readHeadLine("transfer-encoding: chunked\r\n", chunked);
+    EXPECT_TRUE(chunked.transferEncoded);
 }
 
 TEST(ResponseHead, EmptyLineEndsTheHead)
