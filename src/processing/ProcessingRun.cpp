@@ -92,16 +92,15 @@ RunOutcome ProcessingRun::steps()
     const bool twoLine = window_.twoLineFormat();
     std::optional<StreamedCheck> check;
     unpackCatalogue(twoLine, check);
-    const bool checked = check && check->checked();
-    if (!checked && !fileExists(CatalogFile_))
+    // The text is checked as it is unpacked, never written: without a whole one there
+    // is nothing to check (a text an earlier, killed run left under its name is no
+    // stand-in for it).
+    if (!check->checked())
         return catalogueMissing();
     window_.values().Redownloading = false;
 
     try {
-        if (checked)
-            check->finish(reporter_);
-        else
-            CheckCatalog(CatalogFile_, twoLine, reporter_);
+        check->finish(reporter_);
     } catch (const CatalogueTooLarge&) {
         discardDownload(window_.values().MostCurrentCatalog);
         throw;
@@ -222,19 +221,16 @@ RunOutcome ProcessingRun::catalogueMissing()
         throw FatalStop{text, !window_.updateMode()};
     }
 
-    bool& redownloading = window_.values().Redownloading;
-    redownloading = true;
+    // Raised for the download only; however it and the new run end, it is down after.
+    struct Redownloading {
+        bool& flag;
+        ~Redownloading() { flag = false; }
+    } redownloading{window_.values().Redownloading};
+    redownloading.flag = true;
     removeFile(window_.values().MostCurrentCatalog);
-    RunOutcome download = RunOutcome::EndedEarly;
-    try {
-        download = window_.download();
-    } catch (...) {
-        redownloading = false;
-        throw;
-    }
+    const RunOutcome download = window_.download();
     if (download != RunOutcome::Completed) {
         // The file was just deleted and nothing new came: no run on it.
-        redownloading = false;
         restoreWindow();
         return download;
     }

@@ -49,7 +49,7 @@ public:
 private:
     RunOutcome steps();
     void logSelections();
-    // Unpacks the catalogue; its text is checked on the way where the archive allows.
+    // Unpacks the catalogue's text, checked on the way and never written.
     void unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& check);
     // The catalogue text is missing: a new download and a new run take over, unless
     // the program ends; how they ended.

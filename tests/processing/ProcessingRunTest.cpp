@@ -442,11 +442,14 @@ TEST_F(ProcessingRunTest, MissingTextNoEndsTheProgramWithEverythingInPlace)
     window.MostCurrentCatalog = damaged;
     window.twoLine = false;
     prompts.answer(false);
+    // A text that a killed run left under the name is not taken for the missing one.
+    writeFile(myTles + "catalog_3l_2024_001.txt", catalogueText(false));
 
     const auto stop = stopOf([this] { run(); });
 
     ASSERT_TRUE(stop);
     EXPECT_TRUE(stop->shown); // the question was the box
+    EXPECT_FALSE(exists(myTles + "catalog_3l_2024_001.txt"));
     EXPECT_EQ(window.downloads, 0);
     EXPECT_TRUE(exists(damaged));
     EXPECT_FALSE(exists(dir.file("catalog.idx")));
