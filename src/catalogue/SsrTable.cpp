@@ -46,6 +46,7 @@ void SsrTable::build(const std::string& satcatArchive, const std::string& myTles
     // Only the text read here is unpacked; a member that cannot be written raises its
     // own error, a damaged one leaves the text missing.
     const std::string text = myTlesDir + changeFileExt(extractFileName(satcatArchive), ".txt");
+    textFile_ = text; // a work file from here on, whatever is found
     ZipArchive zip;
     zip.open(satcatArchive);
     if (!zip.extractOne("ssr*.*", text) || !fileExists(text)) {

@@ -25,7 +25,8 @@ public:
     bool isOpen() const { return file_.isOpen(); }
     // Highest catalogue number in the table (record count - 1; -1 when empty).
     int highest() const { return highest_; }
-    // Path of the unpacked report text (SsrTextFile), deleted by the run at its end.
+    // Path of the unpacked report text (SsrTextFile), deleted by the run at its end;
+    // set as soon as build() has named it.
     const std::string& textFile() const { return textFile_; }
     // The 24 name bytes of record n as stored; callers ask only for n <= highest().
     void readName(int n, char out[24]) const;

@@ -657,6 +657,7 @@ const WayOut kWaysOut[] = {
         [](ProcessingRunTest& t) {
             twoLineRun(t);
             makeZip(t.window.MostCurrentSatcat, {{"notes.txt", "no report"}});
+            writeFile(t.myTles + "ssr_2024_001.txt", "left by a killed run");
         },
         "halted: File ", false, Discarded::Report},
 };
