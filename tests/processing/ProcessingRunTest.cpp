@@ -11,8 +11,8 @@
 #include "platform/ProgramStarter.h"
 #include "processing/ProcessingRun.h"
 #include "service/DownloadRun.h"
-#include "service/HttpFailure.h"
 #include "service/HttpExchange.h"
+#include "service/HttpFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -364,8 +364,8 @@ TEST_F(ProcessingRunTest, AFullDiskWhileTheReportIsUnpackedIsReportedAndNoTextSt
     disk.leaveFree(512 * 1024);
     writeFile(kUnprocessedFile, "");
 
-    EXPECT_EQ(endingOf(*this),
-        "error: Unable to write to " + disk.file("ssr_2024_001.txt") + ": No space left on device");
+    EXPECT_EQ(
+        endingOf(*this), "error: Unable to write to " + disk.file("ssr_2024_001.txt") + ": No space left on device");
 
     for (const std::string& name : listDirectory(disk.path()))
         EXPECT_TRUE(name.starts_with(".filler")) << name;
@@ -402,37 +402,6 @@ TEST_F(ProcessingRunTest, MissingTextYesDeletesDownloadsAndRunsAfresh)
     // The new run restored the window; the first one ended at once without a second "Done".
     EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "busy", "disabled", "normal", "enabled"}));
     EXPECT_EQ(std::count(reporter.statusHistory.begin(), reporter.statusHistory.end(), "Done"), 1);
-}
-
-TEST_F(ProcessingRunTest, ARedownloadThatEndsEarlyStartsNoRunOnTheDeletedFile)
-{
-    // The download comes back ended early (an error page, a cut transfer, an
-    // unreachable host), or leaves with a network error.
-    for (bool raises : {false, true}) {
-        const std::string damaged = downloads + "catalog_3l_2024_001.zip";
-        makeZip(damaged, {{"readme.txt", "not a catalogue"}});
-        window.MostCurrentCatalog = damaged;
-        window.twoLine = false;
-        window.events.clear();
-        window.downloads = 0;
-        window.downloadOutcome = RunOutcome::EndedEarly;
-        window.onDownload = [raises] {
-            if (raises)
-                throw SocketError("Connection Failed");
-        };
-        int runsAfter = 0;
-        window.onProcessAgain = [&runsAfter] { return ++runsAfter, RunOutcome::Completed; };
-        prompts.answer(true);
-
-        EXPECT_EQ(endingOf(*this), raises ? "error: Connection Failed" : "ended early");
-
-        EXPECT_EQ(window.downloads, 1);
-        EXPECT_TRUE(window.redownloadingWhileDownloading);
-        EXPECT_FALSE(window.Redownloading);
-        EXPECT_EQ(runsAfter, 0);
-        EXPECT_FALSE(exists(damaged));
-        EXPECT_EQ(window.events, kNormalRun);
-    }
 }
 
 TEST_F(ProcessingRunTest, MissingTextNoEndsTheProgramWithEverythingInPlace)
@@ -548,14 +517,16 @@ TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
 
 namespace {
 
-enum class Discarded { None, Catalogue, Report };
+// What a run leaves of the downloaded archives: both; neither the file nor the value
+// of one that cannot be unpacked; not the catalogue file that a re-download replaces.
+enum class Left { Both, NoCatalogue, NoReport, NoCatalogueFile };
 
 struct WayOut {
     const char* name;
-    void (*arrange)(ProcessingRunTest& t);
+    void (*arrange)(ProcessingRunTest& t); // after the setting up of a two-line run
     const char* ending; // how the ending starts
     bool pendingKept; // the files are left for the next run to process
-    Discarded discarded = Discarded::None;
+    Left left = Left::Both;
 };
 
 void PrintTo(const WayOut& way, std::ostream* os)
@@ -569,97 +540,87 @@ void twoLineRun(ProcessingRunTest& t)
     t.zipReport("ssr_2024_001.zip");
     t.window.ticked = {2};
     t.publisher.reply(200, "25544\r\n");
+    t.window.onProcessAgain = [] { return RunOutcome::Completed; };
 }
 
+// The missing-text question answered Yes, and a re-download that `ends` so.
+void redownload(ProcessingRunTest& t, std::function<void()> ends)
+{
+    makeZip(t.window.MostCurrentCatalog, {{"readme.txt", "not a catalogue"}});
+    t.prompts.answer(true);
+    t.window.downloadOutcome = RunOutcome::EndedEarly;
+    t.window.onDownload = std::move(ends);
+    t.window.onProcessAgain = []() -> RunOutcome { throw std::logic_error("a run on a file that is not there"); };
+}
+
+void notAZip(const std::string& path)
+{
+    writeFile(path, "<html>Service unavailable</html>");
+}
+
+const std::string kNoCatalogue = "error: No catalogue to process: the full catalogue has not been downloaded";
+
 const WayOut kWaysOut[] = {
-    {"Completes", twoLineRun, "completed", false},
+    {"Completes", [](ProcessingRunTest&) {}, "completed", false},
     {"CompletesWithAListThePublisherRefuses",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
             t.window.ticked = {2, 3};
             t.publisher.reply(404, "Not Found");
         },
         "completed", false},
-    {"CriticalUpdateCheckSaysNo",
-        [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            t.window.criticalUpdateOk = false;
-        },
-        "ended early", true},
-    {"NoCatalogueDownloaded",
-        [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            t.window.MostCurrentCatalog.clear();
-        },
-        "error: No catalogue to process: the full catalogue has not been downloaded", true},
-    {"CatalogueNoLongerThere",
-        [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            removeFile(t.window.MostCurrentCatalog);
-        },
-        "error: No catalogue to process: the full catalogue has not been downloaded", true},
+    {"CriticalUpdateCheckSaysNo", [](ProcessingRunTest& t) { t.window.criticalUpdateOk = false; }, "ended early", true},
+    {"NoCatalogueDownloaded", [](ProcessingRunTest& t) { t.window.MostCurrentCatalog.clear(); }, kNoCatalogue.c_str(),
+        true},
     {"ListCutByTheNetwork",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
             t.window.ticked = {2, 3};
             t.publisher.raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n25544\r\n");
         },
         "error: Incomplete response", true},
     {"DataSetCannotBeWritten",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
             t.window.ticked = {42};
             ::mkdir((t.myTles + "Vantoreal").c_str(), 0777);
             ::mkdir(t.vantoreal("catalog.txt").c_str(), 0777);
-            writeFile(t.vantoreal("catalog.txt/keep"), "");
+            writeFile(t.vantoreal("catalog.txt/in the way"), "");
         },
         "error: ", true},
-    {"CatalogueIsNoZip",
-        [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            writeFile(t.window.MostCurrentCatalog, "<html>Service unavailable</html>");
-        },
-        "error: Invalid ZIP file ", false, Discarded::Catalogue},
+    {"RedownloadEndsEarly", [](ProcessingRunTest& t) { redownload(t, [] {}); }, "ended early", true,
+        Left::NoCatalogueFile},
+    {"RedownloadRaises", [](ProcessingRunTest& t) { redownload(t, [] { throw SocketError("Connection Failed"); }); },
+        "error: Connection Failed", true, Left::NoCatalogueFile},
+    {"CatalogueIsNoZip", [](ProcessingRunTest& t) { notAZip(t.window.MostCurrentCatalog); }, "error: Invalid ZIP file ",
+        false, Left::NoCatalogue},
     {"GzipCannotBeUnpacked",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
             t.window.MostCurrentCatalog = t.downloads + "catalog_2l_2024_001.txt.gz";
-            writeFile(t.window.MostCurrentCatalog, "<html>Service unavailable</html>");
+            notAZip(t.window.MostCurrentCatalog);
         },
-        "halted: Unable to unpack .gz file.", false, Discarded::Catalogue},
+        "halted: Unable to unpack .gz file.", false, Left::NoCatalogue},
     {"EveryObjectRejected",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            makeZip(t.window.MostCurrentCatalog,
-                {{"catalog_2l_2024_001.txt", std::string(69, 'x') + "\n" + std::string(69, 'y') + "\n"}});
+            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(69, 'x') + "\n"}});
         },
         "halted: Catalog (2) file is empty. Input file was corrupt.", false},
     {"TextMissingAndNotFetchedAgain",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            makeZip(t.window.MostCurrentCatalog, {{"readme.txt", "not a catalogue"}});
             t.prompts.answer(false);
+            makeZip(t.window.MostCurrentCatalog, {{"readme.txt", "not a catalogue"}});
         },
         "halted: File ", false},
     {"CatalogueExpandsBeyondItsLimit",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
             makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(200000, '\n')}});
         },
-        "error: Catalogue expands beyond its limit", false, Discarded::Catalogue},
-    {"ReportIsNoZip",
-        [](ProcessingRunTest& t) {
-            twoLineRun(t);
-            writeFile(t.window.MostCurrentSatcat, "<html>Service unavailable</html>");
-        },
-        "error: Invalid ZIP file ", false, Discarded::Report},
+        "error: Catalogue expands beyond its limit", false, Left::NoCatalogue},
+    {"ReportIsNoZip", [](ProcessingRunTest& t) { notAZip(t.window.MostCurrentSatcat); }, "error: Invalid ZIP file ",
+        false, Left::NoReport},
     {"ReportTextMissing",
         [](ProcessingRunTest& t) {
-            twoLineRun(t);
             makeZip(t.window.MostCurrentSatcat, {{"notes.txt", "no report"}});
             writeFile(t.myTles + "ssr_2024_001.txt", "left by a killed run");
         },
-        "halted: File ", false, Discarded::Report},
+        "halted: File ", false, Left::NoReport},
 };
 
 class WaysOut : public ProcessingRunTest, public ::testing::WithParamInterface<WayOut> { };
@@ -673,6 +634,7 @@ TEST_P(WaysOut, PendingMarkArchivesAndWorkTexts)
 {
     const WayOut& way = GetParam();
     writeFile(kUnprocessedFile, "");
+    twoLineRun(*this);
     way.arrange(*this);
     const std::string catalogue = window.MostCurrentCatalog;
     const std::string report = window.MostCurrentSatcat;
@@ -681,16 +643,16 @@ TEST_P(WaysOut, PendingMarkArchivesAndWorkTexts)
     const std::string ending = endingOf(*this);
 
     EXPECT_TRUE(ending.starts_with(way.ending)) << ending;
-    if (ending.starts_with("error: No catalogue")) {
-        EXPECT_TRUE(reporter.logged(ending.substr(7)));
-    }
+    EXPECT_EQ(reporter.logged(kNoCatalogue.substr(7)), ending == kNoCatalogue);
     EXPECT_EQ(exists(kUnprocessedFile), way.pendingKept);
-    const bool catalogueGone = way.discarded == Discarded::Catalogue;
-    const bool reportGone = way.discarded == Discarded::Report;
-    EXPECT_EQ(window.MostCurrentCatalog, catalogueGone ? "" : catalogue);
-    EXPECT_EQ(window.MostCurrentSatcat, reportGone ? "" : report);
-    EXPECT_EQ(exists(catalogue), catalogueThere && !catalogueGone);
-    EXPECT_EQ(exists(report), !reportGone);
+    EXPECT_FALSE(window.Redownloading);
+    EXPECT_EQ(window.MostCurrentCatalog, way.left == Left::NoCatalogue ? "" : catalogue);
+    EXPECT_EQ(window.MostCurrentSatcat, way.left == Left::NoReport ? "" : report);
+    EXPECT_EQ(exists(catalogue), catalogueThere && way.left != Left::NoCatalogue && way.left != Left::NoCatalogueFile);
+    EXPECT_EQ(exists(report), way.left != Left::NoReport);
+    if (!ending.starts_with("halted")) {
+        EXPECT_EQ(window.events.back(), "enabled") << "pointer and button restored";
+    }
     for (const std::string& name : listDirectory(myTles))
         EXPECT_FALSE(name.ends_with(".txt") || name.ends_with(".tmp")) << name;
 }
