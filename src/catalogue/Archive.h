@@ -1,12 +1,13 @@
 #pragma once
 // Unpacking of the downloaded archives: ZIP (stored and deflated members) and gzip.
 // Opening an archive or reading its member list raises IoError (InvalidArchive when
-// the archive's structure is broken); a member that cannot be extracted (damaged data, bad CRC or length, unsafe name, write failure,
-// past the output cap) is skipped silently. Members are written under their file name
-// alone, first to a temporary name in the target folder, and put in place only when
-// fully verified. They are work files of a run (unpacked anew by the next one), so
-// they are not flushed to disk. One member may instead be read as it is unpacked
-// (StreamedMember), and is then never written at all.
+// the archive's structure is broken); a member that cannot be extracted (damaged data,
+// bad CRC or length, unsafe name, write failure, past the output cap) is skipped
+// silently, except by extractOne(), which reports a write failure. Members are written
+// under their file name alone, first to a temporary name in the target folder, and put
+// in place only when fully verified. They are work files of a run (unpacked anew by
+// the next one), so they are not flushed to disk. One member may instead be read as it
+// is unpacked (StreamedMember), and is then never written at all.
 #include "platform/Errors.h"
 #include "platform/File.h"
 

@@ -457,11 +457,8 @@ TEST_F(StreamedCheckStage, RecordsOutgrowingFourTimesTheTextStopTheStage)
         bool twoLine;
         bool refused;
     } cases[] = {
-        {bareLineEnds, true, true},
-        {bareLineEnds, false, true},
-        {catalogue + bareLineEnds, false, true},
-        {catalogue, false, false},
-        {"1\n2\n", true, false}, // one record always: the stage's rules give it
+        {bareLineEnds, true, true}, {bareLineEnds, false, true}, {catalogue + bareLineEnds, false, true},
+        {catalogue, false, false}, {"1\n2\n", true, false}, // one record always: the stage's rules give it
     };
     for (const auto& c : cases) {
         writeFile(catalog, c.text);

@@ -405,8 +405,8 @@ TEST(WholeUpdateRun, ACatalogueThatDidNotArriveEndsWithTwoAndTheNextRunProcesses
     const test::ProgramOutcome first = home.runUpdate();
 
     EXPECT_EQ(first.status, 2);
-    EXPECT_NE(first.err.find(
-                  "quillmaren: error: No catalogue to process: the full catalogue has not been downloaded [OK]\n"),
+    EXPECT_NE(
+        first.err.find("quillmaren: error: No catalogue to process: the full catalogue has not been downloaded [OK]\n"),
         std::string::npos)
         << first.err;
     EXPECT_TRUE(test::exists(home.work("newdata.pending")));
