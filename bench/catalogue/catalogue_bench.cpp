@@ -58,11 +58,11 @@ int main(int argc, char** argv)
         if (mode == "zip") {
             qm::ZipArchive zip;
             zip.open(archive);
-            zip.extract("catalog*.*", work, &check.member());
+            zip.extractOne("catalog*.*", catalogFile, &check.member());
         } else {
             qm::GzipFile gz;
             gz.open(archive);
-            gz.extract("*.txt", work, &check.member());
+            gz.extractOne("*.txt", catalogFile, &check.member());
         }
         if (!check.checked())
             throw std::runtime_error("the catalogue did not unpack whole");

@@ -115,7 +115,7 @@ bool sameFile(const std::string& a, const std::string& b)
 
 [[noreturn]] void invalidArchive(const char* kind, const std::string& path, const char* reason)
 {
-    throw IoError(std::string("Invalid ") + kind + " file " + path + ": " + reason);
+    throw InvalidArchive(std::string("Invalid ") + kind + " file " + path + ": " + reason);
 }
 
 // Reads a byte range of a file through one fixed buffer; the inflater consumes straight from it.
@@ -460,6 +460,17 @@ int extractMatching(const std::vector<ArchiveMember>& members, std::string_view 
     return done;
 }
 
+// The first member matching `mask` whose file name is that of `outPath`.
+std::optional<std::size_t> firstFor(
+    const std::vector<ArchiveMember>& members, std::string_view mask, const std::string& outPath)
+{
+    const std::string name = extractFileName(outPath);
+    for (std::size_t i = 0; i < members.size(); ++i)
+        if (maskMatches(mask, members[i].name) && safeMemberFileName(members[i].name) == name)
+            return i;
+    return std::nullopt;
+}
+
 } // namespace
 
 bool maskMatches(std::string_view mask, std::string_view memberName)
@@ -598,6 +609,12 @@ int ZipArchive::extract(std::string_view mask, const std::string& targetFolder, 
         [this](std::size_t i, const std::string& outPath, StreamedMember* member) {
             return extractMember(members_[i], placements_[i], outPath, member);
         });
+}
+
+bool ZipArchive::extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed)
+{
+    const std::optional<std::size_t> i = firstFor(members_, mask, outPath);
+    return i && extractMember(members_[*i], placements_[*i], outPath, streamed);
 }
 
 bool ZipArchive::extractMember(
@@ -756,6 +773,11 @@ int GzipFile::extract(std::string_view mask, const std::string& targetFolder, St
 {
     return extractMatching(members_, mask, targetFolder, streamed,
         [this](std::size_t, const std::string& outPath, StreamedMember* member) { return extractTo(outPath, member); });
+}
+
+bool GzipFile::extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed)
+{
+    return firstFor(members_, mask, outPath) && extractTo(outPath, streamed);
 }
 
 namespace {

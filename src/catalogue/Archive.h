@@ -1,12 +1,14 @@
 #pragma once
 // Unpacking of the downloaded archives: ZIP (stored and deflated members) and gzip.
-// Opening an archive or reading its member list raises IoError; a member that
-// cannot be extracted (damaged data, bad CRC or length, unsafe name, write failure,
-// past the output cap) is skipped silently. Members are written under their file name
-// alone, first to a temporary name in the target folder, and put in place only when
-// fully verified. They are work files of a run (unpacked anew by the next one), so
-// they are not flushed to disk. One member may instead be read as it is unpacked
-// (StreamedMember), and is then never written at all.
+// Opening an archive or reading its member list raises IoError (InvalidArchive when
+// the archive's structure is broken); a member that cannot be extracted (damaged data,
+// bad CRC or length, unsafe name, write failure, past the output cap) is skipped
+// silently, except by extractOne(), which reports a write failure. Members are written
+// under their file name alone, first to a temporary name in the target folder, and put
+// in place only when fully verified. They are work files of a run (unpacked anew by
+// the next one), so they are not flushed to disk. One member may instead be read as it
+// is unpacked (StreamedMember), and is then never written at all.
+#include "platform/Errors.h"
 #include "platform/File.h"
 
 #include <cstdint>
@@ -52,6 +54,13 @@ struct StreamedMember {
     std::exception_ptr failure;
 };
 
+// An archive whose own structure is broken (not one that cannot be read): what was
+// stored under the archive's name is not an archive of its kind.
+class InvalidArchive : public IoError {
+public:
+    using IoError::IoError;
+};
+
 class DamagedMember : public std::runtime_error {
 public:
     DamagedMember()
@@ -79,6 +88,11 @@ public:
     // returns the number written. When exactly one of them would be written to
     // `streamed->path`, that one goes to `streamed` instead (and counts when whole).
     int extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed = nullptr);
+    // Extracts only the first member matching `mask` whose file name is that of
+    // `outPath`, to `outPath` (or to `streamed`, when given); the others stay in the
+    // archive. True when it was written (read whole). A damaged or unusable member
+    // gives false; a file that cannot be written raises its IoError.
+    bool extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed = nullptr);
     const std::string& path() const { return file_.path(); }
 
 private:
@@ -112,6 +126,8 @@ public:
     void open(const std::string& path);
     const std::vector<ArchiveMember>& members() const { return members_; }
     int extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed = nullptr);
+    // As ZipArchive::extractOne, for the one member.
+    bool extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed = nullptr);
     const std::string& path() const { return file_.path(); }
 
 private:

@@ -43,11 +43,13 @@ void columns(const char* line, std::size_t length, std::size_t first, std::size_
 void SsrTable::build(const std::string& satcatArchive, const std::string& myTlesDir, Reporter& reporter)
 {
     reporter.updateStatusBar("Extracting SSR data");
+    // Only the text read here is unpacked; a member that cannot be written raises its
+    // own error, a damaged one leaves the text missing.
+    const std::string text = myTlesDir + changeFileExt(extractFileName(satcatArchive), ".txt");
+    textFile_ = text; // a work file from here on, whatever is found
     ZipArchive zip;
     zip.open(satcatArchive);
-    zip.extract("ssr*.*", myTlesDir);
-    const std::string text = myTlesDir + changeFileExt(extractFileName(satcatArchive), ".txt");
-    if (!fileExists(text)) {
+    if (!zip.extractOne("ssr*.*", text) || !fileExists(text)) {
         const std::string message = "File " + text + " not found.";
         reporter.log(message);
         throw FatalStop{message};

@@ -15,16 +15,18 @@ public:
     static constexpr const char* kFileName = "ssr.dat";
     static constexpr const char* kHeader = "Satellite Situation Report Objects in Orbit";
 
-    // Extracts "ssr*.*" from the report archive into myTlesDir, reads the report text
-    // and builds "ssr.dat" in the current directory, kept open. A missing report text
-    // is a fatal stop; archive open/list failures raise IoError.
+    // Extracts the report text (the first member matching "ssr*.*" named like the
+    // archive, with ".txt") into myTlesDir, reads it and builds "ssr.dat" in the
+    // current directory, kept open. A missing report text is a fatal stop; archive
+    // open/list failures and a text that cannot be written raise IoError.
     void build(const std::string& satcatArchive, const std::string& myTlesDir, Reporter& reporter);
     // Builds the table from an already unpacked report text (no extraction).
     void buildFromText(const std::string& textFile, Reporter& reporter);
     bool isOpen() const { return file_.isOpen(); }
     // Highest catalogue number in the table (record count - 1; -1 when empty).
     int highest() const { return highest_; }
-    // Path of the unpacked report text (SsrTextFile), deleted by the run at its end.
+    // Path of the unpacked report text (SsrTextFile), deleted by the run at its end;
+    // set as soon as build() has named it.
     const std::string& textFile() const { return textFile_; }
     // The 24 name bytes of record n as stored; callers ask only for n <= highest().
     void readName(int n, char out[24]) const;

@@ -437,7 +437,10 @@ constexpr std::size_t kMaxBatchRecords = 1024;
 // written under the line pass's name.
 // `in` reads the text of `catalogFile`, from the file or as it is unpacked; `helped`
 // lets a helper thread take part (none when the text comes from an unpacking thread).
-void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine, bool helped, Reporter& reporter)
+// `received`, for a text read as it is unpacked: its bytes so far, which count as its
+// size where they pass what the archive announced.
+void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine, bool helped,
+    const std::uint64_t* received, Reporter& reporter)
 {
     const std::string tmp = catalogFile + ".tmp";
     reporter.log("Open [fi] " + catalogFile);
@@ -466,6 +469,14 @@ void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine,
     const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
     const std::size_t batchRecords
         = std::clamp<std::uint64_t>(in.size() / (size - 2) / 32, kMinBatchRecords, kMaxBatchRecords);
+    // Records (good and bad) the text's size allows; the first one always, as an empty
+    // text still gives one record.
+    const auto allowedRecords = [&] {
+        const std::uint64_t text = std::max<std::uint64_t>(in.size(), received ? *received : 0);
+        return std::max<std::uint64_t>(1, std::min(kCheckGrowthLimit * text, kMaxArchiveOutput) / size);
+    };
+    std::uint64_t recordsRead = 0;
+    std::uint64_t recordLimit = allowedRecords();
     BatchPipeline sorting(
         batchRecords * (size + 1),
         [&](char* records, std::size_t count) {
@@ -486,6 +497,12 @@ void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine,
             const bool testHere = batches % 2 == 1;
             std::size_t count = 0;
             do {
+                if (recordsRead == recordLimit) {
+                    recordLimit = allowedRecords();
+                    if (recordsRead >= recordLimit)
+                        throw CatalogueTooLarge();
+                }
+                ++recordsRead;
                 char* record = batch + count * size;
                 char* p = record;
                 if (!twoLine)
@@ -540,8 +557,32 @@ void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& report
 {
     reporter.updateStatusBar(checkingText(twoLine));
     BufferedReader in(catalogFile);
-    checkText(in, catalogFile, twoLine, true, reporter);
+    checkText(in, catalogFile, twoLine, true, nullptr, reporter);
 }
+
+namespace {
+
+// The unpacked text's parts as they arrive, counted.
+class CountingSource : public BufferedReader::Source {
+public:
+    explicit CountingSource(Source& source)
+        : source_(source)
+    {
+    }
+    std::string_view next() override
+    {
+        const std::string_view part = source_.next();
+        count += part.size();
+        return part;
+    }
+    std::uint64_t expectedSize() const override { return source_.expectedSize(); }
+    std::uint64_t count = 0;
+
+private:
+    Source& source_;
+};
+
+} // namespace
 
 // The helper thread's reports, held until the text is known to be whole.
 class StreamedCheck::Recorder : public Reporter {
@@ -564,8 +605,9 @@ StreamedCheck::StreamedCheck(const std::string& catalogFile, bool twoLine)
 {
     member_.path = catalogFile;
     member_.consume = [this, catalogFile, twoLine](BufferedReader::Source& text) {
-        BufferedReader in(text);
-        checkText(in, catalogFile, twoLine, false, *recorder_);
+        CountingSource counted(text);
+        BufferedReader in(counted);
+        checkText(in, catalogFile, twoLine, false, &counted.count, *recorder_);
     };
 }
 

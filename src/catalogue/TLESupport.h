@@ -9,7 +9,9 @@
 #include "catalogue/Archive.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace qm {
@@ -39,10 +41,25 @@ void Repair_TLE(char* pair);
 void Check_Two_Line_File(const std::string& path);
 void Check_Three_Line_File(const std::string& path);
 
+// The check stage writes records plus rejects of at most this many times the text's
+// size, and never more than one archive may unpack: a real catalogue's records are
+// about as large as its text, while a text of bare line ends would grow seventyfold.
+inline constexpr std::uint64_t kCheckGrowthLimit = 4;
+
+// The text grows past that limit: it is no catalogue. Nothing of the stage remains.
+class CatalogueTooLarge : public std::runtime_error {
+public:
+    CatalogueTooLarge()
+        : std::runtime_error("Catalogue expands beyond its limit")
+    {
+    }
+};
+
 // The check stage: rewrites `catalogFile` as fixed CR LF lines (line pass) and sorts
 // the records as the record pass of the given form does, both in one reading of the
 // text: `catalogFile` ends up holding the good records, the error file the rejects.
-// Raises IoError when a file cannot be used; the text then stays as it was.
+// Raises IoError when a file cannot be used, CatalogueTooLarge past the growth limit;
+// the text then stays as it was.
 void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter);
 
 // The same check on the text while it is unpacked, so that it is never written out:

@@ -424,6 +424,15 @@ void DataSetWriter::BuildDataSet(const std::string& name)
     const std::string url = publisherAddress() + "/Skarvelin/query/" + name + ".txt";
     ctx_.reporter.log("Retrieving " + url);
     http.Get(url);
+    // A reply that is not a list (an error page sent as a success, a reply without a
+    // status line, a body in a transfer coding) fails as an error status does: the
+    // data set keeps what it had. A publisher-side state a retry would not change, so
+    // the run goes on.
+    if (!ctx_.httpFailure && (http.statusCode() != 200 || http.transferEncoded() || !isQueryList(http.Body))) {
+        if (http.OnFailure)
+            http.OnFailure("GET");
+        ctx_.httpFailure = true;
+    }
     if (ctx_.httpFailure) {
         ctx_.reporter.log("FAILED");
         return;

@@ -47,6 +47,40 @@ bool QueryListReader::next(std::string& line)
     }
 }
 
+void QueryListCheck::feed(std::string_view part)
+{
+    static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    for (std::size_t i = 0; i < part.size() && !ended_ && !refused_; ++i, ++offset_) {
+        const char c = part[i];
+        if (c == kEndOfList) {
+            ended_ = true;
+        } else if (c == '\0') {
+            refused_ = true;
+        } else if (c == '\n') {
+            lineStart_ = true;
+        } else if (lineStart_) {
+            const bool mark = offset_ == markBytes_ && offset_ < kByteOrderMark.size() && c == kByteOrderMark[offset_];
+            if (mark)
+                ++markBytes_;
+            if (c == '<')
+                refused_ = true;
+            else if (c != ' ' && c != '\t' && c != '\r' && !mark)
+                lineStart_ = false;
+        }
+    }
+}
+
+bool isQueryList(const std::string& path)
+{
+    BufferedReader in(path);
+    QueryListCheck check;
+    for (std::string_view part = in.available(); !part.empty() && check.passed(); part = in.available()) {
+        check.feed(part);
+        in.consume(part.size());
+    }
+    return check.passed();
+}
+
 QueryLine parseQueryLine(const std::string& line)
 {
     QueryLine q;

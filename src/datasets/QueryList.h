@@ -6,6 +6,7 @@
 #include "platform/File.h"
 
 #include <string>
+#include <string_view>
 
 namespace qm {
 
@@ -26,6 +27,26 @@ private:
     BufferedReader in_;
     bool ended_ = false;
 };
+
+// Whether fetched bytes can be a query list at all, checked part by part: no NUL byte
+// and no line that starts with "<" after blanks (markup: an error page), up to the
+// byte that ends the list. The bytes of a UTF-8 byte-order mark that the list starts
+// with count as blanks.
+class QueryListCheck {
+public:
+    void feed(std::string_view part);
+    bool passed() const { return !refused_; }
+
+private:
+    bool refused_ = false;
+    bool ended_ = false;
+    bool lineStart_ = true; // nothing but blanks yet on this line
+    std::size_t offset_ = 0; // bytes fed so far
+    std::size_t markBytes_ = 0; // of them, the byte-order mark's
+};
+
+// The check on a whole file; IoError when it cannot be read.
+bool isQueryList(const std::string& path);
 
 // One parsed query line.
 struct QueryLine {

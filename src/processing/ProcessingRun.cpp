@@ -40,11 +40,19 @@ RunOutcome ProcessingRun::run()
 {
     // Before anything is touched: a run refused the folder leaves the new files for later.
     const FolderLock::Hold hold = holdFolder(window_.folderLock());
-    // However the run ends, short of the program being killed, it has dealt with the
-    // new files: a failure is reported now and not met again by every later run.
-    struct DealtWith {
-        ~DealtWith() { removeFile(kUnprocessedFile); }
-    } dealtWith;
+    // The unpacked texts are work files of this run, however it ends. The mark of new
+    // data goes only once the run has dealt with them: it completed, or it halted on
+    // a downloaded file that a new download must replace anyway. Any other early end
+    // leaves the files for the next run to process.
+    struct Cleanup {
+        ProcessingRun& run;
+        ~Cleanup()
+        {
+            run.removeWorkTexts();
+            if (run.downloadsDealtWith_)
+                removeFile(kUnprocessedFile);
+        }
+    } cleanup{*this};
     window_.setBusyPointer(true);
     window_.setProcessEnabled(false);
     try {
@@ -75,31 +83,68 @@ RunOutcome ProcessingRun::steps()
     if (reporter_.debugOn())
         logSelections();
 
+    const std::string& archive = window_.values().MostCurrentCatalog;
+    if (archive.empty() || !fileExists(archive)) {
+        // A first run whose catalogue did not arrive: a later download brings it.
+        const std::string text = "No catalogue to process: the full catalogue has not been downloaded";
+        reporter_.log(text);
+        throw IoError(text);
+    }
+
     const bool twoLine = window_.twoLineFormat();
     std::optional<StreamedCheck> check;
     unpackCatalogue(twoLine, check);
-    const bool checked = check && check->checked();
-    if (!checked && !fileExists(CatalogFile_))
+    // The text is checked as it is unpacked, never written: without a whole one there
+    // is nothing to check (a text an earlier, killed run left under its name is no
+    // stand-in for it).
+    if (!check->checked())
         return catalogueMissing();
     window_.values().Redownloading = false;
 
-    if (checked)
+    try {
         check->finish(reporter_);
-    else
-        CheckCatalog(CatalogFile_, twoLine, reporter_);
-    index_.build(CatalogFile_, twoLine, reporter_);
+    } catch (const CatalogueTooLarge&) {
+        discardDownload(window_.values().MostCurrentCatalog);
+        throw;
+    }
+    try {
+        index_.build(CatalogFile_, twoLine, reporter_);
+    } catch (const FatalStop&) {
+        // Nothing of the catalogue passed the check.
+        downloadsDealtWith_ = true;
+        throw;
+    }
     if (twoLine)
-        ssr_.build(window_.values().MostCurrentSatcat, window_.values().MyTLEsDir, reporter_);
+        buildReportTable();
 
     buildDataSets();
     closeAndClean();
     postProcess();
 
     window_.values().NewDataDownloaded = false;
+    downloadsDealtWith_ = true;
     window_.showNewestEpoch(index_.newestEpoch());
     reporter_.updateStatusBar(reporter_.idleText("Done"));
     restoreWindow();
     return RunOutcome::Completed;
+}
+
+void ProcessingRun::discardDownload(std::string& archive)
+{
+    removeFile(archive);
+    reporter_.log("Removed " + archive + ": it is fetched again by the next download");
+    archive.clear();
+    downloadsDealtWith_ = true;
+}
+
+void ProcessingRun::removeWorkTexts()
+{
+    // Never the archive itself, whatever its name.
+    const std::string& archive = window_.values().MostCurrentCatalog;
+    if (!CatalogFile_.empty() && CatalogFile_ != archive)
+        removeFile(CatalogFile_);
+    if (!ssr_.textFile().empty() && ssr_.textFile() != window_.values().MostCurrentSatcat)
+        removeFile(ssr_.textFile());
 }
 
 void ProcessingRun::logSelections()
@@ -121,16 +166,22 @@ void ProcessingRun::logSelections()
 
 void ProcessingRun::unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& check)
 {
-    const std::string& archive = window_.values().MostCurrentCatalog;
+    std::string& archive = window_.values().MostCurrentCatalog;
     const std::string& myTles = window_.values().MyTLEsDir;
     // Only the exact lower-case extension counts as ZIP; anything else is read as gzip.
+    // Only the text the run reads is unpacked; other members stay in the archive.
     if (fileExtension(archive) == ".zip") {
         reporter_.updateStatusBar("Extracting catalog data (ZIP): " + archive);
         CatalogFile_ = myTles + changeFileExt(extractFileName(archive), ".txt");
         ZipArchive zip;
-        zip.open(archive);
+        try {
+            zip.open(archive);
+        } catch (const InvalidArchive&) {
+            discardDownload(archive);
+            throw;
+        }
         check.emplace(CatalogFile_, twoLine);
-        zip.extract("catalog*.*", myTles, &check->member());
+        zip.extractOne("catalog*.*", CatalogFile_, &check->member());
         return;
     }
 
@@ -142,10 +193,11 @@ void ProcessingRun::unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& 
     } catch (const IoError&) {
         const std::string text = "Unable to unpack .gz file.";
         reporter_.log(text);
+        discardDownload(archive);
         throw FatalStop{text};
     }
     check.emplace(CatalogFile_, twoLine);
-    gzip.extract("*.txt", extractFilePath(CatalogFile_), &check->member());
+    gzip.extractOne("*.txt", CatalogFile_, &check->member());
     reporter_.log("Successfully unpacked .gz file.");
 }
 
@@ -163,19 +215,44 @@ RunOutcome ProcessingRun::catalogueMissing()
         taken = true;
         reporter_.log(yes ? "Update mode answers Yes: delete and re-download"
                           : "Update mode answers No: the catalogue was already re-downloaded once");
-        if (!yes)
-            throw FatalStop{text};
     } else {
         yes = services_.prompts.errorYesNo(text + " Delete and re-download?");
-        if (!yes)
-            throw FatalStop{text, true};
+    }
+    if (!yes) {
+        downloadsDealtWith_ = true;
+        throw FatalStop{text, !window_.updateMode()};
     }
 
-    window_.values().Redownloading = true;
+    // Raised for the download only; however it and the new run end, it is down after.
+    struct Redownloading {
+        bool& flag;
+        ~Redownloading() { flag = false; }
+    } redownloading{window_.values().Redownloading};
+    redownloading.flag = true;
     removeFile(window_.values().MostCurrentCatalog);
     const RunOutcome download = window_.download();
+    if (download != RunOutcome::Completed) {
+        // The file was just deleted and nothing new came: no run on it.
+        restoreWindow();
+        return download;
+    }
     // The new run restores the pointer and the button itself.
-    return worse(download, window_.processAgain());
+    return window_.processAgain();
+}
+
+void ProcessingRun::buildReportTable()
+{
+    std::string& archive = window_.values().MostCurrentSatcat;
+    try {
+        ssr_.build(archive, window_.values().MyTLEsDir, reporter_);
+    } catch (const InvalidArchive&) {
+        discardDownload(archive);
+        throw;
+    } catch (const FatalStop&) {
+        // The report's text could not be unpacked from it.
+        discardDownload(archive);
+        throw;
+    }
 }
 
 void ProcessingRun::buildDataSets()
@@ -213,9 +290,7 @@ void ProcessingRun::closeAndClean()
     if (ctx_.TwoLineFormat)
         ssr_.close(reporter_);
     // The index and the name table stay for the next run to replace.
-    removeFile(CatalogFile_);
-    if (ctx_.TwoLineFormat)
-        removeFile(ssr_.textFile());
+    removeWorkTexts();
 }
 
 void ProcessingRun::postProcess()

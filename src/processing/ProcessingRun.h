@@ -39,7 +39,9 @@ public:
     ProcessingRun& operator=(const ProcessingRun&) = delete;
 
     // The whole run. Errors of files and sockets leave it as IoError/SocketError after
-    // the pointer and the button are restored; fatal stops leave it as FatalStop.
+    // the pointer and the button are restored (so does a missing catalogue, and one
+    // that grows past its limit); fatal stops leave it as FatalStop. The unpacked texts
+    // are removed on every way out.
     // EndedEarly: the publisher's host could not be reached, or the re-download of a
     // damaged catalogue or the run after it ended early. FolderBusy, before anything
     // else, while another program has the My TLEs folder.
@@ -48,13 +50,20 @@ public:
 private:
     RunOutcome steps();
     void logSelections();
-    // Unpacks the catalogue; its text is checked on the way where the archive allows.
+    // Unpacks the catalogue's text, checked on the way and never written.
     void unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& check);
     // The catalogue text is missing: a new download and a new run take over, unless
     // the program ends; how they ended.
     RunOutcome catalogueMissing();
+    // The situation report's table; a report that cannot be unpacked is discarded.
+    void buildReportTable();
     void buildDataSets();
     void closeAndClean();
+    // Deletes a downloaded archive that cannot be processed and forgets it (the
+    // program-wide value, written to the settings at exit), so that the next download
+    // fetches it again.
+    void discardDownload(std::string& archive);
+    void removeWorkTexts();
     void postProcess();
     // Normal pointer; "Process Data" back unless automatic download is on.
     void restoreWindow();
@@ -63,6 +72,8 @@ private:
     ProcessingServices services_;
     Reporter& reporter_;
     std::string CatalogFile_;
+    // The run completed, or halted on a downloaded file: the new data are dealt with.
+    bool downloadsDealtWith_ = false;
     CatalogIndex index_;
     SsrTable ssr_;
     DataSetContext ctx_;

@@ -204,6 +204,29 @@ TEST_F(Zip, MembersSharingOneStreamAreExtractedOnce)
     EXPECT_EQ(readFile(out.file("catalog0.txt")).size(), data.size());
 }
 
+TEST_F(Zip, AMemberInsideTheDataOfTheOneBeforeItIsRefused)
+{
+    // The second member's header and data, copied into the first one's data, with the
+    // second directory entry pointing there.
+    makeZip(zipPath, {{"catalog_a.txt", "x"}, {"catalog_b.txt", "hidden"}}, false);
+    std::string bytes = readFile(zipPath);
+    const auto offsetField = [&bytes] { return bytes.find("catalog_b.txt", centralHeader(bytes)) - 46 + 42; };
+    std::uint32_t at = 0;
+    for (int i = 3; i >= 0; --i)
+        at = at << 8 | static_cast<unsigned char>(bytes[offsetField() + i]);
+    makeZip(zipPath,
+        {{"catalog_a.txt", "head" + bytes.substr(at, centralHeader(bytes) - at)}, {"catalog_b.txt", "hidden"}}, false);
+    bytes = readFile(zipPath);
+    at = static_cast<std::uint32_t>(firstDataStart(bytes) + 4);
+    for (int i = 0; i < 4; ++i)
+        bytes[offsetField() + i] = static_cast<char>(at >> (8 * i));
+    writeFile(zipPath, bytes);
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_EQ(zip.extract("*", out.path()), 1);
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{"catalog_a.txt"});
+}
+
 TEST_F(Zip, WhatOneArchiveWritesStaysWithinTheCap)
 {
     const std::string part(400 * 1024, 'z');
@@ -221,6 +244,37 @@ TEST_F(Zip, WhatOneArchiveWritesStaysWithinTheCap)
     EXPECT_EQ(zip.members()[0].size, 0xFFFFFFFEu);
     EXPECT_EQ(zip.extract("*.txt", out.path()), 0);
     EXPECT_EQ(listDirectory(out.path()).size(), 2u);
+}
+
+TEST_F(Zip, ExtractOneWritesOnlyTheFirstMemberForThePath)
+{
+    makeZip(zipPath,
+        {{"catalog_notes.txt", "notes"}, {"a/catalog_2024.txt", "first"}, {"catalog_2024.txt", "second"},
+            {"catalog_2024.err", "junk"}});
+    ZipArchive zip;
+    zip.open(zipPath);
+    EXPECT_TRUE(zip.extractOne("catalog*.*", out.file("catalog_2024.txt")));
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{"catalog_2024.txt"});
+    EXPECT_EQ(readFile(out.file("catalog_2024.txt")), "first");
+    EXPECT_FALSE(zip.extractOne("ssr*.*", out.file("catalog_2024.txt"))) << "the mask still counts";
+    EXPECT_FALSE(zip.extractOne("catalog*.*", out.file("catalog_2025.txt")));
+
+    // The first one damaged: nothing, though a later one would do.
+    std::string bytes = readFile(zipPath);
+    const std::size_t entry = bytes.find("a/catalog_2024.txt", centralHeader(bytes)) - 46;
+    bytes[entry + 16] ^= 0x01; // its CRC
+    writeFile(zipPath, bytes);
+    zip.open(zipPath);
+    ::unlink(out.file("catalog_2024.txt").c_str());
+    EXPECT_FALSE(zip.extractOne("catalog*.*", out.file("catalog_2024.txt")));
+    EXPECT_EQ(listDirectory(out.path()), std::vector<std::string>{});
+
+    writeFile(dir.file("catalog_2024.txt.gz"), gzipMemberWithAllFields("text"));
+    GzipFile gz;
+    gz.open(dir.file("catalog_2024.txt.gz"));
+    EXPECT_FALSE(gz.extractOne("*.txt", out.file("catalog_2025.txt")));
+    EXPECT_TRUE(gz.extractOne("*.txt", out.file("catalog_2024.txt")));
+    EXPECT_EQ(readFile(out.file("catalog_2024.txt")), "text");
 }
 
 TEST_F(Zip, TraversalNamesAreSkipped)

@@ -86,11 +86,12 @@ TEST_F(FullDisk, CheckStageLinePassKeepsTheTextAndLeavesNoWorkFile)
 
 TEST_F(FullDisk, CheckStageErrorFileThatDoesNotFitKeepsTheText)
 {
-    // Short lines grow sevenfold into rejected records: the error file does not fit.
+    // Lines of half a TLE line double in size as rejected records: the error file
+    // does not fit.
     const std::string catalog = disk.file("catalog_full.txt");
     std::string text;
     for (int i = 0; i < 1000; ++i)
-        text += "1 " + std::to_string(i) + "\n2 " + std::to_string(i) + "\n";
+        text += "1 " + std::string(32, 'a') + "\n2 " + std::string(32, 'b') + "\n";
     writeFile(catalog, text);
     disk.leaveFree(100 * 1000);
 
@@ -134,7 +135,7 @@ TEST_F(FullDisk, IndexAndReportTableKeepTheLastRunsFiles)
     EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"catalog.idx", "ssr.dat"}));
 }
 
-TEST_F(FullDisk, ArchiveMemberThatDoesNotFitIsSkippedWithoutATrace)
+TEST_F(FullDisk, ArchiveMemberThatDoesNotFitIsSkippedOrReportedWithoutATrace)
 {
     TempDir work;
     const std::string big(600 * 1024, 'c');
@@ -152,6 +153,14 @@ TEST_F(FullDisk, ArchiveMemberThatDoesNotFitIsSkippedWithoutATrace)
 
     EXPECT_EQ(readFile(disk.file("catalog_a.txt")), "an older text");
     EXPECT_EQ(readFile(disk.file("catalog_b.txt")), "small");
+    EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"catalog_a.txt", "catalog_b.txt"}));
+
+    // The one text a run reads: its write error is the run's to report.
+    const std::string expected = "Unable to write to " + disk.file("catalog_a.txt") + ": " + kNoSpace;
+    EXPECT_EQ(ioErrorOf([&] { zip.extractOne("catalog*.*", disk.file("catalog_a.txt")); }), expected);
+    EXPECT_EQ(ioErrorOf([&] { gz.extractOne("*.txt", disk.file("catalog_c.txt")); }),
+        "Unable to write to " + disk.file("catalog_c.txt") + ": " + kNoSpace);
+    EXPECT_EQ(readFile(disk.file("catalog_a.txt")), "an older text");
     EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"catalog_a.txt", "catalog_b.txt"}));
 }
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace qm;
@@ -81,8 +82,16 @@ TEST(Fuzz, LinePassAndIndexOnRandomText)
         const std::string text = i % 3 == 0 ? randomBytes(rng, rng() % 2000, true) : mutate(rng, good + good + good);
         const std::string path = dir.file("catalog.txt");
         writeFile(path, text);
-        CheckCatalog(path, two, reporter);
+        try {
+            CheckCatalog(path, two, reporter);
+        } catch (const CatalogueTooLarge&) {
+            // Short lines: far more record bytes than text. Nothing of the stage stays.
+            ASSERT_EQ(readFile(path), text);
+            ASSERT_FALSE(exists(path + ".tmp") || exists(dir.file("catalog.err")));
+            continue;
+        }
         const std::string out = readFile(path);
+        ASSERT_LE(out.size(), std::max<std::size_t>(4 * text.size(), kThreeLineRecordSize));
         ASSERT_EQ(out.size() % (two ? kTwoLineRecordSize : kThreeLineRecordSize), 0u);
         CatalogIndex index;
         try {

@@ -380,11 +380,11 @@ protected:
         if (archive.ends_with(".zip")) {
             ZipArchive zip;
             zip.open(archive);
-            zip.extract("*.txt", dir.path(), &check.member());
+            zip.extractOne("*.txt", catalog, &check.member());
         } else {
             GzipFile gz;
             gz.open(archive);
-            gz.extract("*.txt", dir.path(), &check.member());
+            gz.extractOne("*.txt", catalog, &check.member());
         }
         RecordingReporter r;
         if (checked)
@@ -442,6 +442,53 @@ TEST_F(StreamedCheckStage, ADamagedTextLeavesNothingAndReportsNothing)
     EXPECT_TRUE(result.log.empty());
     EXPECT_TRUE(result.status.empty());
     EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{}) << "neither records nor rejects";
+}
+
+TEST_F(StreamedCheckStage, RecordsOutgrowingFourTimesTheTextStopTheStage)
+{
+    // Three-line objects with short names and LF line ends: records a fifth larger
+    // than their text.
+    std::string catalogue;
+    for (int i = 0; i < 2000; ++i)
+        catalogue += "X\n" + kIssLine1 + "\n" + kIssLine2 + "\n";
+    const std::string bareLineEnds(40000, '\n');
+    const struct {
+        std::string text;
+        bool twoLine;
+        bool refused;
+    } cases[] = {
+        {bareLineEnds, true, true}, {bareLineEnds, false, true}, {catalogue + bareLineEnds, false, true},
+        {catalogue, false, false}, {"1\n2\n", true, false}, // one record always: the stage's rules give it
+    };
+    for (const auto& c : cases) {
+        writeFile(catalog, c.text);
+        RecordingReporter r;
+        if (c.refused) {
+            EXPECT_THROW(CheckCatalog(catalog, c.twoLine, r), CatalogueTooLarge);
+            EXPECT_TRUE(readFile(catalog) == c.text);
+            EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"catalog_2024.txt"});
+        } else {
+            EXPECT_NO_THROW(CheckCatalog(catalog, c.twoLine, r));
+        }
+        ::unlink(catalog.c_str());
+        ::unlink(dir.file("catalog_2024.err").c_str());
+
+        // Checked while unpacked: the same, though the text is never written. A gzip
+        // file whose last member is empty announces no size at all: the bytes
+        // unpacked so far count then.
+        const std::string zip = archives.file("catalog_2024.zip");
+        const std::string gz = archives.file("catalog_2024.txt.gz");
+        makeZip(zip, {{"catalog_2024.txt", c.text}});
+        writeFile(gz, gzipMemberWithAllFields(c.text) + gzipMemberWithAllFields(""));
+        for (const std::string& archive : {zip, gz}) {
+            if (c.refused)
+                EXPECT_THROW(streamed(archive, c.twoLine), CatalogueTooLarge) << archive;
+            else
+                EXPECT_NO_THROW(streamed(archive, c.twoLine)) << archive;
+            collect(r);
+            EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{}) << archive;
+        }
+    }
 }
 
 TEST_F(StreamedCheckStage, AFailureOfTheCheckComesOutOfFinishAfterItsLines)

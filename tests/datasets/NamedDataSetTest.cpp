@@ -124,3 +124,38 @@ TEST_F(NamedDataSet, RefusedFetchLeavesTheOlderFileAndBuildsNothing)
     EXPECT_EQ(w.prompts.shown[0].text, "GET command \"body.txt\" failed.");
     EXPECT_EQ(w.launcher.opened.size(), 1u); // noaa.pdb only
 }
+
+TEST_F(NamedDataSet, AReplyThatIsNoListFailsAsAnErrorStatusDoes)
+{
+    const std::string ok = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string reply;
+        bool used;
+    } cases[] = {
+        {"an error page sent as a success", ok + "\xEF\xBB\xBF <!DOCTYPE html>\r\n<html>Try later</html>\r\n", false},
+        {"no status line", "25544\r\n    5\r\n", false},
+        {"a chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7\r\n    5\r\n\r\n0\r\n\r\n", false},
+        {"a NUL byte", ok + "    5\r\n" + std::string(3, '\0'), false},
+        {"a markup line inside", ok + "    5\r\n \t<b>12</b>\r\n", false},
+        {"no content", "HTTP/1.0 204 No Content\r\n\r\n", false},
+        {"markup after the end of the list", ok + "    5\r\n\x1a<html>", true},
+    };
+    for (const auto& c : cases) {
+        DataSetWorld w(false, kObjects);
+        w.ctx.Palm = true;
+        writeFile(w.vantoreal("weather.txt"), "last run's data set");
+        Publisher publisher;
+        publisher.raw(c.reply);
+        publisher.reply(200, "   12\r\n");
+        w.writer.BuildDataSet("weather");
+        w.writer.BuildDataSet("noaa"); // the next data set is built all the same
+
+        EXPECT_EQ(readFile(w.vantoreal("weather.txt")), c.used ? dataSetRecord("VANGUARD 1", 5) : "last run's data set")
+            << c.what;
+        EXPECT_EQ(exists(w.vantoreal("weather.pdb")), c.used) << c.what;
+        EXPECT_EQ(w.reporter.logged("FAILED"), !c.used) << c.what;
+        EXPECT_EQ(w.prompts.shown.size(), c.used ? 0u : 1u) << c.what;
+        EXPECT_EQ(readFile(w.vantoreal("noaa.txt")), dataSetRecord("OBJECT 12", 12)) << c.what;
+    }
+}

@@ -31,6 +31,8 @@ public:
         server_.enqueue(LoopbackServer::Reply::text("HTTP/1.0 " + std::to_string(status) + " "
             + (status < 400 ? "OK" : "Not Found") + "\r\nContent-Type: text/plain\r\n\r\n" + body));
     }
+    // A reply exactly as given, then the connection closes.
+    void raw(const std::string& bytes) { server_.enqueue(LoopbackServer::Reply::text(bytes)); }
     std::string lastRequest() const
     {
         const auto all = server_.requests();

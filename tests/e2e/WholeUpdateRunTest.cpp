@@ -413,6 +413,33 @@ TEST(WholeUpdateRun, CatalogueDamagedAgainEndsTheProgramWithOne)
         home.settingsText().find("Catalog=" + myTles + "2024/catalog/catalog_2l_20241231.zip\n"), std::string::npos);
 }
 
+TEST(WholeUpdateRun, ACatalogueThatDidNotArriveEndsWithTwoAndTheNextRunProcesses)
+{
+    // The report arrives, the catalogue is answered with 500: nothing to process, which
+    // the next run, with the catalogue there, makes up for.
+    const LocalService failing(std::vector<std::string>{"--fail-id", "1"});
+    UpdateHome home(failing);
+    home.writeSettings({.everyRow = false});
+
+    const test::ProgramOutcome first = home.runUpdate();
+
+    EXPECT_EQ(first.status, 2);
+    EXPECT_NE(
+        first.err.find("quillmaren: error: No catalogue to process: the full catalogue has not been downloaded [OK]\n"),
+        std::string::npos)
+        << first.err;
+    EXPECT_TRUE(test::exists(home.work("newdata.pending")));
+    EXPECT_FALSE(test::exists(home.work("catalog.idx")));
+
+    const LocalService service = LocalService::fixture("local_service");
+    home.useService(service);
+    const test::ProgramOutcome second = home.runUpdate();
+
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_TRUE(test::exists(home.work("catalog.idx")));
+    EXPECT_FALSE(test::exists(home.work("newdata.pending")));
+}
+
 TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
 {
     const LocalService service = LocalService::fixture("local_service");

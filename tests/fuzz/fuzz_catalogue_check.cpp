@@ -1,7 +1,9 @@
 // The check stage in both forms, and the index built on its output. The line pass is
 // modelled here from the text rules; the record pass must keep exactly the records
 // that pass validation after repair, move the others to the error file and leave no
-// work file; every index slot must point at the last record of its number.
+// work file; a text whose records outgrow four times its size must stop the stage
+// and leave nothing of it; every index slot must point at the last record of its
+// number.
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
@@ -56,12 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeBytes(catalog, text);
 
     test::RecordingReporter reporter(false);
-    CheckCatalog(catalog, twoLine, reporter);
-
     const std::size_t recordSize = twoLine ? kTwoLineRecordSize : kThreeLineRecordSize;
     const std::size_t pairOffset = twoLine ? 0 : kThreeLinePairOffset;
+    const std::vector<std::string> records = linePassModel(text, twoLine);
+    // Records beyond four times the text (the first always allowed) stop the stage
+    // and leave the text as it was.
+    const bool tooLarge = records.size() > 1 && records.size() * recordSize > kCheckGrowthLimit * text.size();
+    try {
+        CheckCatalog(catalog, twoLine, reporter);
+    } catch (const CatalogueTooLarge&) {
+        FUZZ_CHECK(tooLarge);
+        FUZZ_CHECK(readBytes(catalog) == text);
+        FUZZ_CHECK(namesIn(dir) == std::vector<std::string>{"catalog_fuzz.txt"});
+        return 0;
+    }
+    FUZZ_CHECK(!tooLarge);
+
     std::string good, bad;
-    for (std::string record : linePassModel(text, twoLine)) {
+    for (std::string record : records) {
         Repair_TLE(record.data() + pairOffset);
         (Valid_TLE(record.data() + pairOffset) ? good : bad) += record;
     }

@@ -4,12 +4,14 @@
 #include "DataSetWorld.h"
 #include "Publisher.h"
 #include "QtCoreApp.h"
+#include "SmallDisk.h"
 
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/ProgramStarter.h"
 #include "processing/ProcessingRun.h"
 #include "service/DownloadRun.h"
+#include "service/HttpExchange.h"
 #include "service/HttpFailure.h"
 
 #include <gtest/gtest.h>
@@ -143,7 +145,7 @@ std::optional<FatalStop> stopOf(const std::function<void()>& f)
 }
 
 class ProcessingRunTest : public ::testing::Test {
-protected:
+public:
     ProcessingRunTest()
     {
         test::coreApplication();
@@ -197,6 +199,18 @@ protected:
 };
 
 const std::vector<std::string> kNormalRun = {"busy", "disabled", "normal", "enabled"};
+
+// How a run ended: "completed", "ended early", "halted: " or "error: " with the text.
+std::string endingOf(ProcessingRunTest& t)
+{
+    try {
+        return t.run() == RunOutcome::Completed ? "completed" : "ended early";
+    } catch (const FatalStop& stop) {
+        return "halted: " + stop.message;
+    } catch (const std::exception& e) {
+        return "error: " + std::string(e.what());
+    }
+}
 
 } // namespace
 
@@ -316,6 +330,50 @@ TEST_F(ProcessingRunTest, UpperCaseZipIsReadAsGzipAndEndsTheProgram)
     EXPECT_FALSE(exists(dir.file("catalog.idx")));
 }
 
+TEST_F(ProcessingRunTest, OnlyTheTextsTheRunReadsAreUnpacked)
+{
+    // The first member named like the text is read; the rest stays in the archives,
+    // a member named like the rejects file included.
+    window.MostCurrentCatalog = downloads + "catalog_2l_2024_001.zip";
+    const std::string rejected = tleLine1(7) + "\n" + tleLine2(8) + "\n";
+    makeZip(window.MostCurrentCatalog,
+        {{"new/catalog_2l_2024_001.txt", catalogueText(true) + rejected}, {"catalog_2l_2024_001.txt", "older"},
+            {"catalog_2l_2024_001.err", "not the rejects"}, {"catalog_notes.txt", "notes"}});
+    window.MostCurrentSatcat = downloads + "ssr_2024_001.zip";
+    makeZip(window.MostCurrentSatcat, {{"ssr_2024_001.txt", reportText()}, {"ssr_notes.txt", "notes"}});
+    window.ticked = {42};
+
+    EXPECT_EQ(run(), RunOutcome::Completed);
+
+    EXPECT_EQ(readFile(vantoreal("catalog.txt")),
+        dataSetRecord("ISS REPORT", 25544) + dataSetRecord("REPORT FIVE", 5) + dataSetRecord("REPORT 300", 300));
+    EXPECT_EQ(readFile(myTles + "catalog_2l_2024_001.err").size(), kTwoLineRecordSize);
+    std::vector<std::string> left = listDirectory(myTles);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"User", "Vantoreal", "catalog_2l_2024_001.err"}));
+}
+
+TEST_F(ProcessingRunTest, AFullDiskWhileTheReportIsUnpackedIsReportedAndNoTextStays)
+{
+    SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason();
+    window.MyTLEsDir = disk.path();
+    zipCatalogue("catalog_2l_2024_001.zip", "catalog_2l_2024_001.txt", true);
+    window.MostCurrentSatcat = downloads + "ssr_2024_001.zip";
+    makeZip(window.MostCurrentSatcat, {{"ssr_2024_001.txt", reportText() + std::string(2 << 20, ' ')}});
+    disk.leaveFree(512 * 1024);
+    writeFile(kUnprocessedFile, "");
+
+    EXPECT_EQ(
+        endingOf(*this), "error: Unable to write to " + disk.file("ssr_2024_001.txt") + ": No space left on device");
+
+    for (const std::string& name : listDirectory(disk.path()))
+        EXPECT_TRUE(name.starts_with(".filler")) << name;
+    EXPECT_TRUE(exists(kUnprocessedFile)) << "the next run processes the same files";
+    EXPECT_TRUE(exists(window.MostCurrentSatcat));
+}
+
 TEST_F(ProcessingRunTest, MissingTextYesDeletesDownloadsAndRunsAfresh)
 {
     const std::string damaged = downloads + "catalog_3l_2024_001.zip";
@@ -354,11 +412,14 @@ TEST_F(ProcessingRunTest, MissingTextNoEndsTheProgramWithEverythingInPlace)
     window.MostCurrentCatalog = damaged;
     window.twoLine = false;
     prompts.answer(false);
+    // A text that a killed run left under the name is not taken for the missing one.
+    writeFile(myTles + "catalog_3l_2024_001.txt", catalogueText(false));
 
     const auto stop = stopOf([this] { run(); });
 
     ASSERT_TRUE(stop);
     EXPECT_TRUE(stop->shown); // the question was the box
+    EXPECT_FALSE(exists(myTles + "catalog_3l_2024_001.txt"));
     EXPECT_EQ(window.downloads, 0);
     EXPECT_TRUE(exists(damaged));
     EXPECT_FALSE(exists(dir.file("catalog.idx")));
@@ -372,10 +433,8 @@ TEST_F(ProcessingRunTest, UpdateModeRedownloadsOnceInAProgramRunThenStops)
     makeZip(damaged, {{"readme.txt", "not a catalogue"}});
     window.MostCurrentCatalog = damaged;
     window.onDownload = [this] { zipCatalogue("catalog_3l_2024_002.zip", "catalog_3l_2024_002.txt", false); };
-    // A re-download that ended early makes the whole run one that ended early.
-    window.downloadOutcome = RunOutcome::EndedEarly;
 
-    EXPECT_EQ(run(), RunOutcome::EndedEarly);
+    EXPECT_EQ(run(), RunOutcome::Completed);
     EXPECT_EQ(window.downloads, 1);
     EXPECT_TRUE(reporter.logged("Update mode answers Yes: delete and re-download"));
     EXPECT_EQ(reporter.status, "Done");
@@ -425,10 +484,8 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
 {
     window.MostCurrentCatalog = downloads + "catalog_3l_2024_001.zip"; // never downloaded
     window.twoLine = false;
-    writeFile(kUnprocessedFile, "");
     EXPECT_THROW(run(), IoError);
     EXPECT_EQ(window.events, kNormalRun);
-    EXPECT_FALSE(exists(kUnprocessedFile)) << "the error was reported: later runs do not try again";
 
     window.events.clear();
     window.autoDownloadTicked = true;
@@ -439,9 +496,7 @@ TEST_F(ProcessingRunTest, PointerAndButtonComeBackAfterErrorsButNotUnderAutoDown
     window.events.clear();
     reporter.hint = "Next TLE update attempt: 2024 Jan 02 06:00";
     zipCatalogue("catalog_3l_2024_001.zip", "catalog_3l_2024_001.txt", false);
-    writeFile(kUnprocessedFile, "");
     run();
-    EXPECT_FALSE(exists(kUnprocessedFile));
     EXPECT_EQ(window.events, (std::vector<std::string>{"busy", "disabled", "normal"}));
     EXPECT_EQ(reporter.status, "Next TLE update attempt: 2024 Jan 02 06:00");
 }
@@ -460,3 +515,148 @@ TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
     EXPECT_EQ(window.events, kNormalRun);
     EXPECT_TRUE(window.NewDataDownloaded);
 }
+
+namespace {
+
+// What a run leaves of the downloaded archives: both; neither the file nor the value
+// of one that cannot be unpacked; not the catalogue file that a re-download replaces.
+enum class Left { Both, NoCatalogue, NoReport, NoCatalogueFile };
+
+struct WayOut {
+    const char* name;
+    void (*arrange)(ProcessingRunTest& t); // after the setting up of a two-line run
+    const char* ending; // how the ending starts
+    bool pendingKept; // the files are left for the next run to process
+    Left left = Left::Both;
+};
+
+void PrintTo(const WayOut& way, std::ostream* os)
+{
+    *os << way.name;
+}
+
+void twoLineRun(ProcessingRunTest& t)
+{
+    t.zipCatalogue("catalog_2l_2024_001.zip", "catalog_2l_2024_001.txt", true);
+    t.zipReport("ssr_2024_001.zip");
+    t.window.ticked = {2};
+    t.publisher.reply(200, "25544\r\n");
+    t.window.onProcessAgain = [] { return RunOutcome::Completed; };
+}
+
+// The missing-text question answered Yes, and a re-download that `ends` so.
+void redownload(ProcessingRunTest& t, std::function<void()> ends)
+{
+    makeZip(t.window.MostCurrentCatalog, {{"readme.txt", "not a catalogue"}});
+    t.prompts.answer(true);
+    t.window.downloadOutcome = RunOutcome::EndedEarly;
+    t.window.onDownload = std::move(ends);
+    t.window.onProcessAgain = []() -> RunOutcome { throw std::logic_error("a run on a file that is not there"); };
+}
+
+void notAZip(const std::string& path)
+{
+    writeFile(path, "<html>Service unavailable</html>");
+}
+
+const std::string kNoCatalogue = "error: No catalogue to process: the full catalogue has not been downloaded";
+
+const WayOut kWaysOut[] = {
+    {"Completes", [](ProcessingRunTest&) {}, "completed", false},
+    {"CompletesWithAListThePublisherRefuses",
+        [](ProcessingRunTest& t) {
+            t.window.ticked = {2, 3};
+            t.publisher.reply(404, "Not Found");
+        },
+        "completed", false},
+    {"CriticalUpdateCheckSaysNo", [](ProcessingRunTest& t) { t.window.criticalUpdateOk = false; }, "ended early", true},
+    {"NoCatalogueDownloaded", [](ProcessingRunTest& t) { t.window.MostCurrentCatalog.clear(); }, kNoCatalogue.c_str(),
+        true},
+    {"ListCutByTheNetwork",
+        [](ProcessingRunTest& t) {
+            t.window.ticked = {2, 3};
+            t.publisher.raw("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n25544\r\n");
+        },
+        "error: Incomplete response", true},
+    {"DataSetCannotBeWritten",
+        [](ProcessingRunTest& t) {
+            t.window.ticked = {42};
+            ::mkdir((t.myTles + "Vantoreal").c_str(), 0777);
+            ::mkdir(t.vantoreal("catalog.txt").c_str(), 0777);
+            writeFile(t.vantoreal("catalog.txt/in the way"), "");
+        },
+        "error: ", true},
+    {"RedownloadEndsEarly", [](ProcessingRunTest& t) { redownload(t, [] {}); }, "ended early", true,
+        Left::NoCatalogueFile},
+    {"RedownloadRaises", [](ProcessingRunTest& t) { redownload(t, [] { throw SocketError("Connection Failed"); }); },
+        "error: Connection Failed", true, Left::NoCatalogueFile},
+    {"CatalogueIsNoZip", [](ProcessingRunTest& t) { notAZip(t.window.MostCurrentCatalog); }, "error: Invalid ZIP file ",
+        false, Left::NoCatalogue},
+    {"GzipCannotBeUnpacked",
+        [](ProcessingRunTest& t) {
+            t.window.MostCurrentCatalog = t.downloads + "catalog_2l_2024_001.txt.gz";
+            notAZip(t.window.MostCurrentCatalog);
+        },
+        "halted: Unable to unpack .gz file.", false, Left::NoCatalogue},
+    {"EveryObjectRejected",
+        [](ProcessingRunTest& t) {
+            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(69, 'x') + "\n"}});
+        },
+        "halted: Catalog (2) file is empty. Input file was corrupt.", false},
+    {"TextMissingAndNotFetchedAgain",
+        [](ProcessingRunTest& t) {
+            t.prompts.answer(false);
+            makeZip(t.window.MostCurrentCatalog, {{"readme.txt", "not a catalogue"}});
+        },
+        "halted: File ", false},
+    {"CatalogueExpandsBeyondItsLimit",
+        [](ProcessingRunTest& t) {
+            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(200000, '\n')}});
+        },
+        "error: Catalogue expands beyond its limit", false, Left::NoCatalogue},
+    {"ReportIsNoZip", [](ProcessingRunTest& t) { notAZip(t.window.MostCurrentSatcat); }, "error: Invalid ZIP file ",
+        false, Left::NoReport},
+    {"ReportTextMissing",
+        [](ProcessingRunTest& t) {
+            makeZip(t.window.MostCurrentSatcat, {{"notes.txt", "no report"}});
+            writeFile(t.myTles + "ssr_2024_001.txt", "left by a killed run");
+        },
+        "halted: File ", false, Left::NoReport},
+};
+
+class WaysOut : public ProcessingRunTest, public ::testing::WithParamInterface<WayOut> { };
+
+} // namespace
+
+// Only a completed run, or one that halted on a downloaded file, has dealt with the new
+// data; an archive that cannot give its text is deleted and forgotten, so that the
+// next download fetches it again. No unpacked text stays, however the run ends.
+TEST_P(WaysOut, PendingMarkArchivesAndWorkTexts)
+{
+    const WayOut& way = GetParam();
+    writeFile(kUnprocessedFile, "");
+    twoLineRun(*this);
+    way.arrange(*this);
+    const std::string catalogue = window.MostCurrentCatalog;
+    const std::string report = window.MostCurrentSatcat;
+    const bool catalogueThere = exists(catalogue);
+
+    const std::string ending = endingOf(*this);
+
+    EXPECT_TRUE(ending.starts_with(way.ending)) << ending;
+    EXPECT_EQ(reporter.logged(kNoCatalogue.substr(7)), ending == kNoCatalogue);
+    EXPECT_EQ(exists(kUnprocessedFile), way.pendingKept);
+    EXPECT_FALSE(window.Redownloading);
+    EXPECT_EQ(window.MostCurrentCatalog, way.left == Left::NoCatalogue ? "" : catalogue);
+    EXPECT_EQ(window.MostCurrentSatcat, way.left == Left::NoReport ? "" : report);
+    EXPECT_EQ(exists(catalogue), catalogueThere && way.left != Left::NoCatalogue && way.left != Left::NoCatalogueFile);
+    EXPECT_EQ(exists(report), way.left != Left::NoReport);
+    if (!ending.starts_with("halted")) {
+        EXPECT_EQ(window.events.back(), "enabled") << "pointer and button restored";
+    }
+    for (const std::string& name : listDirectory(myTles))
+        EXPECT_FALSE(name.ends_with(".txt") || name.ends_with(".tmp")) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(ProcessingRun, WaysOut, ::testing::ValuesIn(kWaysOut),
+    [](const ::testing::TestParamInfo<WayOut>& param) { return std::string(param.param.name); });
