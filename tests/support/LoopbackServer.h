@@ -84,6 +84,8 @@ public:
 
     // A port on 127.0.0.1 where nothing listens (connections are refused).
     static int unusedPort();
+    // Sends every byte to a socket; false when the peer has gone.
+    static bool sendAll(int fd, const char* data, std::size_t n);
 
 private:
     void run();
@@ -91,7 +93,6 @@ private:
     bool readRequest(int fd, std::string& request);
     void relay(int fd, int port);
     bool sleepUnlessStopped(int ms);
-    bool sendAll(int fd, const char* data, std::size_t n);
 
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};

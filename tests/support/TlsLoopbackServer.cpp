@@ -52,20 +52,6 @@ int chooseByName(SSL* ssl, int* /*alert*/, void* server)
     return SSL_TLSEXT_ERR_OK;
 }
 
-bool sendAll(int fd, const char* data, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t sent = ::send(fd, data, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        data += sent;
-        n -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 } // namespace
 
 TlsLoopbackServer::TlsLoopbackServer(Options options)
@@ -114,12 +100,12 @@ void TlsLoopbackServer::serve(int fd, const std::function<bool(int ms)>& sleep)
         char buffer[16384];
         for (int n; (n = BIO_read(out, buffer, sizeof buffer)) > 0;) {
             if (gapMs <= 0) {
-                if (!sendAll(fd, buffer, static_cast<std::size_t>(n)))
+                if (!LoopbackServer::sendAll(fd, buffer, static_cast<std::size_t>(n)))
                     return false;
                 continue;
             }
             for (int i = 0; i < n; ++i)
-                if (Clock::now() > dripEnd || !sleep(gapMs) || !sendAll(fd, buffer + i, 1))
+                if (Clock::now() > dripEnd || !sleep(gapMs) || !LoopbackServer::sendAll(fd, buffer + i, 1))
                     return false;
         }
         return true;
