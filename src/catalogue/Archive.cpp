@@ -1,6 +1,7 @@
 #include "catalogue/Archive.h"
 
 #include "catalogue/BatchPipeline.h"
+#include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "platform/Errors.h"
 #include "platform/HelperThread.h"
@@ -57,15 +58,6 @@ char lower(char c)
 bool isSeparator(char c)
 {
     return c == '/' || c == '\\';
-}
-
-std::string_view trimBlanks(std::string_view s)
-{
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
 }
 
 // Iterative wildcard match: remembers the last "*" and retries from there.

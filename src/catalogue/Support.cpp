@@ -167,6 +167,15 @@ double Real_Value(std::string_view text, int first, int count, bool& ok)
     return value;
 }
 
+std::string_view trimBlanks(std::string_view s)
+{
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
 void Fatal_Error(const std::string& msg)
 {
     throw FatalStop{msg};

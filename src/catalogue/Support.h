@@ -31,6 +31,9 @@ std::string Catalog_Number_Text(int n);
 // An empty field is a fatal stop.
 double Real_Value(std::string_view text, int first, int count, bool& ok);
 
+// `s` without the blanks (0x20) at either end.
+std::string_view trimBlanks(std::string_view s);
+
 // Ends the program through the fatal-stop edge: throws qm::FatalStop{msg}.
 [[noreturn]] void Fatal_Error(const std::string& msg);
 

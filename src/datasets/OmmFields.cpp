@@ -18,15 +18,6 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-std::string_view trimBlanks(std::string_view s)
-{
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
 // `value` in exactly `width` digits, zeros in front.
 void appendDigits(std::string& out, std::int64_t value, int width)
 {
@@ -36,6 +27,23 @@ void appendDigits(std::string& out, std::int64_t value, int width)
         value /= 10;
     }
     out.append(digits, static_cast<std::size_t>(width));
+}
+
+// yyyy-mm-ddThh:mm:ss: `day`, and `seconds` into it.
+void appendDateTime(std::string& out, std::chrono::sys_days day, std::int64_t seconds)
+{
+    const std::chrono::year_month_day date{day};
+    appendDigits(out, int(date.year()), 4);
+    out.push_back('-');
+    appendDigits(out, unsigned(date.month()), 2);
+    out.push_back('-');
+    appendDigits(out, unsigned(date.day()), 2);
+    out.push_back('T');
+    appendDigits(out, seconds / 3600, 2);
+    out.push_back(':');
+    appendDigits(out, seconds / 60 % 60, 2);
+    out.push_back(':');
+    appendDigits(out, seconds % 60, 2);
 }
 
 // Beyond this many zeros between the point and the digits (or after them), a decimal
@@ -116,19 +124,8 @@ void appendEpoch(std::string& out, std::string_view line1)
         return;
     using namespace std::chrono;
     // Day 1 is 1 January; day 0 falls on the last day of the year before.
-    const year_month_day date{sys_days{year{epoch->year} / January / 1} + days{epoch->day - 1}};
     const std::int64_t micros = std::int64_t{epoch->fraction} * 864;
-    appendDigits(out, int(date.year()), 4);
-    out.push_back('-');
-    appendDigits(out, unsigned(date.month()), 2);
-    out.push_back('-');
-    appendDigits(out, unsigned(date.day()), 2);
-    out.push_back('T');
-    appendDigits(out, micros / 3'600'000'000, 2);
-    out.push_back(':');
-    appendDigits(out, micros / 60'000'000 % 60, 2);
-    out.push_back(':');
-    appendDigits(out, micros / 1'000'000 % 60, 2);
+    appendDateTime(out, sys_days{year{epoch->year} / January / 1} + days{epoch->day - 1}, micros / 1'000'000);
     out.push_back('.');
     appendDigits(out, micros % 1'000'000, 6);
 }
@@ -256,20 +253,8 @@ std::string ommCreationDate(std::chrono::system_clock::time_point at)
 {
     using namespace std::chrono;
     const sys_days day = floor<days>(at);
-    const year_month_day date{day};
-    const auto seconds = duration_cast<std::chrono::seconds>(at - day).count();
     std::string out;
-    appendDigits(out, int(date.year()), 4);
-    out.push_back('-');
-    appendDigits(out, unsigned(date.month()), 2);
-    out.push_back('-');
-    appendDigits(out, unsigned(date.day()), 2);
-    out.push_back('T');
-    appendDigits(out, seconds / 3600, 2);
-    out.push_back(':');
-    appendDigits(out, seconds / 60 % 60, 2);
-    out.push_back(':');
-    appendDigits(out, seconds % 60, 2);
+    appendDateTime(out, day, duration_cast<seconds>(at - day).count());
     return out;
 }
 
