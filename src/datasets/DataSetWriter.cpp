@@ -87,6 +87,9 @@ std::string throughLink(const std::string& path)
     return target;
 }
 
+// Bytes of catalogue records read at once by a sequential pass.
+constexpr std::size_t kPassBlockBytes = 64 * 1024;
+
 // A data-set output written under a temporary name and put in place when complete,
 // with its OMM twin when one is asked for: the same records, fed as they are written.
 class DataSetOutput {
@@ -123,7 +126,7 @@ public:
         out_.copy(from, offset, n);
         if (!twin_)
             return;
-        std::vector<char> block(kPassBlockRecords * kDataSetRecordSize);
+        std::vector<char> block(kPassBlockBytes / kDataSetRecordSize * kDataSetRecordSize);
         for (std::uint64_t done = 0; done < n;) {
             const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), n - done));
             from.readAt(offset + done, block.data(), take);
@@ -144,8 +147,6 @@ public:
     }
 
 private:
-    // Records of a twin's pass over a copied file read at once.
-    static constexpr std::size_t kPassBlockRecords = 390;
     ReplacingFile replacing_;
     Reporter& reporter_;
     BufferedWriter out_;
@@ -169,9 +170,6 @@ void unfilledNameAsUnknown(char* record)
 }
 
 } // namespace
-
-// Bytes of catalogue records read at once by a sequential pass.
-constexpr std::size_t kPassBlockBytes = 64 * 1024;
 
 // The report table's names for a pass in catalogue order: one positioned read of a
 // block of records serves the neighbouring numbers that follow, instead of one read
