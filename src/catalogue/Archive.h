@@ -3,11 +3,11 @@
 // Opening an archive or reading its member list raises IoError (InvalidArchive when
 // the archive's structure is broken); a member that cannot be extracted (damaged data,
 // bad CRC or length, unsafe name, write failure, past the output cap) is skipped
-// silently, except by extractOne(), which reports a write failure. Members are written
-// under their file name alone, first to a temporary name in the target folder, and put
-// in place only when fully verified. They are work files of a run (unpacked anew by
-// the next one), so they are not flushed to disk. One member may instead be read as it
-// is unpacked (StreamedMember), and is then never written at all.
+// silently, except by extractOne(), which reports a failure to read or write.
+// Members are written under their file name alone, first to a temporary name in the
+// target folder, and put in place only when fully verified. They are work files of a
+// run (unpacked anew by the next one), so they are not flushed to disk. One member may
+// instead be read as it is unpacked (StreamedMember), and is then never written at all.
 #include "platform/Errors.h"
 #include "platform/File.h"
 
@@ -91,7 +91,8 @@ public:
     // Extracts only the first member matching `mask` whose file name is that of
     // `outPath`, to `outPath` (or to `streamed`, when given); the others stay in the
     // archive. True when it was written (read whole). A damaged or unusable member
-    // gives false; a file that cannot be written raises its IoError.
+    // gives false; an archive that cannot be read or a file that cannot be written
+    // raises its IoError.
     bool extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed = nullptr);
     const std::string& path() const { return file_.path(); }
 
