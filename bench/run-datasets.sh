@@ -29,19 +29,24 @@ best_of_5() { # prints the smallest of five timings of "$@" in ms (one decimal)
 
 durable_copy() { cp "$1" "$2" && sync "$2"; }
 
+ours_best_of_5() { # prints the smallest time and the largest peak RSS of five runs of a timed mode
+  local best="" rss="" out ms mb
+  for _ in 1 2 3 4 5; do
+    out=$("$bin" "$@")
+    ms=${out#ours_ms=}; ms=${ms%% *}
+    mb=${out##*peak_rss_mb=}
+    if [ -z "$best" ] || awk "BEGIN{exit !($ms < $best)}"; then best=$ms; fi
+    if [ -z "$rss" ] || awk "BEGIN{exit !($mb > $rss)}"; then rss=$mb; fi
+  done
+  echo "$best $rss"
+}
+
 for form in 3 2; do
   dir="$work/form$form"
   baseline=$(best_of_5 cp "$dir/catalog.txt" "$work/copy.txt")
   durable=$(best_of_5 durable_copy "$dir/catalog.txt" "$work/copy.txt")
   for what in comprehensive user; do
-    best=""; rss=""
-    for _ in 1 2 3 4 5; do
-      out=$("$bin" "$what" "$dir" "$form")
-      ms=${out#ours_ms=}; ms=${ms%% *}
-      mb=${out##*peak_rss_mb=}
-      if [ -z "$best" ] || awk "BEGIN{exit !($ms < $best)}"; then best=$ms; fi
-      if [ -z "$rss" ] || awk "BEGIN{exit !($mb > $rss)}"; then rss=$mb; fi
-    done
+    read -r best rss <<<"$(ours_best_of_5 "$what" "$dir" "$form")"
     ratio=$(awk "BEGIN{printf \"%.2f\", $best / ($baseline > 0 ? $baseline : 0.1)}")
     echo "bench datasets-$what-${form}line ours_ms=$best baseline_ms=$baseline ratio=$ratio peak_rss_mb=$rss"
     if [ "$what" = comprehensive ]; then
@@ -56,14 +61,7 @@ peer_python=/usr/bin/python3 # the Debian interpreter that sees python3-sgp4
 if "$peer_python" -c 'import sgp4.exporter' 2>/dev/null; then
   dir="$work/form3"
   for kind in xml csv json; do
-    best=""; rss=""
-    for _ in 1 2 3 4 5; do
-      out=$("$bin" omm "$dir" "$kind")
-      ms=${out#ours_ms=}; ms=${ms%% *}
-      mb=${out##*peak_rss_mb=}
-      if [ -z "$best" ] || awk "BEGIN{exit !($ms < $best)}"; then best=$ms; fi
-      if [ -z "$rss" ] || awk "BEGIN{exit !($mb > $rss)}"; then rss=$mb; fi
-    done
+    read -r best rss <<<"$(ours_best_of_5 omm "$dir" "$kind")"
     peer=$("$peer_python" "$here/datasets/peer_omm.py" "$kind" "$dir/Vantoreal/catalog.txt" "$work/peer.$kind")
     peer=${peer#peer_ms=}
     ratio=$(awk "BEGIN{printf \"%.3f\", $best / $peer}")
