@@ -39,12 +39,12 @@ public:
     ProcessingRun& operator=(const ProcessingRun&) = delete;
 
     // The whole run. Errors of files and sockets leave it as IoError/SocketError after
-    // the pointer and the button are restored (so does a missing catalogue, and one
-    // that grows past its limit); fatal stops leave it as FatalStop. The unpacked texts
-    // are removed on every way out.
+    // the pointer and the button are restored, as do a missing catalogue (IoError) and
+    // one that grows past its limit (CatalogueTooLarge); fatal stops leave it as
+    // FatalStop. While another program has the My TLEs folder, FolderBusy leaves it
+    // before anything is touched. The unpacked texts are removed on every way out.
     // EndedEarly: the publisher's host could not be reached, or the re-download of a
-    // damaged catalogue or the run after it ended early. FolderBusy, before anything
-    // else, while another program has the My TLEs folder.
+    // damaged catalogue or the run after it ended early.
     RunOutcome run();
 
 private:
