@@ -99,14 +99,17 @@ public:
         , reporter_(ctx.reporter)
     {
         const std::string path = folder + name + ctx.extension();
+        const std::string twinName = name + std::string(ommExtension(ctx.Omm));
         replacing_.removeLeftovers();
+        // The twin clears the leftovers of its name before the data set's temporary is
+        // there: the temporaries of long names are shortened, and the data set's and
+        // its twin's may then share one stem.
+        if (ctx.Omm != OmmFormat::None)
+            twin_.emplace(ctx.Omm, throughLink(folder + twinName), ommCreationDate(std::chrono::system_clock::now()));
         out_.create(replacing_.createTemp());
         reporter_.log("Open [fo3] " + path);
-        if (ctx.Omm != OmmFormat::None) {
-            const std::string twinName = name + std::string(ommExtension(ctx.Omm));
+        if (twin_)
             reporter_.updateStatusBar("Generating " + twinName);
-            twin_.emplace(ctx.Omm, throughLink(folder + twinName), ommCreationDate(std::chrono::system_clock::now()));
-        }
     }
     void write(const char* record)
     {

@@ -182,6 +182,23 @@ TEST(OmmWriter, OnAFullDiskNeitherTheDataSetNorItsTwinReplacesTheOlderOnes)
     EXPECT_TRUE(w.leftovers(disk.file("Vantoreal/")).empty());
 }
 
+TEST(OmmWriter, AUserSetWithANameAtTheFileSystemsLimitGetsItsTwin)
+{
+    // The temporaries of so long a data set and its twin are shortened to one stem:
+    // neither may be taken for a leftover of the other.
+    DataSetWorld w(false, {{5, "VANGUARD 1"}});
+    w.ctx.Omm = OmmFormat::Csv;
+    const std::string name(245, 'q');
+    writeFile(w.user(name + ".query"), "    5\r\n");
+
+    w.writer.BuildUserDataSets();
+
+    EXPECT_EQ(readFile(w.user(name + ".txt")), dataSetRecord("VANGUARD 1", 5));
+    const std::string twin = readFile(w.user(name + ".csv"));
+    EXPECT_TRUE(twin.starts_with("OBJECT_NAME,") && twin.find("\r\nVANGUARD 1,") != std::string::npos) << twin;
+    EXPECT_TRUE(w.leftovers(w.user("")).empty());
+}
+
 class OmmTwins : public ::testing::TestWithParam<FormatCase> {
 protected:
     void SetUp() override { coreApplication(); }
