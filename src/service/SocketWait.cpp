@@ -50,11 +50,4 @@ void EventPump::pumpIfDue()
     QCoreApplication::processEvents();
 }
 
-void processEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, [&loop] { loop.quit(); });
-    loop.exec();
-}
-
 } // namespace qm

@@ -22,7 +22,4 @@ private:
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
-// Runs the event loop for about `ms` milliseconds (used while polling a name lookup).
-void processEventsFor(int ms);
-
 } // namespace qm

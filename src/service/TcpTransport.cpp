@@ -1,6 +1,7 @@
 #include "service/TcpTransport.h"
 
 #include "platform/Errors.h"
+#include "platform/EventPause.h"
 #include "platform/Halt.h"
 
 #include <arpa/inet.h>
@@ -92,7 +93,7 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
                 abandonedLookups().push_back(std::move(lookup));
             throw SocketError("Host Lookup Timed Out");
         }
-        processEventsFor(pollMs);
+        pauseWithEvents(std::chrono::milliseconds(pollMs));
         pollMs = std::min(pollMs * 2, 20);
     }
 
