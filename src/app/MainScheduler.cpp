@@ -2,6 +2,7 @@
 
 #include "app/RunButtons.h"
 #include "app/TfrmMain.h"
+#include "platform/Halt.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -155,6 +156,11 @@ bool MainScheduler::runGoing() const
 FolderLock* MainScheduler::folderLock()
 {
     return form_.folderLock();
+}
+
+bool MainScheduler::ending() const
+{
+    return haltRequested() || form_.endingAtOnce();
 }
 
 } // namespace qm

@@ -42,6 +42,7 @@ public:
     bool& NewDataDownloaded() override;
     bool runGoing() const override;
     FolderLock* folderLock() override;
+    bool ending() const override;
 
 private:
     class Timer : public SchedulerTimer {

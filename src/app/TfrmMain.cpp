@@ -194,9 +194,10 @@ void TfrmMain::guarded(const std::function<void()>& handler)
         if (!haltRequested())
             haltProgram(stop);
     } catch (const std::exception& e) {
-        // A stop decided inside a nested wait ends that wait with an error of its own;
-        // the program is ending, so that error is not news to the user.
-        if (!haltRequested())
+        // A stop decided inside a nested wait (a fatal one, or the end the user or a
+        // signal asked for) ends that wait with an error of its own; the program is
+        // ending, so that error is not news to the user.
+        if (!haltRequested() && !endingAtOnce_)
             services_.prompts->error(e.what());
     }
 }

@@ -183,7 +183,7 @@ void Scheduler::RunTimerTimer()
     // Shown only now, with the next attempt planned and the window back in the tray, so
     // a box that nobody clicks holds up nothing; while one such box is open, the
     // errors of later runs go to the log only instead of piling up boxes.
-    if (failure && !reportingFailure_) {
+    if (failure && !reportingFailure_ && !window_.ending()) {
         const FlagScope reporting(reportingFailure_);
         services_.prompts.error(*failure);
     }

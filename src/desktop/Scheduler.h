@@ -75,6 +75,9 @@ public:
     virtual bool runGoing() const = 0;
     // The lock on the My TLEs folder; none: the runs take none.
     virtual FolderLock* folderLock() = 0;
+    // The program is ending (a fatal stop, SIGTERM, the tray's "Exit"): an error that a
+    // run ended with meanwhile is no news to anyone.
+    virtual bool ending() const = 0;
 };
 
 struct SchedulerServices {

@@ -38,6 +38,16 @@ public:
     using SocketError::SocketError;
 };
 
+// A response (head or body, announced or received) or a proxy's reply past what the
+// program takes: the fault of what was asked for, not of the network.
+class ResponseTooLarge : public SocketError {
+public:
+    ResponseTooLarge()
+        : SocketError("Response too large")
+    {
+    }
+};
+
 // A text that should have been an integer ("'%s' is not a valid integer value").
 class ConvertError : public std::runtime_error {
 public:

@@ -1,19 +1,16 @@
 #include "platform/FolderLock.h"
 
 #include "platform/Environment.h"
+#include "platform/EventPause.h"
 #include "platform/File.h"
 #include "platform/Halt.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
 #include <string>
 #include <sys/file.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -23,24 +20,6 @@ namespace {
 
 // flock cannot be waited on in the event loop, so a waiting run asks again this often.
 constexpr std::chrono::milliseconds kRetryEvery{200};
-
-// Lets the event loop turn for `time`; false when the program was told to end
-// meanwhile (quitting the application ends every running loop).
-bool pause(std::chrono::milliseconds time)
-{
-    if (!QCoreApplication::instance()) {
-        std::this_thread::sleep_for(time);
-        return true;
-    }
-    QEventLoop loop;
-    bool elapsed = false;
-    QTimer::singleShot(time, Qt::PreciseTimer, &loop, [&loop, &elapsed] {
-        elapsed = true;
-        loop.quit();
-    });
-    loop.exec();
-    return elapsed && !haltRequested();
-}
 
 } // namespace
 
@@ -143,7 +122,7 @@ FolderLock::Hold FolderLock::hold(std::chrono::milliseconds wait, const std::fun
     const Clock::time_point deadline = Clock::now() + wait;
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || haltRequested() || !pause(std::min(left, kRetryEvery)))
+        if (left.count() <= 0 || haltRequested() || !pauseWithEvents(std::min(left, kRetryEvery)))
             break;
         if (take())
             return Hold(this);

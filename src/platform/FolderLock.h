@@ -71,9 +71,6 @@ public:
     // cannot be opened.
     [[nodiscard]] Hold tryHold();
 
-    bool held() const { return holds_ > 0; }
-    const std::string& path() const { return path_; }
-
 private:
     bool take();
     void release();

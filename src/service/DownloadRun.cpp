@@ -364,11 +364,9 @@ std::optional<std::string> DownloadRun::transfer(const std::string& url, const s
         return std::nullopt;
     } catch (const IncompleteResponse& e) {
         return e.what();
-    } catch (const SocketError& e) {
-        // A body past the size limit is this product's fault; the other errors of the
+    } catch (const ResponseTooLarge& e) {
+        // A reply past the size limit is this product's fault; the other errors of the
         // network end the run.
-        if (std::string_view(e.what()) != "Response too large")
-            throw;
         return e.what();
     } catch (const IoError& e) {
         // A file of this product that cannot be written (a name the file system will

@@ -58,9 +58,10 @@ public:
 
 // In the run folder while catalogue or report files have arrived that no processing run
 // has dealt with: made just before such a file takes its name, removed when a
-// processing run ends. Only a program killed in between leaves it, and the next
-// download run then counts as having new data, though it fetches nothing; otherwise
-// nothing would ever process the files that the killed run stored.
+// processing run completes or halts on the downloaded file itself. A processing run
+// that ends early for any other reason, or a program killed in between, leaves it, and
+// the next download run then counts as having new data, though it fetches nothing;
+// otherwise nothing would ever process the files that were stored.
 inline constexpr const char* kUnprocessedFile = "newdata.pending";
 
 // The service's number for item `item` of "Current Catalog Files" in a format.

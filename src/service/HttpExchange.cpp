@@ -49,20 +49,20 @@ public:
     void checkAnnounced(std::int64_t announced) const
     {
         if (announced > 0 && static_cast<std::uint64_t>(announced) > (file_ ? fileLimit_ : memoryLimit_))
-            throw SocketError("Response too large");
+            throw ResponseTooLarge();
     }
     void append(std::string_view bytes)
     {
         written_ += bytes.size();
         if (file_) {
             if (written_ > fileLimit_)
-                throw SocketError("Response too large");
+                throw ResponseTooLarge();
             file_->write(bytes);
             return;
         }
         const std::size_t needed = target_.size() + bytes.size();
         if (needed > memoryLimit_)
-            throw SocketError("Response too large");
+            throw ResponseTooLarge();
         if (needed > target_.capacity())
             grow(needed);
         target_.append(bytes);
@@ -87,7 +87,7 @@ private:
         std::size_t next = std::max({needed, 2 * capacity, kFirst});
         if (next > memoryLimit_ / 10) {
             if (capacity > memoryLimit_ / 10)
-                throw SocketError("Response too large"); // outgrew a large announced length
+                throw ResponseTooLarge(); // outgrew a large announced length
             next = memoryLimit_;
         }
         target_.reserve(next);
@@ -304,14 +304,14 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
             std::optional<std::string_view> line = in.takeLine();
             if (!line) {
                 if (in.available() > kMaxHeadBytes)
-                    throw SocketError("Response too large");
+                    throw ResponseTooLarge();
                 if (in.more<SocketReadAborted>("Socket readln aborted"))
                     continue;
                 line = in.takeRest(); // the server closed inside the head
             }
             headBytes += line->size();
             if (headBytes > kMaxHeadBytes)
-                throw SocketError("Response too large");
+                throw ResponseTooLarge();
             headSink.append(*line);
             if (statusLine) {
                 fields.status = statusOfLine(*line);

@@ -66,7 +66,7 @@ void openTunnel(Transport& toProxy, const std::string& connectHead, int timeoutM
     std::size_t end = std::string::npos;
     while (end == std::string::npos) {
         if (reply.size() > kMaxReplyBytes)
-            throw SocketError("Response too large");
+            throw ResponseTooLarge();
         const auto got = toProxy.receive(chunk.data(), chunk.size(), pace);
         if (got.timedOut) {
             if (reply.empty())

@@ -26,7 +26,6 @@ public:
     void note(std::size_t count, Clock::time_point now = Clock::now());
 
     int timeoutMs() const { return timeoutMs_; }
-    bool limited() const { return timeoutMs_ > 0; }
 
 private:
     int timeoutMs_;

@@ -9,11 +9,11 @@
 
 namespace qm {
 
-bool waitForSocket(int fd, SocketReady what, int timeoutMs)
+WaitEnd waitForSocket(int fd, SocketReady what, int timeoutMs)
 {
     // Once the program is ending, no wait starts: the transfer gives up at once.
     if (haltRequested())
-        return false;
+        return WaitEnd::Ending;
     QEventLoop loop;
     QSocketNotifier notifier(fd, what == SocketReady::Read ? QSocketNotifier::Read : QSocketNotifier::Write);
     // A flag rather than the loop's exit code: quitting the application ends every
@@ -23,10 +23,14 @@ bool waitForSocket(int fd, SocketReady what, int timeoutMs)
         ready = true;
         loop.quit();
     });
+    bool timedOut = false;
     QTimer timer;
     if (timeoutMs > 0) {
         timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &loop, [&loop] { loop.quit(); });
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&loop, &timedOut] {
+            timedOut = true;
+            loop.quit();
+        });
         timer.start(timeoutMs);
     }
     // A fatal stop decided by a handler that ran meanwhile ends the wait soon.
@@ -37,7 +41,12 @@ bool waitForSocket(int fd, SocketReady what, int timeoutMs)
     });
     haltCheck.start(50);
     loop.exec();
-    return ready && !haltRequested();
+    if (haltRequested())
+        return WaitEnd::Ending;
+    if (ready)
+        return WaitEnd::Ready;
+    // Neither the socket nor the timer ended the loop: the application did.
+    return timedOut ? WaitEnd::TimedOut : WaitEnd::Ending;
 }
 
 void EventPump::pumpIfDue()
@@ -48,13 +57,6 @@ void EventPump::pumpIfDue()
         return;
     last_ = now;
     QCoreApplication::processEvents();
-}
-
-void processEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, [&loop] { loop.quit(); });
-    loop.exec();
 }
 
 } // namespace qm

@@ -8,9 +8,16 @@ namespace qm {
 
 enum class SocketReady { Read, Write };
 
-// True when the socket became ready; false after timeoutMs of waiting (0 = no limit)
-// or when the application quits or a fatal stop is recorded meanwhile.
-bool waitForSocket(int fd, SocketReady what, int timeoutMs);
+enum class WaitEnd {
+    Ready, // the socket became ready
+    TimedOut, // timeoutMs passed
+    // The program is ending: a fatal stop is recorded, or the application quits (then no
+    // later wait turns the event loop, so nothing may wait again).
+    Ending,
+};
+
+// Waits until the socket is ready, at most timeoutMs (0 = no limit).
+WaitEnd waitForSocket(int fd, SocketReady what, int timeoutMs);
 
 // A transfer whose data are always ready never has to wait, so it lets pending events
 // through at least this often.
@@ -21,8 +28,5 @@ public:
 private:
     std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
-
-// Runs the event loop for about `ms` milliseconds (used while polling a name lookup).
-void processEventsFor(int ms);
 
 } // namespace qm

@@ -1,6 +1,7 @@
 #include "service/TcpTransport.h"
 
 #include "platform/Errors.h"
+#include "platform/EventPause.h"
 #include "platform/Halt.h"
 
 #include <arpa/inet.h>
@@ -83,16 +84,18 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
 
     const auto start = std::chrono::steady_clock::now();
     int pollMs = 1;
+    bool ending = false;
     while (gai_error(&lookup->request) == EAI_INPROGRESS) {
         const auto waited
             = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        // A fatal stop recorded meanwhile ends the lookup like its time-out.
-        if (haltRequested() || (timeoutMs > 0 && waited >= timeoutMs)) {
+        // The program's end (a fatal stop, the application quitting) ends the lookup
+        // like its time-out.
+        if (ending || haltRequested() || (timeoutMs > 0 && waited >= timeoutMs)) {
             if (gai_cancel(&lookup->request) != EAI_CANCELED)
                 abandonedLookups().push_back(std::move(lookup));
             throw SocketError("Host Lookup Timed Out");
         }
-        processEventsFor(pollMs);
+        ending = !pauseWithEvents(std::chrono::milliseconds(pollMs));
         pollMs = std::min(pollMs * 2, 20);
     }
 
@@ -143,7 +146,7 @@ void TcpTransport::connect(const std::string& host, int port, int timeoutMs)
             throw SocketError("Initializaton of windows sockets failed");
         int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
         if (rc != 0 && errno == EINPROGRESS) {
-            if (!waitForSocket(fd_, SocketReady::Write, timeoutMs)) {
+            if (waitForSocket(fd_, SocketReady::Write, timeoutMs) != WaitEnd::Ready) {
                 close();
                 throw SocketError("Connection Timed out");
             }
@@ -170,7 +173,7 @@ void TcpTransport::send(std::string_view bytes, int timeoutMs)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             throw SocketError(socketErrorText(errno));
-        if (!waitForSocket(fd_, SocketReady::Write, timeoutMs))
+        if (waitForSocket(fd_, SocketReady::Write, timeoutMs) != WaitEnd::Ready)
             throw SocketError(socketErrorText(ETIMEDOUT));
     }
 }
@@ -196,9 +199,9 @@ Transport::Received TcpTransport::receive(char* buffer, std::size_t capacity, Re
         const int waitMs = pace.nextWaitMs();
         if (waitMs < 0)
             return {0, true};
-        // Without a limit, or once a fatal stop is recorded, a wait that ends empty ends
-        // the transfer; otherwise the pace judges the next round.
-        if (!waitForSocket(fd_, SocketReady::Read, waitMs) && (!pace.limited() || haltRequested()))
+        // A wait that ran its time leaves the next round to the pace; the program's end
+        // ends the transfer.
+        if (waitForSocket(fd_, SocketReady::Read, waitMs) == WaitEnd::Ending)
             return {0, true};
     }
 }

@@ -281,7 +281,8 @@ Transport::Received TlsTransport::receive(char* buffer, std::size_t capacity, Re
 
 void TlsTransport::close()
 {
-    // No closing message: the server has already ended the one exchange of this connection.
+    // No closing message: the one exchange of this connection is over, whether the
+    // server closed it or (after an announced length) keeps it open.
     session_.reset();
     lower_->close();
 }

@@ -30,7 +30,7 @@ public:
 
     struct Received {
         std::size_t count = 0; // bytes placed in the buffer; 0 with !timedOut: the peer closed
-        bool timedOut = false; // the pace's rules ended the wait (or a fatal stop did)
+        bool timedOut = false; // the pace's rules ended the wait, or the program's end did
     };
     // Waits for data as long as `pace` allows and takes up to `capacity` bytes; raises
     // SocketError on failure. Every byte that comes off the connection is noted in

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -113,6 +114,56 @@ TEST_F(OneRunAtATimeTest, ButtonsStayGreyThroughADownloadAndNothingStartsInsideI
     EXPECT_TRUE(form->RunTimer.isActive());
     EXPECT_FALSE(form->btnDownload->isEnabled()) << "Auto Download keeps both grey";
     EXPECT_FALSE(form->btnProcess->isEnabled());
+}
+
+TEST_F(OneRunAtATimeTest, EndingTheProgramInsideADownloadEndsItAtOnceAndQuietly)
+{
+    // SIGTERM or the tray's "Exit" while a product still trickles in at a fair speed, in
+    // a run of "Download Data" or in a scheduled one: no later wait turns the event loop,
+    // so the transfer ends there, leaves no part of the product, and the error it ends
+    // with is no news to anyone.
+    service.setHandler([](const std::string& request) {
+        if (test::LoopbackServer::requestTarget(request) == "/perl/login.pl")
+            return Reply::text("HTTP/1.0 200 OK\r\nSet-Cookie: session=abc\r\n\r\n<a href=\"home.pl\">");
+        const std::string head = "HTTP/1.0 200 OK\r\nContent-Disposition: attachment; filename=iridium_3l_2024.txt\r\n";
+        if (request.starts_with("HEAD"))
+            return Reply::text(head + "\r\n");
+        Reply trickle = Reply().send(head + "\r\n");
+        for (int i = 0; i < 100; ++i)
+            trickle.fill(100).pause(100);
+        return trickle;
+    });
+    for (const bool scheduled : {false, true}) {
+        SCOPED_TRACE(scheduled ? "scheduled" : "Download Data");
+        auto form = startWithAccount();
+        form->clbCurrentCatalog->setChecked(0, false);
+        form->clbCurrentCatalog->setChecked(4, true);
+        if (scheduled) {
+            prompts.answer(false); // no start-up entry
+            form->cbAutoDownload->click();
+        }
+        prompts.shown.clear();
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &poll, [&form] {
+            if (form->statusText().starts_with("Downloading ") && !form->endingAtOnce())
+                form->endAtOnce();
+        });
+        poll.start(20);
+        QElapsedTimer timer;
+        timer.start();
+        if (scheduled)
+            form->RunTimerTimer();
+        else
+            QTest::mouseClick(form->btnDownload, Qt::LeftButton);
+
+        EXPECT_TRUE(form->endingAtOnce());
+        EXPECT_LT(timer.elapsed(), 3000);
+        EXPECT_TRUE(prompts.shown.empty()) << prompts.shown.front().text;
+        EXPECT_FALSE(exists(dir.file("docs/My TLEs/2024/iridium/iridium_3l_2024.txt")));
+        // The entry ends here; an application that runs again turns its loops again.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
 }
 
 TEST_F(OneRunAtATimeTest, AnotherProgramsRunInMyTlesKeepsTheWindowsAndTheSchedulersRunsOut)

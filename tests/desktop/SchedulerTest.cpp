@@ -113,6 +113,7 @@ struct FakeWindow : SchedulerWindow {
     bool& NewDataDownloaded() override { return newData; }
     bool runGoing() const override { return false; }
     FolderLock* folderLock() override { return nullptr; }
+    bool ending() const override { return false; }
 };
 
 // Prompts that let a test look at the scheduler while an error box is open.

@@ -467,6 +467,31 @@ TEST_F(HttpExchangeTest, AFatalStopDuringATransferEndsItWithoutWaitingForTheTime
     clearHalt();
 }
 
+TEST_F(HttpExchangeTest, TheApplicationQuittingEndsATransferWithoutGoingOnOrWaitingForTheTimeOut)
+{
+    // SIGTERM and the tray's "Exit" quit the application from a handler that runs during
+    // a wait; no later wait turns the event loop. Whether nothing has come yet or a body
+    // still trickles in at a fair speed, the transfer ends there.
+    http.TimeOut = 10000;
+    Reply trickle = Reply().send("HTTP/1.0 200 OK\r\n\r\n");
+    for (int i = 0; i < 100; ++i)
+        trickle.fill(100).pause(100);
+    const std::pair<Reply, const char*> cases[]
+        = {{Reply::silent(), "Timed out waiting for response"}, {trickle, "Socket capture aborted"}};
+    for (const auto& [reply, error] : cases) {
+        server.enqueue(reply);
+        QObject context;
+        QTimer::singleShot(300, &context, [] { QCoreApplication::exit(0); });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), error);
+        EXPECT_LT(msSince(start), 3000) << error;
+        EXPECT_FALSE(http.busy());
+        // An application that runs again turns its loops again.
+        QTimer::singleShot(0, &context, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+}
+
 TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
 {
     server.enqueue(Reply().send("HTTP/1.0 200 OK\r\nX-Long: ").fill(HttpExchange::kMaxHeadBytes + 10).send("\r\n\r\n"));
