@@ -203,8 +203,8 @@ int main(int argc, char* argv[])
     form->setProxyDialog(proxy);
     form->guarded([proxy] { proxy->FormCreate(); });
 
-    int status = 0;
     // A signal may have come while start-up asked a question.
+    int status = form->endingAtOnce() ? form->statusAtOnce() : 0;
     if (!qm::haltRequested() && !form->endingAtOnce()) {
         form->show();
         status = QApplication::exec();

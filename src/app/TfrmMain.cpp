@@ -9,6 +9,7 @@
 #include "core/Version.h"
 #include "datasets/OmmFields.h"
 #include "desktop/Links.h"
+#include "desktop/UpdateRun.h"
 #include "platform/Halt.h"
 #include "platform/Latin1.h"
 #include "platform/UserFolders.h"
@@ -219,7 +220,14 @@ void TfrmMain::haltProgram(const FatalStop& stop)
 void TfrmMain::endAtOnce()
 {
     endingAtOnce_ = true;
-    QCoreApplication::exit(0);
+    QCoreApplication::exit(statusAtOnce());
+}
+
+int TfrmMain::statusAtOnce() const
+{
+    // An update run cut off before it ended did not bring the data up to date, and its
+    // timer must try again; one that has ended keeps the status it ended with.
+    return updateMode_ && !updateRunEnded_ ? kUpdateEndedEarly : exitStatus_;
 }
 
 void TfrmMain::restoreWindow()
@@ -244,6 +252,7 @@ void TfrmMain::minimizeApplication()
 void TfrmMain::closeWithStatus(int exitStatus)
 {
     exitStatus_ = exitStatus;
+    updateRunEnded_ = true;
     mExitClick();
 }
 

@@ -171,6 +171,8 @@ public:
     void haltProgram(const FatalStop& stop);
     // Ends the program without the settings prompt (the tray's "&Close", SIGTERM, SIGINT).
     void endAtOnce();
+    // The exit status of a program ended at once.
+    int statusAtOnce() const;
     // Out of the tray or the task bar: shown, in front, not minimised.
     void restoreWindow();
     // The program's own minimise: into the tray while it takes the window, else as usual.
@@ -264,6 +266,7 @@ private:
     bool exitRequested_ = false;
     // The program's exit status once the window has closed (the update run's verdict).
     int exitStatus_ = 0;
+    bool updateRunEnded_ = false; // the update run has set the exit status
     std::unique_ptr<MainProcessing> processing_;
     std::unique_ptr<MainScheduler> scheduler_;
     std::unique_ptr<RunButtons> runButtons_;
