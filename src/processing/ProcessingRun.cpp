@@ -92,6 +92,14 @@ RunOutcome ProcessingRun::steps()
     }
 
     const bool twoLine = window_.twoLineFormat();
+    const std::string& report = window_.values().MostCurrentSatcat;
+    if (twoLine && (report.empty() || !fileExists(report))) {
+        // Two-line data sets take their names from the report: without it the run
+        // would fail only after the whole catalogue had been checked.
+        const std::string text = "No situation report to process: the situation report has not been downloaded";
+        reporter_.log(text);
+        throw IoError(text);
+    }
     std::optional<StreamedCheck> check;
     unpackCatalogue(twoLine, check);
     // The text is checked as it is unpacked, never written: without a whole one there

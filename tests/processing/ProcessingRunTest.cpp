@@ -318,6 +318,7 @@ TEST_F(ProcessingRunTest, BothOtherRowsBuildTheirOwnSets)
 TEST_F(ProcessingRunTest, UpperCaseZipIsReadAsGzipAndEndsTheProgram)
 {
     const std::string archive = zipCatalogue("catalog_2l_2024_001.ZIP", "catalog_2l_2024_001.txt", true);
+    zipReport("ssr_2024_001.zip");
 
     const auto stop = stopOf([this] { run(); });
 
@@ -572,6 +573,8 @@ const WayOut kWaysOut[] = {
     {"CriticalUpdateCheckSaysNo", [](ProcessingRunTest& t) { t.window.criticalUpdateOk = false; }, "ended early", true},
     {"NoCatalogueDownloaded", [](ProcessingRunTest& t) { t.window.MostCurrentCatalog.clear(); }, kNoCatalogue.c_str(),
         true},
+    {"NoReportDownloaded", [](ProcessingRunTest& t) { t.window.MostCurrentSatcat.clear(); },
+        "error: No situation report to process: the situation report has not been downloaded", true, Left::NoReport},
     {"ListCutByTheNetwork",
         [](ProcessingRunTest& t) {
             t.window.ticked = {2, 3};
