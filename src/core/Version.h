@@ -9,6 +9,11 @@ inline constexpr std::string_view kVersionText = "1.5.8 ";
 inline constexpr std::string_view kVersionDate = "(2007 Oct 15)";
 inline constexpr std::string_view kMainCaption = "Skarvelin Quillmaren (Courtesy of Vantoreal)";
 
+// The reverse-DNS id of the installed menu entry (<id>.desktop) and of its AppStream
+// metadata (<id>.metainfo.xml), and the icon's name in the hicolor theme.
+inline constexpr std::string_view kApplicationId = "org.vantoreal.Quillmaren";
+inline constexpr std::string_view kIconName = "quillmaren";
+
 // Where the feedback links of the main window and the about box send their mail.
 inline constexpr std::string_view kFeedbackAddress = "feedback@vantoreal.example";
 
