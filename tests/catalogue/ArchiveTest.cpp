@@ -126,6 +126,9 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
     writeFile(zipPath, damaged);
     ZipArchive zip;
     zip.open(zipPath);
+    // The whole-archive check, which writes nothing, says the same beforehand.
+    EXPECT_FALSE(zip.membersWhole("*.txt"));
+    EXPECT_TRUE(zip.membersWhole("catalog_b.txt"));
     EXPECT_EQ(zip.extract("*.txt", out.path()), 1);
     EXPECT_FALSE(exists(out.file("catalog_a.txt")));
     EXPECT_EQ(readFile(out.file("catalog_b.txt")), text);
@@ -136,6 +139,7 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
     writeFile(zipPath, badCrc);
     TempDir out2;
     zip.open(zipPath);
+    EXPECT_FALSE(zip.membersWhole("catalog_a.txt"));
     EXPECT_EQ(zip.extract("catalog_a.txt", out2.path()), 0);
     EXPECT_FALSE(exists(out2.file("catalog_a.txt")));
 
@@ -145,6 +149,7 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
     shortSize[centralHeader(shortSize) + 25] = 0;
     writeFile(zipPath, shortSize);
     zip.open(zipPath);
+    EXPECT_FALSE(zip.membersWhole("catalog_a.txt"));
     EXPECT_EQ(zip.extract("catalog_a.txt", out2.path()), 0);
     EXPECT_TRUE(listDirectory(out2.path()).empty()) << "no temporary file is left behind";
 }
@@ -233,6 +238,8 @@ TEST_F(Zip, WhatOneArchiveWritesStaysWithinTheCap)
     makeZip(zipPath, {{"catalog_a.txt", part}, {"catalog_b.txt", part}, {"catalog_c.txt", part}});
     ZipArchive capped(1 << 20);
     capped.open(zipPath);
+    EXPECT_TRUE(capped.membersWhole("catalog_a.txt;catalog_b.txt"));
+    EXPECT_FALSE(capped.membersWhole("*.txt"));
     EXPECT_EQ(capped.extract("*.txt", out.path()), 2);
     EXPECT_FALSE(exists(out.file("catalog_c.txt")));
 
@@ -364,6 +371,7 @@ TEST_F(Gzip, MembersAsOtherToolsWriteThem)
     second[second.size() - 5] ^= 0x01;
     writeFile(gzPath, gzipMemberWithAllFields("first part\n") + second);
     gz.open(gzPath);
+    EXPECT_FALSE(gz.whole());
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
     EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "trailed\n");
 }
@@ -375,9 +383,11 @@ TEST_F(Gzip, AllMembersTogetherStayWithinTheCap)
     writeFile(gzPath, twice);
     GzipFile capped(700 * 1024);
     capped.open(gzPath);
+    EXPECT_TRUE(capped.whole());
     EXPECT_EQ(capped.extract("*.txt", dir.path()), 1);
     writeFile(gzPath, twice + gzipMemberWithAllFields(part));
     capped.open(gzPath);
+    EXPECT_FALSE(capped.whole());
     EXPECT_EQ(capped.extract("*.txt", dir.path()), 0);
     EXPECT_EQ(readFile(dir.file("catalog_2024.txt")).size(), 2 * part.size());
     EXPECT_EQ(listDirectory(dir.path()).size(), 2u) << "no temporary file is left behind";
@@ -402,6 +412,7 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
         bad[bad.size() - fromEnd] ^= 0x01;
         writeFile(gzPath, bad);
         gz.open(gzPath);
+        EXPECT_FALSE(gz.whole()) << fromEnd;
         EXPECT_EQ(gz.extract("*.txt", dir.path()), 0) << fromEnd;
     }
     for (std::uint32_t declared : {0u, 1u}) {
@@ -409,11 +420,13 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
         appendLe32(bad, static_cast<std::uint32_t>(sampleText(100).size() + declared));
         writeFile(gzPath, bad);
         gz.open(gzPath);
+        EXPECT_EQ(gz.whole(), declared == 0) << declared;
         EXPECT_EQ(gz.extract("*.txt", dir.path()), declared == 0 ? 1 : 0) << declared;
         ::unlink(dir.file("catalog_2024.txt").c_str());
     }
     writeFile(gzPath, good.substr(0, good.size() - 20));
     gz.open(gzPath);
+    EXPECT_FALSE(gz.whole());
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
     EXPECT_FALSE(exists(dir.file("catalog_2024.txt")));
 }
