@@ -140,7 +140,7 @@ TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
                 + "<" + key + ">" + (f == 0 ? names[k][0] : value) + "</" + key + ">";
             csv += (f == 0 ? "" : ",") + (f == 0 ? names[k][1] : value);
             json += (f == 0 ? "\"" : ",\"") + key + "\":"
-                + (f == 0                      ? names[k][2]
+                + (f == 0                       ? names[k][2]
                         : !kOmmFields[f].number ? "\"" + value + "\""
                         : value.empty()         ? "null"
                                                 : value);
@@ -246,8 +246,8 @@ TEST_P(OmmTwins, SamplesInBothFormsAndOnlyBesideWrittenDataSets)
     const std::string alpha1 = withChecksum(put(kAlphaLine1, 63, "4"));
     const std::string pairs = pairOf(kIssLine1, kIssLine2) + pairOf(noaa1, kNoaaLine2) + pairOf(alpha1, kAlphaLine2);
     DataSetWorld three(false,
-        "ISS (ZARYA)\n" + pairOf(kIssLine1, kIssLine2) + "A&B <C>, \"D\" \xE9\n" + pairOf(noaa1, kNoaaLine2)
-            + "T0123\n" + pairOf(alpha1, kAlphaLine2));
+        "ISS (ZARYA)\n" + pairOf(kIssLine1, kIssLine2) + "A&B <C>, \"D\" \xE9\n" + pairOf(noaa1, kNoaaLine2) + "T0123\n"
+            + pairOf(alpha1, kAlphaLine2));
     DataSetWorld two(true, pairs);
     std::vector<std::string> compared;
     // Twins of every format from an earlier setting, a file of another kind and a link
