@@ -51,10 +51,7 @@ struct GrowthCap {
     static constexpr std::uint64_t kFactor = 4;
     std::uint64_t floor = std::uint64_t{16} << 20;
     std::uint64_t ceiling = std::uint64_t{256} << 20;
-    std::uint64_t of(std::uint64_t textSize) const
-    {
-        return std::min(std::max(kFactor * textSize, floor), ceiling);
-    }
+    std::uint64_t of(std::uint64_t textSize) const { return std::min(std::max(kFactor * textSize, floor), ceiling); }
 };
 
 // The text grows past that limit: it is no catalogue. Nothing of the stage remains.

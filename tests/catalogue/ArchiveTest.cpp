@@ -139,7 +139,6 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
     writeFile(zipPath, badCrc);
     TempDir out2;
     zip.open(zipPath);
-    EXPECT_FALSE(zip.membersWhole("catalog_a.txt"));
     EXPECT_EQ(zip.extract("catalog_a.txt", out2.path()), 0);
     EXPECT_FALSE(exists(out2.file("catalog_a.txt")));
 
@@ -149,7 +148,6 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
     shortSize[centralHeader(shortSize) + 25] = 0;
     writeFile(zipPath, shortSize);
     zip.open(zipPath);
-    EXPECT_FALSE(zip.membersWhole("catalog_a.txt"));
     EXPECT_EQ(zip.extract("catalog_a.txt", out2.path()), 0);
     EXPECT_TRUE(listDirectory(out2.path()).empty()) << "no temporary file is left behind";
 }
@@ -412,7 +410,6 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
         bad[bad.size() - fromEnd] ^= 0x01;
         writeFile(gzPath, bad);
         gz.open(gzPath);
-        EXPECT_FALSE(gz.whole()) << fromEnd;
         EXPECT_EQ(gz.extract("*.txt", dir.path()), 0) << fromEnd;
     }
     for (std::uint32_t declared : {0u, 1u}) {
@@ -420,13 +417,11 @@ TEST_F(Gzip, DamageIsDetectedAtOpenOrAtExtraction)
         appendLe32(bad, static_cast<std::uint32_t>(sampleText(100).size() + declared));
         writeFile(gzPath, bad);
         gz.open(gzPath);
-        EXPECT_EQ(gz.whole(), declared == 0) << declared;
         EXPECT_EQ(gz.extract("*.txt", dir.path()), declared == 0 ? 1 : 0) << declared;
         ::unlink(dir.file("catalog_2024.txt").c_str());
     }
     writeFile(gzPath, good.substr(0, good.size() - 20));
     gz.open(gzPath);
-    EXPECT_FALSE(gz.whole());
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
     EXPECT_FALSE(exists(dir.file("catalog_2024.txt")));
 }

@@ -461,8 +461,10 @@ TEST_F(StreamedCheckStage, RecordsOutgrowingFourTimesTheTextStopTheStage)
         bool refused;
         GrowthCap cap;
     } cases[] = {
-        {bareLineEnds, true, true, fourTimes}, {bareLineEnds, false, true, fourTimes},
-        {catalogue + bareLineEnds, false, true, fourTimes}, {catalogue, false, false, fourTimes},
+        {bareLineEnds, true, true, fourTimes},
+        {bareLineEnds, false, true, fourTimes},
+        {catalogue + bareLineEnds, false, true, fourTimes},
+        {catalogue, false, false, fourTimes},
         {"1\n2\n", true, false, fourTimes}, // one record always: the stage's rules give it
         {catalogue, false, true, lowCeiling},
         // The usual floor: the 2.8 MB of rejects of a small text of line ends are allowed.

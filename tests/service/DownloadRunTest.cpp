@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <utility>
 
 namespace qm {
 namespace {
@@ -399,7 +400,11 @@ TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
     const std::string zip = zipOf("1 ISS\n");
     const auto reply
         = [](const std::string& head, const std::string& body) { return "HTTP/1.0 " + head + "\r\n\r\n" + body; };
-    // Bodies that pass their first bytes and fail further in: `bytes` put over `body` at `at`.
+    // Bodies that pass their first bytes and fail further in (`bytes` put over `body` at
+    // `at`): a ZIP claiming no entries, or whose end record points at no central header;
+    // gzip's method byte other than deflate; markup behind a byte order mark; a member's
+    // CRC, an encrypted member, a gzip file cut short or with a wrong length. Stored: a
+    // comment holding an end record, and a text whose "<" starts only its second block.
     const auto patched = [](std::string body, std::size_t at, const std::string& bytes) {
         return body.replace(at, bytes.size(), bytes);
     };
@@ -431,67 +436,64 @@ TEST_F(DownloadRunTest, OnlyAWholeReplyOfTheKindItsNameAnnouncesIsStored)
         {".gz", {.body = "1 ISS"}, "Not a gzip file"},
         {".txt", {.body = " \r\n\t<!DOCTYPE html>"}, "Not a text file"},
         {".txt", {.body = std::string("1 ISS\0", 6)}, "Not a text file"},
-        {".zip", {.body = patched(zip, endRecord + 8, zero4)}, "Not a ZIP archive"}, // no entries
-        {".zip", {.body = patched(zip, endRecord + 16, zero4)}, "Not a ZIP archive"}, // no central header there
+        {".zip", {.body = patched(zip, endRecord + 8, zero4)}, "Not a ZIP archive"},
+        {".zip", {.body = patched(zip, endRecord + 16, zero4)}, "Not a ZIP archive"},
         {".gz", {.body = patched(gzip, 2, "\x07")}, "Not a gzip file"},
         {".txt", {.body = "\xEF\xBB\xBF<html>"}, "Not a text file"},
-        {".zip", {.body = patched(zip, central + 16, zero4)}, "Damaged ZIP archive"}, // CRC
-        {".zip", {.body = patched(zip, central + 8, "\x01")}, "Damaged ZIP archive"}, // encrypted
+        {".zip", {.body = patched(zip, central + 16, zero4)}, "Damaged ZIP archive"},
+        {".zip", {.body = patched(zip, central + 8, "\x01")}, "Damaged ZIP archive"},
         {".gz", {.body = gzip.substr(0, gzip.size() - 3)}, "Damaged gzip file"},
-        {".gz", {.body = patched(gzip, gzip.size() - 2, "\x01")}, "Damaged gzip file"}, // length
+        {".gz", {.body = patched(gzip, gzip.size() - 2, "\x01")}, "Damaged gzip file"},
         {".gz", {.body = gzip}, ""},
         {".zip", {.body = zip}, ""},
         {".txt", {.body = "1 ISS\n"}, ""},
         {".ZIP", {.body = "1 ISS\n"}, ""}, // only ".zip" is unpacked as a ZIP archive
         {".txt", {.body = ""}, ""},
         {".zip", {.body = commented}, ""},
-        {".txt", {.body = std::string(64 * 1024, 'x') + "<b>"}, ""}, // "<" only in a later block
+        {".txt", {.body = std::string(64 * 1024, 'x') + "<b>"}, ""},
     };
-    // As many products a run as it can select.
     const std::vector<int> numbers = selectAll(true);
-    for (std::size_t first = 0; first < std::size(cases); first += numbers.size()) {
-        const std::size_t end = std::min(std::size(cases), first + numbers.size());
-        // A last, shorter run selects only items of the list (the daily files go together).
+    std::vector<std::string> warnings;
+    std::string newData;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Product product = cases[i].product;
+        product.name = "p" + std::to_string(i) + "_2l_2007" + cases[i].extension;
+        const std::string path = stored("2007/p" + std::to_string(i) + "/" + product.name);
+        if (cases[i].reason.empty())
+            newData += path + "\r\n";
+        else
+            warnings.push_back("warning: GET command \"" + path + "\" failed.");
+        const std::size_t selected = i % numbers.size();
+        service.products[numbers[selected]] = product;
+        // A run for as many products as it can select; the last only for the items of
+        // the list it needs (the daily files go together).
+        if (selected + 1 < numbers.size() && i + 1 < std::size(cases))
+            continue;
         for (std::size_t item = 0; item < window.ticks.size(); ++item)
-            window.ticks[item] = first + item < end;
-        window.complete = end - first > window.ticks.size();
-        service.products.clear();
-        prompts.shown.clear();
-        std::vector<std::string> warnings;
-        std::string newData;
-        for (std::size_t i = first; i < end; ++i) {
-            Product product = cases[i].product;
-            product.name = "p" + std::to_string(i) + "_2l_2007" + cases[i].extension;
-            const std::string path = stored("2007/p" + std::to_string(i) + "/" + product.name);
-            if (cases[i].reason.empty())
-                newData += path + "\r\n";
-            else
-                warnings.push_back("warning: GET command \"" + path + "\" failed.");
-            service.products[numbers[i - first]] = product;
-        }
-
+            window.ticks[item] = item <= selected;
+        window.complete = selected >= window.ticks.size();
         EXPECT_EQ(run(), RunOutcome::EndedEarly);
-
-        for (std::size_t i = first; i < end; ++i) {
-            const Case& c = cases[i];
-            const std::string folder = stored("2007/p" + std::to_string(i) + "/");
-            const std::string path = folder + "p" + std::to_string(i) + "_2l_2007" + c.extension;
-            SCOPED_TRACE(path);
-            if (c.reason.empty()) {
-                EXPECT_EQ(readFile(path), c.product.body);
-                EXPECT_EQ(listDirectory(folder).size(), 1u);
-            } else {
-                EXPECT_EQ(listDirectory(folder), std::vector<std::string>{}) << "nothing stored, no temporary";
-                EXPECT_TRUE(reporter.logged("Not stored: " + path + " (" + c.reason + ")"));
-            }
-        }
-        std::vector<std::string> shown;
-        for (const auto& prompt : prompts.shown)
-            shown.push_back(prompt.kind + ": " + prompt.text);
-        EXPECT_EQ(shown, warnings) << "each missing product warned about once, in order";
-        EXPECT_EQ(readFile("newdata.log"), newData);
-        EXPECT_EQ(reporter.status, "Done");
+        EXPECT_EQ(readFile("newdata.log"), std::exchange(newData, ""));
     }
+
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string folder = stored("2007/p" + std::to_string(i) + "/");
+        const std::string path = folder + "p" + std::to_string(i) + "_2l_2007" + c.extension;
+        SCOPED_TRACE(path);
+        if (c.reason.empty()) {
+            EXPECT_EQ(readFile(path), c.product.body);
+            EXPECT_EQ(listDirectory(folder).size(), 1u);
+        } else {
+            EXPECT_EQ(listDirectory(folder), std::vector<std::string>{}) << "nothing stored, no temporary";
+            EXPECT_TRUE(reporter.logged("Not stored: " + path + " (" + c.reason + ")"));
+        }
+    }
+    std::vector<std::string> shown;
+    for (const auto& prompt : prompts.shown)
+        shown.push_back(prompt.kind + ": " + prompt.text);
+    EXPECT_EQ(shown, warnings) << "each missing product warned about once, in order";
+    EXPECT_EQ(reporter.status, "Done");
 }
 
 // A full disk fails the product that filled it, under the product's own name; the
