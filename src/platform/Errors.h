@@ -48,6 +48,16 @@ public:
     }
 };
 
+// A response head that is no HTTP (a blank between a field's name and its colon): its
+// fields could be read two ways, so nothing of it is taken or stored.
+class MalformedResponse : public SocketError {
+public:
+    MalformedResponse()
+        : SocketError("Malformed response head")
+    {
+    }
+};
+
 // A text that should have been an integer ("'%s' is not a valid integer value").
 class ConvertError : public std::runtime_error {
 public:

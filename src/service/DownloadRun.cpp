@@ -365,8 +365,10 @@ std::optional<std::string> DownloadRun::transfer(const std::string& url, const s
     } catch (const IncompleteResponse& e) {
         return e.what();
     } catch (const ResponseTooLarge& e) {
-        // A reply past the size limit is this product's fault; the other errors of the
-        // network end the run.
+        // A reply past the size limit, or one whose head is no HTTP, is this product's
+        // fault; the other errors of the network end the run.
+        return e.what();
+    } catch (const MalformedResponse& e) {
         return e.what();
     } catch (const IoError& e) {
         // A file of this product that cannot be written (a name the file system will

@@ -320,6 +320,8 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
                 break;
             } else {
                 readHeadLine(*line, fields);
+                if (fields.malformed)
+                    throw MalformedResponse();
             }
             if (in.closed() && in.available() == 0)
                 break;

@@ -5,7 +5,8 @@
 // wait slower than 64 bytes a second over a whole TimeOut period (a TLS handshake, a
 // proxy's CONNECT reply, a response: ReceivePace) ends with its time-out text; a
 // redirect from https to http is refused; a GET or POST body shorter than its announced
-// length ends with "Incomplete response". A body ends after its announced length (a
+// length ends with "Incomplete response", a head with a blank between a field's name
+// and its colon with "Malformed response head". A body ends after its announced length (a
 // proxy may keep the connection open), else when the server closes; a reply to HEAD,
 // and a 204 or 304, ends with its head. In file mode the head and body files are put
 // in place only when complete.

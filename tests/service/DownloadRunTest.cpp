@@ -353,24 +353,29 @@ TEST_F(DownloadRunTest, ARefusedOrFailedNameEndsOnlyItsOwnProduct)
 
 TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
 {
-    window.ticks[0] = window.ticks[1] = window.ticks[2] = true;
+    window.ticks[0] = window.ticks[1] = window.ticks[2] = window.ticks[3] = true;
     window.MostCurrentCatalog = "older catalogue";
     service.products[1] = {.name = "catalog_2l_2007_x.zip", .body = zipOf("c"), .getStatus = 500};
     service.products[3] = {.name = "geo_2l_2007_x.txt", .body = std::string(100, 'g'), .cutAfter = 40};
     service.products[5] = {.name = "nav_2l_2007_x.txt"};
+    service.products[7] = {.name = "iri_2l_2007_x.txt", .rawGet = "HTTP/1.0 200 OK\r\nContent-Length : 4\r\n\r\ndata"};
 
     EXPECT_EQ(run(), RunOutcome::EndedEarly) << "after the other products";
 
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_x.zip");
     const std::string geo = stored("2007/geo/geo_2l_2007_x.txt");
-    ASSERT_EQ(prompts.shown.size(), 2u) << "one warning for each missing product";
+    const std::string iridium = stored("2007/iri/iri_2l_2007_x.txt");
+    ASSERT_EQ(prompts.shown.size(), 3u) << "one warning for each missing product";
     EXPECT_EQ(prompts.shown[0].text, "GET command \"" + catalog + "\" failed.") << "the product, not its temporary";
     EXPECT_EQ(prompts.shown[1].text, "GET command \"" + geo + "\" failed.");
+    EXPECT_EQ(prompts.shown[2].text, "GET command \"" + iridium + "\" failed.");
     EXPECT_TRUE(failed);
     EXPECT_EQ(listDirectory(stored("2007/catalog/")), std::vector<std::string>{}) << "no product, no temporary";
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
     EXPECT_TRUE(reporter.logged("Not stored: " + catalog + " (Status 500)"));
     EXPECT_TRUE(reporter.logged("Not stored: " + geo + " (Incomplete response)"));
+    EXPECT_TRUE(reporter.logged("Not stored: " + iridium + " (Malformed response head)"));
+    EXPECT_EQ(listDirectory(stored("2007/iri/")), std::vector<std::string>{});
     EXPECT_EQ(readFile("newdata.log"), stored("2007/nav/nav_2l_2007_x.txt") + "\r\n");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, "older catalogue") << "a product that is not there is not the newest";
@@ -380,8 +385,9 @@ TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
     const std::size_t before = server.requests().size();
     service.products[1].getStatus = 200;
     service.products[3].cutAfter = -1;
+    service.products[7].rawGet.clear();
     EXPECT_EQ(run(), RunOutcome::Completed);
-    EXPECT_EQ(requestLines(before).size(), 1u + 5u);
+    EXPECT_EQ(requestLines(before).size(), 1u + 7u);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
     EXPECT_TRUE(window.NewDataDownloaded);
 }
