@@ -92,7 +92,8 @@ public:
 
 protected:
     void call(std::string_view method, const std::string& url, const std::string* data);
-    void exchangeOnce(std::string_view method, const std::string& url, const std::string* data);
+    // One request and its response; `parts` is `url` split.
+    void exchangeOnce(std::string_view method, const std::string& url, const UrlParts& parts, const std::string* data);
     void bindCookie(std::string origin);
     // Cookie when the request goes to its origin, else nothing.
     std::string cookieFor(const UrlParts& parts) const;
