@@ -268,7 +268,8 @@ void HttpExchange::exchangeOnce(
     // https through a proxy travels in a CONNECT tunnel, inside which the request is the
     // one the server would get directly.
     const bool tunnel = !Proxy.empty() && isTlsScheme(parts.scheme);
-    const RequestSettings settings{Proxy, LocalProgram, cookieFor(parts), ProxyUserId, ProxyPassword};
+    const RequestSettings settings{
+        Proxy, LocalProgram, cookieFor(parts), ProxyAuthentication, ProxyUserId, ProxyPassword};
     const RequestHead head = buildRequestHead(method, url, parts, tunnel ? insideTunnel(settings) : settings, data);
 
     statusCode_ = 0;

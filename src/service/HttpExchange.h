@@ -37,6 +37,8 @@ public:
     // Sent only to the scheme, host and port it belongs to: the one whose response set
     // it, or, for a value the caller set, the one of the first call that carries it.
     std::string Cookie;
+    // Sent to the proxy (Basic) only while ProxyAuthentication is on and both are given.
+    bool ProxyAuthentication = false;
     std::string ProxyUserId;
     std::string ProxyPassword;
     bool InputFileMode = false; // on: Header and Body name files that receive the response
