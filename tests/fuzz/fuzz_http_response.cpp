@@ -69,7 +69,7 @@ HeadModel readHead(const std::string& head)
             if (a == std::string::npos)
                 continue;
             std::string number = line.substr(a + 1);
-            number.erase(std::min(number.find(' '), number.find('\t')));
+            number = number.substr(0, std::min(number.find(' '), number.find('\t')));
             int value = 0;
             const auto [p, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
             model.status = !number.empty() && ec == std::errc() && p == number.data() + number.size() ? value : 0;
