@@ -581,8 +581,8 @@ void TfrmMain::NMHTTPFailure(std::string_view)
 
 bool TfrmMain::CheckForCriticalUpdate()
 {
-    return qm::CheckForCriticalUpdate(
-        http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(), [this] { OnlineHelpClick(); });
+    return qm::CheckForCriticalUpdate(http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(),
+        [this] { OnlineHelpClick(); }, [this] { return endingAtOnce_; });
 }
 
 void TfrmMain::btnDownloadClick()

@@ -2,6 +2,7 @@
 // Error kinds shared by every subsystem. Each carries the exact text the user sees.
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace qm {
 
@@ -12,10 +13,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A network failure of the HTTP exchange ("Connection Failed", ...).
+// A network failure of the HTTP exchange ("Connection Failed", ...), with the system's
+// own words for it when the text does not carry them already ("Connection refused",
+// the resolver's "Name or service not known").
 class SocketError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit SocketError(const std::string& text, std::string reason = {})
+        : std::runtime_error(text)
+        , reason_(std::move(reason))
+    {
+    }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 // Silence inside a response head or body ("Socket readln aborted", "Socket capture aborted").

@@ -236,11 +236,10 @@ bool DownloadRun::logIn()
     reporter_.updateStatusBar("Logging in to Skarvelin");
     try {
         http_.Post(serviceAddress() + "/perl/login.pl", body);
-    } catch (const CertificateError& e) {
-        tellRefusedCertificate(reporter_, unreachableText("Skarvelin", e), false);
-        return false;
-    } catch (const std::exception&) {
-        // The exchange's own text says nothing the user can act on here; the run just ends.
+    } catch (const std::exception& e) {
+        // A wait the program's end cut short is no news to anyone.
+        if (!window_.ending())
+            tellUnreachable(reporter_, unreachableText("Skarvelin", e), false);
         return false;
     }
     if (http_.Body.find("home.pl") == std::string::npos) {

@@ -525,11 +525,47 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
     run();
     EXPECT_FALSE(window.enabled);
 
-    // A service that cannot be reached ends the run without a message.
-    ::setenv("QUILLMAREN_SERVICE_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
-    EXPECT_EQ(run(), RunOutcome::EndedEarly);
-    EXPECT_EQ(prompts.shown.size(), 2u);
-    EXPECT_FALSE(window.busy);
+}
+
+// A login the network or the service breaks off ends the run without a box, but says
+// why: on the status line, in the log and, in update mode, on standard error.
+TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
+{
+    window.ticks[0] = true;
+    http.TimeOut = 300;
+    std::string cookies = "HTTP/1.0 200 OK\r\n";
+    for (int i = 0; i < 100000; ++i)
+        cookies += "Set-Cookie: sid=" + std::to_string(i) + "\r\n";
+    const struct {
+        std::function<Reply(const std::string&)> login; // none: nobody listens
+        std::string reason;
+    } cases[] = {
+        {nullptr, "Connection Failed: Connection refused"},
+        {[](const std::string&) { return Reply::silent(); }, "Timed out waiting for response"},
+        {[](const std::string&) { return Reply().reset(); }, "104:Connection reset by peer"},
+        {[](const std::string&) { return Reply::text("HTTP/1.0 302 Found\r\nLocation: login.pl\r\n\r\n"); },
+            "Too many redirects"},
+        {[](const std::string&) { return Reply().send("HTTP/1.0 200 OK\r\nX: ").fill(2u << 20); },
+            "Response too large"},
+        {[&cookies](const std::string&) { return Reply::text(cookies + "\r\nhome.pl"); }, "Response too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const std::string text = "Unable to reach Skarvelin: " + c.reason;
+        if (c.login)
+            server.setHandler(c.login);
+        else
+            ::setenv("QUILLMAREN_SERVICE_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
+        reporter.notices.clear();
+        EXPECT_EQ(run(), RunOutcome::EndedEarly);
+        EXPECT_TRUE(prompts.shown.empty());
+        EXPECT_EQ(reporter.status, text);
+        EXPECT_EQ(reporter.logLines.back(), text);
+        EXPECT_EQ(reporter.notices, std::vector<std::string>{text});
+        EXPECT_FALSE(window.busy);
+        EXPECT_EQ(http.Cookie, "");
+        ::setenv("QUILLMAREN_SERVICE_HOST", server.hostPort().c_str(), 1);
+    }
 }
 
 TEST_F(DownloadRunTest, ACertificateRefusedAtLoginIsNamedEvenWithoutDebugLogging)
