@@ -36,11 +36,6 @@ struct HeadModel {
     bool malformed = false;
 };
 
-bool blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 std::string trimmed(std::string s)
 {
     s.erase(0, s.find_first_not_of(" \t"));
@@ -75,16 +70,12 @@ HeadModel readHead(const std::string& head)
             model.status = !number.empty() && ec == std::errc() && p == number.data() + number.size() ? value : 0;
             continue;
         }
-        std::size_t colon = 0;
-        while (colon < line.size() && line[colon] != ':' && !blank(line[colon]))
-            ++colon;
-        if (colon == 0 || colon == line.size())
+        const auto colon = line.find_first_of(": \t");
+        if (colon == 0 || colon == std::string::npos)
             continue;
         if (line[colon] != ':') {
-            std::size_t next = colon;
-            while (next < line.size() && blank(line[next]))
-                ++next;
-            model.malformed = model.malformed || (next < line.size() && line[next] == ':');
+            const auto next = line.find_first_not_of(" \t", colon);
+            model.malformed = model.malformed || (next != std::string::npos && line[next] == ':');
             continue;
         }
         const std::string name = upper(line.substr(0, colon));
@@ -154,8 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string head = qm::test::expectedHead(response);
     const std::string rest = response.substr(head.size());
     const HeadModel model = readHead(head);
-    const int status = model.status;
-    const std::int64_t length = model.length;
+    const auto [status, length] = std::pair(model.status, model.length);
     // A redirect is followed by a GET of the same response, so even a HEAD's redirect
     // ends up judged as a GET.
     const bool redirect = status >= 300 && status <= 302;

@@ -533,9 +533,6 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
 {
     window.ticks[0] = true;
     http.TimeOut = 300;
-    std::string cookies = "HTTP/1.0 200 OK\r\n";
-    for (int i = 0; i < 100000; ++i)
-        cookies += "Set-Cookie: sid=" + std::to_string(i) + "\r\n";
     const struct {
         std::function<Reply(const std::string&)> login; // none: nobody listens
         std::string reason;
@@ -545,9 +542,8 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
         {[](const std::string&) { return Reply().reset(); }, "104:Connection reset by peer"},
         {[](const std::string&) { return Reply::text("HTTP/1.0 302 Found\r\nLocation: login.pl\r\n\r\n"); },
             "Too many redirects"},
-        {[](const std::string&) { return Reply().send("HTTP/1.0 200 OK\r\nX: ").fill(2u << 20); },
+        {[](const std::string&) { return Reply().send("HTTP/1.0 200 OK\r\nSet-Cookie: a\r\n").fill(2u << 20); },
             "Response too large"},
-        {[&cookies](const std::string&) { return Reply::text(cookies + "\r\nhome.pl"); }, "Response too large"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
