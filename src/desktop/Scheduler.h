@@ -118,8 +118,9 @@ private:
     void ticked();
     void unticked();
     void armTimer();
-    // Hint and status line announce now + the run timer's interval.
-    void announceNextAttempt();
+    // Hint and status line announce now + the run timer's interval; `logged`: the log
+    // too (the end of a scheduled run, whose log tells when the next one comes).
+    void announceNextAttempt(bool logged = false);
     // Download and, when new data came, processing. The text of an error the runs
     // left unhandled, logged; nullopt when there was none.
     std::optional<std::string> runs();
