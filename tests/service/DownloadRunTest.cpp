@@ -533,11 +533,14 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
 {
     window.ticks[0] = true;
     http.TimeOut = 300;
+    const std::string nobody = "127.0.0.1:" + std::to_string(LoopbackServer::unusedPort());
     const struct {
-        std::function<Reply(const std::string&)> login; // none: nobody listens
+        std::function<Reply(const std::string&)> login; // none: the service is at `host`
         std::string reason;
+        std::string host = {};
     } cases[] = {
-        {nullptr, "Connection Failed: Connection refused"},
+        {nullptr, "Connection Failed: Connection refused", nobody},
+        {nullptr, "Null Remote Address: Name or service not known", "no such host"},
         {[](const std::string&) { return Reply::silent(); }, "Timed out waiting for response"},
         {[](const std::string&) { return Reply().reset(); }, "104:Connection reset by peer"},
         {[](const std::string&) { return Reply::text("HTTP/1.0 302 Found\r\nLocation: login.pl\r\n\r\n"); },
@@ -550,8 +553,7 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
         const std::string text = "Unable to reach Skarvelin: " + c.reason;
         if (c.login)
             server.setHandler(c.login);
-        else
-            ::setenv("QUILLMAREN_SERVICE_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
+        ::setenv("QUILLMAREN_SERVICE_HOST", c.login ? server.hostPort().c_str() : c.host.c_str(), 1);
         reporter.notices.clear();
         EXPECT_EQ(run(), RunOutcome::EndedEarly);
         EXPECT_TRUE(prompts.shown.empty());
@@ -560,7 +562,6 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
         EXPECT_EQ(reporter.notices, std::vector<std::string>{text});
         EXPECT_FALSE(window.busy);
         EXPECT_EQ(http.Cookie, "");
-        ::setenv("QUILLMAREN_SERVICE_HOST", server.hostPort().c_str(), 1);
     }
 }
 

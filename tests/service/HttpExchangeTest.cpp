@@ -416,18 +416,8 @@ TEST_F(HttpExchangeTest, ASlowBodyWithinTheTimeOutArrivesWhole)
 
 TEST_F(HttpExchangeTest, ConnectionFailures)
 {
-    // The system's own words come with the exchange's text.
-    const auto reasonOf = [&](const std::string& url) {
-        try {
-            http.Get(url);
-        } catch (const SocketError& e) {
-            return std::string(e.what()) + " | " + e.reason();
-        }
-        return std::string();
-    };
-    EXPECT_EQ(reasonOf("http://127.0.0.1:" + std::to_string(LoopbackServer::unusedPort()) + "/"),
-        "Connection Failed | Connection refused");
-    EXPECT_EQ(reasonOf("http://no such host/"), "Null Remote Address | Name or service not known");
+    EXPECT_EQ(errorOf([&] { http.Get("http://127.0.0.1:" + std::to_string(LoopbackServer::unusedPort()) + "/"); }),
+        "Connection Failed");
     // A name is looked up (here from the hosts file) rather than used as it stands.
     server.enqueue(Reply::ok("by name"));
     http.Get("http://localhost:" + std::to_string(server.port()) + "/");
