@@ -98,18 +98,21 @@ struct FakeWindow : SchedulerWindow {
         events.push_back("check current data");
         processOn = dataCurrent;
     }
-    void download() override
+    RunOutcome download() override
     {
         events.push_back("download");
         if (onDownload)
             onDownload();
+        return RunOutcome::Completed;
     }
-    void process() override
+    RunOutcome process() override
     {
         events.push_back("process");
         if (onProcess)
             onProcess();
+        return RunOutcome::Completed;
     }
+    int dataSetsWritten() const override { return 0; }
     bool& NewDataDownloaded() override { return newData; }
     bool runGoing() const override { return false; }
     FolderLock* folderLock() override { return nullptr; }
@@ -161,7 +164,9 @@ protected:
     WatchedPrompts prompts;
     StartupFolder folders;
     StartupShortcut shortcut{folders};
-    Scheduler scheduler{window, {tray, reporter, prompts, shortcut, clock, cTimeTexts()}};
+    NoNotifications desktop;
+    RunNotifier notifier{desktop, reporter, dir.file(kLastRunFile)};
+    Scheduler scheduler{window, {tray, reporter, prompts, shortcut, clock, cTimeTexts(), notifier}};
 };
 
 TEST(NextAttemptText, YearMonthDayHourMinuteInTheLocalesWords)

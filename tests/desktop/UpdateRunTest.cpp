@@ -1,5 +1,8 @@
 // The update run of "-update" against a fake window: what it selects, which runs it
-// starts, and the exit status it ends the program with.
+// starts, what the desktop is told, and the exit status it ends the program with.
+#include "RecordingReporter.h"
+#include "TempDir.h"
+
 #include "desktop/UpdateRun.h"
 #include "platform/Errors.h"
 
@@ -29,6 +32,7 @@ public:
         return onProcess();
     }
     bool newDataDownloaded() const override { return newData; }
+    int dataSetsWritten() const override { return 0; }
     void reportError(std::string_view text) override { calls.push_back("error: " + std::string(text)); }
     bool ending() const override { return endingNow; }
     void close(int exitStatus) override { calls.push_back("close " + std::to_string(exitStatus)); }
@@ -46,17 +50,36 @@ public:
 
 using Calls = std::vector<std::string>;
 
+// Notifications join the window's calls, so their order against the error boxes shows.
+struct CallNotifications : NotificationService {
+    explicit CallNotifications(Calls& into)
+        : calls(into)
+    {
+    }
+    void notify(const Notification& n) override { calls.push_back("notify: " + n.body); }
+    Calls& calls;
+};
+
+void runUpdate(FakeWindow& window)
+{
+    const test::TempDir runFolder;
+    CallNotifications desktop(window.calls);
+    test::RecordingReporter reporter;
+    RunNotifier notifier(desktop, reporter, runFolder.file(kLastRunFile));
+    UpdateRun(window, notifier).run();
+}
+
 TEST(UpdateRun, DownloadsProcessesNewDataAndEndsWithZero)
 {
     FakeWindow window;
-    UpdateRun(window).run();
+    runUpdate(window);
     EXPECT_EQ(window.calls, (Calls{"tick full catalog", "select report", "download", "process", "close 0"}));
 
     // Three-line form needs no report; nothing new, nothing to process: still a success.
     FakeWindow threeLine;
     threeLine.twoLine = false;
     threeLine.newData = false;
-    UpdateRun(threeLine).run();
+    runUpdate(threeLine);
     EXPECT_EQ(threeLine.calls, (Calls{"tick full catalog", "download", "close 0"}));
 }
 
@@ -66,27 +89,28 @@ TEST(UpdateRun, ARunThatEndedEarlyEndsTheProgramWithTwo)
     FakeWindow refused;
     refused.newData = false;
     refused.onDownload = [] { return RunOutcome::EndedEarly; };
-    UpdateRun(refused).run();
+    runUpdate(refused);
     EXPECT_EQ(refused.calls.back(), "close 2");
+    EXPECT_EQ(refused.calls.end()[-2], "notify: The update ended early") << "no step told why";
     EXPECT_EQ(std::count(refused.calls.begin(), refused.calls.end(), "process"), 0);
 
     // An error out of the download is reported; what did arrive is still processed.
     FakeWindow failed;
     failed.onDownload = []() -> RunOutcome { throw SocketError("Timed out waiting for response"); };
-    UpdateRun(failed).run();
+    runUpdate(failed);
     EXPECT_EQ(failed.calls,
-        (Calls{"tick full catalog", "select report", "download", "error: Timed out waiting for response", "process",
-            "close 2"}));
+        (Calls{"tick full catalog", "select report", "download", "notify: Timed out waiting for response",
+            "error: Timed out waiting for response", "process", "close 2"}));
 
     // The processing run's own early end and its errors count the same way.
     FakeWindow unreachable;
     unreachable.onProcess = [] { return RunOutcome::EndedEarly; };
-    UpdateRun(unreachable).run();
+    runUpdate(unreachable);
     EXPECT_EQ(unreachable.calls.back(), "close 2");
 
     FakeWindow unwritable;
     unwritable.onProcess = []() -> RunOutcome { throw IoError("Unable to write to catalog.idx"); };
-    UpdateRun(unwritable).run();
+    runUpdate(unwritable);
     EXPECT_EQ(unwritable.calls.end()[-2], "error: Unable to write to catalog.idx");
     EXPECT_EQ(unwritable.calls.back(), "close 2");
 }
@@ -96,7 +120,7 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
     // A fatal stop leaves the run for the handler's edge, which ends the program.
     FakeWindow halted;
     halted.onProcess = []() -> RunOutcome { throw FatalStop{"Unable to unpack .gz file."}; };
-    EXPECT_THROW(UpdateRun(halted).run(), FatalStop);
+    EXPECT_THROW(runUpdate(halted), FatalStop);
     EXPECT_EQ(halted.calls.back(), "process");
 
     // SIGTERM during the download: its broken transfer is no news, and nothing follows.
@@ -105,7 +129,7 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
         signalled.endingNow = true;
         throw SocketError("Timed out waiting for response");
     };
-    UpdateRun(signalled).run();
+    runUpdate(signalled);
     EXPECT_EQ(signalled.calls, (Calls{"tick full catalog", "select report", "download"}));
 }
 
