@@ -20,8 +20,9 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kConnectionName = QStringLiteral("quillmaren-notifications");
-// A service that does not answer within this costs the program's end no more.
-constexpr int kCallTimeoutMs = 1000;
+// A service that does not answer within this costs the program's end no more: a
+// notification never delays a run by a second.
+constexpr int kCallTimeoutMs = 800;
 
 // A path as a D-Bus address value: bytes outside its plain set as %XX.
 std::string addressValue(std::string_view path)

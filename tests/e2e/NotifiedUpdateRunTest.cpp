@@ -1,0 +1,83 @@
+// "quillmaren -update" runs one after another in one home, each told to dunst on a
+// session bus of its own, as the notification service of a desktop would be.
+#include "NotificationDesktop.h"
+#include "UpdateHome.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+namespace qm::e2e {
+namespace {
+
+using test::LocalService;
+using Told = test::NotificationDesktop::Received;
+
+TEST(NotifiedUpdateRun, AFailureTheRecoveryThenSilenceAndNothingWithoutABus)
+{
+    if (const std::string missing = test::NotificationDesktop::unavailable(); !missing.empty()) {
+        // CI installs them with the test packages: there these runs must not be skipped.
+        if (std::getenv("CI"))
+            FAIL() << missing;
+        GTEST_SKIP() << missing;
+    }
+    const test::NotificationDesktop desktop;
+    const LocalService healthy = LocalService::fixture("local_service");
+    UpdateHome home(healthy);
+    home.writeSettings({});
+    const std::string app = "Skarvelin Quillmaren";
+    const std::vector<std::string> cut{"--cut-id", "1"};
+    struct Row {
+        std::vector<std::string> service; // switches of a service of its own; none: the healthy one
+        bool bus;
+        int status;
+        std::optional<Told> told; // its body a prefix of what arrives
+    };
+    const Row rows[] = {
+        // The catalogue is cut off: one notice, naming it, though the processing fails too.
+        {cut, true, 2,
+            Told{app, "TLE update failed", "Not stored: " + home.myTles() + "2024/catalog/" + healthy.productName(1)}},
+        // The same under cron, without a session bus: the same end, nothing told.
+        {cut, false, 2, std::nullopt},
+        // 35 categories and the whole catalogue, every one ticked.
+        {{}, true, 0, Told{app, "TLE update succeeded again", "36 data sets written"}},
+        {{}, true, 0, std::nullopt},
+        // A new catalogue, damaged again after its one re-download, halts the program.
+        {{"--damage-id", "1", "--date", "20250101"}, true, 1,
+            Told{app, "TLE update failed", "File " + home.myTles() + "catalog_2l_20250101.txt not found.", true}},
+    };
+    std::size_t before = 0;
+    std::string cutOutput;
+    for (const Row& row : rows) {
+        std::optional<LocalService> own;
+        if (!row.service.empty())
+            own.emplace(row.service);
+        home.useService(own ? *own : healthy);
+        std::vector<std::string> environment;
+        if (row.bus)
+            environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + desktop.busAddress());
+        const test::ProgramOutcome run = test::waitForProgram(home.startUpdateIn("work", environment), home.work(""));
+
+        EXPECT_EQ(run.status, row.status) << run.err;
+        // Read once the program has ended: what it sent did leave before it.
+        const std::vector<Told> told = desktop.received();
+        ASSERT_EQ(told.size(), before + (row.told ? 1 : 0)) << run.err;
+        before = told.size();
+        if (row.told) {
+            EXPECT_EQ(told.back().appname, row.told->appname);
+            EXPECT_EQ(told.back().summary, row.told->summary);
+            EXPECT_TRUE(told.back().body.starts_with(row.told->body)) << told.back().body;
+            EXPECT_EQ(told.back().critical, row.told->critical);
+        }
+        // Without a bus the run says and ends what it did with one.
+        if (row.service == cut && !cutOutput.empty()) {
+            EXPECT_EQ(run.err + run.out, cutOutput);
+        }
+        if (row.service == cut)
+            cutOutput = run.err + run.out;
+    }
+}
+
+} // namespace
+} // namespace qm::e2e
