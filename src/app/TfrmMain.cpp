@@ -57,8 +57,7 @@ void loadText(QLineEdit* edit, const std::string& text, const std::function<void
     handler();
 }
 
-template <class Checkable>
-void loadCheck(Checkable* box, bool on, const std::function<void()>& handler)
+template <class Checkable> void loadCheck(Checkable* box, bool on, const std::function<void()>& handler)
 {
     if (box->isChecked() == on)
         return;
@@ -176,7 +175,8 @@ void TfrmMain::wire()
     }
 
     notifier_.enabled = [this] { return mNotifications->isChecked(); };
-    reporter_.setFailureListener([this](RunOutcome how, std::string_view reason) { notifier_.runFailing(how, reason); });
+    reporter_.setFailureListener(
+        [this](RunOutcome how, std::string_view reason) { notifier_.runFailing(how, reason); });
     // The tray program's notifications bring the window back; an update run has ended
     // by the time anyone clicks.
     notifier_.offerOpen = !updateMode_;

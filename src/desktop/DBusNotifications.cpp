@@ -60,7 +60,7 @@ std::string sessionBusAddress(const Environment& environment)
     if (!runtime || runtime->empty())
         return {};
     const std::string socket = *runtime + "/bus";
-    struct stat info {};
+    struct stat info { };
     if (::stat(socket.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
         return {};
     return "unix:path=" + addressValue(socket);
@@ -88,8 +88,8 @@ bool DBusNotifications::connected()
     QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(address_), kConnectionName);
     connected_ = bus.isConnected();
     if (connected_)
-        bus.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), this,
-            SLOT(actionInvoked(uint, QString)));
+        bus.connect(
+            QString(), kPath, kService, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
     return connected_;
 }
 

@@ -82,7 +82,8 @@ NotificationDesktop::~NotificationDesktop()
 bool NotificationDesktop::shows(std::size_t count) const
 {
     for (int tries = 0; tries < 100; ++tries) {
-        const ProgramOutcome shown = runProgram("/usr/bin/dunstctl", {"count", "displayed"}, dir_.path(), environment());
+        const ProgramOutcome shown
+            = runProgram("/usr/bin/dunstctl", {"count", "displayed"}, dir_.path(), environment());
         if (std::strtoul(shown.out.c_str(), nullptr, 10) >= count)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
