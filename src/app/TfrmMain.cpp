@@ -406,6 +406,9 @@ void TfrmMain::updateDownloadEnabled()
     const bool account = !AccountUsername.empty() && !AccountPassword.empty();
     runButtons_->setDownloadEnabled(account);
     Skarvelin->setEnabled(account);
+    // Without an account the grey button says what it waits for.
+    btnDownload->setToolTip(account ? QStringLiteral("Download selected data sets from Skarvelin web site")
+                                    : QStringLiteral("Enter your Skarvelin username and password to download"));
 }
 
 void TfrmMain::FormActivate()

@@ -124,8 +124,9 @@ private:
     void ticked();
     void unticked();
     void armTimer();
-    // Hint and status line announce now + the run timer's interval.
-    void announceNextAttempt();
+    // Hint and status line announce now + the run timer's interval; `logged`: the log
+    // too (the end of a scheduled run, whose log tells when the next one comes).
+    void announceNextAttempt(bool logged = false);
     struct RunsResult {
         RunOutcome outcome = RunOutcome::Completed;
         // The text of an error the runs left unhandled, logged.
