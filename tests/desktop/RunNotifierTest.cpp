@@ -13,7 +13,7 @@ namespace {
 struct Told : NotificationService {
     void notify(const Notification& n) override
     {
-        told.push_back(n.summary + ": " + n.body + (n.critical ? " (critical)" : ""));
+        told.push_back(n.summary + ": " + n.body + (n.critical ? " !" : ""));
     }
     std::vector<std::string> told;
 };
@@ -21,27 +21,25 @@ struct Told : NotificationService {
 TEST(RunNotifier, TellsARunsFirstFailureAndTheFirstSuccessAfterFailures)
 {
     using enum RunOutcome;
-    struct Row {
+    const struct {
         const char* stored; // the state file before the run; nullptr: none
         std::vector<std::pair<RunOutcome, const char*>> failures; // as the steps report them
         RunOutcome outcome;
         std::vector<std::string> told;
         const char* after;
-    };
-    const Row rows[] = {
+        bool on = true; // "Desktop Notifications"
+    } rows[] = {
         // No file, or one a person or a disk garbled: a completed run is no news.
         {nullptr, {}, Completed, {}, nullptr},
         {"fail", {}, Completed, {}, "fail"},
-        {"completed\n", {}, Completed, {}, "completed\n"},
+        // Told at once, once per run, on one line; kept for the next run.
+        {"completed\n", {{Halted, "File x not found.\nCorrupt."}, {EndedEarly, "later"}}, Halted,
+            {"TLE update failed: File x not found. Corrupt. !"}, "failed\n"},
         {"failed\n", {}, Completed, {"TLE update succeeded again: 36 data sets written"}, "completed\n"},
-        // Told at once, once per run, on one line; an early end no step told, too.
-        {"failed\n", {{EndedEarly, "Unable to reach\nVantoreal"}, {EndedEarly, "later"}}, EndedEarly,
-            {"TLE update failed: Unable to reach Vantoreal"}, "failed\n"},
-        {nullptr, {}, EndedEarly, {"TLE update failed: The update ended early"}, "failed\n"},
-        {"completed\n", {{Halted, "Unable to unpack .gz file."}}, Halted,
-            {"TLE update failed: Unable to unpack .gz file. (critical)"}, "failed\n"},
+        // Switched off: nothing told, the outcome still kept.
+        {nullptr, {}, EndedEarly, {}, "failed\n", false},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         const test::TempDir dir;
         const std::string state = dir.file(kLastRunFile);
         if (row.stored)
@@ -49,7 +47,8 @@ TEST(RunNotifier, TellsARunsFirstFailureAndTheFirstSuccessAfterFailures)
         Told desktop;
         test::RecordingReporter reporter;
         RunNotifier notifier(desktop, reporter, state);
-        notifier.runFailing(EndedEarly, "before the run: a run by hand");
+        notifier.enabled = [&row] { return row.on; };
+        notifier.runFailing(EndedEarly, "a run by hand");
         notifier.runStarted();
         for (const auto& [how, reason] : row.failures)
             notifier.runFailing(how, reason);
@@ -58,19 +57,6 @@ TEST(RunNotifier, TellsARunsFirstFailureAndTheFirstSuccessAfterFailures)
         EXPECT_EQ(desktop.told, row.told) << (row.stored ? row.stored : "no file");
         EXPECT_EQ(test::exists(state) ? test::readFile(state) : "(none)", row.after ? row.after : "(none)");
     }
-}
-
-TEST(RunNotifier, SwitchedOffItTellsNothingButRemembers)
-{
-    const test::TempDir dir;
-    Told desktop;
-    test::RecordingReporter reporter;
-    RunNotifier notifier(desktop, reporter, dir.file(kLastRunFile));
-    notifier.enabled = [] { return false; };
-    notifier.runStarted();
-    notifier.runEnded(RunOutcome::EndedEarly, 0, "Skarvelin login unsuccessful.");
-    EXPECT_TRUE(desktop.told.empty());
-    EXPECT_EQ(test::readFile(dir.file(kLastRunFile)), "failed\n");
 }
 
 } // namespace

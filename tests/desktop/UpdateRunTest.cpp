@@ -16,8 +16,10 @@
 namespace qm {
 namespace {
 
-class FakeWindow : public UpdateWindow {
+// Its notifications join its calls, so their order against the error boxes shows.
+class FakeWindow : public UpdateWindow, public NotificationService {
 public:
+    void notify(const Notification& n) override { calls.push_back("notify: " + n.body); }
     void tickFullCatalog() override { calls.push_back("tick full catalog"); }
     bool twoLineSelected() const override { return twoLine; }
     void selectSituationReport() override { calls.push_back("select report"); }
@@ -50,22 +52,11 @@ public:
 
 using Calls = std::vector<std::string>;
 
-// Notifications join the window's calls, so their order against the error boxes shows.
-struct CallNotifications : NotificationService {
-    explicit CallNotifications(Calls& into)
-        : calls(into)
-    {
-    }
-    void notify(const Notification& n) override { calls.push_back("notify: " + n.body); }
-    Calls& calls;
-};
-
 void runUpdate(FakeWindow& window)
 {
     const test::TempDir runFolder;
-    CallNotifications desktop(window.calls);
     test::RecordingReporter reporter;
-    RunNotifier notifier(desktop, reporter, runFolder.file(kLastRunFile));
+    RunNotifier notifier(window, reporter, runFolder.file(kLastRunFile));
     UpdateRun(window, notifier).run();
 }
 

@@ -1,30 +1,13 @@
 #include "NotificationDesktop.h"
 
-#include "ProgramRun.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
+#include <csignal>
 #include <stdexcept>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace qm::test {
-
-namespace {
-
-// The history's timeout of a critical notification: notification-desktop's dunstrc.
-constexpr qint64 kCriticalTimeoutUs = 103'000'000;
-
-} // namespace
 
 std::string NotificationDesktop::unavailable()
 {
@@ -36,87 +19,27 @@ std::string NotificationDesktop::unavailable()
 }
 
 NotificationDesktop::NotificationDesktop()
+    : pid_(startProgram(QM_NOTIFICATION_DESKTOP, {"start", dir_.path()}, dir_.path(), {"PATH=/usr/bin:/bin"}))
 {
-    if (const std::string missing = unavailable(); !missing.empty())
-        throw std::runtime_error(missing);
-    int in[2];
-    if (::pipe2(in, O_CLOEXEC) != 0)
-        throw std::runtime_error("notification desktop: pipe");
-    std::string script = QM_NOTIFICATION_DESKTOP;
-    std::string folder = dir_.path();
-    char* argv[] = {script.data(), folder.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    toScript_ = in[1];
-    if (spawned != 0) {
-        pid_ = -1;
-        throw std::runtime_error("notification desktop: cannot start " + script);
-    }
-    for (int tries = 0; tries < 200 && address_.empty(); ++tries) {
-        if (exists(dir_.file("address")))
-            address_ = readFile(dir_.file("address"));
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (address_.empty())
-        throw std::runtime_error("dunst did not come up within 10 s:\n" + readFile(dir_.file("dunst.log")));
+    for (int tries = 0; tries < 200 && !exists(dir_.file("address")); ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!exists(dir_.file("address")))
+        throw std::runtime_error("dunst did not come up:\n" + readFile(dir_.file("stderr.txt")));
+    address_ = readFile(dir_.file("address"));
     address_.pop_back(); // the line end
-}
-
-std::vector<std::string> NotificationDesktop::environment() const
-{
-    return {"PATH=/usr/bin:/bin", "DBUS_SESSION_BUS_ADDRESS=" + address_};
+    // The script's later calls keep their output apart from the one still writing.
+    ::mkdir(dir_.file("calls").c_str(), 0700);
 }
 
 NotificationDesktop::~NotificationDesktop()
 {
-    ::close(toScript_);
-    if (pid_ > 0)
-        ::waitpid(pid_, nullptr, 0);
+    ::kill(pid_, SIGTERM);
+    waitForProgram(pid_, dir_.path());
 }
 
-bool NotificationDesktop::shows(std::size_t count) const
+ProgramOutcome NotificationDesktop::script(const std::vector<std::string>& arguments) const
 {
-    for (int tries = 0; tries < 100; ++tries) {
-        const ProgramOutcome shown
-            = runProgram("/usr/bin/dunstctl", {"count", "displayed"}, dir_.path(), environment());
-        if (std::strtoul(shown.out.c_str(), nullptr, 10) >= count)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-}
-
-void NotificationDesktop::open() const
-{
-    runProgram("/usr/bin/dunstctl", {"action", "0"}, dir_.path(), environment());
-}
-
-std::vector<NotificationDesktop::Received> NotificationDesktop::received() const
-{
-    runProgram("/usr/bin/dunstctl", {"close-all"}, dir_.path(), environment());
-    const ProgramOutcome history = runProgram("/usr/bin/dunstctl", {"history"}, dir_.path(), environment());
-    const QJsonArray items = QJsonDocument::fromJson(QByteArray::fromStdString(history.out))
-                                 .object()[QStringLiteral("data")]
-                                 .toArray()[0]
-                                 .toArray();
-    std::vector<std::pair<int, Received>> byId;
-    for (const auto& item : items) {
-        const QJsonObject fields = item.toObject();
-        auto field = [&fields](const char* name) { return fields[QLatin1String(name)][QStringLiteral("data")]; };
-        byId.push_back({field("id").toInt(),
-            {field("appname").toString().toStdString(), field("summary").toString().toStdString(),
-                field("body").toString().toStdString(), field("timeout").toInteger() == kCriticalTimeoutUs}});
-    }
-    std::sort(byId.begin(), byId.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<Received> all;
-    for (auto& [id, received] : byId)
-        all.push_back(std::move(received));
-    return all;
+    return runProgram(QM_NOTIFICATION_DESKTOP, arguments, dir_.file("calls/"), {"PATH=/usr/bin:/bin"});
 }
 
 } // namespace qm::test

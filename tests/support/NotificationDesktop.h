@@ -1,8 +1,8 @@
 #pragma once
 // Debian's dunst as the desktop's notification service, on a private session bus and an
-// Xvfb display of its own (the script notification-desktop beside this file), ended
-// with the object or with the test process. What programs sent is read back from
-// dunst's history.
+// Xvfb display of its own, ended with the object or with the test: the script
+// notification-desktop beside this file, which also reads dunst's history.
+#include "ProgramRun.h"
 #include "TempDir.h"
 
 #include <cstddef>
@@ -24,40 +24,29 @@ namespace qm::test {
 
 class NotificationDesktop {
 public:
-    struct Received {
-        std::string appname;
-        std::string summary;
-        std::string body;
-        bool critical = false; // urgency critical, else normal
-        bool operator==(const Received&) const = default;
-    };
-
     // Empty when dbus-daemon, Xvfb and dunst are installed; else what is missing.
     static std::string unavailable();
-
-    // Starts all three and waits until dunst serves; throws std::runtime_error otherwise.
+    // Starts all three; throws std::runtime_error when dunst does not come up.
     NotificationDesktop();
     ~NotificationDesktop();
     NotificationDesktop(const NotificationDesktop&) = delete;
     NotificationDesktop& operator=(const NotificationDesktop&) = delete;
 
-    // The bus, as DBUS_SESSION_BUS_ADDRESS gives it.
+    // As DBUS_SESSION_BUS_ADDRESS gives it.
     const std::string& busAddress() const { return address_; }
-    // Every notification received, oldest first; those still shown are closed, as
-    // reading the history needs.
-    std::vector<Received> received() const;
-    // Waits until `count` notifications are shown (10 s at most); whether they are.
-    bool shows(std::size_t count) const;
-    // Takes the default action of the first shown, as a click on it does.
-    void open() const;
+    // Every notification received, oldest first, one line each: "application | summary |
+    // body | urgency"; those shown are closed, as reading the history needs.
+    std::string received() const { return script({"received", dir_.path()}).out; }
+    // Whether `count` notifications are shown within 10 s.
+    bool shows(std::size_t count) const { return script({"shows", dir_.path(), std::to_string(count)}).status == 0; }
+    // The default action of the first shown, as a click on it takes it.
+    void open() const { script({"open", dir_.path()}); }
 
 private:
-    // What dunstctl needs to find dunst.
-    std::vector<std::string> environment() const;
+    ProgramOutcome script(const std::vector<std::string>& arguments) const;
 
     TempDir dir_;
     pid_t pid_ = -1;
-    int toScript_ = -1; // closing it ends the desktop
     std::string address_;
 };
 
