@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ public:
     bool twoLine = true;
     bool newData = true;
     bool endingNow = false;
+    bool notifying = true; // "Desktop Notifications"
     std::function<RunOutcome()> onDownload = [] { return RunOutcome::Completed; };
     std::function<RunOutcome()> onProcess = [] { return RunOutcome::Completed; };
     std::vector<std::string> calls;
@@ -52,12 +54,51 @@ public:
 
 using Calls = std::vector<std::string>;
 
-void runUpdate(FakeWindow& window)
+// The run in a run folder whose state file holds `stored` (nullptr: none there); what
+// that file holds after it.
+std::string runUpdate(FakeWindow& window, const char* stored = nullptr)
 {
     const test::TempDir runFolder;
+    const std::string state = runFolder.file(kLastRunFile);
+    if (stored)
+        test::writeFile(state, stored);
     test::RecordingReporter reporter;
-    RunNotifier notifier(window, reporter, runFolder.file(kLastRunFile));
+    RunNotifier notifier(window, reporter, state);
+    notifier.enabled = [&window] { return window.notifying; };
+    // Before the unattended run: a failure of a run by hand is no news.
+    notifier.runFailing(RunOutcome::EndedEarly, "by hand");
     UpdateRun(window, notifier).run();
+    return test::exists(state) ? test::readFile(state) : "(none)";
+}
+
+TEST(UpdateRun, TheDesktopHearsOfAFailureAndOfTheFirstSuccessAfterFailures)
+{
+    const struct {
+        const char* stored;
+        bool fails;
+        bool notifying;
+        Calls told;
+        const char* after;
+    } rows[] = {
+        // No file, or one garbled: a completed run is no news.
+        {nullptr, false, true, {}, "(none)"},
+        {"fail", false, true, {}, "fail"},
+        {"failed\n", false, true, {"notify: 0 data sets written"}, "completed\n"},
+        // A reason on one line; switched off, nothing is told, but the outcome is kept.
+        {"completed\n", true, true, {"notify: Unable to reach Vantoreal"}, "failed\n"},
+        {nullptr, true, false, {}, "failed\n"},
+    };
+    for (const auto& row : rows) {
+        FakeWindow window;
+        window.notifying = row.notifying;
+        if (row.fails)
+            window.onDownload = []() -> RunOutcome { throw SocketError("Unable to reach\nVantoreal"); };
+        EXPECT_EQ(runUpdate(window, row.stored), row.after);
+        Calls told;
+        std::copy_if(window.calls.begin(), window.calls.end(), std::back_inserter(told),
+            [](const std::string& call) { return call.starts_with("notify: "); });
+        EXPECT_EQ(told, row.told) << (row.stored ? row.stored : "no file");
+    }
 }
 
 TEST(UpdateRun, DownloadsProcessesNewDataAndEndsWithZero)
