@@ -179,6 +179,11 @@ void Scheduler::RunTimerTimer()
             window_.raiseSettingsChanged();
         }
         result = runs();
+        // Before any box, so that the desktop tells of a failure while the box waits;
+        // a run cut off by the end of the program is no news.
+        if (!window_.ending())
+            services_.notifier.runEnded(
+                result.outcome, window_.dataSetsWritten() - dataSetsBefore, result.failure.value_or(std::string()));
         window_.NewDataDownloaded() = false;
         if (const int period = periodOf(window_.frequencyIndex()))
             window_.runTimer().setInterval(period);
@@ -189,15 +194,10 @@ void Scheduler::RunTimerTimer()
         window_.runTimer().start();
         window_.minimize();
     }
-    if (window_.ending())
-        return;
-    // Before the box, so that the desktop tells of the failure while the box waits.
-    services_.notifier.runEnded(
-        result.outcome, window_.dataSetsWritten() - dataSetsBefore, result.failure.value_or(std::string()));
     // Shown only now, with the next attempt planned and the window back in the tray, so
     // a box that nobody clicks holds up nothing; while one such box is open, the
     // errors of later runs go to the log only instead of piling up boxes.
-    if (result.failure && !reportingFailure_) {
+    if (result.failure && !reportingFailure_ && !window_.ending()) {
         const FlagScope reporting(reportingFailure_);
         services_.prompts.error(*result.failure);
     }

@@ -164,7 +164,10 @@ protected:
     WatchedPrompts prompts;
     StartupFolder folders;
     StartupShortcut shortcut{folders};
-    NoNotifications desktop;
+    struct : NotificationService {
+        void notify(const Notification& n) override { told.push_back(n.body); }
+        std::vector<std::string> told;
+    } desktop;
     RunNotifier notifier{desktop, reporter, dir.file(kLastRunFile)};
     Scheduler scheduler{window, {tray, reporter, prompts, shortcut, clock, cTimeTexts(), notifier}};
 };
@@ -370,7 +373,9 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     int boxes = 0;
     prompts.whileErrorShown = [&] {
         ++boxes;
-        // The box comes last: the window is usable and the next attempt planned.
+        // The box comes last: the desktop has been told, the window is usable and the
+        // next attempt planned.
+        EXPECT_EQ(desktop.told, std::vector<std::string>{"Connection Timed Out"});
         EXPECT_TRUE(window.windowEnabled);
         EXPECT_TRUE(window.run.active);
         EXPECT_EQ(window.events.back(), "minimize");
