@@ -77,7 +77,7 @@ public:
     virtual bool& NewDataDownloaded() = 0;
     // A download or processing run is going.
     virtual bool runGoing() const = 0;
-    // The lock on the My TLEs folder; none: the runs take none.
+    // The lock on the run folder and the My TLEs folder; none: the runs take none.
     virtual FolderLock* folderLock() = 0;
     // The program is ending (a fatal stop, SIGTERM, the tray's "Exit"): an error that a
     // run ended with meanwhile is no news to anyone.
