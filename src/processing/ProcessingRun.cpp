@@ -125,13 +125,16 @@ RunOutcome ProcessingRun::steps()
     if (twoLine)
         buildReportTable();
 
-    buildDataSets();
+    const bool anyTicked = buildDataSets();
     closeAndClean();
     postProcess();
 
     window_.values().NewDataDownloaded = false;
     downloadsDealtWith_ = true;
     window_.showNewestEpoch(index_.newestEpoch());
+    // Why a run that checked the whole catalogue wrote no data set of the list.
+    if (!anyTicked)
+        reporter_.log("No data set is ticked");
     reporter_.updateStatusBar(reporter_.idleText("Done"));
     restoreWindow();
     return RunOutcome::Completed;
@@ -263,8 +266,9 @@ void ProcessingRun::buildReportTable()
     }
 }
 
-void ProcessingRun::buildDataSets()
+bool ProcessingRun::buildDataSets()
 {
+    bool anyTicked = false;
     ProgramValues values = window_.values();
     ctx_.TwoLineFormat = window_.twoLineFormat();
     ctx_.CatalogFile = CatalogFile_;
@@ -278,11 +282,14 @@ void ProcessingRun::buildDataSets()
     reporter_.log("Building Vantoreal data sets");
     PrepareDirectory(reporter_, ctx_.vantorealFolder());
     for (const DataSetRow& row : kDataSetRows)
-        if (row.kind == DataSetRowKind::Named && window_.rowTicked(row.row))
+        if (row.kind == DataSetRowKind::Named && window_.rowTicked(row.row)) {
+            anyTicked = true;
             writer_.BuildDataSet(std::string(row.baseName));
+        }
 
     reporter_.log("Building comprehensive data sets");
     if (window_.rowTicked(kCompleteCatalogRow)) {
+        anyTicked = true;
         PrepareDirectory(reporter_, ctx_.vantorealFolder());
         writer_.BuildComprehensiveDataSet();
     }
@@ -290,6 +297,7 @@ void ProcessingRun::buildDataSets()
     reporter_.log("Building user-defined data sets");
     PrepareDirectory(reporter_, ctx_.userFolder());
     writer_.BuildUserDataSets();
+    return anyTicked;
 }
 
 void ProcessingRun::closeAndClean()

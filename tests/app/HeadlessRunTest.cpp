@@ -142,10 +142,11 @@ TEST(HeadlessRun, WithoutAUsableDisplay)
         std::string err;
     } cases[] = {
         {"an update run with a display it cannot reach", {"DISPLAY=:" + std::to_string(unreachable)}, {"-update"},
-            false, false, 2, "quillmaren: error: Unable to reach Vantoreal [OK]\n"},
+            false, false, 2,
+            "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
         // The run-folder option does not hide "-update" behind it.
         {"an update run, the run-folder option first", {}, {"--run-folder=", "-update"}, false, false, 2,
-            "quillmaren: error: Unable to reach Vantoreal [OK]\n"},
+            "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
         {"a run-folder option that is neither auto nor empty", {}, {"-update", "--run-folder=here"}, false, false, 1,
             "quillmaren: error: --run-folder must be \"auto\" or empty, not \"here\". [OK]\n"},
         {"the window without a display", {}, {}, false, false, 1,
