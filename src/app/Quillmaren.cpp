@@ -34,7 +34,7 @@ service, checks and repairs its element sets and writes the Vantoreal data sets.
 
   (no option)        open the window
   -update            one unattended run: download, process when new data arrived,
-                     end; only as the first argument besides --run-folder
+                     end; only as the first argument (--run-folder aside)
   --run-folder=auto  start in the run folder (see the manual page), as the menu
                      entry, the timer and the crontab line do; anywhere on the line
   --help             show this help

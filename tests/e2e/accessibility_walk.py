@@ -310,7 +310,8 @@ def main():
             try:
                 walk.run()
             except TimeoutError as stuck:
-                windows = [(w.getRoleName(), w.name, w.getState().getStates()) for w in walk.app if w is not None]
+                windows = [(w.getRoleName(), w.name, [pyatspi.stateToString(s) for s in w.getState().getStates()])
+                           for w in walk.app if w is not None]
                 walk.fail(f"gave up waiting for {stuck} after {WAIT} s; windows: {windows}")
         finally:
             app.terminate()
