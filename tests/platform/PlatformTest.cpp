@@ -216,20 +216,14 @@ TEST_F(UserFoldersTest, OnlyAutoChangesTheCurrentFolder)
 TEST(RunFolderOption, IsTakenOutWhereverItStands)
 {
     using Arguments = std::vector<std::string>;
-    const struct {
-        Arguments arguments;
-        Arguments rest;
-        std::optional<std::string> value;
-    } cases[] = {
-        {{"--run-folder=auto", "-update"}, {"-update"}, "auto"},
+    const std::tuple<Arguments, Arguments, std::optional<std::string>> cases[] = {
         {{"-update", "--run-folder=auto"}, {"-update"}, "auto"},
         {{"--run-folder", "auto", "-update", "-style", "fusion"}, {"-update", "-style", "fusion"}, "auto"},
         {{"--run-folder=auto", "--run-folder="}, {}, ""}, // the last one counts
         {{"-update", "--run-folder"}, {"-update", "--run-folder"}, std::nullopt}, // no value: not the option
     };
-    for (const auto& c : cases) {
-        Arguments arguments = c.arguments;
-        EXPECT_EQ(takeRunFolderOption(arguments), c.value) << c.arguments.front();
-        EXPECT_EQ(arguments, c.rest);
+    for (auto [arguments, rest, value] : cases) {
+        EXPECT_EQ(takeRunFolderOption(arguments), value);
+        EXPECT_EQ(arguments, rest);
     }
 }
