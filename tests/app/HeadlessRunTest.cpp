@@ -117,9 +117,9 @@ TEST(HeadlessRun, HelpAndVersionAnswerWithoutTouchingAnything)
     qm::test::TempDir dir;
     const std::string help
         = qm::test::runProgram(QM_PROGRAM_FILE, {"--help"}, dir.path(), {"ASAN_OPTIONS=detect_leaks=0"}).out;
-    for (const char* item : {"-update", "--run-folder=auto", "QUILLMAREN_SERVICE_HOST", "QUILLMAREN_PUBLISHER_HOST",
-             "QUILLMAREN_CA_FILE", "QUILLMAREN_RUN_FOLDER", "QUILLMAREN_LOCK_WAIT", "http_proxy", "XDG_CONFIG_HOME",
-             "XDG_STATE_HOME", "QT_QPA_PLATFORM", "Exit status:\n  0", "\n  1", "\n  2"})
+    for (const char* item : {"-update", "QUILLMAREN_SERVICE_HOST", "QUILLMAREN_PUBLISHER_HOST", "QUILLMAREN_CA_FILE",
+             "QUILLMAREN_RUN_FOLDER", "QUILLMAREN_LOCK_WAIT", "http_proxy", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+             "QT_QPA_PLATFORM", "Exit status:\n  0", "\n  1", "\n  2"})
         EXPECT_NE(help.find(item), std::string::npos) << item;
 }
 
@@ -142,8 +142,7 @@ TEST(HeadlessRun, WithoutAUsableDisplay)
         std::string err;
     } cases[] = {
         {"an update run with a display it cannot reach", {"DISPLAY=:" + std::to_string(unreachable)}, {"-update"},
-            false, false, 2,
-            "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
+            false, false, 2, "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
         // The run-folder option does not hide "-update" behind it.
         {"an update run, the run-folder option first", {}, {"--run-folder=", "-update"}, false, false, 2,
             "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
