@@ -12,9 +12,11 @@ JOBS          ?= $(shell nproc)
 
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libisal-dev libssl-dev libgtest-dev
 # squid and apache2-utils (htpasswd): whole runs through a real proxy with Basic authentication.
-# xvfb, dbus, at-spi2-core and python3-pyatspi: the window read through the accessibility bus.
+# dunst, dbus and xvfb: desktop notifications received by a real notification service.
+# at-spi2-core and python3-pyatspi, with xvfb and dbus: the window read through the
+# accessibility bus.
 TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 python3-sgp4 openssl squid apache2-utils \
-	xvfb dbus at-spi2-core python3-pyatspi
+	dunst dbus xvfb at-spi2-core python3-pyatspi
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 DEMO_DEPS  := python3
 # dpkg-shlibdeps, which names the libraries the package depends on.

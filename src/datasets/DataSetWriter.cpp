@@ -421,6 +421,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
     list.close();
     ctx_.reporter.log("Close [dsi]");
     output.close();
+    ++written_;
     catalogue.close();
 
     if (ctx_.Palm)
@@ -518,6 +519,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
     }
     catalogue.close();
     output.close();
+    ++written_;
 }
 
 void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string& folder)

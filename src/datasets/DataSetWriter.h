@@ -28,6 +28,9 @@ public:
     // handed to the desktop.
     void BuildPalmDatabase(const std::string& name, const std::string& folder);
 
+    // The data sets put in place so far (twins and Palm databases not counted).
+    int written() const { return written_; }
+
 private:
     class ReportNameWindow;
     // Fills the name line of a data-set record whose TLE lines came from a two-line
@@ -38,6 +41,7 @@ private:
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 
     DataSetContext& ctx_;
+    int written_ = 0;
 };
 
 } // namespace qm

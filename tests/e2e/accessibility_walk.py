@@ -60,6 +60,7 @@ CONTROLS = [  # window, group, name, role, reached
     ("main", "Web Sites", "Skarvelin", "menu item", MENU),
     ("main", "", "Configuration", "menu item", MENU),
     ("main", "Configuration", "Proxy Server", "menu item", MENU),
+    ("main", "Configuration", "Desktop Notifications", "menu item", MENU),
     ("main", "Configuration", "OMM Data Sets", "menu item", MENU),
     ("main", "OMM Data Sets", "None", "menu item", MENU),
     ("main", "OMM Data Sets", "XML", "menu item", MENU),
