@@ -19,7 +19,7 @@ import time
 TITLE = "Skarvelin Quillmaren"
 
 # Where the keyboard reaches each control: the step after which Tab must land on it
-# (for a radio button: on one button of its group, whose arrow keys reach the others),
+# (for a radio button: on the selected button of its group, whose arrow keys reach the others),
 # MENU through the menu bar's keys, READ for what is read but never moved to. "Group"
 # is the name of the nearest named container below the window.
 START, DOWNLOADED, AUTO, PROXY, ABOUT = "start", "downloaded", "Auto Download ticked", "proxy form", "about box"
@@ -122,6 +122,7 @@ def until(what, condition):
 class Walk:
     def __init__(self, pyatspi, app):
         self.at, self.app, self.failures, self.cycles, self.trees = pyatspi, app, [], {}, {}
+        self.unselected = {}
 
     def fail(self, text):
         self.failures.append(text)
@@ -215,6 +216,8 @@ class Walk:
                 break
             cycle.append(current)
         self.cycles[step] = cycle
+        self.unselected[step] = {k for k in cycle if k[2] == "radio button"
+                                 and not tree[k].getState().contains(self.at.STATE_CHECKED)}
 
     def transfer(self, tree):
         """The transfer bar while download 1 drips in: named, with a value inside its range."""
@@ -237,8 +240,8 @@ class Walk:
             cycle = self.cycles[reached]
             if role == "radio button":
                 members = [k for k in cycle if k[0] == group and k[2] == role]
-                if len(members) != 1:
-                    self.fail(f"{reached}: Tab reaches {members} of group {group!r}, not one button")
+                if len(members) != 1 or members[0] in self.unselected[reached]:
+                    self.fail(f"{reached}: Tab reaches {members} of group {group!r}, not its selected button")
             elif (group, name, role) not in cycle:
                 self.fail(f"{reached}: Tab never reaches {role} {name!r}: {cycle}")
         rows = {(w, g, n, r) for w, g, n, r, _ in CONTROLS}
