@@ -214,6 +214,17 @@ private:
     BatchPipeline writer_;
 };
 
+// Unpacked bytes that only prove the member whole: one buffer, used over and over.
+class Discard final : public Output {
+public:
+    unsigned char* buffer() override { return buffer_.get(); }
+    void put(std::size_t n) override { handed_ += n; }
+    void complete() override { }
+
+private:
+    std::unique_ptr<unsigned char[]> buffer_{new unsigned char[kOutputSize]};
+};
+
 // The unpacked bytes handed to a streamed member's reader on a helper thread, which
 // takes each part while the next is unpacked. The first parts are small, so that the
 // reader starts early. Once the reader has stopped (it failed), the rest is unpacked
@@ -609,31 +620,26 @@ bool ZipArchive::extractOne(std::string_view mask, const std::string& outPath, S
     return i && extractMember(members_[*i], placements_[*i], outPath, streamed);
 }
 
-bool ZipArchive::extractMember(
-    const ArchiveMember& m, const Placement& at, const std::string& outPath, StreamedMember* streamed)
+namespace {
+
+// Whether a member is of a kind that may be unpacked at all.
+bool unpackable(const ArchiveMember& m)
 {
-    if (!at.usable)
-        return false;
     if (m.flags & 0x0001) // encrypted
         return false;
     if (m.method != 0 && m.method != 8)
         return false;
     if (m.size == 0xFFFFFFFF || m.compressedSize == 0xFFFFFFFF)
         return false;
-    if (m.method == 0 && m.compressedSize != m.size)
-        return false;
-    if (sameFile(outPath, file_.path()))
-        return false;
-    // Inflation stops at the declared size, so the declared size is all a member can
-    // write; one that does not fit what is left of the cap is refused before any work.
-    if (m.size > budget_)
-        return false;
-    budget_ -= m.size;
+    return m.method == 8 || m.compressedSize == m.size;
+}
 
+// Unpacks a member whose data begin at `dataStart` into `out`; true when it gave its
+// declared size with its CRC-32.
+bool unpackMember(const File& file, const ArchiveMember& m, std::uint64_t dataStart, Output& out)
+{
     Buffers buffers;
-    Input in{file_, at.dataStart, at.dataStart + m.compressedSize, buffers.in.get()};
-    Destination destination(outPath, streamed, m.size);
-    Output& out = destination.output();
+    Input in{file, dataStart, dataStart + m.compressedSize, buffers.in.get()};
     std::uint32_t crc = 0;
     std::uint64_t produced = 0;
     if (m.method == 0) {
@@ -648,9 +654,43 @@ bool ZipArchive::extractMember(
     } else if (!inflateStream(in, out, buffers, m.size, crc, produced)) {
         return false;
     }
-    if (produced != m.size || crc != m.crc32)
+    return produced == m.size && crc == m.crc32;
+}
+
+} // namespace
+
+bool ZipArchive::extractMember(
+    const ArchiveMember& m, const Placement& at, const std::string& outPath, StreamedMember* streamed)
+{
+    if (!at.usable || !unpackable(m) || sameFile(outPath, file_.path()))
+        return false;
+    // Inflation stops at the declared size, so the declared size is all a member can
+    // write; one that does not fit what is left of the cap is refused before any work.
+    if (m.size > budget_)
+        return false;
+    budget_ -= m.size;
+    Destination destination(outPath, streamed, m.size);
+    if (!unpackMember(file_, m, at.dataStart, destination.output()))
         return false;
     destination.complete();
+    return true;
+}
+
+bool ZipArchive::membersWhole(std::string_view mask) const
+{
+    // All of them together within the cap, as extract() would write them.
+    std::uint64_t budget = outputLimit_;
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        const ArchiveMember& m = members_[i];
+        if (!maskMatches(mask, m.name) || safeMemberFileName(m.name).empty())
+            continue;
+        if (!placements_[i].usable || !unpackable(m) || m.size > budget)
+            return false;
+        budget -= m.size;
+        Discard out;
+        if (!unpackMember(file_, m, placements_[i].dataStart, out))
+            return false;
+    }
     return true;
 }
 
@@ -789,21 +829,19 @@ bool atMemberStart(Input& in)
 
 } // namespace
 
-bool GzipFile::extractTo(const std::string& outPath, StreamedMember* streamed)
+namespace {
+
+// The members of a gzip file from `dataOffset` on into `out`, member after member, as
+// "cat a.gz b.gz" gives: each checked against its own trailer, all of them together
+// within `limit`.
+bool unpackGzipMembers(const File& file, std::uint64_t dataOffset, std::uint64_t size, Output& out, std::uint64_t limit)
 {
-    if (sameFile(outPath, file_.path()))
-        return false;
     Buffers buffers;
-    Input in{file_, dataOffset_, size_, buffers.in.get()};
-    // The last member's declared size stands for all of them.
-    Destination destination(outPath, streamed, members_.front().size);
-    Output& out = destination.output();
-    // Member after member, as "cat a.gz b.gz" gives: each checked against its own
-    // trailer, all of them together within what the file may still write.
+    Input in{file, dataOffset, size, buffers.in.get()};
     for (;;) {
         std::uint32_t crc = 0;
         std::uint64_t produced = 0;
-        if (!inflateStream(in, out, buffers, budget_ - out.handed(), crc, produced))
+        if (!inflateStream(in, out, buffers, limit - out.handed(), crc, produced))
             return false;
         std::uint32_t storedCrc = 0, storedSize = 0;
         if (!readLe32(in, storedCrc) || !readLe32(in, storedSize))
@@ -815,13 +853,32 @@ bool GzipFile::extractTo(const std::string& outPath, StreamedMember* streamed)
             ++in.pos;
         // Bytes that start no member are ignored, as gzip -d ignores trailing garbage.
         if (!atMemberStart(in))
-            break;
+            return true;
         if (!readGzipHeader(in))
             return false;
     }
+}
+
+} // namespace
+
+bool GzipFile::extractTo(const std::string& outPath, StreamedMember* streamed)
+{
+    if (sameFile(outPath, file_.path()))
+        return false;
+    // The last member's declared size stands for all of them.
+    Destination destination(outPath, streamed, members_.front().size);
+    Output& out = destination.output();
+    if (!unpackGzipMembers(file_, dataOffset_, size_, out, budget_))
+        return false;
     destination.complete();
     budget_ -= out.handed();
     return true;
+}
+
+bool GzipFile::whole() const
+{
+    Discard out;
+    return unpackGzipMembers(file_, dataOffset_, size_, out, outputLimit_);
 }
 
 } // namespace qm

@@ -69,6 +69,10 @@ public:
     }
 };
 
+// The members the processing run reads: the catalogue's text and the report's.
+inline constexpr std::string_view kCatalogueMemberMask = "catalog*.*";
+inline constexpr std::string_view kReportMemberMask = "ssr*.*";
+
 // What one archive may write in all: a real catalogue is under 30 MB, and a small
 // hostile archive must not fill the disk.
 inline constexpr std::uint64_t kMaxArchiveOutput = std::uint64_t{1} << 30;
@@ -94,6 +98,10 @@ public:
     // gives false; an archive that cannot be read or a file that cannot be written
     // raises its IoError.
     bool extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed = nullptr);
+    // Every member matching `mask` that extract() would write (a safe name) unpacks to
+    // its declared size with its CRC-32, all of them within the output cap. Nothing is
+    // written; an archive that cannot be read raises its IoError.
+    bool membersWhole(std::string_view mask) const;
     const std::string& path() const { return file_.path(); }
 
 private:
@@ -129,6 +137,9 @@ public:
     int extract(std::string_view mask, const std::string& targetFolder, StreamedMember* streamed = nullptr);
     // As ZipArchive::extractOne, for the one member.
     bool extractOne(std::string_view mask, const std::string& outPath, StreamedMember* streamed = nullptr);
+    // Every member unpacks to its end with its CRC-32 and length, all of them within the
+    // output cap. Nothing is written; a file that cannot be read raises its IoError.
+    bool whole() const;
     const std::string& path() const { return file_.path(); }
 
 private:

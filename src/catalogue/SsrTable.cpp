@@ -49,7 +49,7 @@ void SsrTable::build(const std::string& satcatArchive, const std::string& myTles
     textFile_ = text; // a work file from here on, whatever is found
     ZipArchive zip;
     zip.open(satcatArchive);
-    if (!zip.extractOne("ssr*.*", text)) {
+    if (!zip.extractOne(kReportMemberMask, text)) {
         const std::string message = "File " + text + " not found.";
         reporter.log(message);
         throw FatalStop{message};

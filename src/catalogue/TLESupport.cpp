@@ -440,7 +440,7 @@ constexpr std::size_t kMaxBatchRecords = 1024;
 // `received`, for a text read as it is unpacked: its bytes so far, which count as its
 // size where they pass what the archive announced.
 void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine, bool helped,
-    const std::uint64_t* received, Reporter& reporter)
+    const std::uint64_t* received, GrowthCap cap, Reporter& reporter)
 {
     const std::string tmp = catalogFile + ".tmp";
     reporter.log("Open [fi] " + catalogFile);
@@ -473,7 +473,7 @@ void checkText(BufferedReader& in, const std::string& catalogFile, bool twoLine,
     // text still gives one record.
     const auto allowedRecords = [&] {
         const std::uint64_t text = std::max<std::uint64_t>(in.size(), received ? *received : 0);
-        return std::max<std::uint64_t>(1, std::min(kCheckGrowthLimit * text, kMaxArchiveOutput) / size);
+        return std::max<std::uint64_t>(1, cap.of(text) / size);
     };
     std::uint64_t recordsRead = 0;
     std::uint64_t recordLimit = allowedRecords();
@@ -553,11 +553,11 @@ const char* checkingText(bool twoLine)
 
 } // namespace
 
-void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter)
+void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter, GrowthCap cap)
 {
     reporter.updateStatusBar(checkingText(twoLine));
     BufferedReader in(catalogFile);
-    checkText(in, catalogFile, twoLine, true, nullptr, reporter);
+    checkText(in, catalogFile, twoLine, true, nullptr, cap, reporter);
 }
 
 namespace {
@@ -599,15 +599,15 @@ public:
     std::vector<Line> lines;
 };
 
-StreamedCheck::StreamedCheck(const std::string& catalogFile, bool twoLine)
+StreamedCheck::StreamedCheck(const std::string& catalogFile, bool twoLine, GrowthCap cap)
     : recorder_(std::make_unique<Recorder>())
     , twoLine_(twoLine)
 {
     member_.path = catalogFile;
-    member_.consume = [this, catalogFile, twoLine](BufferedReader::Source& text) {
+    member_.consume = [this, catalogFile, twoLine, cap](BufferedReader::Source& text) {
         CountingSource counted(text);
         BufferedReader in(counted);
-        checkText(in, catalogFile, twoLine, false, &counted.count, *recorder_);
+        checkText(in, catalogFile, twoLine, false, &counted.count, cap, *recorder_);
     };
 }
 

@@ -8,6 +8,7 @@
 // ThreeLineRecord it starts at kThreeLinePairOffset.
 #include "catalogue/Archive.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -41,10 +42,17 @@ void Repair_TLE(char* pair);
 void Check_Two_Line_File(const std::string& path);
 void Check_Three_Line_File(const std::string& path);
 
-// The check stage writes records plus rejects of at most this many times the text's
-// size, and never more than one archive may unpack: a real catalogue's records are
-// about as large as its text, while a text of bare line ends would grow seventyfold.
-inline constexpr std::uint64_t kCheckGrowthLimit = 4;
+// What the check stage may write, records plus rejects: four times the text's size, as
+// a real catalogue's records are about as large as its text while a text of bare line
+// ends would grow seventyfold; but never below `floor`, so that the few rejects of a
+// small damaged text still end in the empty-catalogue halt, and never above `ceiling`
+// (a real catalogue of 339,999 objects writes about 60 MB).
+struct GrowthCap {
+    static constexpr std::uint64_t kFactor = 4;
+    std::uint64_t floor = std::uint64_t{16} << 20;
+    std::uint64_t ceiling = std::uint64_t{256} << 20;
+    std::uint64_t of(std::uint64_t textSize) const { return std::min(std::max(kFactor * textSize, floor), ceiling); }
+};
 
 // The text grows past that limit: it is no catalogue. Nothing of the stage remains.
 class CatalogueTooLarge : public std::runtime_error {
@@ -58,16 +66,16 @@ public:
 // The check stage: rewrites `catalogFile` as fixed CR LF lines (line pass) and sorts
 // the records as the record pass of the given form does, both in one reading of the
 // text: `catalogFile` ends up holding the good records, the error file the rejects.
-// Raises IoError when a file cannot be used, CatalogueTooLarge past the growth limit;
-// the text then stays as it was.
-void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter);
+// Raises IoError when a file cannot be used, CatalogueTooLarge past `cap`; the text then
+// stays as it was.
+void CheckCatalog(const std::string& catalogFile, bool twoLine, Reporter& reporter, GrowthCap cap = {});
 
 // The same check on the text while it is unpacked, so that it is never written out:
 // hand member() to the archive's extract() for the text's path; when checked(), call
 // finish(). Otherwise nothing of the check remains and nothing was reported.
 class StreamedCheck {
 public:
-    StreamedCheck(const std::string& catalogFile, bool twoLine);
+    StreamedCheck(const std::string& catalogFile, bool twoLine, GrowthCap cap = {});
     ~StreamedCheck();
     StreamedCheck(const StreamedCheck&) = delete;
     StreamedCheck& operator=(const StreamedCheck&) = delete;

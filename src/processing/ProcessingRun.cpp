@@ -118,8 +118,8 @@ RunOutcome ProcessingRun::steps()
     try {
         index_.build(CatalogFile_, twoLine, reporter_);
     } catch (const FatalStop&) {
-        // Nothing of the catalogue passed the check.
-        downloadsDealtWith_ = true;
+        // Nothing of the catalogue passed the check: no run could make more of it.
+        discardDownload(window_.values().MostCurrentCatalog);
         throw;
     }
     if (twoLine)
@@ -192,7 +192,7 @@ void ProcessingRun::unpackCatalogue(bool twoLine, std::optional<StreamedCheck>& 
             throw;
         }
         check.emplace(CatalogFile_, twoLine);
-        zip.extractOne("catalog*.*", CatalogFile_, &check->member());
+        zip.extractOne(kCatalogueMemberMask, CatalogFile_, &check->member());
         return;
     }
 
@@ -230,6 +230,11 @@ RunOutcome ProcessingRun::catalogueMissing()
         yes = services_.prompts.errorYesNo(text + " Delete and re-download?");
     }
     if (!yes) {
+        // A file fetched again and still without its text is discarded, or every later
+        // run would stop on it, since a stored file is never fetched again. A user's
+        // own No keeps the file as it is.
+        if (window_.updateMode())
+            discardDownload(window_.values().MostCurrentCatalog);
         downloadsDealtWith_ = true;
         throw FatalStop{text, !window_.updateMode()};
     }

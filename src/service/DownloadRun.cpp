@@ -356,6 +356,9 @@ std::optional<std::string> DownloadRun::transfer(const std::string& url, const s
         const ProductKind kind = productKindOf(path);
         if (!fileHoldsKind(target.tempPath(), kind))
             return std::string(notOfKindText(kind));
+        // A cut or damaged archive would stop every processing run on it.
+        if (!fileUnpacksWhole(target.tempPath(), kind))
+            return std::string(damagedText(kind));
 
         // Before the name: a file stored under it is never fetched again, so it counts as
         // new only through this mark.

@@ -183,12 +183,13 @@ struct Connection {
 
 } // namespace
 
-HttpExchange::HttpExchange()
+HttpExchange::HttpExchange(std::uint64_t fileBodyLimit)
     : transportFactory_([](const std::string& scheme) -> std::unique_ptr<Transport> {
         if (isTlsScheme(scheme))
             return std::make_unique<TlsTransport>(std::make_unique<TcpTransport>());
         return std::make_unique<TcpTransport>();
     })
+    , fileBodyLimit_(fileBodyLimit)
 {
 }
 
@@ -343,7 +344,7 @@ void HttpExchange::exchangeOnce(
     // length, not the close, ends it when there is one.
     const bool noBody = hasHead && (method == "HEAD" || statusCode_ == 204 || statusCode_ == 304);
     const std::int64_t bodyLength = noBody ? 0 : contentLength_;
-    Sink bodySink(InputFileMode, Body, kMaxMemoryBodyBytes, kMaxFileBodyBytes);
+    Sink bodySink(InputFileMode, Body, kMaxMemoryBodyBytes, fileBodyLimit_);
     bodySink.checkAnnounced(bodyLength);
     bodySink.expect(bodyLength);
     std::int64_t received = 0;

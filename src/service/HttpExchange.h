@@ -24,7 +24,9 @@ namespace qm {
 
 class HttpExchange {
 public:
-    HttpExchange();
+    // `fileBodyLimit`: the largest file-mode body, kMaxFileBodyBytes unless a test
+    // wants a small one.
+    explicit HttpExchange(std::uint64_t fileBodyLimit = kMaxFileBodyBytes);
     virtual ~HttpExchange() = default;
     HttpExchange(const HttpExchange&) = delete;
     HttpExchange& operator=(const HttpExchange&) = delete;
@@ -76,8 +78,9 @@ public:
     static constexpr int kMaxRedirects = 10;
     static constexpr std::size_t kMaxHeadBytes = std::size_t{1} << 20;
     static constexpr std::size_t kMaxMemoryBodyBytes = std::size_t{64} << 20;
-    // A file-mode body (a product download) past this, announced or received, ends the
-    // call with "Response too large" and leaves nothing.
+    // A file-mode body (a product download) past this (or the limit given to the
+    // constructor), announced or received, ends the call with "Response too large" and
+    // leaves nothing.
     static constexpr std::uint64_t kMaxFileBodyBytes = std::uint64_t{1} << 30;
     // Largest piece taken from the connection at a time.
     static constexpr std::size_t kChunkBytes = 65536;
@@ -112,6 +115,7 @@ protected:
     std::string cookieOrigin_; // where Cookie may go
     std::string cookieBound_; // the value of Cookie that cookieOrigin_ was taken for
     bool busy_ = false;
+    std::uint64_t fileBodyLimit_;
 };
 
 } // namespace qm

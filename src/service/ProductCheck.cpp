@@ -1,5 +1,6 @@
 #include "service/ProductCheck.h"
 
+#include "catalogue/Archive.h"
 #include "platform/File.h"
 
 #include <algorithm>
@@ -160,6 +161,25 @@ bool fileHoldsKind(const std::string& path, ProductKind kind)
         [&file](std::uint64_t offset, void* buffer, std::size_t n) { return file.readSomeAt(offset, buffer, n); });
 }
 
+bool fileUnpacksWhole(const std::string& path, ProductKind kind)
+{
+    try {
+        if (kind == ProductKind::Zip) {
+            ZipArchive zip;
+            zip.open(path);
+            return zip.membersWhole(std::string(kCatalogueMemberMask) + ";" + std::string(kReportMemberMask));
+        }
+        if (kind == ProductKind::Gzip) {
+            GzipFile gzip;
+            gzip.open(path);
+            return gzip.whole();
+        }
+    } catch (const InvalidArchive&) {
+        return false;
+    }
+    return true;
+}
+
 std::string_view notOfKindText(ProductKind kind)
 {
     switch (kind) {
@@ -171,6 +191,11 @@ std::string_view notOfKindText(ProductKind kind)
         return "Not a text file";
     }
     return {};
+}
+
+std::string_view damagedText(ProductKind kind)
+{
+    return kind == ProductKind::Zip ? "Damaged ZIP archive" : "Damaged gzip file";
 }
 
 } // namespace qm

@@ -34,7 +34,16 @@ bool holdsKind(ProductKind kind, std::uint64_t size, const ReadSomeAt& read);
 // The same for a file; a file that cannot be read raises IoError.
 bool fileHoldsKind(const std::string& path, ProductKind kind);
 
-// Why a body of `kind` was refused, for the status line and the log.
+// A file that fileHoldsKind() took unpacks whole as the processing run unpacks it:
+// every ZIP member it may read (those matching kCatalogueMemberMask or
+// kReportMemberMask), or every member of a gzip file, inflates to its end with its
+// CRC-32 and length. A text is whole as it is. The file is read as it is unpacked and
+// nothing is written; a file that cannot be read raises IoError.
+bool fileUnpacksWhole(const std::string& path, ProductKind kind);
+
+// Why a body of `kind` was refused, for the status line and the log: not of its kind,
+// or of its kind but damaged.
 std::string_view notOfKindText(ProductKind kind);
+std::string_view damagedText(ProductKind kind);
 
 } // namespace qm

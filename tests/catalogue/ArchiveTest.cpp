@@ -126,6 +126,9 @@ TEST_F(Zip, DamagedMembersLeaveNoFileAndOthersStillExtract)
     writeFile(zipPath, damaged);
     ZipArchive zip;
     zip.open(zipPath);
+    // The whole-archive check, which writes nothing, says the same beforehand.
+    EXPECT_FALSE(zip.membersWhole("*.txt"));
+    EXPECT_TRUE(zip.membersWhole("catalog_b.txt"));
     EXPECT_EQ(zip.extract("*.txt", out.path()), 1);
     EXPECT_FALSE(exists(out.file("catalog_a.txt")));
     EXPECT_EQ(readFile(out.file("catalog_b.txt")), text);
@@ -233,6 +236,8 @@ TEST_F(Zip, WhatOneArchiveWritesStaysWithinTheCap)
     makeZip(zipPath, {{"catalog_a.txt", part}, {"catalog_b.txt", part}, {"catalog_c.txt", part}});
     ZipArchive capped(1 << 20);
     capped.open(zipPath);
+    EXPECT_TRUE(capped.membersWhole("catalog_a.txt;catalog_b.txt"));
+    EXPECT_FALSE(capped.membersWhole("*.txt"));
     EXPECT_EQ(capped.extract("*.txt", out.path()), 2);
     EXPECT_FALSE(exists(out.file("catalog_c.txt")));
 
@@ -364,6 +369,7 @@ TEST_F(Gzip, MembersAsOtherToolsWriteThem)
     second[second.size() - 5] ^= 0x01;
     writeFile(gzPath, gzipMemberWithAllFields("first part\n") + second);
     gz.open(gzPath);
+    EXPECT_FALSE(gz.whole());
     EXPECT_EQ(gz.extract("*.txt", dir.path()), 0);
     EXPECT_EQ(readFile(dir.file("catalog_2024.txt")), "trailed\n");
 }
@@ -375,9 +381,11 @@ TEST_F(Gzip, AllMembersTogetherStayWithinTheCap)
     writeFile(gzPath, twice);
     GzipFile capped(700 * 1024);
     capped.open(gzPath);
+    EXPECT_TRUE(capped.whole());
     EXPECT_EQ(capped.extract("*.txt", dir.path()), 1);
     writeFile(gzPath, twice + gzipMemberWithAllFields(part));
     capped.open(gzPath);
+    EXPECT_FALSE(capped.whole());
     EXPECT_EQ(capped.extract("*.txt", dir.path()), 0);
     EXPECT_EQ(readFile(dir.file("catalog_2024.txt")).size(), 2 * part.size());
     EXPECT_EQ(listDirectory(dir.path()).size(), 2u) << "no temporary file is left behind";

@@ -374,9 +374,9 @@ protected:
         return collect(r);
     }
     // Unpacks `archive` (ZIP or gzip by its name) with the check on the way.
-    StageResult streamed(const std::string& archive, bool twoLine, bool* checked = nullptr)
+    StageResult streamed(const std::string& archive, bool twoLine, bool* checked = nullptr, GrowthCap cap = {})
     {
-        StreamedCheck check(catalog, twoLine);
+        StreamedCheck check(catalog, twoLine, cap);
         if (archive.ends_with(".zip")) {
             ZipArchive zip;
             zip.open(archive);
@@ -447,28 +447,38 @@ TEST_F(StreamedCheckStage, ADamagedTextLeavesNothingAndReportsNothing)
 TEST_F(StreamedCheckStage, RecordsOutgrowingFourTimesTheTextStopTheStage)
 {
     // Three-line objects with short names and LF line ends: records a fifth larger
-    // than their text.
+    // than their text (336,000 bytes of them).
     std::string catalogue;
     for (int i = 0; i < 2000; ++i)
         catalogue += "X\n" + kIssLine1 + "\n" + kIssLine2 + "\n";
     const std::string bareLineEnds(40000, '\n');
+    // Four times the text alone, and that within a ceiling below the catalogue's records.
+    const GrowthCap fourTimes{.floor = 0, .ceiling = 1 << 20};
+    const GrowthCap lowCeiling{.floor = 0, .ceiling = 300000};
     const struct {
         std::string text;
         bool twoLine;
         bool refused;
+        GrowthCap cap;
     } cases[] = {
-        {bareLineEnds, true, true}, {bareLineEnds, false, true}, {catalogue + bareLineEnds, false, true},
-        {catalogue, false, false}, {"1\n2\n", true, false}, // one record always: the stage's rules give it
+        {bareLineEnds, true, true, fourTimes},
+        {bareLineEnds, false, true, fourTimes},
+        {catalogue + bareLineEnds, false, true, fourTimes},
+        {catalogue, false, false, fourTimes},
+        {"1\n2\n", true, false, fourTimes}, // one record always: the stage's rules give it
+        {catalogue, false, true, lowCeiling},
+        // The usual floor: the 2.8 MB of rejects of a small text of line ends are allowed.
+        {bareLineEnds, true, false, {}},
     };
     for (const auto& c : cases) {
         writeFile(catalog, c.text);
         RecordingReporter r;
         if (c.refused) {
-            EXPECT_THROW(CheckCatalog(catalog, c.twoLine, r), CatalogueTooLarge);
+            EXPECT_THROW(CheckCatalog(catalog, c.twoLine, r, c.cap), CatalogueTooLarge);
             EXPECT_TRUE(readFile(catalog) == c.text);
             EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"catalog_2024.txt"});
         } else {
-            EXPECT_NO_THROW(CheckCatalog(catalog, c.twoLine, r));
+            EXPECT_NO_THROW(CheckCatalog(catalog, c.twoLine, r, c.cap));
         }
         ::unlink(catalog.c_str());
         ::unlink(dir.file("catalog_2024.err").c_str());
@@ -482,9 +492,9 @@ TEST_F(StreamedCheckStage, RecordsOutgrowingFourTimesTheTextStopTheStage)
         writeFile(gz, gzipMemberWithAllFields(c.text) + gzipMemberWithAllFields(""));
         for (const std::string& archive : {zip, gz}) {
             if (c.refused)
-                EXPECT_THROW(streamed(archive, c.twoLine), CatalogueTooLarge) << archive;
+                EXPECT_THROW(streamed(archive, c.twoLine, nullptr, c.cap), CatalogueTooLarge) << archive;
             else
-                EXPECT_NO_THROW(streamed(archive, c.twoLine)) << archive;
+                EXPECT_NO_THROW(streamed(archive, c.twoLine, nullptr, c.cap)) << archive;
             collect(r);
             EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{}) << archive;
         }

@@ -36,10 +36,9 @@ TEST(NotifiedUpdateRun, AFailureTheRecoveryThenSilenceAndNothingWithoutABus)
         // 35 categories and the whole catalogue, every one ticked.
         {{}, true, 0, "Skarvelin Quillmaren | TLE update succeeded again | 36 data sets written | normal\n"},
         {{}, true, 0, ""},
-        // A new catalogue, damaged again after its one re-download, halts the program.
-        {{"--damage-id", "1", "--date", "20250101"}, true, 1,
-            failed + "File " + home.myTles() + "catalog_2l_20250101.txt not found. Input file is probably corrupt."
-                + " | critical\n"},
+        // A new catalogue of which no element set passes the check halts the program.
+        {{"--blank-id", "1", "--date", "20250101"}, true, 1,
+            failed + "Catalog (2) file is empty. Input file was corrupt. | critical\n"},
     };
     std::string told;
     std::string cutOutput;

@@ -1,7 +1,7 @@
 // The product-kind check on any bytes: read whole from a file or in pieces of any size,
 // it gives one answer; a gzip or text verdict is exactly what the bytes show; a ZIP is
 // never taken without its signatures, and one the processing run can open (or one
-// built here around any member and comment) is never refused.
+// built here around any member and comment) is never refused; one built here is whole.
 //
 // Input: a flags byte (bit 0: wrap the rest into an archive), a piece size for the
 // reads (0: unlimited), then the body; wrapped, the body is member data, 0xFF, comment.
@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool opens = processingOpens(path);
     if (wrap)
-        FUZZ_CHECK(opens && zip);
+        FUZZ_CHECK(opens && zip && fileUnpacksWhole(path, ProductKind::Zip));
     if (opens && bytes.starts_with("PK\x03\x04"))
         FUZZ_CHECK(zip);
     return 0;

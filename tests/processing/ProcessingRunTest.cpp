@@ -451,7 +451,9 @@ TEST_F(ProcessingRunTest, UpdateModeRedownloadsOnceInAProgramRunThenStops)
     EXPECT_FALSE(stop->shown);
     EXPECT_TRUE(reporter.logged("Update mode answers No: the catalogue was already re-downloaded once"));
     EXPECT_EQ(window.downloads, 1);
-    EXPECT_TRUE(exists(damaged));
+    // Kept, the file would stop every later run: the next download fetches it again.
+    EXPECT_FALSE(exists(damaged));
+    EXPECT_EQ(window.MostCurrentCatalog, "");
     EXPECT_TRUE(prompts.shown.empty());
 }
 
@@ -521,7 +523,7 @@ TEST_F(ProcessingRunTest, RefusedCriticalUpdateCheckEndsBeforeAnything)
 namespace {
 
 // What a run leaves of the downloaded archives: both; neither the file nor the value
-// of one that cannot be unpacked; not the catalogue file that a re-download replaces.
+// of one the run cannot use; not the catalogue file that a re-download replaces.
 enum class Left { Both, NoCatalogue, NoReport, NoCatalogueFile };
 
 struct WayOut {
@@ -606,7 +608,12 @@ const WayOut kWaysOut[] = {
         [](ProcessingRunTest& t) {
             makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(69, 'x') + "\n"}});
         },
-        "halted: Catalog (2) file is empty. Input file was corrupt.", false},
+        "halted: Catalog (2) file is empty. Input file was corrupt.", false, Left::NoCatalogue},
+    {"ThreeBlankLines",
+        [](ProcessingRunTest& t) {
+            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", "\r\n\r\n\r\n"}});
+        },
+        "halted: Catalog (2) file is empty. Input file was corrupt.", false, Left::NoCatalogue},
     {"TextMissingAndNotFetchedAgain",
         [](ProcessingRunTest& t) {
             t.prompts.answer(false);
@@ -615,7 +622,7 @@ const WayOut kWaysOut[] = {
         "halted: File ", false},
     {"CatalogueExpandsBeyondItsLimit",
         [](ProcessingRunTest& t) {
-            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(200000, '\n')}});
+            makeZip(t.window.MostCurrentCatalog, {{"catalog_2l_2024_001.txt", std::string(300000, '\n')}});
         },
         "error: Catalogue expands beyond its limit", false, Left::NoCatalogue},
     {"ReportIsNoZip", [](ProcessingRunTest& t) { notAZip(t.window.MostCurrentSatcat); }, "error: Invalid ZIP file ",
@@ -633,7 +640,7 @@ class WaysOut : public ProcessingRunTest, public ::testing::WithParamInterface<W
 } // namespace
 
 // Only a completed run, or one that halted on a downloaded file, has dealt with the new
-// data; an archive that cannot give its text is deleted and forgotten, so that the
+// data; an archive that gives no usable text is deleted and forgotten, so that the
 // next download fetches it again. No unpacked text stays, however the run ends.
 TEST_P(WaysOut, PendingMarkArchivesAndWorkTexts)
 {

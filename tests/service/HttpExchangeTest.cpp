@@ -519,6 +519,20 @@ TEST_F(HttpExchangeTest, OversizedResponsesEndTheCall)
     EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Response too large");
     EXPECT_EQ(File(dir.file("body.txt"), File::Mode::Read).size(), HttpExchange::kMaxMemoryBodyBytes + 1);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary left";
+
+    // The file-mode limit made small: bytes past it end the call as they arrive, when
+    // no length announced them, and an announced length past it before they do.
+    HttpExchange capped(1000);
+    capped.InputFileMode = true;
+    capped.Header = http.Header;
+    capped.Body = http.Body;
+    server.enqueue(Reply().send(ok("")).fill(1000));
+    capped.Get(server.url("/"));
+    for (const std::string& head : {ok(""), std::string("HTTP/1.0 200 OK\r\nContent-Length: 1001\r\n\r\n")}) {
+        server.enqueue(Reply().send(head).fill(1001, 'y'));
+        EXPECT_EQ(errorOf([&] { capped.Get(server.url("/")); }), "Response too large") << head;
+    }
+    EXPECT_EQ(test::readFile(dir.file("body.txt")), std::string(1000, 'x'));
 }
 
 TEST_F(HttpExchangeTest, ProgressFollowsTheBodyAtABoundedRate)
