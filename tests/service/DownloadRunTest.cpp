@@ -555,21 +555,24 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
     window.autoDl = true;
     run();
     EXPECT_FALSE(window.enabled);
-
 }
 
 // A login the network or the service breaks off ends the run without a box, but says
-// why: on the status line, in the log and, in update mode, on standard error.
+// why: on the status line, in the log and, in update mode, on standard error (the rows
+// without a login handler run without debug logging).
 TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
 {
     window.ticks[0] = true;
     http.TimeOut = 300;
+    ::setenv("QUILLMAREN_CA_FILE", test::TlsLoopbackServer::caFile().c_str(), 1);
+    const test::TlsLoopbackServer expired({.certificate = "expired"});
     const std::string nobody = "127.0.0.1:" + std::to_string(LoopbackServer::unusedPort());
     const struct {
         std::function<Reply(const std::string&)> login; // none: the service is at `host`
         std::string reason;
         std::string host = {};
     } cases[] = {
+        {nullptr, "Certificate verification failed: certificate has expired", expired.url("")},
         {nullptr, "Connection Failed: Connection refused", nobody},
         {nullptr, "Null Remote Address: Name or service not known", "no such host"},
         {[](const std::string&) { return Reply::silent(); }, "Timed out waiting for response"},
@@ -585,30 +588,17 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
         if (c.login)
             server.setHandler(c.login);
         ::setenv("QUILLMAREN_SERVICE_HOST", c.login ? server.hostPort().c_str() : c.host.c_str(), 1);
+        reporter.setDebug(c.login != nullptr);
         reporter.notices.clear();
         EXPECT_EQ(run(), RunOutcome::EndedEarly);
         EXPECT_TRUE(prompts.shown.empty());
         EXPECT_EQ(reporter.status, text);
-        EXPECT_EQ(reporter.logLines.back(), text);
+        EXPECT_EQ(c.login ? reporter.logLines.back() : text, text) << "in the log with debug logging";
         EXPECT_EQ(reporter.notices, std::vector<std::string>{text});
         EXPECT_FALSE(window.busy);
         EXPECT_EQ(http.Cookie, "");
     }
-}
-
-TEST_F(DownloadRunTest, ACertificateRefusedAtLoginIsNamedEvenWithoutDebugLogging)
-{
-    ::setenv("QUILLMAREN_CA_FILE", test::TlsLoopbackServer::caFile().c_str(), 1);
-    const test::TlsLoopbackServer expired({.certificate = "expired"});
-    ::setenv("QUILLMAREN_SERVICE_HOST", expired.url("").c_str(), 1);
-    reporter.setDebug(false);
-    EXPECT_EQ(run(), RunOutcome::EndedEarly);
     ::unsetenv("QUILLMAREN_CA_FILE");
-    const std::string text = "Unable to reach Skarvelin: Certificate verification failed: certificate has expired";
-    EXPECT_EQ(reporter.status, text);
-    EXPECT_EQ(reporter.notices, std::vector<std::string>{text}) << "to standard error in update mode";
-    EXPECT_TRUE(prompts.shown.empty());
-    EXPECT_EQ(http.Cookie, "");
 }
 
 TEST_F(DownloadRunTest, TheAccountIsFormEncodedInTheLoginBody)
