@@ -173,7 +173,7 @@ TEST_F(ScheduledRunTest, ScheduledRunDownloadsAndProcessesAndGoesBackToTheTray)
 
 TEST_F(ScheduledRunTest, AFailedRunIsToldWhileItsBoxWaitsAndOpenBringsTheWindowBack)
 {
-    QM_NEED_NOTIFICATION_DESKTOP();
+    QM_NEED_INSTALLED(test::NotificationDesktop::unavailable());
     const test::NotificationDesktop dunst;
     DBusNotifications notifications(dunst.busAddress());
     const std::string nobody = "127.0.0.1:" + std::to_string(test::LoopbackServer::unusedPort());
