@@ -7,8 +7,9 @@
 
 TEST(Accessibility, EveryControlIsNamedAndReachedFromTheKeyboard)
 {
-    QM_NEED_INSTALLED(qm::test::notInstalled({"/usr/bin/Xvfb", "/usr/bin/dbus-daemon",
-        "/usr/libexec/at-spi-bus-launcher", "/usr/libexec/at-spi2-registryd", "/usr/lib/python3/dist-packages/pyatspi"}));
+    QM_NEED_INSTALLED(
+        qm::test::notInstalled({"/usr/bin/Xvfb", "/usr/bin/dbus-daemon", "/usr/libexec/at-spi-bus-launcher",
+            "/usr/libexec/at-spi2-registryd", "/usr/lib/python3/dist-packages/pyatspi"}));
     const qm::test::LocalService service({"--slow-id", "1", "--slow-rate", "60000"});
     qm::e2e::UpdateHome home(service);
     home.writeSettings({});

@@ -519,10 +519,7 @@ TEST(WholeUpdateRun, TheDesktopHearsOfAFailureTheRecoveryThenNothingAndNothingWi
 // the proxy's password reaches neither the service nor the debug log.
 class ThroughSquid : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        QM_NEED_INSTALLED(test::SquidProxy::unavailable());
-    }
+    void SetUp() override { QM_NEED_INSTALLED(test::SquidProxy::unavailable()); }
 
     void runAndCheck(bool tls, bool twoLine)
     {

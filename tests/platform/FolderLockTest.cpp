@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
-#include <utility>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace qm {
 namespace {
