@@ -641,8 +641,7 @@ TEST_F(MainWindowTest, KeyboardFocusStopsOnlyWhereItShows)
     }
     EXPECT_EQ(launcher.opened, std::vector<std::string>(2, feedbackMailTarget().toStdString()));
 
-    // Tab into an option group lands on its selected button, one the settings chose
-    // too, and the arrows move the selection.
+    // Tab lands on a group's selected button (one the settings chose too); arrows move it.
     form->seDelay->setEnabled(true);
     form->rgAutoDownload->setEnabled(true);
     for (RadioGroup* group : {form->rgFormat, form->rgComplete, form->rgAutoDownload})

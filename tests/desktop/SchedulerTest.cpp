@@ -362,8 +362,7 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     int boxes = 0;
     prompts.whileShown = [&](const auto&) {
         ++boxes;
-        // The box comes last: the desktop has been told, the window is usable and the
-        // next attempt planned.
+        // The box comes last: the desktop told, the window usable, the next attempt planned.
         EXPECT_EQ(desktop.told, std::vector<std::string>{"Connection Timed Out"});
         EXPECT_TRUE(window.windowEnabled);
         EXPECT_TRUE(window.run.active);

@@ -1,6 +1,5 @@
-// The window as a screen reader meets it, through the real accessibility bus:
-// accessibility_walk.py holds the table of controls and walks them; here the throw-away
-// home, and a local service that drips the catalogue in so that the transfer bar moves.
+// The window through the real accessibility bus: accessibility_walk.py holds the table of
+// controls; the service drips the catalogue in so that the transfer bar moves.
 #include "UpdateHome.h"
 
 #include <gtest/gtest.h>

@@ -365,9 +365,8 @@ TEST(WholeUpdateRun, NoRowTickedStillChecksIndexesAndCleansUp)
     EXPECT_TRUE(startingWith(log, {"Vantoreal Data Set ", "Generating ", "Retrieving "}).empty());
 }
 
-// A catalogue that cannot serve is never kept: a damaged or cut one is refused before it
-// is stored (exit 2); one the processing run halts on is deleted and forgotten (exit 1).
-// Either way the next run fetches it again, processes it and ends with 0.
+// A catalogue that cannot serve is never kept: refused before it is stored (exit 2), or
+// deleted on the halt (exit 1); the next run fetches it again and processes it.
 struct UnusableCatalogue {
     const char* name;
     std::vector<std::string> switches;
@@ -462,8 +461,7 @@ TEST(WholeUpdateRun, ALoginThatFailsEndsTheProgramWithTwoAndSaysWhy)
     }
 }
 
-// Runs one after another in one home, each told to dunst on a session bus of its own,
-// as the notification service of a desktop would be.
+// Runs one after another in one home, told to dunst on a session bus of their own.
 TEST(WholeUpdateRun, TheDesktopHearsOfAFailureTheRecoveryThenNothingAndNothingWithoutABus)
 {
     QM_NEED_INSTALLED(test::NotificationDesktop::unavailable());

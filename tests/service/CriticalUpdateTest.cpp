@@ -94,9 +94,8 @@ TEST_F(CriticalUpdateTest, ANewerRequiredVersionTellsOpensHelpAndEndsWithStatusZ
     EXPECT_EQ(helpOpened, 1);
 }
 
-// Whatever keeps the publisher out of reach is told with its reason: in the box with
-// "Stop on errors", on the status line after it, in the log, and in update mode on
-// standard error unless the box has said it already (without debug logging too).
+// An unreachable publisher is told with the reason: in the box with "Stop on errors", on
+// the status line, in the log, and in update mode on standard error unless a box said it.
 TEST_F(CriticalUpdateTest, AnUnreachableHostIsToldWithItsReason)
 {
     http.TimeOut = 300;

@@ -544,9 +544,8 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
     EXPECT_FALSE(window.enabled);
 }
 
-// A login the network or the service breaks off ends the run without a box, but says
-// why: on the status line, in the log and, in update mode, on standard error (the rows
-// without a login handler run without debug logging).
+// A login the network breaks off ends the run without a box, but says why: on the status
+// line, in the log and on standard error in update mode (rows without a handler: no log).
 TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
 {
     window.ticks[0] = true;

@@ -135,10 +135,9 @@ TEST(RequestHead, LineBreaksFromAServerNeverStartALineOfTheirOwn)
     EXPECT_EQ(text.find("\r\nX-Injected"), std::string::npos);
 }
 
-// The credentials are the proxy's, and only for one that asks for them: a server
-// reached directly (no proxy set, though "Use Proxy" may be ticked) must never see
-// them, nor a proxy while "Use Authentication" is off. The CONNECT of a tunnel follows
-// the same rule.
+// The credentials are the proxy's, only while "Use Authentication" is on: a server reached
+// directly (no proxy set, though "Use Proxy" may be ticked) never sees them. A tunnel's
+// CONNECT follows the same rule.
 TEST(RequestHead, ProxyCredentialsGoAsBase64OnlyToAProxyThatWantsThem)
 {
     struct Case {
