@@ -554,32 +554,30 @@ TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
     const test::TlsLoopbackServer expired({.certificate = "expired"});
     const std::string nobody = "127.0.0.1:" + std::to_string(LoopbackServer::unusedPort());
     const struct {
-        std::function<Reply(const std::string&)> login; // none: the service is at `host`
         std::string reason;
-        std::string host = {};
+        std::string host; // empty: the server, which answers every login with `login`
+        Reply login = {};
     } cases[] = {
-        {nullptr, "Certificate verification failed: certificate has expired", expired.url("")},
-        {nullptr, "Connection Failed: Connection refused", nobody},
-        {nullptr, "Null Remote Address: Name or service not known", "no such host"},
-        {[](const std::string&) { return Reply::silent(); }, "Timed out waiting for response"},
-        {[](const std::string&) { return Reply().reset(); }, "104:Connection reset by peer"},
-        {[](const std::string&) { return Reply::text("HTTP/1.0 302 Found\r\nLocation: login.pl\r\n\r\n"); },
-            "Too many redirects"},
-        {[](const std::string&) { return Reply().send("HTTP/1.0 200 OK\r\nSet-Cookie: a\r\n").fill(2u << 20); },
-            "Response too large"},
+        {"Certificate verification failed: certificate has expired", expired.url("")},
+        {"Connection Failed: Connection refused", nobody},
+        {"Null Remote Address: Name or service not known", "no such host"},
+        {"Timed out waiting for response", "", Reply::silent()},
+        {"104:Connection reset by peer", "", Reply().reset()},
+        {"Too many redirects", "", Reply::text("HTTP/1.0 302 Found\r\nLocation: login.pl\r\n\r\n")},
+        {"Response too large", "", Reply().send("HTTP/1.0 200 OK\r\nSet-Cookie: a\r\n").fill(2u << 20)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
         const std::string text = "Unable to reach Skarvelin: " + c.reason;
-        if (c.login)
-            server.setHandler(c.login);
-        ::setenv("QUILLMAREN_SERVICE_HOST", c.login ? server.hostPort().c_str() : c.host.c_str(), 1);
-        reporter.setDebug(c.login != nullptr);
+        const bool served = c.host.empty();
+        server.setHandler([&c](const std::string&) { return c.login; });
+        ::setenv("QUILLMAREN_SERVICE_HOST", served ? server.hostPort().c_str() : c.host.c_str(), 1);
+        reporter.setDebug(served);
         reporter.notices.clear();
         EXPECT_EQ(run(), RunOutcome::EndedEarly);
         EXPECT_TRUE(prompts.shown.empty());
         EXPECT_EQ(reporter.status, text);
-        EXPECT_EQ(c.login ? reporter.logLines.back() : text, text) << "in the log with debug logging";
+        EXPECT_EQ(served ? reporter.logLines.back() : text, text) << "in the log with debug logging";
         EXPECT_EQ(reporter.notices, std::vector<std::string>{text});
         EXPECT_FALSE(window.busy);
         EXPECT_EQ(http.Cookie, "");
