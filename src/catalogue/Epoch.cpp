@@ -2,6 +2,7 @@
 
 #include "catalogue/Support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,12 +24,23 @@ std::optional<TleEpoch> Epoch_Value(std::string_view line1)
 {
     if (line1.size() < kFractionColumn - 1 + kFractionDigits)
         return std::nullopt;
-    bool ok = false;
-    const int yy = Integer_Value(line1, kYearColumn, 2, ok);
-    if (!ok || yy < 0 || yy > 99)
-        return std::nullopt;
-    const int day = Integer_Value(line1, kYearColumn + 2, 3, ok);
-    if (!ok || day < 0 || day > 366 || line1[kPointColumn - 1] != '.')
+    int yy = 0;
+    int day = 0;
+    const std::string_view digits = line1.substr(kYearColumn - 1, 5);
+    if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // The published layout, read directly: every pass over a catalogue reads every epoch.
+        yy = (digits[0] - '0') * 10 + (digits[1] - '0');
+        day = (digits[2] - '0') * 100 + (digits[3] - '0') * 10 + (digits[4] - '0');
+    } else {
+        bool ok = false;
+        yy = Integer_Value(line1, kYearColumn, 2, ok);
+        if (!ok || yy < 0 || yy > 99)
+            return std::nullopt;
+        day = Integer_Value(line1, kYearColumn + 2, 3, ok);
+        if (!ok || day < 0)
+            return std::nullopt;
+    }
+    if (day > 366 || line1[kPointColumn - 1] != '.')
         return std::nullopt;
     int fraction = 0;
     for (std::size_t i = 0; i < kFractionDigits; ++i) {

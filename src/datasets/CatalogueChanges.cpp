@@ -9,6 +9,7 @@
 #include "platform/File.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -77,12 +78,20 @@ private:
         nextSlot_ += slots;
 
         records_.resize(items_.size() * recordSize_);
+        if (items_.empty())
+            return true;
+        const auto byRecord = [](const Item& a, const Item& b) { return a.record < b.record; };
+        if (items_.back().record - items_.front().record == items_.size() - 1
+            && std::is_sorted(items_.begin(), items_.end(), byRecord)) {
+            // Numbers and records in the same order, none between: one read in place.
+            catalogue_.readAt(std::uint64_t(items_.front().record) * recordSize_, records_.data(), records_.size());
+            return true;
+        }
         order_.resize(items_.size());
         for (std::uint32_t i = 0; i < order_.size(); ++i)
             order_[i] = i;
-        const auto byRecord = [this](std::uint32_t a, std::uint32_t b) { return items_[a].record < items_[b].record; };
-        if (!std::is_sorted(order_.begin(), order_.end(), byRecord))
-            std::sort(order_.begin(), order_.end(), byRecord);
+        std::sort(order_.begin(), order_.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return items_[a].record < items_[b].record; });
         const std::uint32_t spanRecords = std::uint32_t(kSpanBytes / recordSize_);
         for (std::size_t i = 0; i < order_.size();) {
             const std::uint32_t first = items_[order_[i]].record;
@@ -150,42 +159,73 @@ private:
     std::uint64_t at_ = 0;
 };
 
+// The report's lines are put together by hand: a first run may have thousands of stale
+// objects to tell, and a formatted print per field would cost more than the comparison.
+
+// `value` as `width` digits with leading zeros.
+void appendDigits(std::string& out, std::uint64_t value, int width)
+{
+    char digits[20];
+    for (int i = width - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(digits, std::size_t(width));
+}
+
 // Numbers as the catalogue writes them: five digits, the letter form from 100000 on.
-std::string numberText(int n)
+void appendNumber(std::string& out, int n)
 {
     if (n >= kFirstAlpha5Number)
-        return Catalog_Number_Text(n);
-    char text[16];
-    std::snprintf(text, sizeof text, "%05d", n);
-    return text;
+        out += Catalog_Number_Text(n);
+    else
+        appendDigits(out, std::uint64_t(n), 5);
 }
 
 // "yyyy-mm-dd hh:mm:ss" (UTC), to the second below; "none" padded to the same width.
-std::string epochText(const TleEpoch& epoch)
+void appendEpoch(std::string& out, const TleEpoch& epoch)
 {
-    if (epoch.year == 0)
-        return "none               ";
+    if (epoch.year == 0) {
+        out += "none               ";
+        return;
+    }
     using namespace std::chrono;
-    const auto at = floor<seconds>(epoch.timePoint());
-    const auto day = floor<days>(at);
-    const year_month_day date{day};
-    const hh_mm_ss time{at - day};
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", int(date.year()), unsigned(date.month()),
-        unsigned(date.day()), int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count()));
-    return text;
+    const std::int64_t day = (epochTicks(epoch) - epoch.fraction) / 100000000;
+    const year_month_day date{sys_days{days{day}}};
+    // A hundred-millionth of a day is 864 microseconds.
+    const std::int64_t second = std::int64_t{epoch.fraction} * 864 / 1000000;
+    appendDigits(out, std::uint64_t(int(date.year())), 4);
+    out += '-';
+    appendDigits(out, unsigned(date.month()), 2);
+    out += '-';
+    appendDigits(out, unsigned(date.day()), 2);
+    out += ' ';
+    appendDigits(out, std::uint64_t(second / 3600), 2);
+    out += ':';
+    appendDigits(out, std::uint64_t(second / 60 % 60), 2);
+    out += ':';
+    appendDigits(out, std::uint64_t(second % 60), 2);
 }
 
 // A scaled value with its decimals: 516416 with 4 is "51.6416".
-std::string fixedText(std::int64_t value, int decimals)
+void appendFixed(std::string& out, std::int64_t value, int decimals)
 {
     std::uint64_t scale = 1;
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
     const std::uint64_t magnitude = value < 0 ? 0 - std::uint64_t(value) : std::uint64_t(value);
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%llu.%0*llu", value < 0 ? "-" : "", static_cast<unsigned long long>(magnitude / scale),
-        decimals, static_cast<unsigned long long>(magnitude % scale));
+    if (value < 0)
+        out += '-';
+    char whole[24];
+    out.append(whole, std::to_chars(whole, whole + sizeof whole, magnitude / scale).ptr);
+    out += '.';
+    appendDigits(out, magnitude % scale, decimals);
+}
+
+std::string epochText(const TleEpoch& epoch)
+{
+    std::string text;
+    appendEpoch(text, epoch);
     return text;
 }
 
@@ -201,7 +241,7 @@ Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
     // Line 1 holds half the first derivative: the mean motion it predicts after t days
     // is n + 2 * (field) * t.
     const double days = before.hasEpoch() && after.hasEpoch()
-        ? double(epochTicks(after.epoch) - epochTicks(before.epoch)) / 1e8
+        ? double(after.ticks - before.ticks) / 1e8
         : 0.0;
     const double predicted = 2.0 * double(before.halfMotionRate) * days;
     jump.meanMotion = std::abs(double(std::int64_t{after.meanMotion} - before.meanMotion) - predicted) >= kJumpMeanMotion;
@@ -227,22 +267,30 @@ public:
     }
 
     // The object of the current catalogue, and the earlier one of the same number.
-    void current(const ObjectElements& now, const ObjectElements* before, const char* line1)
+    void current(const ObjectElements& now, const ObjectElements* before, const char* designator)
     {
         ++counts_.objects;
         if (counts_.compared && before == nullptr) {
             ++counts_.added;
-            // The international designator, columns 10-17 of line 1.
-            line("NEW", now, epochText(now.epoch) + "  " + std::string(line1 + 9, 8));
+            startLine("NEW", now);
+            appendEpoch(line_, now.epoch);
+            line_ += "  ";
+            line_.append(designator, 8);
+            endLine();
         } else if (before != nullptr) {
             const Jump jump = Jump_Between(*before, now);
             if (jump.any()) {
                 ++counts_.jumped;
-                std::string moved;
-                auto element = [&moved](const char* what, std::int64_t from, std::int64_t to, int decimals) {
-                    if (!moved.empty())
-                        moved += "  ";
-                    moved += std::string(what) + " " + fixedText(from, decimals) + " -> " + fixedText(to, decimals);
+                startLine("JUMP", now);
+                const char* separator = "";
+                auto element = [&](const char* what, std::int64_t from, std::int64_t to, int decimals) {
+                    line_ += separator;
+                    line_ += what;
+                    line_ += ' ';
+                    appendFixed(line_, from, decimals);
+                    line_ += " -> ";
+                    appendFixed(line_, to, decimals);
+                    separator = "  ";
                 };
                 if (jump.inclination)
                     element("inclination", before->inclination, now.inclination, 4);
@@ -250,16 +298,22 @@ public:
                     element("eccentricity", before->eccentricity, now.eccentricity, 7);
                 if (jump.meanMotion)
                     element("mean motion", before->meanMotion, now.meanMotion, 8);
-                line("JUMP", now, moved);
+                endLine();
             }
         }
         if (now.hasEpoch() && newest_) {
-            const std::int64_t age = newestTicks_ - epochTicks(now.epoch);
+            const std::int64_t age = newestTicks_ - now.ticks;
             if (age >= kStaleAge) {
                 ++counts_.stale;
-                char days[32];
-                std::snprintf(days, sizeof days, "  %8.1f days", double(age) / 1e8);
-                line("STALE", now, epochText(now.epoch) + days);
+                startLine("STALE", now);
+                appendEpoch(line_, now.epoch);
+                // Days to a tenth, right-aligned in eight columns.
+                const std::int64_t tenths = (age + 5000000) / 10000000;
+                std::string days = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+                line_.append(2 + (days.size() < 8 ? 8 - days.size() : 0), ' ');
+                line_ += days;
+                line_ += " days";
+                endLine();
             }
         }
         state_.add(now);
@@ -268,7 +322,9 @@ public:
     void gone(const ObjectElements& before)
     {
         ++counts_.gone;
-        line("GONE", before, epochText(before.epoch));
+        startLine("GONE", before);
+        appendEpoch(line_, before.epoch);
+        endLine();
     }
 
     void finish(std::uint32_t previousObjects)
@@ -308,20 +364,23 @@ private:
         return text;
     }
 
-    // Kind, number and name in fixed columns, then what the kind tells.
-    void line(const char* kind, const ObjectElements& o, const std::string& rest)
+    // Kind, number and name in fixed columns; what the kind tells follows.
+    void startLine(std::string_view kind, const ObjectElements& o)
     {
-        char head[48];
-        std::snprintf(head, sizeof head, "%-5s %s ", kind, numberText(o.number).c_str());
-        std::string text = head;
+        line_.assign(kind);
+        line_.append(6 - kind.size(), ' ');
+        appendNumber(line_, o.number);
+        line_ += ' ';
         for (char c : std::string_view(o.name, kNameSize))
-            text.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
-        text += ' ';
-        text += rest;
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        text += '\n';
-        report_.add(text);
+            line_ += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+        line_ += ' ';
+    }
+    void endLine()
+    {
+        while (line_.back() == ' ')
+            line_.pop_back();
+        line_ += '\n';
+        report_.add(line_);
     }
 
     ChangeCounts& counts_;
@@ -330,6 +389,7 @@ private:
     std::optional<TleEpoch> previousNewest_;
     ReportOut report_;
     ChangeStateWriter state_;
+    std::string line_;
 };
 
 CatalogueChanges::CatalogueChanges() = default;
@@ -375,7 +435,8 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
     out.begin(previous ? previous->newest() : std::nullopt);
     RecordFile catalogue(ctx.CatalogFile, File::Mode::Read, recordSize);
     InNumberOrder objects(*ctx.index, catalogue.file(), recordSize);
-    // Names as the data sets give them: the report's in two-line form, the name lines in three-line form.
+    // Names as the data sets give them: the report's in two-line form, the name lines
+    // in three-line form.
     ReportNameWindow names(ctx.TwoLineFormat ? ctx.ssr : nullptr);
 
     ObjectElements before;
@@ -388,11 +449,13 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
             names.nameOf(number, name);
         else
             std::memcpy(name, record, kNameSize);
-        const ObjectElements now = Object_Elements(number, record + pairAt, name);
+        const char* pair = record + pairAt;
+        const ObjectElements now = Object_Elements(number, pair, name);
         for (; haveBefore && before.number < number; haveBefore = previous->next(before))
             out.gone(before);
         const bool same = haveBefore && before.number == number;
-        out.current(now, same ? &before : nullptr, record + pairAt);
+        // The international designator: columns 10-17 of line 1.
+        out.current(now, same ? &before : nullptr, pair + 9);
         if (same)
             haveBefore = previous->next(before);
     }

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <vector>
+#include <algorithm>
 
 namespace qm {
 
@@ -22,6 +24,9 @@ constexpr std::size_t kEntryFixed = 29;
 // Eight digits after the point: the largest half derivative line 1 can hold.
 constexpr std::int32_t kLargestHalfRate = 99999999;
 constexpr std::int32_t kLargestEccentricity = 9999999;
+constexpr std::size_t kFlushBytes = 64 * 1024;
+constexpr std::size_t kReadBytes = 64 * 1024;
+
 
 void put16(unsigned char* p, unsigned v)
 {
@@ -77,6 +82,29 @@ std::int32_t scaled(double value, double scale)
     return static_cast<std::int32_t>(std::llround(x));
 }
 
+// A decimal field scaled to `decimals` places. The published layout (blanks, digits, a
+// point and exactly that many digits) is read here directly; anything else that
+// Real_Value reads goes through it.
+std::int32_t scaledField(std::string_view line, int first, int count, int decimals)
+{
+    const std::string_view f = line.substr(std::size_t(first - 1), std::size_t(count));
+    std::size_t i = 0;
+    while (i < f.size() && f[i] == ' ')
+        ++i;
+    std::int64_t value = 0;
+    for (; i < f.size() && f[i] >= '0' && f[i] <= '9'; ++i)
+        value = value * 10 + (f[i] - '0');
+    if (i + 1 + std::size_t(decimals) == f.size() && f[i] == '.') {
+        std::size_t k = i + 1;
+        for (; k < f.size() && f[k] >= '0' && f[k] <= '9'; ++k)
+            value = value * 10 + (f[k] - '0');
+        if (k == f.size() && value < 2000000000)
+            return static_cast<std::int32_t>(value);
+    }
+    bool ok = false;
+    return scaled(Real_Value(line, first, count, ok), std::pow(10.0, decimals));
+}
+
 // The digits of a field that Valid_TLE accepted as digits only.
 std::int32_t digitsValue(std::string_view field)
 {
@@ -97,6 +125,7 @@ std::size_t trimmedLength(const char* name)
     return n;
 }
 
+
 } // namespace
 
 ObjectElements Object_Elements(int number, const char* pair, const char* name)
@@ -105,12 +134,13 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
     const std::string_view line2(pair + kLine2Offset, kLineLength);
     ObjectElements o;
     o.number = number;
-    if (const std::optional<TleEpoch> epoch = Epoch_Value(line1))
+    if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
         o.epoch = *epoch;
-    bool ok = false;
-    o.inclination = scaled(Real_Value(line2, 9, 8, ok), 1e4);
+        o.ticks = epochTicks(o.epoch);
+    }
+    o.inclination = scaledField(line2, 9, 8, 4);
     o.eccentricity = digitsValue(line2.substr(26, 7));
-    o.meanMotion = scaled(Real_Value(line2, 53, 11, ok), 1e8);
+    o.meanMotion = scaledField(line2, 53, 11, 8);
     o.halfMotionRate = digitsValue(line1.substr(35, 8)) * (line1[33] == '-' ? -1 : 1);
     std::memcpy(o.name, name, kNameSize);
     return o;
@@ -118,14 +148,16 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
 
 std::int64_t epochTicks(const TleEpoch& epoch)
 {
-    using namespace std::chrono;
-    const sys_days newYear{year{epoch.year} / January / 1};
-    return (std::int64_t{newYear.time_since_epoch().count()} + epoch.day - 1) * 100000000 + epoch.fraction;
+    // Days from 1970-01-01 to 1 January of the year: 365 a year and the leap days between.
+    const std::int64_t y = epoch.year - 1;
+    const std::int64_t newYear = 365 * (y - 1969) + (y / 4 - 492) - (y / 100 - 19) + (y / 400 - 4);
+    return (newYear + epoch.day - 1) * 100000000 + epoch.fraction;
 }
 
 ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
+    : file_(std::move(file))
 {
-    out_.create(std::move(file));
+    buffer_.reserve(kFlushBytes + kEntryFixed + kNameSize);
     unsigned char head[kHeadSize];
     std::memcpy(head, kMagic, sizeof kMagic);
     put32(head + 8, kVersion);
@@ -135,24 +167,39 @@ ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& n
 
 void ChangeStateWriter::put(const void* bytes, std::size_t n)
 {
-    crc_ = crc32Of(crc_, static_cast<const unsigned char*>(bytes), n);
-    out_.write(bytes, n);
+    buffer_.append(static_cast<const char*>(bytes), n);
+    if (buffer_.size() >= kFlushBytes)
+        flush();
+}
+
+void ChangeStateWriter::flush()
+{
+    // Summed a block at a time: the sum costs little that way.
+    crc_ = crc32Of(crc_, reinterpret_cast<const unsigned char*>(buffer_.data()), buffer_.size());
+    file_.writeAt(at_, buffer_.data(), buffer_.size());
+    at_ += buffer_.size();
+    buffer_.clear();
 }
 
 void ChangeStateWriter::add(const ObjectElements& o)
 {
-    unsigned char entry[kEntryFixed + kNameSize];
+    // Names are mostly shorter than their 24 columns: only what stands before the blanks.
+    const std::size_t length = trimmedLength(o.name);
+    // Put together in the buffer itself.
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + kEntryFixed + kNameSize);
+    auto* entry = reinterpret_cast<unsigned char*>(buffer_.data() + at);
     put32(entry, static_cast<std::uint32_t>(o.number));
     putEpoch(entry + 4, o.hasEpoch() ? o.epoch : TleEpoch{});
     put32(entry + 12, static_cast<std::uint32_t>(o.inclination));
     put32(entry + 16, static_cast<std::uint32_t>(o.eccentricity));
     put32(entry + 20, static_cast<std::uint32_t>(o.meanMotion));
     put32(entry + 24, static_cast<std::uint32_t>(o.halfMotionRate));
-    // Names are mostly shorter than their 24 columns: only what stands before the blanks.
-    const std::size_t length = trimmedLength(o.name);
     entry[28] = static_cast<unsigned char>(length);
-    std::memcpy(entry + kEntryFixed, o.name, length);
-    put(entry, kEntryFixed + length);
+    std::memcpy(entry + kEntryFixed, o.name, kNameSize);
+    buffer_.resize(at + kEntryFixed + length);
+    if (buffer_.size() >= kFlushBytes)
+        flush();
     ++count_;
 }
 
@@ -160,27 +207,27 @@ void ChangeStateWriter::finish()
 {
     unsigned char tail[kTailSize];
     put32(tail, count_);
-    crc_ = crc32Of(crc_, tail, 4);
+    put(tail, 4);
+    flush();
     put32(tail + 4, crc_);
-    out_.write(tail, kTailSize);
-    out_.close();
+    file_.writeAt(at_, tail + 4, 4);
+    file_.close();
 }
 
 ChangeStateReader::ChangeStateReader(const std::string& path)
+    : block_(kReadBytes + kEntryFixed + kNameSize)
 {
     try {
-        in_.open(path);
+        file_.open(path, File::Mode::Read);
+        size_ = file_.size();
     } catch (const IoError& e) {
         throw DamagedState(e.what());
     }
-    const std::uint64_t size = in_.size();
-    if (size < kHeadSize + kTailSize)
+    if (size_ < kHeadSize + kTailSize)
         throw DamagedState("too short");
-    if (size > kLargestFile)
+    if (size_ > kLargestFile)
         throw DamagedState("too long");
-    entriesEnd_ = size - kTailSize;
-    unsigned char head[kHeadSize];
-    take(head, kHeadSize);
+    const unsigned char* head = bytes(kHeadSize);
     if (std::memcmp(head, kMagic, sizeof kMagic) != 0)
         throw DamagedState("not a state file");
     if (get32(head + 8) != kVersion)
@@ -192,40 +239,55 @@ ChangeStateReader::ChangeStateReader(const std::string& path)
         newest_ = newest;
 }
 
-void ChangeStateReader::take(void* out, std::size_t n)
+const unsigned char* ChangeStateReader::bytes(std::size_t n)
 {
-    std::size_t got = 0;
+    if (len_ - pos_ < n)
+        refill(n);
+    const unsigned char* p = block_.data() + pos_;
+    pos_ += n;
+    at_ += n;
+    return p;
+}
+
+void ChangeStateReader::refill(std::size_t n)
+{
+    // The unread rest moves to the front; the next block follows it and is summed as
+    // it comes, all but the last four bytes of the file (the sum itself).
+    const std::size_t rest = len_ - pos_;
+    std::memmove(block_.data(), block_.data() + pos_, rest);
+    pos_ = 0;
+    len_ = rest;
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kReadBytes, size_ - read_));
+    if (rest + want < n)
+        throw DamagedState("ends early");
     try {
-        got = in_.read(out, n);
+        file_.readAt(read_, block_.data() + rest, want);
     } catch (const IoError& e) {
         throw DamagedState(e.what());
     }
-    if (got != n)
-        throw DamagedState("ends early");
-    crc_ = crc32Of(crc_, static_cast<const unsigned char*>(out), n);
-    at_ += n;
+    const std::uint64_t summed = std::min<std::uint64_t>(read_ + want, size_ - 4);
+    if (summed > read_)
+        crc_ = crc32Of(crc_, block_.data() + rest, static_cast<std::size_t>(summed - read_));
+    read_ += want;
+    len_ = rest + want;
 }
 
 bool ChangeStateReader::next(ObjectElements& out)
 {
     if (done_)
         return false;
-    if (at_ == entriesEnd_) {
-        unsigned char tail[kTailSize];
-        take(tail, 4);
-        const std::uint32_t sum = crc_;
-        take(tail + 4, 4);
-        if (get32(tail) != count_ || get32(tail + 4) != sum || !in_.atEnd())
+    if (at_ == size_ - kTailSize) {
+        const unsigned char* tail = bytes(kTailSize);
+        if (get32(tail) != count_ || get32(tail + 4) != crc_)
             throw DamagedState("checksum or count does not match");
         done_ = true;
         return false;
     }
-    unsigned char entry[kEntryFixed + kNameSize];
-    if (entriesEnd_ - at_ < kEntryFixed)
+    if (size_ - kTailSize - at_ < kEntryFixed)
         throw DamagedState("damaged entry");
-    take(entry, kEntryFixed);
+    const unsigned char* entry = bytes(kEntryFixed);
     const std::uint32_t number = get32(entry);
-    ObjectElements o;
+    ObjectElements& o = out;
     o.number = static_cast<int>(number);
     o.inclination = static_cast<std::int32_t>(get32(entry + 12));
     o.eccentricity = static_cast<std::int32_t>(get32(entry + 16));
@@ -234,15 +296,17 @@ bool ChangeStateReader::next(ObjectElements& out)
     const std::size_t length = entry[28];
     if (number > std::uint32_t{kHighestCatalogNumber} || o.number <= last_ || !getEpoch(entry + 4, o.epoch)
         || o.eccentricity < 0 || o.eccentricity > kLargestEccentricity || o.halfMotionRate < -kLargestHalfRate
-        || o.halfMotionRate > kLargestHalfRate || length > kNameSize || entriesEnd_ - at_ < length)
+        || o.halfMotionRate > kLargestHalfRate || length > kNameSize || size_ - kTailSize - at_ < length)
         throw DamagedState("damaged entry");
-    std::memset(o.name, ' ', kNameSize);
-    take(o.name, length);
-    if (length > 0 && o.name[length - 1] == ' ')
+    const unsigned char* name = bytes(length);
+    if (length > 0 && name[length - 1] == ' ')
         throw DamagedState("damaged entry");
+    // A whole name's width at once (the buffer has room past the end), then the blanks.
+    std::memcpy(o.name, name, kNameSize);
+    std::memset(o.name + length, ' ', kNameSize - length);
+    o.ticks = o.hasEpoch() ? epochTicks(o.epoch) : 0;
     last_ = o.number;
     ++count_;
-    out = o;
     return true;
 }
 

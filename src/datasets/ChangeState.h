@@ -18,6 +18,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -26,6 +27,7 @@ namespace qm {
 struct ObjectElements {
     int number = 0;
     TleEpoch epoch; // year 0: the lines hold no readable epoch
+    std::int64_t ticks = 0; // the epoch as epochTicks() counts it
     std::int32_t inclination = 0; // 1e-4 degree
     std::int32_t eccentricity = 0; // 1e-7
     std::int32_t meanMotion = 0; // 1e-8 revolutions a day
@@ -60,7 +62,10 @@ public:
 
 private:
     void put(const void* bytes, std::size_t n);
-    BufferedWriter out_;
+    void flush();
+    File file_;
+    std::string buffer_;
+    std::uint64_t at_ = 0;
     std::uint32_t crc_ = 0;
     std::uint32_t count_ = 0;
 };
@@ -72,7 +77,7 @@ public:
         = 20 + 8 + std::uint64_t{kHighestCatalogNumber + 1} * (29 + kNameSize);
 
     // Opens `path` and reads its head. DamagedState for a file that cannot be read, is
-    // too short or too long, or is of another kind or version.
+    // too short or too long, or of another kind or version.
     explicit ChangeStateReader(const std::string& path);
     const std::optional<TleEpoch>& newest() const { return newest_; }
     // The next object into `out`; false after the last, once the count and the checksum
@@ -82,10 +87,17 @@ public:
     std::uint32_t count() const { return count_; }
 
 private:
-    void take(void* out, std::size_t n);
-    BufferedReader in_;
-    std::uint64_t entriesEnd_ = 0; // where the tail begins
-    std::uint64_t at_ = 0;
+    // `n` bytes (up to an entry's) from the reading position, in the buffer; valid
+    // until the next call.
+    const unsigned char* bytes(std::size_t n);
+    void refill(std::size_t n);
+    File file_;
+    std::vector<unsigned char> block_;
+    std::size_t pos_ = 0; // in block_
+    std::size_t len_ = 0;
+    std::uint64_t size_ = 0;
+    std::uint64_t read_ = 0; // bytes of the file in block_ or before it
+    std::uint64_t at_ = 0; // the reading position in the file
     std::uint32_t crc_ = 0;
     std::uint32_t count_ = 0;
     int last_ = -1;
