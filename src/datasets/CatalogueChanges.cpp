@@ -26,7 +26,7 @@ namespace {
 // read. A catalogue in number order (as published) is read straight through.
 class InNumberOrder {
 public:
-    static constexpr int kBatchSlots = 4096;
+    static constexpr int kBatchSlots = 512;
     // Records this close are read together with the ones between them.
     static constexpr std::uint32_t kGapRecords = 16;
     static constexpr std::size_t kSpanBytes = 256 * 1024;
@@ -251,8 +251,11 @@ Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
 // One comparison: the report's lines and the new state, as the objects come.
 class CatalogueChanges::Pass {
 public:
-    Pass(ChangeCounts& counts, const std::optional<TleEpoch>& newest, File report, File state)
+    // `names`: the report's names in two-line form, where the state keeps none.
+    Pass(ChangeCounts& counts, const std::optional<TleEpoch>& newest, File report, File state,
+        ReportNameWindow* names)
         : counts_(counts)
+        , names_(names)
         , newest_(newest)
         , newestTicks_(newest ? epochTicks(*newest) : 0)
         , report_(std::move(report))
@@ -371,7 +374,12 @@ private:
         line_.append(6 - kind.size(), ' ');
         appendNumber(line_, o.number);
         line_ += ' ';
-        for (char c : std::string_view(o.name, kNameSize))
+        char name[kNameSize];
+        if (names_ != nullptr)
+            names_->nameOf(o.number, name);
+        else
+            std::memcpy(name, o.name, kNameSize);
+        for (char c : std::string_view(name, kNameSize))
             line_ += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
         line_ += ' ';
     }
@@ -384,6 +392,7 @@ private:
     }
 
     ChangeCounts& counts_;
+    ReportNameWindow* names_;
     std::optional<TleEpoch> newest_;
     std::int64_t newestTicks_;
     std::optional<TleEpoch> previousNewest_;
@@ -431,26 +440,27 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
     const std::size_t recordSize = ctx.TwoLineFormat ? kTwoLineRecordSize : kThreeLineRecordSize;
     const std::size_t pairAt = ctx.TwoLineFormat ? 0 : kThreeLinePairOffset;
 
-    Pass out(counts_, ctx.index->newestEpoch(), report_->createTemp(), state_->createTemp());
+    // Names as the data sets give them. In three-line form the name lines, which the
+    // state keeps for objects that go. In two-line form the report's, looked up only for
+    // the report's lines: the report names gone objects too, and a name read for every
+    // object would cost more than the rest of the comparison.
+    std::optional<ReportNameWindow> names;
+    if (ctx.TwoLineFormat)
+        names.emplace(ctx.ssr);
+    Pass out(counts_, ctx.index->newestEpoch(), report_->createTemp(), state_->createTemp(), names ? &*names : nullptr);
     out.begin(previous ? previous->newest() : std::nullopt);
     RecordFile catalogue(ctx.CatalogFile, File::Mode::Read, recordSize);
     InNumberOrder objects(*ctx.index, catalogue.file(), recordSize);
-    // Names as the data sets give them: the report's in two-line form, the name lines
-    // in three-line form.
-    ReportNameWindow names(ctx.TwoLineFormat ? ctx.ssr : nullptr);
 
     ObjectElements before;
     bool haveBefore = previous != nullptr && previous->next(before);
     int number = 0;
     const char* record = nullptr;
-    char name[kNameSize];
+    char blank[kNameSize];
+    std::memset(blank, ' ', kNameSize);
     while (objects.next(number, record)) {
-        if (ctx.TwoLineFormat)
-            names.nameOf(number, name);
-        else
-            std::memcpy(name, record, kNameSize);
         const char* pair = record + pairAt;
-        const ObjectElements now = Object_Elements(number, pair, name);
+        const ObjectElements now = Object_Elements(number, pair, ctx.TwoLineFormat ? blank : record);
         for (; haveBefore && before.number < number; haveBefore = previous->next(before))
             out.gone(before);
         const bool same = haveBefore && before.number == number;

@@ -82,39 +82,38 @@ std::int32_t scaled(double value, double scale)
     return static_cast<std::int32_t>(std::llround(x));
 }
 
-// A decimal field scaled to `decimals` places. The published layout (blanks, digits, a
-// point and exactly that many digits) is read here directly; anything else that
-// Real_Value reads goes through it.
+// A decimal field scaled to `decimals` places, for any form Real_Value reads.
 std::int32_t scaledField(std::string_view line, int first, int count, int decimals)
 {
-    const std::string_view f = line.substr(std::size_t(first - 1), std::size_t(count));
-    std::size_t i = 0;
-    while (i < f.size() && f[i] == ' ')
-        ++i;
-    std::int64_t value = 0;
-    for (; i < f.size() && f[i] >= '0' && f[i] <= '9'; ++i)
-        value = value * 10 + (f[i] - '0');
-    if (i + 1 + std::size_t(decimals) == f.size() && f[i] == '.') {
-        std::size_t k = i + 1;
-        for (; k < f.size() && f[k] >= '0' && f[k] <= '9'; ++k)
-            value = value * 10 + (f[k] - '0');
-        if (k == f.size() && value < 2000000000)
-            return static_cast<std::int32_t>(value);
-    }
     bool ok = false;
     return scaled(Real_Value(line, first, count, ok), std::pow(10.0, decimals));
 }
 
-// The digits of a field that Valid_TLE accepted as digits only.
-std::int32_t digitsValue(std::string_view field)
+// The published layouts of the decimal fields, read with Eight_Digits: blanks (before
+// the digits, or after them, where they stand for zeros) count as 0, and the point
+// stands where the layout has it. -1 for any other layout. Only for fields Valid_TLE
+// accepted, where a blank between digits cannot stand.
+// Inclination "ddd.dddd", in 1e-4 degree.
+std::int64_t plainInclination(const char* field)
 {
-    std::int32_t value = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9')
-            return 0;
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    if (field[3] != '.')
+        return -1;
+    char digits[8];
+    std::memcpy(digits, field, 8);
+    digits[3] = '0';
+    const std::int64_t v = Eight_Digits(digits, true); // ddd0dddd
+    return v < 0 ? -1 : v / 100000 * 10000 + v % 10000;
+}
+
+// Mean motion "dd.dddddddd", in 1e-8 revolutions a day.
+std::int64_t plainMeanMotion(const char* field)
+{
+    const char tens = static_cast<char>(field[0] | 0x10);
+    const char units = static_cast<char>(field[1] | 0x10);
+    const std::int64_t fraction = Eight_Digits(field + 3, true);
+    if (field[2] != '.' || tens < '0' || tens > '9' || units < '0' || units > '9' || fraction < 0)
+        return -1;
+    return ((tens - '0') * 10 + (units - '0')) * std::int64_t{100000000} + fraction;
 }
 
 std::size_t trimmedLength(const char* name)
@@ -138,10 +137,16 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
         o.epoch = *epoch;
         o.ticks = epochTicks(o.epoch);
     }
-    o.inclination = scaledField(line2, 9, 8, 4);
-    o.eccentricity = digitsValue(line2.substr(26, 7));
-    o.meanMotion = scaledField(line2, 53, 11, 8);
-    o.halfMotionRate = digitsValue(line1.substr(35, 8)) * (line1[33] == '-' ? -1 : 1);
+    // Inclination "ddd.dddd" in columns 9-16, mean motion "dd.dddddddd" in 53-63.
+    const std::int64_t inclination = plainInclination(line2.data() + 8);
+    o.inclination = inclination >= 0 ? static_cast<std::int32_t>(inclination) : scaledField(line2, 9, 8, 4);
+    const std::int64_t meanMotion = plainMeanMotion(line2.data() + 52);
+    o.meanMotion = meanMotion >= 0 && meanMotion < 2000000000 ? static_cast<std::int32_t>(meanMotion)
+                                                               : scaledField(line2, 53, 11, 8);
+    // Eccentricity: seven digits after the blank of column 26; the derivative: eight.
+    o.eccentricity = static_cast<std::int32_t>(std::max<std::int64_t>(0, Eight_Digits(line2.data() + 25, true)));
+    o.halfMotionRate = static_cast<std::int32_t>(std::max<std::int64_t>(0, Eight_Digits(line1.data() + 35)))
+        * (line1[33] == '-' ? -1 : 1);
     std::memcpy(o.name, name, kNameSize);
     return o;
 }
@@ -156,8 +161,8 @@ std::int64_t epochTicks(const TleEpoch& epoch)
 
 ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
     : file_(std::move(file))
+    , buffer_(kFlushBytes + kEntryFixed + kNameSize)
 {
-    buffer_.reserve(kFlushBytes + kEntryFixed + kNameSize);
     unsigned char head[kHeadSize];
     std::memcpy(head, kMagic, sizeof kMagic);
     put32(head + 8, kVersion);
@@ -167,38 +172,37 @@ ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& n
 
 void ChangeStateWriter::put(const void* bytes, std::size_t n)
 {
-    buffer_.append(static_cast<const char*>(bytes), n);
-    if (buffer_.size() >= kFlushBytes)
+    std::memcpy(buffer_.data() + used_, bytes, n);
+    used_ += n;
+    if (used_ >= kFlushBytes)
         flush();
 }
 
 void ChangeStateWriter::flush()
 {
     // Summed a block at a time: the sum costs little that way.
-    crc_ = crc32Of(crc_, reinterpret_cast<const unsigned char*>(buffer_.data()), buffer_.size());
-    file_.writeAt(at_, buffer_.data(), buffer_.size());
-    at_ += buffer_.size();
-    buffer_.clear();
+    crc_ = crc32Of(crc_, buffer_.data(), used_);
+    file_.writeAt(at_, buffer_.data(), used_);
+    at_ += used_;
+    used_ = 0;
 }
 
 void ChangeStateWriter::add(const ObjectElements& o)
 {
-    // Names are mostly shorter than their 24 columns: only what stands before the blanks.
-    const std::size_t length = trimmedLength(o.name);
-    // Put together in the buffer itself.
-    const std::size_t at = buffer_.size();
-    buffer_.resize(at + kEntryFixed + kNameSize);
-    auto* entry = reinterpret_cast<unsigned char*>(buffer_.data() + at);
+    // Put together in the buffer itself, which always has room for one more entry.
+    unsigned char* entry = buffer_.data() + used_;
     put32(entry, static_cast<std::uint32_t>(o.number));
     putEpoch(entry + 4, o.hasEpoch() ? o.epoch : TleEpoch{});
     put32(entry + 12, static_cast<std::uint32_t>(o.inclination));
     put32(entry + 16, static_cast<std::uint32_t>(o.eccentricity));
     put32(entry + 20, static_cast<std::uint32_t>(o.meanMotion));
     put32(entry + 24, static_cast<std::uint32_t>(o.halfMotionRate));
+    // Names are mostly shorter than their 24 columns: only what stands before the blanks.
+    const std::size_t length = trimmedLength(o.name);
     entry[28] = static_cast<unsigned char>(length);
     std::memcpy(entry + kEntryFixed, o.name, kNameSize);
-    buffer_.resize(at + kEntryFixed + length);
-    if (buffer_.size() >= kFlushBytes)
+    used_ += kEntryFixed + length;
+    if (used_ >= kFlushBytes)
         flush();
     ++count_;
 }

@@ -64,7 +64,8 @@ private:
     void put(const void* bytes, std::size_t n);
     void flush();
     File file_;
-    std::string buffer_;
+    std::vector<unsigned char> buffer_;
+    std::size_t used_ = 0;
     std::uint64_t at_ = 0;
     std::uint32_t crc_ = 0;
     std::uint32_t count_ = 0;
