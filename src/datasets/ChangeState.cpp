@@ -118,7 +118,13 @@ std::int64_t plainMeanMotion(const char* field)
 
 std::size_t trimmedLength(const char* name)
 {
+    // Eight blanks at a time first: two-line names are all blanks here.
     std::size_t n = kNameSize;
+    for (std::uint64_t word = 0; n >= 8; n -= 8) {
+        std::memcpy(&word, name + n - 8, 8);
+        if (word != 0x2020202020202020)
+            break;
+    }
     while (n > 0 && name[n - 1] == ' ')
         --n;
     return n;
