@@ -325,7 +325,11 @@ public:
     void gone(const ObjectElements& before)
     {
         ++counts_.gone;
-        startLine("GONE", before);
+        // A state a two-line run left keeps no names: a three-line run has none to give.
+        ObjectElements shown = before;
+        if (names_ == nullptr && allBytesAre(shown.name, kNameSize, ' '))
+            putUnknownName(shown.name);
+        startLine("GONE", shown);
         appendEpoch(line_, before.epoch);
         endLine();
     }
