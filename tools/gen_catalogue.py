@@ -5,7 +5,9 @@ situation report, for benchmarks and manual runs.
 Usage: gen_catalogue.py COUNT OUTDIR [--alpha5] [--highest=N]
 Writes OUTDIR/catalog_2l.txt, OUTDIR/catalog_3l.txt and OUTDIR/ssr_bench.txt.
 About 5 % of the objects carry harmless defects that the check repairs and about
-0.2 % are rejects (wrong check character, impossible inclination).
+0.2 % are rejects (wrong check character, impossible inclination). Of the others, the
+first has a blank international designator and the second ephemeris type 4, as some
+published element sets do.
 
 Catalogue numbers are drawn from 1-99999. With --alpha5 they are drawn from 1-339999,
 and those from 100000 on are written as a letter and four digits (A0000 = 100000,
@@ -113,6 +115,14 @@ def defect(rng, l1, l2):
     return l1, l2[:68] + ' '
 
 
+def blank_designator(l1):
+    return l1[:9] + ' ' * 8 + l1[17:68] + checksum(l1[:9] + ' ' * 8 + l1[17:68])
+
+
+def ephemeris_type_4(l1):
+    return l1[:62] + '4' + l1[63:68] + checksum(l1[:62] + '4' + l1[63:68])
+
+
 def generate(count, outdir, alpha5=False, variant=0, highest=None):
     """Variant 0 is the usual catalogue; any other gives other objects and element sets of
     the same size, for runs that must see the catalogue change."""
@@ -127,6 +137,8 @@ def generate(count, outdir, alpha5=False, variant=0, highest=None):
         numbers[0] = 1
     numbers.sort()
     entries = []
+    # Applied to sound objects only, and drawing nothing, so every other object stays as it was.
+    specials = [blank_designator, ephemeris_type_4]
     with open(os.path.join(outdir, 'catalog_2l.txt'), 'w', newline='') as two, \
             open(os.path.join(outdir, 'catalog_3l.txt'), 'w', newline='') as three:
         two.write('# synthetic catalogue\n# %d objects\n' % count)
@@ -141,6 +153,8 @@ def generate(count, outdir, alpha5=False, variant=0, highest=None):
                 else:
                     l2 = l2[:8] + '190.0000' + l2[16:68]
                     l2 += checksum(l2)
+            elif specials:
+                l1 = specials.pop(0)(l1)
             name = '%s %d' % (rng.choice(NAMES), rng.randint(1, 5000))
             two.write(l1 + '\n' + l2 + '\n')
             three.write(name + '\r\n' + l1 + '\r\n' + l2 + '\r\n')

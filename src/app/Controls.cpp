@@ -98,6 +98,21 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, int colum
                 onClick();
         });
     }
+    connect(group_, &QButtonGroup::buttonToggled, this, [this] { keepTabStopOnSelection(); });
+}
+
+void RadioGroup::keepTabStopOnSelection()
+{
+    // Qt leaves one Tab stop in an exclusive group only once a button has had the focus,
+    // and then it is that button: until then Tab stops at the first one, and Space there
+    // switches the setting. The stop follows the selection instead, also one the program
+    // makes; with none, every button is a stop.
+    const QAbstractButton* selected = group_->checkedButton();
+    for (QRadioButton* b : buttons_) {
+        const bool stop = selected == nullptr || b == selected;
+        const int policy = stop ? b->focusPolicy() | Qt::TabFocus : b->focusPolicy() & ~Qt::TabFocus;
+        b->setFocusPolicy(static_cast<Qt::FocusPolicy>(policy));
+    }
 }
 
 int RadioGroup::itemIndex() const

@@ -32,6 +32,8 @@ public:
     std::function<void()> onClick;
 
 private:
+    // Tab into the group lands on its selected button, where the arrows move the selection.
+    void keepTabStopOnSelection();
     std::vector<QRadioButton*> buttons_;
     QButtonGroup* group_;
 };

@@ -3,6 +3,7 @@
 #include "app/RunButtons.h"
 #include "app/TfrmMain.h"
 #include "app/TransferProgressBar.h"
+#include "platform/Halt.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -82,6 +83,11 @@ void DownloadWindowAdapter::transferEnded()
 FolderLock* DownloadWindowAdapter::folderLock()
 {
     return form_.folderLock();
+}
+
+bool DownloadWindowAdapter::ending() const
+{
+    return haltRequested() || form_.endingAtOnce();
 }
 
 } // namespace qm

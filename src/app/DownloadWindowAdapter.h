@@ -25,6 +25,7 @@ public:
     void transferProgress(std::int64_t received, std::int64_t total) override;
     void transferEnded() override;
     FolderLock* folderLock() override;
+    bool ending() const override;
 
 private:
     TfrmMain& form_;

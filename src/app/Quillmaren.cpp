@@ -43,7 +43,7 @@ Environment:
   QUILLMAREN_PUBLISHER_HOST  publisher's host, in the same forms
   QUILLMAREN_CA_FILE         further certificate authorities (PEM) for HTTPS
   QUILLMAREN_RUN_FOLDER      auto: start in the run folder (see the manual page)
-  QUILLMAREN_LOCK_WAIT       seconds -update waits for another run on My TLEs (600)
+  QUILLMAREN_LOCK_WAIT       seconds -update waits for another run on its folders (600)
   http_proxy, HTTP_PROXY     read by "Auto Check Proxy Settings"
   XDG_CONFIG_HOME            holds quillmaren/quillmaren.ini and the start-up entry
   XDG_STATE_HOME             holds the run folder when the program's is read-only

@@ -2,6 +2,7 @@
 
 #include "app/DesignScale.h"
 #include "app/TfrmMain.h"
+#include "core/SystemDescriptions.h"
 #include "core/Version.h"
 #include "platform/Latin1.h"
 
@@ -43,17 +44,17 @@ TfrmAbout::TfrmAbout(
     const QRect about = scale_.rect(96, 16, 305, 91);
     textOverflow_ = std::max(0, lblAbout->heightForWidth(about.width()) - about.height());
     lblAbout->setGeometry(about.adjusted(0, 0, 0, textOverflow_));
-    setFixedSize(scale_.size(kDesignWidth, kDesignHeight) + QSize(0, textOverflow_));
 
     lblVersion = new QLabel(QStringLiteral("Version"), this);
     OvcURL = new LinkLabel(this);
     OvcURL->setToolTip(QStringLiteral("Send feedback to author"));
     OvcURL->onOpen = [this](const std::string& target) { launcher_.open(target); };
-    // A Linux description is longer than the line: cut, whole in the tool tip.
-    lblWindows = new ElidedLabel(this);
+    lblWindows = new QLabel(this);
     lblHardware = new QLabel(this);
-    lblHardware->setWordWrap(true);
-    lblHardware->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QLabel* description : {lblWindows, lblHardware}) {
+        description->setWordWrap(true);
+        description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setGeometry(below(328, 128, 75, 25));
@@ -71,8 +72,8 @@ void TfrmAbout::FormCreate()
 {
     lblVersion->setText(latin1(versionLabel()));
     OvcURL->setLink(feedbackMailTarget(), QString::fromLatin1(kFeedbackCredit));
-    lblWindows->setFullText(latin1(operatingSystemText_));
-    lblHardware->setText(latin1(processorText_));
+    lblWindows->setText(latin1(withoutEmptyItems(operatingSystemText_)));
+    lblHardware->setText(latin1(withoutEmptyItems(processorText_)));
     placeTexts();
 }
 
@@ -83,12 +84,17 @@ void TfrmAbout::placeTexts()
         version.left(), version.top(), lblVersion->sizeHint().width(), lblVersion->sizeHint().height());
     const QRect link = below(96, 144, 0, 0);
     OvcURL->setGeometry(link.left(), link.top(), OvcURL->sizeHint().width(), OvcURL->sizeHint().height());
+    // Both descriptions wrap onto the lines they need (a Linux one is longer than the
+    // design's line); the processor's moves down by what the system's needs beyond its
+    // line, and the box grows to show both whole.
     const QRect windows = below(96, 168, 305, 0);
-    lblWindows->setGeometry(windows.left(), windows.top(), windows.width(), lblWindows->sizeHint().height());
-    // A long processor name wraps onto further lines, as far as the box reaches.
+    lblWindows->setGeometry(
+        windows.left(), windows.top(), windows.width(), std::max(0, lblWindows->heightForWidth(windows.width())));
     const QRect hardware = below(96, 184, 305, 0);
-    lblHardware->setGeometry(hardware.left(), hardware.top(), hardware.width(),
-        std::min(lblHardware->heightForWidth(hardware.width()), height() - hardware.top()));
+    lblHardware->setGeometry(hardware.left(), std::max(hardware.top(), lblWindows->geometry().bottom() + 1),
+        hardware.width(), std::max(0, lblHardware->heightForWidth(hardware.width())));
+    const QSize design = scale_.size(kDesignWidth, kDesignHeight) + QSize(0, textOverflow_);
+    setFixedSize(design.width(), std::max(design.height(), lblHardware->geometry().bottom() + 1 + scale_.y(16)));
 }
 
 void TfrmAbout::btnOKClick()

@@ -31,12 +31,12 @@ public:
     QLabel* lblAbout;
     QLabel* lblVersion;
     LinkLabel* OvcURL;
-    ElidedLabel* lblWindows;
+    QLabel* lblWindows;
     QLabel* lblHardware;
     QPushButton* btnOK;
 
 private:
-    // Places the labels whose size follows their text.
+    // Places the labels whose size follows their text, and sizes the box to hold them.
     void placeTexts();
     // A design place below the about text, moved down by what the text needs beyond
     // its design height.

@@ -12,6 +12,7 @@
 #include "desktop/UpdateRun.h"
 #include "platform/Halt.h"
 #include "platform/Latin1.h"
+#include "platform/ProgramStarter.h"
 #include "platform/UserFolders.h"
 #include "processing/DataSetRows.h"
 #include "service/CriticalUpdate.h"
@@ -291,7 +292,9 @@ void TfrmMain::FormCreate()
 
     MyTLEsDir = GetShellFolder(*services_.folders, 4) + "My TLEs/";
     PrepareDirectory(reporter_, MyTLEsDir);
-    folderLock_ = std::make_unique<FolderLock>(MyTLEsDir);
+    // The run folder's work files (body.txt, header.txt, catalog.idx) are shared by every
+    // home that runs there, so it is locked too, always before My TLEs.
+    folderLock_ = std::make_unique<FolderLock>(std::vector<std::string>{currentDirectory(), MyTLEsDir});
 
     OperatingSystemText = GetWindowsVersionText(*services_.system);
     ProcessorText = GetProcessorText(*services_.system);
@@ -387,6 +390,9 @@ void TfrmMain::updateDownloadEnabled()
     const bool account = !AccountUsername.empty() && !AccountPassword.empty();
     runButtons_->setDownloadEnabled(account);
     Skarvelin->setEnabled(account);
+    // Without an account the grey button says what it waits for.
+    btnDownload->setToolTip(account ? QStringLiteral("Download selected data sets from Skarvelin web site")
+                                    : QStringLiteral("Enter your Skarvelin username and password to download"));
 }
 
 void TfrmMain::FormActivate()
@@ -581,8 +587,8 @@ void TfrmMain::NMHTTPFailure(std::string_view)
 
 bool TfrmMain::CheckForCriticalUpdate()
 {
-    return qm::CheckForCriticalUpdate(
-        http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(), [this] { OnlineHelpClick(); });
+    return qm::CheckForCriticalUpdate(http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(),
+        [this] { OnlineHelpClick(); }, [this] { return endingAtOnce_; });
 }
 
 void TfrmMain::btnDownloadClick()

@@ -107,6 +107,9 @@ void TfrmMain::buildControls()
     gbUserInfo->setGeometry(scale.rect(8, 232, 281, 81));
     leUsername = new QLineEdit(gbUserInfo);
     lePassword = new QLineEdit(gbUserInfo);
+    // Shown while empty: a first start says what "Download Data" waits for.
+    leUsername->setPlaceholderText(QStringLiteral("Your Skarvelin account name"));
+    lePassword->setPlaceholderText(QStringLiteral("Its password"));
     lePassword->setEchoMode(QLineEdit::Password);
     lePassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     cbRetain = new QCheckBox(QStringLiteral("Retain username and password"), gbUserInfo);
@@ -137,7 +140,6 @@ void TfrmMain::buildControls()
         {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4")}, 3, gbProcessing);
     rgAutoDownload->setItemIndex(1);
     btnDownload = new QPushButton(QStringLiteral("Download Data"), gbProcessing);
-    btnDownload->setToolTip(QStringLiteral("Download selected data sets from Skarvelin web site"));
     btnProcess = new QPushButton(QStringLiteral("Process Data"), gbProcessing);
     btnProcess->setToolTip(QStringLiteral("Generate selected Vantoreal data sets"));
     {

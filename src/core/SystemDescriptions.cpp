@@ -105,4 +105,22 @@ std::string GetProcessorText(const SystemSources& sources)
     return cpu.modelName + ", " + trimmed(identifier) + ", " + cpu.vendor;
 }
 
+std::string withoutEmptyItems(std::string_view description)
+{
+    constexpr std::string_view separator = ", ";
+    std::string result;
+    for (;;) {
+        const auto end = description.find(separator);
+        const std::string_view item = description.substr(0, end);
+        if (!trimmed(item).empty()) {
+            if (!result.empty())
+                result += separator;
+            result += item;
+        }
+        if (end == std::string_view::npos)
+            return result;
+        description.remove_prefix(end + separator.size());
+    }
+}
+
 } // namespace qm

@@ -28,4 +28,9 @@ std::string GetWindowsVersionText(const SystemSources& sources);
 // /proc/cpuinfo cannot be read.
 std::string GetProcessorText(const SystemSources& sources);
 
+// A description without its empty items (those between ", " separators that hold
+// nothing, such as the service level Linux lacks), as a reader is shown it; the log
+// header keeps every separator.
+std::string withoutEmptyItems(std::string_view description);
+
 } // namespace qm

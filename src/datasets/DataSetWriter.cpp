@@ -98,6 +98,8 @@ public:
     DataSetOutput(const std::string& folder, const std::string& name, const DataSetContext& ctx)
         : replacing_(throughLink(folder + name + ctx.extension()))
         , reporter_(ctx.reporter)
+        , base_(folder + name)
+        , omm_(ctx.Omm)
     {
         const std::string path = folder + name + ctx.extension();
         const std::string twinName = name + std::string(ommExtension(ctx.Omm));
@@ -147,12 +149,26 @@ public:
         replacing_.commit();
         if (twin_)
             twin_->commit();
+        removeStaleTwins();
         reporter_.log("Close [fo3]");
     }
 
 private:
+    // Twins of the other OMM formats beside the data set were written for an earlier
+    // setting and are no longer kept up: a reader that still took them would get old
+    // elements that look current. They go once the new files are in place, so a failure
+    // before leaves the user the old ones; a link goes, not the file it points to.
+    void removeStaleTwins() const
+    {
+        for (const OmmFormat format : {OmmFormat::Xml, OmmFormat::Csv, OmmFormat::Json})
+            if (format != omm_)
+                removeFile(base_ + std::string(ommExtension(format)));
+    }
+
     ReplacingFile replacing_;
     Reporter& reporter_;
+    std::string base_;
+    OmmFormat omm_;
     BufferedWriter out_;
     std::optional<OmmWriter> twin_;
 };

@@ -107,7 +107,10 @@ void appendObjectId(std::string& out, std::string_view designator)
 {
     // The launch year stands in the first two columns; the check lets either be blank.
     if (designator.size() < 2 || !isDigit(designator[0]) || !isDigit(designator[1])) {
-        out.append(trimBlanks(designator));
+        const std::string_view kept = trimBlanks(designator);
+        // The orbit data messages' word for a value that is not known: readers that
+        // take the field apart need something to take.
+        out.append(kept.empty() ? std::string_view("UNKNOWN") : kept);
         return;
     }
     const int yy = (designator[0] - '0') * 10 + (designator[1] - '0');
@@ -272,11 +275,15 @@ void OmmValues::read(const char* record)
     endField(0);
     appendObjectId(text_, columns(line1, 10, 8));
     endField(1);
-    static constexpr std::string_view kFixed[] = {"EARTH", "TEME", "UTC", "SGP4"};
-    for (std::size_t k = 0; k < 4; ++k) {
+    static constexpr std::string_view kFixed[] = {"EARTH", "TEME", "UTC"};
+    for (std::size_t k = 0; k < 3; ++k) {
         text_.append(kFixed[k]);
         endField(2 + k);
     }
+    // Ephemeris type 4 element sets are fitted for the extended propagator, and readers
+    // choose theirs by this name.
+    text_.append(line1[62] == '4' ? "SGP4-XP" : "SGP4");
+    endField(5);
     appendEpoch(text_, std::string_view(line1, kLineLength));
     endField(6);
     appendPlainDecimal(text_, columns(line2, 53, 11));

@@ -36,7 +36,7 @@ extern const std::array<OmmFieldDef, kOmmFieldCount> kOmmFields;
 // The field conversions; each appends its result to `out`.
 
 // Columns 10-17 of line 1 ("98067A  ") as "1998-067A": launch years 57-99 are the
-// 1900s, 00-56 the 2000s. Nothing for a blank field; a field whose year is not two
+// 1900s, 00-56 the 2000s. "UNKNOWN" for a blank field; a field whose year is not two
 // digits is kept as it stands, without the blanks around it.
 void appendObjectId(std::string& out, std::string_view designator);
 // The epoch of line 1 as yyyy-mm-ddThh:mm:ss.ffffff (UTC). The day fraction has eight

@@ -2,6 +2,7 @@
 
 #include "datasets/DataSetFormat.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace qm {
@@ -81,7 +82,10 @@ void appendXmlText(std::string& out, std::string_view text)
 
 void appendCsvField(std::string& out, std::string_view text)
 {
-    const bool quoted = text.find_first_of(",\"\r\n") != std::string_view::npos;
+    // A comma, quote or line end would break the row; any other control byte (a tab,
+    // which some readers take for a separator) is quoted too, and kept as it is.
+    const bool quoted = std::any_of(
+        text.begin(), text.end(), [](char c) { return c == ',' || c == '"' || static_cast<unsigned char>(c) < 0x20; });
     if (quoted)
         out.push_back('"');
     for (char ch : text) {

@@ -72,11 +72,14 @@ std::string Scheduler::nextAttemptIn(int milliseconds) const
     return nextAttemptText(services_.clock.local(when), services_.texts);
 }
 
-void Scheduler::announceNextAttempt()
+void Scheduler::announceNextAttempt(bool logged)
 {
     const std::string hint = nextAttemptIn(window_.runTimer().interval());
     services_.tray.setHint(hint);
-    services_.reporter.setStatusText(hint);
+    if (logged)
+        services_.reporter.updateStatusBar(hint);
+    else
+        services_.reporter.setStatusText(hint);
 }
 
 void Scheduler::armTimer()
@@ -161,6 +164,10 @@ void Scheduler::RunTimerTimer()
     {
         const FlagScope running(running_);
         window_.runTimer().stop();
+        // The attempt planned is the one now running, and the next is planned when it
+        // ends: meanwhile the idle rule gives the runs' own texts, so the log never
+        // names the time that has just come as the next attempt.
+        services_.tray.setHint(std::string(kProgramTitle));
         window_.setWindowEnabled(false);
         window_.restore();
         window_.tickFullCatalog();
@@ -173,7 +180,7 @@ void Scheduler::RunTimerTimer()
         window_.NewDataDownloaded() = false;
         if (const int period = periodOf(window_.frequencyIndex()))
             window_.runTimer().setInterval(period);
-        announceNextAttempt();
+        announceNextAttempt(true);
         window_.setWindowEnabled(true);
         window_.setDownloadEnabled(false);
         window_.setProcessEnabled(false);

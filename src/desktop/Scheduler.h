@@ -73,7 +73,7 @@ public:
     virtual bool& NewDataDownloaded() = 0;
     // A download or processing run is going.
     virtual bool runGoing() const = 0;
-    // The lock on the My TLEs folder; none: the runs take none.
+    // The lock on the run folder and the My TLEs folder; none: the runs take none.
     virtual FolderLock* folderLock() = 0;
     // The program is ending (a fatal stop, SIGTERM, the tray's "Exit"): an error that a
     // run ended with meanwhile is no news to anyone.
@@ -118,8 +118,9 @@ private:
     void ticked();
     void unticked();
     void armTimer();
-    // Hint and status line announce now + the run timer's interval.
-    void announceNextAttempt();
+    // Hint and status line announce now + the run timer's interval; `logged`: the log
+    // too (the end of a scheduled run, whose log tells when the next one comes).
+    void announceNextAttempt(bool logged = false);
     // Download and, when new data came, processing. The text of an error the runs
     // left unhandled, logged; nullopt when there was none.
     std::optional<std::string> runs();

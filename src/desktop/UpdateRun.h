@@ -32,8 +32,8 @@ public:
     virtual void reportError(std::string_view text) = 0;
     // The status line, and the log while debug logging is on.
     virtual void status(std::string_view text) = 0;
-    // The lock on the My TLEs folder (none: the run takes none), and how long to wait
-    // for another program's run to let go of it.
+    // The lock on the run folder and the My TLEs folder (none: the run takes none), and
+    // how long to wait for another program's run to let go of it.
     virtual FolderLock* folderLock() = 0;
     virtual std::chrono::milliseconds folderWait() const = 0;
     // The program is already ending (a fatal stop, SIGTERM): nothing more may start.
@@ -51,8 +51,8 @@ public:
     }
     // The run. A fatal stop leaves it as FatalStop; any other error of the download or
     // the processing is reported and the program still ends, with kUpdateEndedEarly.
-    // The My TLEs folder is held from the download to the end of the processing; while
-    // another program's run has it, the run waits up to folderWait(), then ends the
+    // The run folder and My TLEs are held from the download to the end of the processing; while
+    // another program's run has either, the run waits up to folderWait(), then ends the
     // program with kUpdateEndedEarly and kFolderBusyText.
     void run();
 

@@ -2,6 +2,7 @@
 // Error kinds shared by every subsystem. Each carries the exact text the user sees.
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace qm {
 
@@ -12,10 +13,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A network failure of the HTTP exchange ("Connection Failed", ...).
+// A network failure of the HTTP exchange ("Connection Failed", ...), with the system's
+// own words for it when the text does not carry them already ("Connection refused",
+// the resolver's "Name or service not known").
 class SocketError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit SocketError(const std::string& text, std::string reason = {})
+        : std::runtime_error(text)
+        , reason_(std::move(reason))
+    {
+    }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 // Silence inside a response head or body ("Socket readln aborted", "Socket capture aborted").
@@ -44,6 +55,16 @@ class ResponseTooLarge : public SocketError {
 public:
     ResponseTooLarge()
         : SocketError("Response too large")
+    {
+    }
+};
+
+// A response head that is no HTTP (a blank between a field's name and its colon): its
+// fields could be read two ways, so nothing of it is taken or stored.
+class MalformedResponse : public SocketError {
+public:
+    MalformedResponse()
+        : SocketError("Malformed response head")
     {
     }
 };

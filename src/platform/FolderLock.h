@@ -2,11 +2,14 @@
 // Keeps two runs out of one folder: an exclusive flock on a lock file in it, shared by
 // every run of one program and refused to every other program. The kernel drops the
 // lock with the last descriptor, so a run that is killed never leaves the folder locked.
+// The lock file must be a regular file: a symbolic link there is never followed, so
+// nothing is made or locked outside the folder. One the user may only read still locks.
 #include "platform/Errors.h"
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -56,12 +59,17 @@ public:
 
     // `folder` ends in "/"; nothing is opened before the first hold.
     explicit FolderLock(const std::string& folder);
+    // One lock over several folders (each ending in "/"), taken in the order given and
+    // only whole: with the same order everywhere (the run folder, then My TLEs), two
+    // programs never each hold one folder while waiting for the other's. A folder named
+    // twice, or by two paths, is locked once.
+    explicit FolderLock(std::vector<std::string> folders);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // A hold now, or FolderBusy while another program has the lock. IoError when the
-    // lock file cannot be opened.
+    // A hold now, or FolderBusy while another program has the lock. IoError when a
+    // lock file cannot be opened, or is a symbolic link or anything but a regular file.
     [[nodiscard]] Hold hold();
     // As hold(), but waits up to `wait` for the other program to let go, with the event
     // loop turning meanwhile; `waiting` is called once when the wait begins. FolderBusy
@@ -75,8 +83,8 @@ private:
     bool take();
     void release();
 
-    std::string path_;
-    int fd_ = -1;
+    std::vector<std::string> paths_;
+    std::vector<int> fds_; // while held, one per distinct lock file
     int holds_ = 0;
 };
 

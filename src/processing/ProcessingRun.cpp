@@ -125,7 +125,7 @@ RunOutcome ProcessingRun::steps()
     if (twoLine)
         buildReportTable();
 
-    buildDataSets();
+    const bool anyTicked = buildDataSets();
     // What changed since the last completed run; in place before the scripts start,
     // which may read it.
     changes_.compare(ctx_);
@@ -136,6 +136,9 @@ RunOutcome ProcessingRun::steps()
     window_.values().NewDataDownloaded = false;
     downloadsDealtWith_ = true;
     window_.showNewestEpoch(index_.newestEpoch());
+    // Why a run that checked the whole catalogue wrote no data set of the list.
+    if (!anyTicked)
+        reporter_.log("No data set is ticked");
     reporter_.updateStatusBar(reporter_.idleText("Done"));
     restoreWindow();
     return RunOutcome::Completed;
@@ -267,8 +270,9 @@ void ProcessingRun::buildReportTable()
     }
 }
 
-void ProcessingRun::buildDataSets()
+bool ProcessingRun::buildDataSets()
 {
+    bool anyTicked = false;
     ProgramValues values = window_.values();
     ctx_.TwoLineFormat = window_.twoLineFormat();
     ctx_.CatalogFile = CatalogFile_;
@@ -282,11 +286,14 @@ void ProcessingRun::buildDataSets()
     reporter_.log("Building Vantoreal data sets");
     PrepareDirectory(reporter_, ctx_.vantorealFolder());
     for (const DataSetRow& row : kDataSetRows)
-        if (row.kind == DataSetRowKind::Named && window_.rowTicked(row.row))
+        if (row.kind == DataSetRowKind::Named && window_.rowTicked(row.row)) {
+            anyTicked = true;
             writer_.BuildDataSet(std::string(row.baseName));
+        }
 
     reporter_.log("Building comprehensive data sets");
     if (window_.rowTicked(kCompleteCatalogRow)) {
+        anyTicked = true;
         PrepareDirectory(reporter_, ctx_.vantorealFolder());
         writer_.BuildComprehensiveDataSet();
     }
@@ -294,6 +301,7 @@ void ProcessingRun::buildDataSets()
     reporter_.log("Building user-defined data sets");
     PrepareDirectory(reporter_, ctx_.userFolder());
     writer_.BuildUserDataSets();
+    return anyTicked;
 }
 
 void ProcessingRun::closeAndClean()

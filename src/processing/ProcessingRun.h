@@ -58,7 +58,8 @@ private:
     RunOutcome catalogueMissing();
     // The situation report's table; a report that cannot be unpacked is discarded.
     void buildReportTable();
-    void buildDataSets();
+    // Whether any data set of the list was ticked.
+    bool buildDataSets();
     void closeAndClean();
     // Deletes a downloaded archive that cannot be processed and forgets it (the
     // program-wide value, written to the settings at exit), so that the next download

@@ -61,7 +61,8 @@ public:
     // The run has built the data sets from a catalogue whose newest element set has
     // this epoch (none when no epoch could be read).
     virtual void showNewestEpoch(const std::optional<TleEpoch>& /*epoch*/) { }
-    // The lock on the My TLEs folder, held for the whole run; none: the run takes none.
+    // The lock on the run folder and the My TLEs folder, held for the whole run; none:
+    // the run takes none.
     virtual FolderLock* folderLock() { return nullptr; }
 };
 

@@ -44,7 +44,7 @@ std::int64_t VersionNumber(std::string_view version)
 }
 
 bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& prompts, bool stopOnErrors,
-    const std::function<void()>& onlineHelp)
+    const std::function<void()>& onlineHelp, const std::function<bool()>& ending)
 {
     // The publisher's host must not see the catalogue service's session.
     http.Cookie.clear();
@@ -53,16 +53,13 @@ bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& pro
     try {
         http.Get(publisherAddress() + "/Skarvelin/criticalupdate.txt");
     } catch (const SocketError& e) {
-        // A wait given up for a fatal stop is no news to the user.
-        if (haltRequested())
+        // A wait given up because the program ends is no news to the user.
+        if (haltRequested() || (ending && ending()))
             throw;
         const std::string text = unreachableText("Vantoreal", e);
         if (stopOnErrors)
             prompts.error(text);
-        if (dynamic_cast<const CertificateError*>(&e))
-            tellRefusedCertificate(reporter, text, stopOnErrors);
-        else
-            reporter.log(text);
+        tellUnreachable(reporter, text, stopOnErrors);
         return false;
     }
 

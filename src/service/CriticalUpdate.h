@@ -16,12 +16,12 @@ namespace qm {
 std::int64_t VersionNumber(std::string_view version);
 
 // Asks the publisher's host for the oldest version still allowed. Returns false when
-// the host cannot be reached (with "Unable to reach Vantoreal" shown when
-// `stopOnErrors`; for a refused certificate with its reason, told even without it:
-// tellRefusedCertificate), true when this version may go on. When a newer version is required
-// it says so, runs `onlineHelp` and raises a fatal stop that ends the program with
-// status 0; it never returns then.
+// the host cannot be reached ("Unable to reach Vantoreal: <reason>" in a box when
+// `stopOnErrors`, and told even without it: tellUnreachable), true when this version
+// may go on. When a newer version is required it says so, runs `onlineHelp` and raises
+// a fatal stop that ends the program with status 0; it never returns then. A failure
+// while the program ends (a fatal stop, or `ending`) leaves as the exchange's error.
 bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& prompts, bool stopOnErrors,
-    const std::function<void()>& onlineHelp);
+    const std::function<void()>& onlineHelp, const std::function<bool()>& ending = {});
 
 } // namespace qm

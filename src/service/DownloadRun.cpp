@@ -236,11 +236,10 @@ bool DownloadRun::logIn()
     reporter_.updateStatusBar("Logging in to Skarvelin");
     try {
         http_.Post(serviceAddress() + "/perl/login.pl", body);
-    } catch (const CertificateError& e) {
-        tellRefusedCertificate(reporter_, unreachableText("Skarvelin", e), false);
-        return false;
-    } catch (const std::exception&) {
-        // The exchange's own text says nothing the user can act on here; the run just ends.
+    } catch (const std::exception& e) {
+        // A wait the program's end cut short is no news to anyone.
+        if (!window_.ending())
+            tellUnreachable(reporter_, unreachableText("Skarvelin", e), false);
         return false;
     }
     if (http_.Body.find("home.pl") == std::string::npos) {
@@ -365,8 +364,10 @@ std::optional<std::string> DownloadRun::transfer(const std::string& url, const s
     } catch (const IncompleteResponse& e) {
         return e.what();
     } catch (const ResponseTooLarge& e) {
-        // A reply past the size limit is this product's fault; the other errors of the
-        // network end the run.
+        // A reply past the size limit, or one whose head is no HTTP, is this product's
+        // fault; the other errors of the network end the run.
+        return e.what();
+    } catch (const MalformedResponse& e) {
         return e.what();
     } catch (const IoError& e) {
         // A file of this product that cannot be written (a name the file system will

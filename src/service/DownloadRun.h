@@ -6,6 +6,7 @@
 #include "core/RunOutcome.h"
 #include "platform/File.h"
 #include "platform/FolderLock.h"
+#include "platform/Halt.h"
 #include "platform/Prompts.h"
 #include "service/HttpExchange.h"
 
@@ -52,8 +53,12 @@ public:
     virtual void transferProgress(std::int64_t /*received*/, std::int64_t /*total*/) { }
     // The transfer has ended, however it ended.
     virtual void transferEnded() { }
-    // The lock on the My TLEs folder, held for the whole run; none: the run takes none.
+    // The lock on the run folder and the My TLEs folder, held for the whole run; none:
+    // the run takes none.
     virtual FolderLock* folderLock() { return nullptr; }
+    // The program is ending (a fatal stop, SIGTERM): a wait it cut short is no failure
+    // to tell.
+    virtual bool ending() const { return haltRequested(); }
 };
 
 // In the run folder while catalogue or report files have arrived that no processing run

@@ -217,13 +217,14 @@ void HttpExchange::call(std::string_view method, const std::string& url, const s
         ~Idle() { busy = false; }
     } idle{busy_};
 
+    // Each address is split once, where it enters, and its parts travel on.
+    UrlParts parts = splitUrl(url);
     if (Cookie != cookieBound_)
-        bindCookie(originOf(splitUrl(url)));
+        bindCookie(originOf(parts));
     std::string target = url;
     for (int redirects = 0;; ++redirects) {
-        exchangeOnce(method, target, data);
-        const UrlParts from = splitUrl(target);
-        responseOrigin_ = originOf(from);
+        exchangeOnce(method, target, parts, data);
+        responseOrigin_ = originOf(parts);
         if (statusCode_ < 300 || statusCode_ > 302)
             return;
         if (redirects == kMaxRedirects)
@@ -232,11 +233,13 @@ void HttpExchange::call(std::string_view method, const std::string& url, const s
             Cookie = responseCookie_;
             bindCookie(responseOrigin_);
         }
-        target = resolveRedirect(from, redirectTarget_);
+        target = resolveRedirect(parts, redirectTarget_);
+        UrlParts next = splitUrl(target);
         // What was asked for over TLS must not come from where anyone on the way can read
         // and change it.
-        if (isTlsScheme(from.scheme) && !isTlsScheme(splitUrl(target).scheme))
+        if (isTlsScheme(parts.scheme) && !isTlsScheme(next.scheme))
             throw SocketError("Refused redirect from https to http");
+        parts = std::move(next);
         method = "GET";
         data = nullptr;
     }
@@ -259,13 +262,14 @@ std::string HttpExchange::cookieFor(const UrlParts& parts) const
     return originOf(parts) == cookieOrigin_ ? Cookie : std::string();
 }
 
-void HttpExchange::exchangeOnce(std::string_view method, const std::string& url, const std::string* data)
+void HttpExchange::exchangeOnce(
+    std::string_view method, const std::string& url, const UrlParts& parts, const std::string* data)
 {
-    const UrlParts parts = splitUrl(url);
     // https through a proxy travels in a CONNECT tunnel, inside which the request is the
     // one the server would get directly.
     const bool tunnel = !Proxy.empty() && isTlsScheme(parts.scheme);
-    const RequestSettings settings{Proxy, LocalProgram, cookieFor(parts), ProxyUserId, ProxyPassword};
+    const RequestSettings settings{
+        Proxy, LocalProgram, cookieFor(parts), ProxyAuthentication, ProxyUserId, ProxyPassword};
     const RequestHead head = buildRequestHead(method, url, parts, tunnel ? insideTunnel(settings) : settings, data);
 
     statusCode_ = 0;
@@ -320,6 +324,8 @@ void HttpExchange::exchangeOnce(std::string_view method, const std::string& url,
                 break;
             } else {
                 readHeadLine(*line, fields);
+                if (fields.malformed)
+                    throw MalformedResponse();
             }
             if (in.closed() && in.available() == 0)
                 break;

@@ -5,7 +5,8 @@
 // wait slower than 64 bytes a second over a whole TimeOut period (a TLS handshake, a
 // proxy's CONNECT reply, a response: ReceivePace) ends with its time-out text; a
 // redirect from https to http is refused; a GET or POST body shorter than its announced
-// length ends with "Incomplete response". A body ends after its announced length (a
+// length ends with "Incomplete response", a head with a blank between a field's name
+// and its colon with "Malformed response head". A body ends after its announced length (a
 // proxy may keep the connection open), else when the server closes; a reply to HEAD,
 // and a 204 or 304, ends with its head. In file mode the head and body files are put
 // in place only when complete.
@@ -36,6 +37,8 @@ public:
     // Sent only to the scheme, host and port it belongs to: the one whose response set
     // it, or, for a value the caller set, the one of the first call that carries it.
     std::string Cookie;
+    // Sent to the proxy (Basic) only while ProxyAuthentication is on and both are given.
+    bool ProxyAuthentication = false;
     std::string ProxyUserId;
     std::string ProxyPassword;
     bool InputFileMode = false; // on: Header and Body name files that receive the response
@@ -91,7 +94,8 @@ public:
 
 protected:
     void call(std::string_view method, const std::string& url, const std::string* data);
-    void exchangeOnce(std::string_view method, const std::string& url, const std::string* data);
+    // One request and its response; `parts` is `url` split.
+    void exchangeOnce(std::string_view method, const std::string& url, const UrlParts& parts, const std::string* data);
     void bindCookie(std::string origin);
     // Cookie when the request goes to its origin, else nothing.
     std::string cookieFor(const UrlParts& parts) const;

@@ -10,15 +10,15 @@ void NMHTTPFailure(const HttpExchange& http, Prompts& prompts, Reporter& reporte
     failureFlag = true;
 }
 
-std::string unreachableText(std::string_view site, const SocketError& error)
+std::string unreachableText(std::string_view site, const std::exception& error)
 {
-    std::string text = "Unable to reach " + std::string(site);
-    if (dynamic_cast<const CertificateError*>(&error))
-        text += std::string(": ") + error.what();
+    std::string text = "Unable to reach " + std::string(site) + ": " + error.what();
+    if (const auto* socket = dynamic_cast<const SocketError*>(&error); socket && !socket->reason().empty())
+        text += ": " + socket->reason();
     return text;
 }
 
-void tellRefusedCertificate(Reporter& reporter, const std::string& text, bool shown)
+void tellUnreachable(Reporter& reporter, const std::string& text, bool shown)
 {
     reporter.setStatusText(text);
     reporter.log(text);

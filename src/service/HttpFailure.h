@@ -13,14 +13,16 @@ namespace qm {
 // the request was.
 void NMHTTPFailure(const HttpExchange& http, Prompts& prompts, Reporter& reporter, bool& failureFlag);
 
-// "Unable to reach " + site, and for a refused certificate ": " + the exchange's text,
-// which names the reason ("Unable to reach Vantoreal: Certificate verification failed:
-// certificate has expired"): one line, wherever it is told.
-std::string unreachableText(std::string_view site, const SocketError& error);
+// "Unable to reach " + site + ": " + the error's text, and ": " + the system's reason
+// when the text does not carry it already ("Unable to reach Skarvelin: Connection
+// Failed: Connection refused", "Unable to reach Vantoreal: Certificate verification
+// failed: certificate has expired"): one line, wherever it is told.
+std::string unreachableText(std::string_view site, const std::exception& error);
 
-// Makes a refused certificate known whatever the debug setting: the text goes to the
-// status line and the debug log, and in update mode to standard error, unless a message
-// box (`shown`, which without a display is standard error too) has carried it already.
-void tellRefusedCertificate(Reporter& reporter, const std::string& text, bool shown);
+// Makes a host that could not be reached known whatever the debug setting: the text goes
+// to the status line and the debug log, and in update mode to standard error, unless a
+// message box (`shown`, which without a display is standard error too) has carried it
+// already.
+void tellUnreachable(Reporter& reporter, const std::string& text, bool shown);
 
 } // namespace qm

@@ -137,6 +137,7 @@ void ApplyProxy(HttpExchange& http, const ProxyValues& values)
 {
     http.Proxy = values.server;
     http.ProxyPort = ProxyPortNumber(values.port);
+    http.ProxyAuthentication = values.useAuthentication;
     http.ProxyUserId = values.userId;
     http.ProxyPassword = values.password;
 }

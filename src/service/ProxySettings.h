@@ -37,8 +37,9 @@ ProxyValues ReadProxySettings(const SettingsFile& settings);
 // the keys before it already written.
 void WriteProxySettings(SettingsFile& settings, const ProxyValues& values);
 
-// Hands the values to the exchange in the order Proxy, ProxyPort, ProxyUserId,
-// ProxyPassword. A bad port text raises ConvertError after Proxy has been set.
+// Hands the values to the exchange in the order Proxy, ProxyPort, ProxyAuthentication,
+// ProxyUserId, ProxyPassword. A bad port text raises ConvertError after Proxy has been
+// set.
 void ApplyProxy(HttpExchange& http, const ProxyValues& values);
 
 // The seven lines logged under a heading; user ID and password appear as one "*" per

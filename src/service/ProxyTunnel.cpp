@@ -43,14 +43,15 @@ RequestHead buildConnectHead(const UrlParts& parts, const RequestSettings& setti
     head.set("Host", authority);
     if (!settings.userAgent.empty())
         head.set("User-Agent", settings.userAgent);
-    if (!settings.proxyUserId.empty() && !settings.proxyPassword.empty())
-        head.set("Proxy-Authorization", "Basic " + base64(settings.proxyUserId + ":" + settings.proxyPassword));
+    if (const std::string credentials = proxyAuthorization(settings); !credentials.empty())
+        head.set("Proxy-Authorization", credentials);
     return head;
 }
 
 RequestSettings insideTunnel(RequestSettings settings)
 {
     settings.proxy.clear();
+    settings.proxyAuthentication = false;
     settings.proxyUserId.clear();
     settings.proxyPassword.clear();
     return settings;

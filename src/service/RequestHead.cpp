@@ -86,6 +86,14 @@ std::string base64(std::string_view bytes)
     return std::string(encoded.constData(), static_cast<std::size_t>(encoded.size()));
 }
 
+std::string proxyAuthorization(const RequestSettings& settings)
+{
+    if (settings.proxy.empty() || !settings.proxyAuthentication || settings.proxyUserId.empty()
+        || settings.proxyPassword.empty())
+        return {};
+    return "Basic " + base64(settings.proxyUserId + ":" + settings.proxyPassword);
+}
+
 RequestHead buildRequestHead(std::string_view method, const std::string& url, const UrlParts& parts,
     const RequestSettings& settings, const std::string* data)
 {
@@ -102,10 +110,11 @@ RequestHead buildRequestHead(std::string_view method, const std::string& url, co
         head.set("User-Agent", settings.userAgent);
     if (!settings.cookie.empty())
         head.set("Cookie", settings.cookie);
-    // The proxy's credentials are for the proxy alone: a server reached directly
-    // ("Use Proxy" ticked with no server given) must not receive them.
-    if (viaProxy && !settings.proxyUserId.empty() && !settings.proxyPassword.empty())
-        head.set("Proxy-Authorization", "Basic " + base64(settings.proxyUserId + ":" + settings.proxyPassword));
+    // The proxy's credentials are for the proxy alone, and only when it asks for them:
+    // a server reached directly ("Use Proxy" ticked with no server given) must not
+    // receive them, nor a proxy with "Use Authentication" off.
+    if (const std::string credentials = proxyAuthorization(settings); !credentials.empty())
+        head.set("Proxy-Authorization", credentials);
     head.set("Content-type", "application/x-www-form-urlencoded");
     if (data)
         head.set("Content-Length", std::to_string(data->size()));

@@ -31,9 +31,14 @@ struct RequestSettings {
     std::string proxy;
     std::string userAgent;
     std::string cookie;
+    bool proxyAuthentication = false; // "Use Authentication"
     std::string proxyUserId;
     std::string proxyPassword;
 };
+
+// The "Proxy-Authorization" value ("Basic " + Base64 of user ID ":" password) when a
+// proxy is used, asks for authentication and both credentials are given; else empty.
+std::string proxyAuthorization(const RequestSettings& settings);
 
 // method: "GET", "HEAD" or "POST"; data: the POST body, nullptr for the others.
 RequestHead buildRequestHead(std::string_view method, const std::string& url, const UrlParts& parts,

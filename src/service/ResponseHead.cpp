@@ -9,6 +9,12 @@ namespace qm {
 
 namespace {
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// A line ends at LF, with an optional CR before it.
 std::string_view withoutLineEnd(std::string_view s)
 {
     if (s.ends_with('\n'))
@@ -18,22 +24,25 @@ std::string_view withoutLineEnd(std::string_view s)
     return s;
 }
 
-bool firstWordIs(std::string_view line, std::string_view upperWord)
+std::string_view withoutBlanks(std::string_view s)
 {
-    const std::string_view word = line.substr(0, line.find(' '));
-    return word.size() == upperWord.size()
-        && std::equal(word.begin(), word.end(), upperWord.begin(),
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool sameName(std::string_view name, std::string_view upperName)
+{
+    return name.size() == upperName.size()
+        && std::equal(name.begin(), name.end(), upperName.begin(),
             [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
 }
 
-// Blanks, decimal digits that fit a signed 64-bit number, blanks; nullopt otherwise.
+// Decimal digits that fit a signed 64-bit number; nullopt otherwise.
 std::optional<std::int64_t> plainLength(std::string_view value)
 {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!value.empty() && isBlank(value.front()))
-        value.remove_prefix(1);
-    while (!value.empty() && isBlank(value.back()))
-        value.remove_suffix(1);
     if (value.empty() || !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     std::int64_t length = 0;
@@ -47,35 +56,45 @@ std::optional<std::int64_t> plainLength(std::string_view value)
 
 int statusOfLine(std::string_view line)
 {
-    const auto first = line.find(' ');
+    const std::string_view text = withoutLineEnd(line);
+    const auto first = text.find(' ');
     if (first == std::string_view::npos)
         return 0;
-    std::string_view text = line.substr(first + 1);
-    const auto second = text.find(' ');
-    text = second == std::string_view::npos ? withoutLineEnd(text) : text.substr(0, second);
+    std::string_view code = text.substr(first + 1);
+    code = code.substr(0, std::min(code.find(' '), code.find('\t')));
     int status = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), status);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+    const auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), status);
+    if (code.empty() || ec != std::errc() || end != code.data() + code.size())
         return 0;
     return status;
 }
 
 void readHeadLine(std::string_view line, ResponseFields& fields)
 {
-    if (firstWordIs(line, "SET-COOKIE:")) {
-        constexpr std::size_t start = 12;
-        const auto semicolon = line.find(';');
-        std::size_t end = semicolon != std::string_view::npos ? semicolon : (line.size() >= 2 ? line.size() - 2 : 0);
-        fields.cookie = end > start ? std::string(line.substr(start, end - start)) : std::string();
-    } else if (firstWordIs(line, "LOCATION:")) {
-        constexpr std::size_t start = 10;
-        std::string_view value = line.size() > start ? line.substr(start, 256) : std::string_view();
-        value.remove_suffix(std::min<std::size_t>(2, value.size()));
-        fields.location = std::string(value);
-    } else if (firstWordIs(line, "CONTENT-LENGTH:")) {
+    const std::string_view text = withoutLineEnd(line);
+    // The name runs up to the colon; a line that starts with a blank continues the
+    // one before it and names no field.
+    const auto nameEnd = text.find_first_of(": \t");
+    if (nameEnd == 0 || nameEnd == std::string_view::npos)
+        return;
+    if (text[nameEnd] != ':') {
+        // Blanks between a name and its colon are no HTTP: readers that take the field
+        // and readers that do not would see two different replies.
+        const auto next = text.find_first_not_of(" \t", nameEnd);
+        if (next != std::string_view::npos && text[next] == ':')
+            fields.malformed = true;
+        return;
+    }
+    const std::string_view name = text.substr(0, nameEnd);
+    const std::string_view value = withoutBlanks(text.substr(nameEnd + 1));
+    if (sameName(name, "SET-COOKIE")) {
+        fields.cookie = std::string(withoutBlanks(value.substr(0, value.find(';'))));
+    } else if (sameName(name, "LOCATION")) {
+        fields.location = std::string(value.substr(0, ResponseFields::kMaxLocation));
+    } else if (sameName(name, "CONTENT-LENGTH")) {
         // A length given twice, or one that is not a plain number, describes no body
         // that can be told from another: the body then runs until the server closes.
-        const std::optional<std::int64_t> length = plainLength(withoutLineEnd(line.substr(15)));
+        const std::optional<std::int64_t> length = plainLength(value);
         const bool repeated = fields.contentLength >= 0 || fields.contentLengthMalformed;
         if (!length || repeated) {
             fields.contentLength = -1;
@@ -83,7 +102,7 @@ void readHeadLine(std::string_view line, ResponseFields& fields)
             return;
         }
         fields.contentLength = *length;
-    } else if (firstWordIs(line, "TRANSFER-ENCODING:")) {
+    } else if (sameName(name, "TRANSFER-ENCODING")) {
         fields.transferEncoded = true;
     }
 }

@@ -79,8 +79,8 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
     gaicb* list[] = {&lookup->request};
     sigevent none{};
     none.sigev_notify = SIGEV_NONE;
-    if (getaddrinfo_a(GAI_NOWAIT, list, 1, &none) != 0)
-        throw SocketError("Null Remote Address");
+    if (const int failed = getaddrinfo_a(GAI_NOWAIT, list, 1, &none); failed != 0)
+        throw SocketError("Null Remote Address", gai_strerror(failed));
 
     const auto start = std::chrono::steady_clock::now();
     int pollMs = 1;
@@ -100,7 +100,9 @@ std::vector<Address> resolve(const std::string& host, int port, int timeoutMs)
     }
 
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> result(lookup->request.ar_result, &freeaddrinfo);
-    if (gai_error(&lookup->request) != 0 || !result)
+    if (const int failed = gai_error(&lookup->request); failed != 0)
+        throw SocketError("Null Remote Address", gai_strerror(failed));
+    if (!result)
         throw SocketError("Null Remote Address");
     std::vector<Address> addresses;
     for (const addrinfo* ai = result.get(); ai; ai = ai->ai_next) {
@@ -140,25 +142,28 @@ void TcpTransport::connect(const std::string& host, int port, int timeoutMs)
     if (port < 0 || port > 65535)
         throw SocketError("Connection Failed");
     // Each address in turn: a name may resolve to an IPv6 address that nobody serves.
+    int failure = 0; // the last address's
     for (const Address& address : addresses) {
         fd_ = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd_ < 0)
-            throw SocketError("Initializaton of windows sockets failed");
+            throw SocketError("Initializaton of windows sockets failed", std::strerror(errno));
         int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address.storage), address.length);
-        if (rc != 0 && errno == EINPROGRESS) {
+        failure = rc == 0 ? 0 : errno;
+        if (rc != 0 && failure == EINPROGRESS) {
             if (waitForSocket(fd_, SocketReady::Write, timeoutMs) != WaitEnd::Ready) {
                 close();
                 throw SocketError("Connection Timed out");
             }
-            int err = 0;
-            socklen_t len = sizeof err;
-            rc = ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0 ? 0 : -1;
+            socklen_t len = sizeof failure;
+            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &len) != 0)
+                failure = errno;
+            rc = failure == 0 ? 0 : -1;
         }
         if (rc == 0)
             return;
         close();
     }
-    throw SocketError("Connection Failed");
+    throw SocketError("Connection Failed", failure != 0 ? std::strerror(failure) : std::string());
 }
 
 void TcpTransport::send(std::string_view bytes, int timeoutMs)

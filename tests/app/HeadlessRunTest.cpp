@@ -142,7 +142,7 @@ TEST(HeadlessRun, WithoutAUsableDisplay)
         std::string err;
     } cases[] = {
         {"an update run with a display it cannot reach", {"DISPLAY=:" + std::to_string(unreachable)}, {"-update"},
-            false, false, 2, "quillmaren: error: Unable to reach Vantoreal [OK]\n"},
+            false, false, 2, "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
         {"the window without a display", {}, {}, false, false, 1,
             "quillmaren: no display; use -update for a run without a window\n"},
         {"the window without a display, Auto Download on", {}, {}, true, true, 0,

@@ -36,6 +36,7 @@
 #include <map>
 #include <memory>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace qm;
 using qm::test::exists;
@@ -107,6 +108,13 @@ TEST_F(MainWindowTest, FirstStartWithoutSettings)
     EXPECT_FALSE(exists(dir.file("docs/My TLEs/catalog_3l_b.txt")));
     EXPECT_TRUE(exists(dir.file("docs/My TLEs/ssr_1.zip")));
     EXPECT_FALSE(exists(ini())) << "start-up reads only";
+
+    // The grey "Download Data" says what it waits for, until both account fields hold text.
+    const QString waiting = QStringLiteral("Enter your Skarvelin username and password to download");
+    EXPECT_EQ(form->btnDownload->toolTip(), waiting);
+    form->leUsername->setText(QStringLiteral("observer"));
+    form->lePassword->setText(QStringLiteral("secret"));
+    EXPECT_NE(form->btnDownload->toolTip(), waiting);
 
     form.reset(); // shutdown: exit-time keys only, no question
     EXPECT_TRUE(prompts.shown.empty());
@@ -627,6 +635,27 @@ TEST_F(MainWindowTest, KeyboardFocusStopsOnlyWhereItShows)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
     EXPECT_EQ(launcher.opened, std::vector<std::string>(2, feedbackMailTarget().toStdString()));
+
+    // Tab into an option group lands on its selected button, one the settings chose
+    // too; Space there keeps the setting, and the arrows move it.
+    form->seDelay->setEnabled(true);
+    form->rgAutoDownload->setEnabled(true);
+    for (RadioGroup* group : {form->rgFormat, form->rgComplete, form->rgAutoDownload})
+        group->setItemIndex(group->count() - 1);
+    const std::tuple<QWidget*, Qt::Key, RadioGroup*> entries[] = {
+        {form->clbCurrentCatalog, Qt::Key_Backtab, form->rgFormat},
+        {form->clbCurrentCatalog, Qt::Key_Tab, form->rgComplete}, {form->seDelay, Qt::Key_Tab, form->rgAutoDownload}};
+    for (const auto& [from, key, group] : entries) {
+        const int last = group->count() - 1;
+        from->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(from, key);
+        EXPECT_EQ(QApplication::focusWidget(), group->button(last)) << group->title().toStdString();
+        QTest::keyClick(group->button(last), Qt::Key_Space);
+        EXPECT_EQ(group->itemIndex(), last);
+        QTest::keyClick(group->button(last), Qt::Key_Left);
+        EXPECT_EQ(group->itemIndex(), last - 1);
+        EXPECT_EQ(QApplication::focusWidget(), group->button(last - 1));
+    }
 
     // A run disables the button that has the focus: the focus moves on to the data
     // sets, onto one that can be ticked rather than a header.

@@ -278,6 +278,16 @@ TEST_F(ProxyFormTest, ClosedValuesReachTheRequestHead)
     EXPECT_NE(requests[0].find("\r\nProxy-Authorization: Basic YW5uOnB3\r\n"), std::string::npos);
     const std::vector<std::string> tail(reporter.logLines.end() - 8, reporter.logLines.end());
     EXPECT_EQ(tail.front(), "Updated proxy inputs");
+
+    // With "Use Authentication" off the credentials still stand in the form, but go nowhere.
+    form->show();
+    form->cbUseAuthentication->click();
+    prompts.answer(false);
+    form->btnClose->click();
+    proxy.enqueue(test::LoopbackServer::Reply::ok("x"));
+    http.Get("http://www.skarvelin.example/perl/dl.pl?ID=1");
+    ASSERT_EQ(proxy.requests().size(), 2u);
+    EXPECT_EQ(proxy.requests()[1].find("Proxy-Authorization"), std::string::npos);
 }
 
 TEST_F(ProxyFormTest, CloseBoxAppliesNothing)

@@ -127,7 +127,7 @@ TEST_F(ScheduledRunTest, ScheduledRunDownloadsAndProcessesAndGoesBackToTheTray)
     writeFile(ini(),
         "[Skarvelin Account Info]\nUsername=observer\nPassword=quillmaren\n"
         "[Skarvelin Defaults]\nAuto Download=1\nFull Catalog=0\nSpace Situation Report=1\n"
-        "Auto Download Frequency=2\n[Vantoreal Defaults]\nInternational Space Station=1\n");
+        "Auto Download Frequency=2\n[Vantoreal Defaults]\nInternational Space Station=1\n[Debugging]\nDebug On=1\n");
     prompts.answer(false); // no start-up entry
     auto form = startWithTray();
     form->show();
@@ -161,6 +161,10 @@ TEST_F(ScheduledRunTest, ScheduledRunDownloadsAndProcessesAndGoesBackToTheTray)
     EXPECT_TRUE(shownTray.hint().starts_with("Next TLE update attempt: ")) << shownTray.hint();
     EXPECT_EQ(form->statusText(), shownTray.hint());
     EXPECT_FALSE(form->isVisible()) << "back in the tray";
+    // The log ends the run with "Done" and the attempt planned, the one the window shows.
+    const std::string log = readFile(dir.file("quillmaren.log"));
+    const std::string end = log.substr(log.rfind("] Done\r\n") + 8);
+    EXPECT_EQ(end.substr(std::min<std::size_t>(end.size(), 26)), shownTray.hint() + "\r\n") << end;
 }
 
 } // namespace

@@ -44,6 +44,9 @@ TEST(SystemDescriptions, OperatingSystem)
         "PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)");
     s.os = std::nullopt; // no os-release: an empty product, the separators stay
     EXPECT_EQ(GetWindowsVersionText(s).substr(0, 12), ", , Version ");
+    // Shown without its empty items.
+    EXPECT_EQ(withoutEmptyItems(GetWindowsVersionText(s)),
+        "Version 6.1.0-13-amd64, Build #1 SMP PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)");
 }
 
 TEST(SystemDescriptions, PrettyNameQuoting)
@@ -66,4 +69,5 @@ TEST(SystemDescriptions, Processor)
     s.cpu = "processor\t: 0\nBogoMIPS\t: 48.00\n";
     s.arch = "aarch64";
     EXPECT_EQ(GetProcessorText(s), ", aarch64 Family  Model  Stepping, ");
+    EXPECT_EQ(withoutEmptyItems(GetProcessorText(s)), "aarch64 Family  Model  Stepping");
 }

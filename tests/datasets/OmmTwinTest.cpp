@@ -15,6 +15,7 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace qm;
@@ -60,7 +61,7 @@ TEST(OmmFields, ConversionsTheReaderCannotCheck)
         std::string_view in;
         std::string_view out;
     } cases[] = {
-        {appendObjectId, "        ", ""},
+        {appendObjectId, "        ", "UNKNOWN"},
         {appendObjectId, "57001A  ", "1957-001A"},
         {appendObjectId, "56999ZZZ", "2056-999ZZZ"},
         {appendObjectId, " 8067A  ", "8067A"},
@@ -94,20 +95,31 @@ TEST(OmmFields, ConversionsTheReaderCannotCheck)
 
 TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
 {
-    // "&", "<", a comma, quotes and a Latin-1 letter in a name; a blank designator.
+    // "&", "<", a comma, quotes and a Latin-1 letter in a name; a blank designator; a
+    // comma without a quote and a mean motion that is no number; a tab, and the last
+    // control byte, in a name.
     const std::string records = record("A&B <C>, \"D\" \xE9", kIssLine1, kIssLine2)
-        + record("NOAA 18", put(kNoaaLine1, 10, "        "), kNoaaLine2);
-    const std::vector<std::string> values[]
-        = {{"", "1998-067A", "EARTH", "TEME", "UTC", "SGP4", "2008-09-20T12:25:40.104192", "15.72125391", "0.0006703",
-               "51.6416", "247.4627", "130.5360", "325.0288", "0", "U", "25544", "292", "56353", "-0.000011606",
-               "-0.00002182", "0.00000"},
-            {"NOAA 18", "", "EARTH", "TEME", "UTC", "SGP4", "2024-04-09T12:00:00.000000", "14.12800000", "0.0013800",
-                "99.0500", "150.1234", "200.5000", "159.5000", "0", "U", "28654", "999", "97000", "0.000075000",
-                "0.00000100", "0.00000"}};
-    // The first name as each format writes it, in UTF-8.
-    const std::string xmlName = "A&amp;B &lt;C&gt;, \"D\" \xC3\xA9";
-    const std::string csvName = "\"A&B <C>, \"\"D\"\" \xC3\xA9\"";
-    const std::string jsonName = "\"A&B <C>, \\\"D\\\" \xC3\xA9\"";
+        + record("NOAA 18", put(kNoaaLine1, 10, "        "), kNoaaLine2)
+        + record("X, Y", kIssLine1, put(kIssLine2, 53, "           ")) + record("TAB\tX", kIssLine1, kIssLine2)
+        + record("UNIT\x1FSEP", kIssLine1, kIssLine2);
+    const std::vector<std::string> iss = {"", "1998-067A", "EARTH", "TEME", "UTC", "SGP4", "2008-09-20T12:25:40.104192",
+        "15.72125391", "0.0006703", "51.6416", "247.4627", "130.5360", "325.0288", "0", "U", "25544", "292", "56353",
+        "-0.000011606", "-0.00002182", "0.00000"};
+    std::vector<std::string> noMeanMotion = iss;
+    noMeanMotion[7] = "";
+    const std::vector<std::string> values[] = {iss,
+        {"", "UNKNOWN", "EARTH", "TEME", "UTC", "SGP4", "2024-04-09T12:00:00.000000", "14.12800000", "0.0013800",
+            "99.0500", "150.1234", "200.5000", "159.5000", "0", "U", "28654", "999", "97000", "0.000075000",
+            "0.00000100", "0.00000"},
+        noMeanMotion, iss, iss};
+    // Each name as XML, CSV and JSON write it, in UTF-8.
+    const std::string names[][3] = {
+        {"A&amp;B &lt;C&gt;, \"D\" \xC3\xA9", "\"A&B <C>, \"\"D\"\" \xC3\xA9\"", "\"A&B <C>, \\\"D\\\" \xC3\xA9\""},
+        {"NOAA 18", "NOAA 18", "\"NOAA 18\""},
+        {"X, Y", "\"X, Y\"", "\"X, Y\""},
+        {"TAB&#9;X", "\"TAB\tX\"", "\"TAB\\u0009X\""},
+        {"UNIT\xEF\xBF\xBDSEP", "\"UNIT\x1FSEP\"", "\"UNIT\\u001fSEP\""},
+    };
 
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ndm>\n";
     std::string csv = "OBJECT_NAME,OBJECT_ID,CENTER_NAME,REF_FRAME,TIME_SYSTEM,MEAN_ELEMENT_THEORY,EPOCH,MEAN_MOTION,"
@@ -121,17 +133,17 @@ TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
         json += k == 0 ? "\n{" : ",\n{";
         for (std::size_t f = 0; f < kOmmFieldCount; ++f) {
             const std::string key(kOmmFields[f].key);
-            const bool escaped = f == 0 && k == 0;
             const std::string& value = values[k][f];
             xml += std::string(f == 6 ? "</metadata><data><meanElements>"
                            : f == 13  ? "</meanElements><tleParameters>"
                                       : "")
-                + "<" + key + ">" + (escaped ? xmlName : value) + "</" + key + ">";
-            csv += (f == 0 ? "" : ",") + (escaped ? csvName : value);
+                + "<" + key + ">" + (f == 0 ? names[k][0] : value) + "</" + key + ">";
+            csv += (f == 0 ? "" : ",") + (f == 0 ? names[k][1] : value);
             json += (f == 0 ? "\"" : ",\"") + key + "\":"
-                + (escaped                     ? jsonName
-                        : kOmmFields[f].number ? value
-                                               : "\"" + value + "\"");
+                + (f == 0                       ? names[k][2]
+                        : !kOmmFields[f].number ? "\"" + value + "\""
+                        : value.empty()         ? "null"
+                                                : value);
         }
         xml += "</tleParameters></data></segment></body>\n</omm>\n";
         csv += "\r\n";
@@ -144,7 +156,7 @@ TEST(OmmWriter, WholeDocumentsWithNamesThatNeedEscaping)
         const std::string path = dir.file(std::string("twin") + kFormats[i].extension);
         OmmWriter writer(kFormats[i].format, path, "2024-12-31T23:59:59");
         writer.add(records.data(), 1);
-        writer.add(records.data() + 168);
+        writer.add(records.data() + 168, std::size(values) - 1);
         writer.close();
         EXPECT_FALSE(exists(path)) << "in place only when committed";
         writer.commit();
@@ -224,19 +236,27 @@ TEST_P(OmmTwins, EveryGeneratedObjectReadsBackAsItsElementSet)
         (std::vector<std::string>{"Generating catalog.txt", std::string("Generating catalog") + GetParam().extension}));
 }
 
-// The real-style samples, in both forms, through a user data set (the picked pass), a
-// named data set whose list cannot be fetched (no twin, the older one kept) and the
-// two-line comprehensive pass.
+// The real-style samples, one without designator and one of ephemeris type 4, in both
+// forms, through a user data set (the picked pass), a named data set whose list cannot
+// be fetched (no twin, the older one kept) and the two-line comprehensive pass.
 TEST_P(OmmTwins, SamplesInBothFormsAndOnlyBesideWrittenDataSets)
 {
     const std::string ext = GetParam().extension;
-    const std::string pairs
-        = pairOf(kIssLine1, kIssLine2) + pairOf(kNoaaLine1, kNoaaLine2) + pairOf(kAlphaLine1, kAlphaLine2);
+    const std::string noaa1 = withChecksum(put(kNoaaLine1, 10, "        "));
+    const std::string alpha1 = withChecksum(put(kAlphaLine1, 63, "4"));
+    const std::string pairs = pairOf(kIssLine1, kIssLine2) + pairOf(noaa1, kNoaaLine2) + pairOf(alpha1, kAlphaLine2);
     DataSetWorld three(false,
-        "ISS (ZARYA)\n" + pairOf(kIssLine1, kIssLine2) + "A&B <C>, \"D\" \xE9\n" + pairOf(kNoaaLine1, kNoaaLine2)
-            + "T0123\n" + pairOf(kAlphaLine1, kAlphaLine2));
+        "ISS (ZARYA)\n" + pairOf(kIssLine1, kIssLine2) + "A&B <C>, \"D\" \xE9\n" + pairOf(noaa1, kNoaaLine2) + "T0123\n"
+            + pairOf(alpha1, kAlphaLine2));
     DataSetWorld two(true, pairs);
     std::vector<std::string> compared;
+    // Twins of every format from an earlier setting, a file of another kind and a link
+    // to a twin elsewhere: the other formats' twins go, the link and not its file.
+    writeFile(three.dir.file("elsewhere.csv"), "kept");
+    for (const FormatCase& other : kFormats)
+        writeFile(three.vantoreal(std::string("catalog") + other.extension), "stale");
+    writeFile(three.vantoreal("catalog.tle"), "kept");
+    ::symlink(three.dir.file("elsewhere.csv").c_str(), three.user("picked.csv").c_str());
     for (DataSetWorld* w : {&three, &two}) {
         w->ctx.Omm = GetParam().format;
         writeFile(w->user("picked.query"), "T0123\r\n25544\r\n28654\r\n25544\r\n");
@@ -249,6 +269,16 @@ TEST_P(OmmTwins, SamplesInBothFormsAndOnlyBesideWrittenDataSets)
     const ProgramOutcome run = readBack(three.dir, GetParam().kind, compared);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.out, "compared 14 objects\n");
+    const bool csv = GetParam().format == OmmFormat::Csv;
+    for (const FormatCase& other : kFormats)
+        EXPECT_EQ(exists(three.vantoreal(std::string("catalog") + other.extension)), other.format == GetParam().format);
+    EXPECT_EQ(exists(three.user("picked.csv")), csv);
+    EXPECT_EQ(readFile(three.dir.file("elsewhere.csv")) == "kept", !csv) << "a CSV twin is written through the link";
+    EXPECT_EQ(readFile(three.vantoreal("catalog.tle")), "kept");
+    // With "None" no twin stays.
+    three.ctx.Omm = OmmFormat::None;
+    three.writer.BuildComprehensiveDataSet();
+    EXPECT_FALSE(exists(three.vantoreal("catalog" + ext)));
 
     Publisher publisher;
     publisher.reply(404, "Not Found");

@@ -287,12 +287,19 @@ TEST_F(SchedulerTest, NextAttemptIsOnePeriodAfterTheRunEnds)
         clock.at(0s);
         tick();
         window.frequency = frequency;
-        window.onDownload = [this] { clock.at(7min + 30s); }; // ends 14:10:30
+        window.onDownload = [this] {
+            clock.at(7min + 30s); // ends 14:10:30
+            // The run's last line, by the idle rule.
+            reporter.hint = tray.hint();
+            reporter.updateStatusBar(reporter.idleText("Done"));
+        };
+        reporter.logLines.clear();
         scheduler.RunTimerTimer();
         EXPECT_EQ(window.run.ms, periodOf(frequency));
         EXPECT_TRUE(window.run.active);
         EXPECT_EQ(tray.hint(), attempt(when)) << frequency;
         EXPECT_EQ(reporter.status, tray.hint());
+        EXPECT_EQ(reporter.logLines, (std::vector<std::string>{"Done", attempt(when)})) << "the attempt planned";
     }
     EXPECT_EQ(periodOf(2), 6 * 3600 * 1000);
 }
@@ -373,7 +380,8 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     EXPECT_EQ(prompts.shown[0].text, "Connection Timed Out");
     EXPECT_EQ(reporter.logLines,
         (std::vector<std::string>{"Scheduled run ended with an error: Connection Timed Out",
-            "Scheduled run ended with an error: Unable to create x"}));
+            attempt("2007 Oct 16 02:03"), "Scheduled run ended with an error: Unable to create x",
+            attempt("2007 Oct 16 02:03")}));
     EXPECT_EQ(tray.hint(), attempt("2007 Oct 16 02:03"));
     EXPECT_FALSE(window.downloadEnabled);
 

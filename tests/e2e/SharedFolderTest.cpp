@@ -1,7 +1,8 @@
 // Two programs of one user on one My TLEs: "quillmaren -update" runs from two run
 // folders take turns, and an update run that finds another program holding the folder
-// waits for it, goes on when that program dies, gives up after its wait with exit
-// status 2, and ends at once on SIGTERM, with status 2 as well.
+// (My TLEs, or the run folder, whose work files two homes may share) waits for it, goes
+// on when that program dies, gives up after its wait with exit status 2, and ends at
+// once on SIGTERM, with status 2 as well.
 #include "LockHolder.h"
 #include "UpdateHome.h"
 
@@ -81,17 +82,19 @@ TEST(SharedFolder, AnUpdateRunWaitsForAnotherProgramAndGivesUpWithTwo)
         Then then;
         int status;
         std::string err;
+        bool inRunFolder = false; // the other program holds the run folder, not My TLEs
     } cases[] = {
         {"1", Then::Nothing, 2, "quillmaren: error: Another run is using this folder [OK]\n"},
         {"120", Then::KillHolder, 0, ""},
         // Cut off, the run did not bring the data up to date: its timer tries again.
         {"120", Then::TerminateRun, 2, ""},
+        {"1", Then::Nothing, 2, "quillmaren: error: Another run is using this folder [OK]\n", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.then));
+        SCOPED_TRACE(static_cast<int>(c.then) + 10 * c.inRunFolder);
         UpdateHome home(service);
         home.writeSettings({.everyRow = false});
-        test::LockHolder other(home.myTles());
+        test::LockHolder other(c.inRunFolder ? home.work("") : home.myTles());
         const pid_t run = home.startUpdateIn("work", {"QUILLMAREN_LOCK_WAIT=" + std::string(c.waitSeconds)});
         const auto giveUp = Clock::now() + std::chrono::minutes(1);
         while (!has(logOf(home.work("quillmaren.log")), kWaiting) && Clock::now() < giveUp)

@@ -562,19 +562,30 @@ TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
     EXPECT_TRUE(startingWith(log, {"Open [", "Extracting "}).empty());
 }
 
-TEST(WholeUpdateRun, ARefusedCertificateIsNamedOnStandardErrorWithoutTheUpdateCheck)
+// A login that the network or the service breaks off says why, on standard error.
+TEST(WholeUpdateRun, ALoginThatCannotReachTheServiceIsNamedOnStandardError)
 {
-    const LocalService service(std::vector<std::string>{"--tls", "--tls-certificate", "expired"});
-    UpdateHome home(service);
-    home.writeSettings({.checkCriticalUpdates = false});
+    const struct {
+        std::vector<std::string> switches;
+        std::string reason;
+    } cases[] = {
+        {{"--tls", "--tls-certificate", "expired"}, "Certificate verification failed: certificate has expired"},
+        {{"--login-fault", "reset"}, "104:Connection reset by peer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const LocalService service(c.switches);
+        UpdateHome home(service);
+        home.writeSettings({.checkCriticalUpdates = false});
 
-    const test::ProgramOutcome run = home.runUpdate();
+        const test::ProgramOutcome run = home.runUpdate();
 
-    const std::string text = "Unable to reach Skarvelin: Certificate verification failed: certificate has expired";
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "quillmaren: " + text + "\n");
-    EXPECT_TRUE(inOrder(home.logMessages(), {"Logging in to Skarvelin", text}));
-    EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+        const std::string text = "Unable to reach Skarvelin: " + c.reason;
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "quillmaren: " + text + "\n");
+        EXPECT_TRUE(inOrder(home.logMessages(), {"Logging in to Skarvelin", text}));
+        EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+    }
 }
 
 // Through Debian's squid, which wants Basic credentials and keeps its connections open:

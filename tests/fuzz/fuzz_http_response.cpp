@@ -1,9 +1,11 @@
 // A response of any bytes, cut into small pieces, through the exchange over a fake
 // connection, in memory and in file mode. Whatever arrives: the head is exactly its
 // first lines up to the first empty one, the body is what follows it, up to one plain
-// announced length (nothing for a reply to HEAD, a 204 or a 304), a status of 400 or
-// more warns once, a body shorter than its announced length is an error, and a failed
-// call leaves the earlier files as they were, with no temporary.
+// announced length (nothing for a reply to HEAD, a 204 or a 304), the cookie and the
+// redirect target are their fields' whole values, a blank before a field's colon
+// refuses the reply, a status of 400 or more warns once, a body shorter than its
+// announced length is an error, and a failed call leaves the earlier files as they
+// were, with no temporary.
 #include "platform/Errors.h"
 #include "service/HttpExchange.h"
 
@@ -26,54 +28,74 @@ std::string upper(std::string s)
     return s;
 }
 
-// The status and the last announced length, read from the head by its rules.
-void readHead(const std::string& head, int& status, std::int64_t& length)
+struct HeadModel {
+    int status = 0;
+    std::int64_t length = -1; // the one plain announced length, else -1
+    std::string cookie;
+    std::string location;
+    bool malformed = false;
+};
+
+std::string trimmed(std::string s)
 {
-    status = 0;
-    length = -1;
+    s.erase(0, s.find_first_not_of(" \t"));
+    s.erase(s.find_last_not_of(" \t") + 1);
+    return s;
+}
+
+// The head read by its rules: a line ends at LF with an optional CR before it; a field
+// is a name in any case, ":", and a value between optional blanks and tabs.
+HeadModel readHead(const std::string& head)
+{
+    HeadModel model;
     int lengths = 0;
     std::size_t start = 0;
     for (bool first = true; start < head.size(); first = false) {
         std::size_t end = head.find('\n', start);
         end = end == std::string::npos ? head.size() : end + 1;
-        const std::string line = head.substr(start, end - start);
+        std::string line = head.substr(start, end - start);
         start = end;
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (first) {
             const auto a = line.find(' ');
             if (a == std::string::npos)
                 continue;
             std::string number = line.substr(a + 1);
-            const auto b = number.find(' ');
-            if (b != std::string::npos)
-                number.erase(b);
-            else {
-                // Without a second blank the line end goes: one LF, then one CR.
-                if (!number.empty() && number.back() == '\n')
-                    number.pop_back();
-                if (!number.empty() && number.back() == '\r')
-                    number.pop_back();
-            }
+            number = number.substr(0, std::min(number.find(' '), number.find('\t')));
             int value = 0;
             const auto [p, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-            status = !number.empty() && ec == std::errc() && p == number.data() + number.size() ? value : 0;
-        } else if (upper(line.substr(0, line.find(' '))) == "CONTENT-LENGTH:") {
-            // One length only, digits between blanks; anything else counts as none.
-            std::string rest = line.substr(15);
-            if (!rest.empty() && rest.back() == '\n')
-                rest.pop_back();
-            if (!rest.empty() && rest.back() == '\r')
-                rest.pop_back();
-            rest.erase(0, rest.find_first_not_of(" \t"));
-            rest.erase(rest.find_last_not_of(" \t") + 1);
-            std::int64_t value = 0;
-            const auto [p, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-            const bool plain = !rest.empty() && rest.find_first_not_of("0123456789") == std::string::npos
-                && ec == std::errc() && p == rest.data() + rest.size();
-            length = plain && ++lengths == 1 ? value : -1;
+            model.status = !number.empty() && ec == std::errc() && p == number.data() + number.size() ? value : 0;
+            continue;
+        }
+        const auto colon = line.find_first_of(": \t");
+        if (colon == 0 || colon == std::string::npos)
+            continue;
+        if (line[colon] != ':') {
+            const auto next = line.find_first_not_of(" \t", colon);
+            model.malformed = model.malformed || (next != std::string::npos && line[next] == ':');
+            continue;
+        }
+        const std::string name = upper(line.substr(0, colon));
+        const std::string value = trimmed(line.substr(colon + 1));
+        if (name == "SET-COOKIE") {
+            model.cookie = trimmed(value.substr(0, value.find(';')));
+        } else if (name == "LOCATION") {
+            model.location = value.substr(0, 256);
+        } else if (name == "CONTENT-LENGTH") {
+            // One length only, digits; anything else counts as none.
+            std::int64_t length = 0;
+            const auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), length);
+            const bool plain = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos
+                && ec == std::errc() && p == value.data() + value.size();
+            model.length = plain && ++lengths == 1 ? length : -1;
             if (!plain)
                 lengths = 2;
         }
     }
+    return model;
 }
 
 } // namespace
@@ -122,9 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string head = qm::test::expectedHead(response);
     const std::string rest = response.substr(head.size());
-    int status = 0;
-    std::int64_t length = -1;
-    readHead(head, status, length);
+    const HeadModel model = readHead(head);
+    const auto [status, length] = std::pair(model.status, model.length);
     // A redirect is followed by a GET of the same response, so even a HEAD's redirect
     // ends up judged as a GET.
     const bool redirect = status >= 300 && status <= 302;
@@ -139,6 +160,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::uint64_t limit = fileMode ? HttpExchange::kMaxFileBodyBytes : HttpExchange::kMaxMemoryBodyBytes;
     const bool tooLarge = bodyLength > 0 && static_cast<std::uint64_t>(bodyLength) > limit;
+    // A malformed head is refused whatever else it says, and stores nothing.
+    FUZZ_CHECK((error == "Malformed response head") == model.malformed);
+    if (model.malformed) {
+        if (fileMode)
+            FUZZ_CHECK(readBytes(dir + "body.txt") == "old body" && readBytes(dir + "header.txt") == "old head");
+        return 0;
+    }
     if (!error.empty()) {
         FUZZ_CHECK(error == "Incomplete response" || error == "Too many redirects" || error == "Response too large");
         FUZZ_CHECK(error != "Incomplete response" || (cut && !tooLarge));
@@ -155,6 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!cut);
     FUZZ_CHECK(http.statusCode() == status);
     FUZZ_CHECK(http.contentLength() == length);
+    FUZZ_CHECK(http.responseCookie() == model.cookie);
+    FUZZ_CHECK(http.redirectTarget() == model.location);
     // Bytes past the announced length are seen only when they share a piece with its
     // last byte: the exchange stops reading once the body is complete.
     const std::size_t bodyEnd = head.size() + static_cast<std::size_t>(std::max<std::int64_t>(length, 0));

@@ -1,18 +1,21 @@
 // The folder lock between processes: another program's hold keeps this one out until
 // that program dies, a wait turns the event loop and gives up on time or when the
 // program is told to end, and one program's runs share one hold that no program they
-// start keeps.
+// start keeps. Only a regular file is taken, and one the user may only read will do.
 #include "platform/FolderLock.h"
 #include "platform/Halt.h"
 
 #include "LockHolder.h"
 #include "QtCoreApp.h"
 #include "TempDir.h"
+#include "Unprivileged.h"
 
 #include <QTimer>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <spawn.h>
+#include <sys/stat.h>
 
 namespace qm {
 namespace {
@@ -67,6 +70,87 @@ TEST(FolderLock, OneProgramsRunsShareOneHoldThatNoProgramTheyStartKeeps)
     EXPECT_TRUE(test::LockHolder(dir.path()).holds());
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+}
+
+// The run folder and My TLEs are held together or not at all: a run that finds either
+// taken keeps neither.
+TEST(FolderLock, SeveralFoldersAreHeldWholeOrNotAtAll)
+{
+    test::TempDir run;
+    test::TempDir tles;
+    FolderLock lock({run.path(), tles.path()});
+    for (const std::string* busy : {&run.path(), &tles.path()}) {
+        test::LockHolder other(*busy);
+        ASSERT_TRUE(other.holds());
+        EXPECT_FALSE(lock.tryHold()) << *busy;
+        EXPECT_TRUE(test::LockHolder(busy == &run.path() ? tles.path() : run.path()).holds()) << "kept nothing";
+    }
+    {
+        const FolderLock::Hold hold = lock.hold();
+        EXPECT_FALSE(test::LockHolder(run.path()).holds());
+        EXPECT_FALSE(test::LockHolder(tles.path()).holds());
+    }
+    // A run started in My TLEs itself locks it once, not against itself.
+    FolderLock same({tles.path(), tles.path() + "./"});
+    EXPECT_TRUE(same.tryHold());
+}
+
+// A symbolic link (dangling or not) or anything but a regular file in the lock's place is
+// refused, and nothing is made where a link points.
+TEST(FolderLock, OnlyARegularFileIsTakenAndNothingIsMadeElsewhere)
+{
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    test::TempDir elsewhere;
+    const std::string lockFile = dir.file(".quillmaren.lock");
+    test::writeFile(elsewhere.file("existing"), "");
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        std::string reason;
+    } cases[] = {
+        {"dangling link", [&] { fs::create_symlink(elsewhere.file("made"), lockFile); }, "it is a symbolic link"},
+        {"link to a file", [&] { fs::create_symlink(elsewhere.file("existing"), lockFile); }, "it is a symbolic link"},
+        {"folder", [&] { fs::create_directory(lockFile); }, "it is not a regular file"},
+        {"pipe", [&] { ::mkfifo(lockFile.c_str(), 0600); }, "it is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        FolderLock lock(dir.path());
+        try {
+            (void)lock.hold();
+            ADD_FAILURE() << "taken";
+        } catch (const IoError& e) {
+            EXPECT_STREQ(e.what(), ("Unable to lock " + lockFile + ": " + c.reason).c_str());
+        }
+        EXPECT_FALSE(lock.tryHold());
+        EXPECT_FALSE(test::exists(elsewhere.file("made")));
+        fs::remove(lockFile);
+    }
+}
+
+// flock needs only a descriptor: a lock file the user may not write (left by a run as
+// root) still keeps two programs apart.
+TEST(FolderLock, ALockFileTheUserMayOnlyReadStillLocks)
+{
+    test::TempDir dir;
+    test::openUpForOthers(dir.path());
+    test::writeFile(dir.file(".quillmaren.lock"), "");
+    ::chmod(dir.file(".quillmaren.lock").c_str(), 0444);
+    const std::string failure = test::runUnprivileged([&]() -> std::string {
+        try {
+            FolderLock lock(dir.path());
+            const FolderLock::Hold hold = lock.hold();
+            const int other = ::open(dir.file(".quillmaren.lock").c_str(), O_RDONLY | O_CLOEXEC);
+            const bool shut = other >= 0 && ::flock(other, LOCK_EX | LOCK_NB) != 0;
+            ::close(other);
+            return shut ? "" : "not locked";
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+    });
+    EXPECT_EQ(failure, "");
 }
 
 } // namespace

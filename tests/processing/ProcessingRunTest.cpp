@@ -239,6 +239,7 @@ TEST_F(ProcessingRunTest, TwoLineRunGoesThroughEveryStageInOrder)
             "Building user-defined data sets", "Generating geo.txt user-defined data set", "Close [indexfile]",
             "Close [fssr]", "Done"}));
     EXPECT_EQ(reporter.logLines.back(), "Done");
+    EXPECT_FALSE(reporter.logged("No data set is ticked"));
     EXPECT_TRUE(publisher.lastRequest().starts_with("GET /Skarvelin/query/stations.txt HTTP/1.0\r\n"));
 
     EXPECT_EQ(readFile(vantoreal("stations.txt")), dataSetRecord("ISS REPORT", 25544));
@@ -276,7 +277,7 @@ TEST_F(ProcessingRunTest, ThreeLineGzipRunWithNothingTickedStillChecksAndIndexes
         (std::vector<std::string>{"Three-Line Data Format", "File extension .tle selected"}));
     EXPECT_TRUE(inOrder(reporter.logLines,
         {"Extracting catalog data (GZIP): " + archive, "Successfully unpacked .gz file.", "Checking TLE data (3)",
-            "Open [f3i] " + myTles + "catalog_3l_2024_001.txt", "Close [indexfile]", "Done"}));
+            "Open [f3i] " + myTles + "catalog_3l_2024_001.txt", "Close [indexfile]", "No data set is ticked", "Done"}));
     EXPECT_FALSE(reporter.logged("Close [fssr]"));
     EXPECT_FALSE(exists(myTles + "catalog_3l_2024_001.txt"));
     EXPECT_FALSE(exists(dir.file("ssr.dat")));

@@ -94,18 +94,35 @@ TEST_F(CriticalUpdateTest, ANewerRequiredVersionTellsOpensHelpAndEndsWithStatusZ
     EXPECT_EQ(helpOpened, 1);
 }
 
-TEST_F(CriticalUpdateTest, AnUnreachableHostEndsTheRunQuietlyUnlessStoppingOnErrors)
+// Whatever keeps the publisher out of reach is told with the system's reason: in the box
+// with "Stop on errors", on the status line after it, in the log, and in update mode on
+// standard error unless the box has said it already.
+TEST_F(CriticalUpdateTest, AnUnreachableHostIsToldWithItsReason)
 {
-    ::setenv("QUILLMAREN_PUBLISHER_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
-    EXPECT_FALSE(check(true));
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text, "Unable to reach Vantoreal");
-    EXPECT_EQ(reporter.logLines.back(), "Unable to reach Vantoreal");
-
-    EXPECT_FALSE(check(false));
-    EXPECT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(reporter.logLines.back(), "Unable to reach Vantoreal");
-    EXPECT_TRUE(reporter.notices.empty());
+    http.TimeOut = 300;
+    const struct {
+        std::string host;
+        std::string reason;
+    } cases[] = {
+        {"127.0.0.1:" + std::to_string(LoopbackServer::unusedPort()), "Connection Failed: Connection refused"},
+        {server.hostPort(), "Timed out waiting for response"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ::setenv("QUILLMAREN_PUBLISHER_HOST", c.host.c_str(), 1);
+        const std::string text = "Unable to reach Vantoreal: " + c.reason;
+        for (const bool stopOnErrors : {true, false}) {
+            prompts.shown.clear();
+            reporter.notices.clear();
+            server.enqueue(Reply::silent());
+            EXPECT_FALSE(check(stopOnErrors));
+            EXPECT_EQ(prompts.shown.size(), stopOnErrors ? 1u : 0u);
+            EXPECT_EQ(prompts.shown.empty() ? "" : prompts.shown[0].text, stopOnErrors ? text : "");
+            EXPECT_EQ(reporter.status, text) << "not \"Checking Vantoreal for critical update\"";
+            EXPECT_EQ(reporter.logLines.back(), text);
+            EXPECT_EQ(reporter.notices, stopOnErrors ? std::vector<std::string>{} : std::vector<std::string>{text});
+        }
+    }
 }
 
 TEST_F(CriticalUpdateTest, ARefusedCertificateIsNamedWhereverTheFailureIsTold)

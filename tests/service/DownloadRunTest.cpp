@@ -353,24 +353,29 @@ TEST_F(DownloadRunTest, ARefusedOrFailedNameEndsOnlyItsOwnProduct)
 
 TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
 {
-    window.ticks[0] = window.ticks[1] = window.ticks[2] = true;
+    window.ticks[0] = window.ticks[1] = window.ticks[2] = window.ticks[3] = true;
     window.MostCurrentCatalog = "older catalogue";
     service.products[1] = {.name = "catalog_2l_2007_x.zip", .body = zipOf("c"), .getStatus = 500};
     service.products[3] = {.name = "geo_2l_2007_x.txt", .body = std::string(100, 'g'), .cutAfter = 40};
     service.products[5] = {.name = "nav_2l_2007_x.txt"};
+    service.products[7] = {.name = "iri_2l_2007_x.txt", .rawGet = "HTTP/1.0 200 OK\r\nContent-Length : 4\r\n\r\ndata"};
 
     EXPECT_EQ(run(), RunOutcome::EndedEarly) << "after the other products";
 
     const std::string catalog = stored("2007/catalog/catalog_2l_2007_x.zip");
     const std::string geo = stored("2007/geo/geo_2l_2007_x.txt");
-    ASSERT_EQ(prompts.shown.size(), 2u) << "one warning for each missing product";
+    const std::string iridium = stored("2007/iri/iri_2l_2007_x.txt");
+    ASSERT_EQ(prompts.shown.size(), 3u) << "one warning for each missing product";
     EXPECT_EQ(prompts.shown[0].text, "GET command \"" + catalog + "\" failed.") << "the product, not its temporary";
     EXPECT_EQ(prompts.shown[1].text, "GET command \"" + geo + "\" failed.");
+    EXPECT_EQ(prompts.shown[2].text, "GET command \"" + iridium + "\" failed.");
     EXPECT_TRUE(failed);
     EXPECT_EQ(listDirectory(stored("2007/catalog/")), std::vector<std::string>{}) << "no product, no temporary";
     EXPECT_EQ(listDirectory(stored("2007/geo/")), std::vector<std::string>{});
     EXPECT_TRUE(reporter.logged("Not stored: " + catalog + " (Status 500)"));
     EXPECT_TRUE(reporter.logged("Not stored: " + geo + " (Incomplete response)"));
+    EXPECT_TRUE(reporter.logged("Not stored: " + iridium + " (Malformed response head)"));
+    EXPECT_EQ(listDirectory(stored("2007/iri/")), std::vector<std::string>{});
     EXPECT_EQ(readFile("newdata.log"), stored("2007/nav/nav_2l_2007_x.txt") + "\r\n");
     EXPECT_FALSE(window.NewDataDownloaded);
     EXPECT_EQ(window.MostCurrentCatalog, "older catalogue") << "a product that is not there is not the newest";
@@ -380,8 +385,9 @@ TEST_F(DownloadRunTest, AnErrorPageOrACutTransferIsNeverStored)
     const std::size_t before = server.requests().size();
     service.products[1].getStatus = 200;
     service.products[3].cutAfter = -1;
+    service.products[7].rawGet.clear();
     EXPECT_EQ(run(), RunOutcome::Completed);
-    EXPECT_EQ(requestLines(before).size(), 1u + 5u);
+    EXPECT_EQ(requestLines(before).size(), 1u + 7u);
     EXPECT_EQ(window.MostCurrentCatalog, catalog);
     EXPECT_TRUE(window.NewDataDownloaded);
 }
@@ -519,11 +525,44 @@ TEST_F(DownloadRunTest, FailedLoginShowsItsMessageKeepsNoCookieAndGivesTheButton
     run();
     EXPECT_FALSE(window.enabled);
 
-    // A service that cannot be reached ends the run without a message.
-    ::setenv("QUILLMAREN_SERVICE_HOST", ("127.0.0.1:" + std::to_string(LoopbackServer::unusedPort())).c_str(), 1);
-    EXPECT_EQ(run(), RunOutcome::EndedEarly);
-    EXPECT_EQ(prompts.shown.size(), 2u);
-    EXPECT_FALSE(window.busy);
+}
+
+// A login the network or the service breaks off ends the run without a box, but says
+// why: on the status line, in the log and, in update mode, on standard error.
+TEST_F(DownloadRunTest, ALoginThatFailsOnTheWaySaysWhy)
+{
+    window.ticks[0] = true;
+    http.TimeOut = 300;
+    const std::string nobody = "127.0.0.1:" + std::to_string(LoopbackServer::unusedPort());
+    const struct {
+        std::function<Reply(const std::string&)> login; // none: the service is at `host`
+        std::string reason;
+        std::string host = {};
+    } cases[] = {
+        {nullptr, "Connection Failed: Connection refused", nobody},
+        {nullptr, "Null Remote Address: Name or service not known", "no such host"},
+        {[](const std::string&) { return Reply::silent(); }, "Timed out waiting for response"},
+        {[](const std::string&) { return Reply().reset(); }, "104:Connection reset by peer"},
+        {[](const std::string&) { return Reply::text("HTTP/1.0 302 Found\r\nLocation: login.pl\r\n\r\n"); },
+            "Too many redirects"},
+        {[](const std::string&) { return Reply().send("HTTP/1.0 200 OK\r\nSet-Cookie: a\r\n").fill(2u << 20); },
+            "Response too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const std::string text = "Unable to reach Skarvelin: " + c.reason;
+        if (c.login)
+            server.setHandler(c.login);
+        ::setenv("QUILLMAREN_SERVICE_HOST", c.login ? server.hostPort().c_str() : c.host.c_str(), 1);
+        reporter.notices.clear();
+        EXPECT_EQ(run(), RunOutcome::EndedEarly);
+        EXPECT_TRUE(prompts.shown.empty());
+        EXPECT_EQ(reporter.status, text);
+        EXPECT_EQ(reporter.logLines.back(), text);
+        EXPECT_EQ(reporter.notices, std::vector<std::string>{text});
+        EXPECT_FALSE(window.busy);
+        EXPECT_EQ(http.Cookie, "");
+    }
 }
 
 TEST_F(DownloadRunTest, ACertificateRefusedAtLoginIsNamedEvenWithoutDebugLogging)

@@ -77,6 +77,7 @@ TEST_F(HttpExchangeTest, ThroughAProxyTheRequestLineCarriesTheWholeUrl)
     // The service host is never resolved: the connection goes to the proxy.
     http.Proxy = "127.0.0.1";
     http.ProxyPort = server.port();
+    http.ProxyAuthentication = true;
     http.ProxyUserId = "user";
     http.ProxyPassword = "pw";
     http.LocalProgram.clear();

@@ -126,15 +126,30 @@ TEST_F(Hostile, ABodyCutShortOfItsLengthIsAnErrorInBothModes)
     server.enqueue(Reply::text(head + std::string(60, 'b')));
     EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Incomplete response");
 
+    // However the length is written; a blank before the colon is refused outright.
     test::TempDir dir;
     test::writeFile(dir.file("body.txt"), "the last whole list");
     http.InputFileMode = true;
     http.Header = dir.file("header.txt");
     http.Body = dir.file("body.txt");
-    server.enqueue(Reply::text(head + std::string(60, 'b')));
-    EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), "Incomplete response");
-    EXPECT_EQ(test::readFile(dir.file("body.txt")), "the last whole list");
-    EXPECT_EQ(listDirectory(dir.path()).size(), 2u) << "only the body and the head files";
+    const struct {
+        std::string field;
+        std::string error;
+        std::vector<std::string> files; // nothing half-received, and no head for a refused one
+    } cases[] = {
+        {"Content-Length : 60\r\n", "Malformed response head", {"body.txt"}},
+        {"Content-Length: 100\r\n", "Incomplete response", {"body.txt", "header.txt"}},
+        {"Content-Length:100\n", "Incomplete response", {"body.txt", "header.txt"}},
+        {"content-length:\t100\t\r\n", "Incomplete response", {"body.txt", "header.txt"}},
+    };
+    for (const auto& c : cases) {
+        server.enqueue(Reply::text("HTTP/1.0 200 OK\r\n" + c.field + "\r\n" + std::string(60, 'b')));
+        EXPECT_EQ(errorOf([&] { http.Get(server.url("/")); }), c.error) << c.field;
+        EXPECT_EQ(test::readFile(dir.file("body.txt")), "the last whole list");
+        auto files = listDirectory(dir.path());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.files) << c.field;
+    }
 
     // A reset in the middle of the body is the system's error, and leaves no file either.
     server.enqueue(Reply().send("HTTP/1.0 200 OK\r\n\r\n").fill(300000).pause(100).reset());

@@ -72,7 +72,10 @@ TEST(HttpSeam, HeadAndBodyTogetherAreExactlyWhatArrived)
         try {
             http.Get("http://h/d/f.txt");
         } catch (const SocketError& e) {
-            EXPECT_STREQ(e.what(), "Too many redirects");
+            // A blank before a colon refuses the reply (its own target models when).
+            EXPECT_TRUE(std::string_view(e.what()) == "Too many redirects"
+                || std::string_view(e.what()) == "Malformed response head")
+                << e.what();
             continue;
         }
         const std::string head = test::expectedHead(response);

@@ -108,6 +108,7 @@ TEST_F(TlsTest, ThroughAProxyHttpsGoesThroughConnectWithTheProxyCredentials)
     LoopbackServer proxy;
     http.Proxy = "127.0.0.1";
     http.ProxyPort = proxy.port();
+    http.ProxyAuthentication = true;
     http.ProxyUserId = "user";
     http.ProxyPassword = "pw";
     proxy.enqueue(Reply::text("HTTP/1.0 200 Connection established\r\nVia: test\r\n\r\n").relayTo(service->port()));

@@ -42,10 +42,11 @@ def twin_objects(kind, path):
 
 
 def designator(line1):
-    """OBJECT_ID as the columns give it, worked out here: 98067A -> 1998-067A."""
+    """OBJECT_ID as the columns give it, worked out here: 98067A -> 1998-067A, and
+    UNKNOWN for blank columns."""
     field = line1[9:17].rstrip(' ')
     if not field:
-        return ''
+        return 'UNKNOWN'
     yy = int(field[:2])
     return '%d-%s' % (1900 + yy if yy >= 57 else 2000 + yy, field[2:])
 
@@ -74,7 +75,9 @@ def compare(name, line1, line2, fields):
     nddot = float(fields['MEAN_MOTION_DDOT']) / (XPDOTP * 1440.0 * 1440.0)
     if not close(nddot, tle.nddot, 1e-12):
         found.append('MEAN_MOTION_DDOT %r, element set %r' % (fields['MEAN_MOTION_DDOT'], tle.nddot * XPDOTP * 1440 * 1440))
+    theory = 'SGP4-XP' if line1[62] == '4' else 'SGP4'  # ephemeris type 4: the extended propagator's
     for what, a, b in (('name', fields['OBJECT_NAME'], name), ('designator', fields['OBJECT_ID'], designator(line1)),
+                       ('theory', fields['MEAN_ELEMENT_THEORY'], theory),
                        ('classification', sat.classification, tle.classification),
                        ('ephemeris type', sat.ephtype, tle.ephtype), ('element set number', sat.elnum, tle.elnum),
                        ('revolution number', sat.revnum, tle.revnum)):
