@@ -22,14 +22,14 @@
 #include "service/HttpExchange.h"
 #include "support/QuietReporter.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <exception>
 #include <filesystem>
-#include <stdexcept>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -45,7 +45,7 @@ public:
 };
 
 // Sets columns from `column` (counted from 1) and the check character again, when the
-// line had a right one (the generator's rejects keep their wrong one).
+// line had one (a blank one, which the check fills in, stays blank).
 void put(std::string& line, int column, const std::string& text)
 {
     const bool checked = line.size() >= 69 && qm::TLE_Checksum(line.data()) == line[68];
