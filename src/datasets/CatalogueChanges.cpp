@@ -239,12 +239,14 @@ Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
     jump.inclination = std::abs(std::int64_t{after.inclination} - before.inclination) >= kJumpInclination;
     jump.eccentricity = std::abs(std::int64_t{after.eccentricity} - before.eccentricity) >= kJumpEccentricity;
     // Line 1 holds half the first derivative: the mean motion it predicts after t days
-    // is n + 2 * (field) * t.
-    const double days = before.hasEpoch() && after.hasEpoch()
-        ? double(after.ticks - before.ticks) / 1e8
-        : 0.0;
-    const double predicted = 2.0 * double(before.halfMotionRate) * days;
-    jump.meanMotion = std::abs(double(std::int64_t{after.meanMotion} - before.meanMotion) - predicted) >= kJumpMeanMotion;
+    // is n + 2 * (field) * t. In whole numbers, scaled by the ticks of a day, so that the
+    // rule holds exactly at its threshold: |change * day - 2 * field * ticks| >= 0.01 * day.
+    const __int128 elapsed = before.hasEpoch() && after.hasEpoch() ? after.ticks - before.ticks : 0;
+    __int128 off = __int128{std::int64_t{after.meanMotion} - before.meanMotion} * kTicksPerDay
+        - 2 * __int128{before.halfMotionRate} * elapsed;
+    if (off < 0)
+        off = -off;
+    jump.meanMotion = off >= __int128{kJumpMeanMotion} * kTicksPerDay;
     return jump;
 }
 

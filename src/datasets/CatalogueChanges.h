@@ -21,7 +21,7 @@ class Reporter;
 // over the time between the two epochs, is a jump.
 inline constexpr std::int32_t kJumpInclination = 500; // 1e-4 degree
 inline constexpr std::int32_t kJumpEccentricity = 10000; // 1e-7
-inline constexpr double kJumpMeanMotion = 1e6; // 1e-8 revolutions a day
+inline constexpr std::int64_t kJumpMeanMotion = 1000000; // 1e-8 revolutions a day
 // An epoch at least 7 days older than the catalogue's newest is stale.
 inline constexpr std::int64_t kStaleAge = 7 * std::int64_t{100000000}; // 1e-8 day
 

@@ -139,7 +139,20 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
     const std::string_view line2(pair + kLine2Offset, kLineLength);
     ObjectElements o;
     o.number = number;
-    if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
+    // The epoch "yyddd.dddddddd" of the published layout read here at once; any other
+    // that Epoch_Value reads goes through it.
+    bool digits = true;
+    int yearDay = 0;
+    for (int i = 18; i < 23; ++i) {
+        digits &= line1[std::size_t(i)] >= '0' && line1[std::size_t(i)] <= '9';
+        yearDay = yearDay * 10 + (line1[std::size_t(i)] - '0');
+    }
+    const std::int64_t fraction = Eight_Digits(line1.data() + 24);
+    if (digits && line1[23] == '.' && fraction >= 0 && yearDay % 1000 <= 366) {
+        const int yy = yearDay / 1000;
+        o.epoch = TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, yearDay % 1000, static_cast<int>(fraction)};
+        o.ticks = epochTicks(o.epoch);
+    } else if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
         o.epoch = *epoch;
         o.ticks = epochTicks(o.epoch);
     }
@@ -162,7 +175,7 @@ std::int64_t epochTicks(const TleEpoch& epoch)
     // Days from 1970-01-01 to 1 January of the year: 365 a year and the leap days between.
     const std::int64_t y = epoch.year - 1;
     const std::int64_t newYear = 365 * (y - 1969) + (y / 4 - 492) - (y / 100 - 19) + (y / 400 - 4);
-    return (newYear + epoch.day - 1) * 100000000 + epoch.fraction;
+    return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
 }
 
 ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)

@@ -42,6 +42,7 @@ struct ObjectElements {
 ObjectElements Object_Elements(int number, const char* pair, const char* name);
 
 // An epoch as hundred-millionths of a day since 1970-01-01 0h UTC, for differences.
+inline constexpr std::int64_t kTicksPerDay = 100000000;
 std::int64_t epochTicks(const TleEpoch& epoch);
 
 // A state file that cannot be used: the reason, for the log.
