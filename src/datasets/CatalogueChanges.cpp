@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -190,7 +191,7 @@ void appendEpoch(std::string& out, const TleEpoch& epoch)
         return;
     }
     using namespace std::chrono;
-    const std::int64_t day = (epochTicks(epoch) - epoch.fraction) / 100000000;
+    const std::int64_t day = (epochTicks(epoch) - epoch.fraction) / kTicksPerDay;
     const year_month_day date{sys_days{days{day}}};
     // A hundred-millionth of a day is 864 microseconds.
     const std::int64_t second = std::int64_t{epoch.fraction} * 864 / 1000000;

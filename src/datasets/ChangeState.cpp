@@ -5,12 +5,10 @@
 #include "catalogue/TLESupport.h"
 #include "platform/Errors.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <vector>
-#include <algorithm>
 
 namespace qm {
 
@@ -26,7 +24,6 @@ constexpr std::int32_t kLargestHalfRate = 99999999;
 constexpr std::int32_t kLargestEccentricity = 9999999;
 constexpr std::size_t kFlushBytes = 64 * 1024;
 constexpr std::size_t kReadBytes = 64 * 1024;
-
 
 void put16(unsigned char* p, unsigned v)
 {
@@ -129,7 +126,6 @@ std::size_t trimmedLength(const char* name)
         --n;
     return n;
 }
-
 
 } // namespace
 
