@@ -12,7 +12,9 @@ JOBS          ?= $(shell nproc)
 
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libisal-dev libssl-dev libgtest-dev
 # squid and apache2-utils (htpasswd): whole runs through a real proxy with Basic authentication.
-TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 python3-sgp4 openssl squid apache2-utils
+# dunst, dbus and xvfb: desktop notifications received by a real notification service.
+TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 python3-sgp4 openssl squid apache2-utils \
+	dunst dbus xvfb
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 DEMO_DEPS  := python3
 # dpkg-shlibdeps, which names the libraries the package depends on.

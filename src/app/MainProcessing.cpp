@@ -30,7 +30,10 @@ RunOutcome MainProcessing::run()
         *services_.launcher, services_.starter ? *services_.starter : ownStarter_,
         extractFilePath(services_.program->programFile())};
     const RunButtons::Run going(form_.runButtons());
-    return ProcessingRun(*this, services).run();
+    ProcessingRun run(*this, services);
+    const RunOutcome outcome = run.run();
+    dataSetsWritten_ += run.dataSetsWritten();
+    return outcome;
 }
 
 void MainProcessing::setBusyPointer(bool busy)

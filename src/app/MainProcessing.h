@@ -21,6 +21,8 @@ public:
 
     // One processing run ("Process Data").
     RunOutcome run();
+    // The data sets the processing runs have written since the window was made.
+    int dataSetsWritten() const { return dataSetsWritten_; }
 
     // The window's critical-update check; tests replace it to stay off the network.
     std::function<bool()> criticalUpdateCheck;
@@ -52,6 +54,7 @@ private:
     DetachedProgramStarter ownStarter_;
     bool busy_ = false;
     bool updateModeRedownloaded_ = false;
+    int dataSetsWritten_ = 0;
 };
 
 } // namespace qm

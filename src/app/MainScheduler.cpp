@@ -1,5 +1,6 @@
 #include "app/MainScheduler.h"
 
+#include "app/MainProcessing.h"
 #include "app/RunButtons.h"
 #include "app/TfrmMain.h"
 #include "platform/Halt.h"
@@ -41,7 +42,7 @@ MainScheduler::MainScheduler(TfrmMain& form, const MainServices& services)
     , trayTimer_(form.TrayTimer)
     , scheduler_(*this,
           {services.tray ? *services.tray : noTray_, form.reporter(), *services.prompts, form.shortcut(),
-              services.clock ? *services.clock : systemClock_, localeTimeTexts()})
+              services.clock ? *services.clock : systemClock_, localeTimeTexts(), form.notifier()})
 {
 }
 
@@ -133,14 +134,19 @@ void MainScheduler::CheckForCurrentData()
     form_.CheckForCurrentData();
 }
 
-void MainScheduler::download()
+RunOutcome MainScheduler::download()
 {
-    form_.btnDownloadClick();
+    return form_.downloadRun();
 }
 
-void MainScheduler::process()
+RunOutcome MainScheduler::process()
 {
-    form_.btnProcessClick();
+    return form_.processing().run();
+}
+
+int MainScheduler::dataSetsWritten() const
+{
+    return form_.processing().dataSetsWritten();
 }
 
 bool& MainScheduler::NewDataDownloaded()

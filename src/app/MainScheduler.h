@@ -37,8 +37,9 @@ public:
     void selectSsrYes() override;
     void raiseSettingsChanged() override;
     void CheckForCurrentData() override;
-    void download() override;
-    void process() override;
+    RunOutcome download() override;
+    RunOutcome process() override;
+    int dataSetsWritten() const override;
     bool& NewDataDownloaded() override;
     bool runGoing() const override;
     FolderLock* folderLock() override;

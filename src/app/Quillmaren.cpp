@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 #include "app/TfrmProxy.h"
 #include "core/Version.h"
+#include "desktop/DBusNotifications.h"
 #include "platform/Environment.h"
 #include "platform/FolderLock.h"
 #include "platform/Halt.h"
@@ -154,6 +155,9 @@ int main(int argc, char* argv[])
         return qm::kFatalExitStatus;
     }
 
+    // Destroyed after the window: a notification the end of the program sends leaves first.
+    qm::DBusNotifications notifications(qm::sessionBusAddress(environment));
+
     qm::MainServices services;
     services.prompts = prompts.get();
     services.launcher = &launcher;
@@ -166,6 +170,7 @@ int main(int argc, char* argv[])
     services.headless = headless;
     services.arguments = std::move(arguments);
     services.folderWait = folderWait;
+    services.notifications = &notifications;
 
     auto form = std::make_unique<qm::TfrmMain>(services);
     // A window that nobody can see would wait for ever; only the timer's runs need none.

@@ -20,6 +20,7 @@
 #include "service/DownloadRun.h"
 #include "service/HttpFailure.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -57,7 +58,7 @@ void loadText(QLineEdit* edit, const std::string& text, const std::function<void
     handler();
 }
 
-void loadCheck(QCheckBox* box, bool on, const std::function<void()>& handler)
+template <class Checkable> void loadCheck(Checkable* box, bool on, const std::function<void()>& handler)
 {
     if (box->isChecked() == on)
         return;
@@ -92,6 +93,7 @@ TfrmMain::TfrmMain(MainServices services, QWidget* parent)
           [this] { return services_.tray ? services_.tray->hint() : std::string(); })
     , shortcut_(*services_.folders)
     , updateMode_(!services_.arguments.empty() && services_.arguments.front() == "-update")
+    , notifier_(services_.notifications ? *services_.notifications : noNotifications_, reporter_)
     , processing_(std::make_unique<MainProcessing>(*this, services_))
     , scheduler_(std::make_unique<MainScheduler>(*this, services_))
 {
@@ -149,6 +151,7 @@ void TfrmMain::wire()
     const auto formClick = on(&TfrmMain::FormClick);
     for (QCheckBox* box : {cbRetain, cbPalm, cbDebug, cbStopOnErrors})
         connect(box, &QCheckBox::clicked, this, formClick);
+    connect(mNotifications, &QAction::triggered, this, formClick);
     for (RadioGroup* group : {rgComplete, rgSSR, rgAutoDownload, rgFileExtensions})
         group->onClick = formClick;
     clbCurrentCatalog->onClick = formClick;
@@ -171,6 +174,19 @@ void TfrmMain::wire()
         services_.tray->onClose = [this] { guarded([this] { endAtOnce(); }); };
         services_.tray->onRestore = [this] { restoreWindow(); };
     }
+
+    notifier_.enabled = [this] { return mNotifications->isChecked(); };
+    reporter_.setFailureListener(
+        [this](RunOutcome how, std::string_view reason) { notifier_.runFailing(how, reason); });
+    // The tray program's notifications bring the window back; an update run has ended
+    // by the time anyone clicks.
+    notifier_.offerOpen = !updateMode_;
+    if (services_.notifications && !updateMode_)
+        services_.notifications->onOpen = [this] { restoreWindow(); };
+    // In update mode the whole program is the unattended run: a stop during start-up
+    // is told too.
+    if (updateMode_)
+        notifier_.runStarted();
 }
 
 bool TfrmMain::autoDownloadStored() const
@@ -206,6 +222,8 @@ void TfrmMain::guarded(const std::function<void()>& handler)
 
 void TfrmMain::haltProgram(const FatalStop& stop)
 {
+    // Before the box, which may wait for someone long after the program should have ended.
+    notifier_.runFailing(RunOutcome::Halted, stop.message);
     if (!stop.shown)
         services_.prompts->error(stop.message);
     try {
@@ -325,6 +343,7 @@ void TfrmMain::FormCreate()
     loadCheck(cbPalm, settings.readBool(Field::GeneratePalmFormat), [this] { FormClick(); });
     loadChoice(mOmmDataSets, static_cast<int>(ommFormatFromItem(settings.readInteger(Field::OmmFormat))),
         [this] { FormClick(); });
+    loadCheck(mNotifications, settings.readBool(Field::Notifications), [this] { FormClick(); });
 
     MostCurrentCatalog = settings.readText(Field::MostCurrentCatalog);
     MostCurrentSatcat = settings.readText(Field::MostCurrentSatcat);
@@ -512,6 +531,8 @@ SettingValue TfrmMain::valueOf(const SettingDef& def) const
         return number(cbPalm->isChecked());
     case Field::OmmFormat:
         return number(mOmmDataSets->itemIndex());
+    case Field::Notifications:
+        return number(mNotifications->isChecked());
     case Field::MostCurrentCatalog:
         return text(MostCurrentCatalog);
     case Field::MostCurrentSatcat:
@@ -655,7 +676,7 @@ void TfrmMain::UpdateTimerTimer()
 {
     UpdateTimer.stop();
     UpdateWindowAdapter window(*this);
-    UpdateRun(window).run();
+    UpdateRun(window, notifier_).run();
 }
 
 } // namespace qm

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/RunOutcome.h"
 #include "core/Settings.h"
+#include "desktop/RunNotifier.h"
 #include "desktop/StartupShortcut.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
@@ -63,6 +64,8 @@ struct MainServices {
     const Clock* clock = nullptr;
     // How long "-update" waits for another program's run to leave My TLEs.
     std::chrono::milliseconds folderWait = kFolderWait;
+    // The desktop's notification service; none: nothing is shown.
+    NotificationService* notifications = nullptr;
 };
 
 // The proxy form as the main window uses it.
@@ -111,6 +114,8 @@ public:
     void OutputToLog(std::string_view msg) { reporter_.outputToLog(msg); }
     HttpExchange& http() { return http_; }
     StartupShortcut& shortcut() { return shortcut_; }
+    // Tells the desktop how unattended runs go.
+    RunNotifier& notifier() { return notifier_; }
     Prompts& prompts() { return *services_.prompts; }
     // Chosen once, when the window is made: a portable copy beside the program, else
     // the user's configuration folder.
@@ -220,6 +225,7 @@ public:
     QAction* Skarvelin;
     QAction* mProxy;
     MenuChoice* mOmmDataSets;
+    QAction* mNotifications;
     QAction* OnlineHelp;
     QAction* About;
     QTimer TrayTimer;
@@ -267,6 +273,8 @@ private:
     // The program's exit status once the window has closed (the update run's verdict).
     int exitStatus_ = 0;
     bool updateRunEnded_ = false; // the update run has set the exit status
+    NoNotifications noNotifications_;
+    RunNotifier notifier_;
     std::unique_ptr<MainProcessing> processing_;
     std::unique_ptr<MainScheduler> scheduler_;
     std::unique_ptr<RunButtons> runButtons_;

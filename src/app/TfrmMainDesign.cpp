@@ -277,6 +277,9 @@ void TfrmMain::buildMenus()
     mProxy = config->addAction(QStringLiteral("&Proxy Server"));
     mOmmDataSets = new MenuChoice(config, QStringLiteral("OMM Data Sets"),
         {QStringLiteral("None"), QStringLiteral("XML"), QStringLiteral("CSV"), QStringLiteral("JSON")});
+    mNotifications = config->addAction(QStringLiteral("Desktop Notifications"));
+    mNotifications->setCheckable(true);
+    mNotifications->setChecked(true);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     OnlineHelp = help->addAction(QStringLiteral("&Online Help"));
     About = help->addAction(QStringLiteral("&About"));

@@ -47,6 +47,11 @@ bool UpdateWindowAdapter::newDataDownloaded() const
     return form_.NewDataDownloaded;
 }
 
+int UpdateWindowAdapter::dataSetsWritten() const
+{
+    return form_.processing().dataSetsWritten();
+}
+
 void UpdateWindowAdapter::reportError(std::string_view text)
 {
     form_.prompts().error(std::string(text));

@@ -18,6 +18,7 @@ public:
     RunOutcome download() override;
     RunOutcome process() override;
     bool newDataDownloaded() const override;
+    int dataSetsWritten() const override;
     void reportError(std::string_view text) override;
     void status(std::string_view text) override;
     FolderLock* folderLock() override;

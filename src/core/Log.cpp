@@ -90,10 +90,17 @@ std::string AppReporter::trayHint() const
 
 void AppReporter::unattendedNotice(std::string_view msg)
 {
+    runFailing(RunOutcome::EndedEarly, msg);
     if (!unattended_)
         return;
     std::fprintf(unattended_, "quillmaren: %.*s\n", static_cast<int>(msg.size()), msg.data());
     std::fflush(unattended_);
+}
+
+void AppReporter::runFailing(RunOutcome how, std::string_view reason)
+{
+    if (failureListener_)
+        failureListener_(how, reason);
 }
 
 void PrepareDirectory(Reporter& reporter, const std::string& path)

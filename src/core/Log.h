@@ -45,6 +45,11 @@ public:
     // Update mode: unattended notices go to `out` (standard error); nullptr: nowhere.
     void setUnattended(std::FILE* out) { unattended_ = out; }
     LogFile& logFile() { return log_; }
+    // Who hears of runs that fail (the notifier of unattended runs).
+    void setFailureListener(std::function<void(RunOutcome, std::string_view)> listener)
+    {
+        failureListener_ = std::move(listener);
+    }
 
     bool debugOn() const override { return debugOn_; }
     void outputToLog(std::string_view msg) override;
@@ -52,6 +57,7 @@ public:
     void setStatusText(std::string_view msg) override;
     std::string trayHint() const override;
     void unattendedNotice(std::string_view msg) override;
+    void runFailing(RunOutcome how, std::string_view reason) override;
 
 private:
     bool debugOn_ = false;
@@ -59,6 +65,7 @@ private:
     LogFile log_;
     std::function<void(std::string_view)> statusLine_;
     std::function<std::string()> trayHint_;
+    std::function<void(RunOutcome, std::string_view)> failureListener_;
 };
 
 // Makes sure `path` exists, creating its last level. Logs each step while debug

@@ -1,5 +1,7 @@
 #pragma once
 // How every step reports: the status line and, while debug logging is on, the log.
+#include "core/RunOutcome.h"
+
 #include <string>
 #include <string_view>
 
@@ -21,8 +23,14 @@ public:
     // The tray icon's current hint, for the idle rule.
     virtual std::string trayHint() const = 0;
     // In update mode, where nobody sees the window, one line to standard error;
-    // otherwise nothing. For what a run without a user must still make known.
+    // otherwise nothing. For what a run without a user must still make known: a
+    // failure that ends the run early, so it counts as one (runFailing).
     virtual void unattendedNotice(std::string_view /*msg*/) { }
+    // The run ends early (or the program halts) for `reason`, the one line the status
+    // line, the log or standard error give. Said before any message box about it
+    // opens, so that the desktop notification of an unattended run is out while the
+    // box waits for someone.
+    virtual void runFailing(RunOutcome /*how*/, std::string_view /*reason*/) { }
 
     // Logs only while debug logging is on.
     void log(std::string_view msg)

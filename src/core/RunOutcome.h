@@ -11,6 +11,9 @@ enum class RunOutcome {
     // The run ended early after an error the user was told about (a refused login,
     // an unreachable host, a file that could not be read or written).
     EndedEarly = 1,
+    // A fatal stop ends the program. Never returned by a run (the stop unwinds); only
+    // told to those who watch how unattended runs end.
+    Halted = 2,
 };
 
 // The worse of two outcomes, for a run that contains another.

@@ -81,6 +81,8 @@ constexpr auto kTable = std::to_array<SettingDef>({
     {Field::GeneratePalmFormat, -1, kVantoreal, "Generate Palm Format", Bool, 0, {}, S},
     // 0 none, 1 XML, 2 CSV, 3 JSON; any other value reads as none.
     {Field::OmmFormat, -1, kVantoreal, "OMM Format", Int, 0, {}, S},
+    // Desktop notifications of unattended runs that fail, and of the first that succeeds again.
+    {Field::Notifications, -1, kVantoreal, "Notifications", Bool, 1, {}, S},
     {Field::MostCurrentCatalog, -1, kMostCurrent, "Catalog", Text, 0, "", X},
     {Field::MostCurrentSatcat, -1, kMostCurrent, "SATCAT", Text, 0, "", X},
     {Field::DataFormat, -1, kSkarvelin, "Data Format", Int, 0, {}, S},

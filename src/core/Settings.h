@@ -24,6 +24,7 @@ enum class Field {
     FileExtension,
     GeneratePalmFormat,
     OmmFormat,
+    Notifications,
     MostCurrentCatalog,
     MostCurrentSatcat,
     DataFormat,

@@ -386,6 +386,7 @@ void DataSetWriter::writeFromList(const std::string& listPath, const std::string
     list.close();
     ctx_.reporter.log("Close [dsi]");
     output.close();
+    ++written_;
     catalogue.close();
 
     if (ctx_.Palm)
@@ -481,6 +482,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
     }
     catalogue.close();
     output.close();
+    ++written_;
 }
 
 void DataSetWriter::BuildPalmDatabase(const std::string& name, const std::string& folder)

@@ -30,6 +30,9 @@ public:
     // handed to the desktop.
     void BuildPalmDatabase(const std::string& name, const std::string& folder);
 
+    // The data sets put in place so far (twins and Palm databases not counted).
+    int written() const { return written_; }
+
 private:
     // Fills the name line of a data-set record whose TLE lines came from a two-line
     // catalogue, from `names`, which serves the report's names to a pass in catalogue order.
@@ -38,6 +41,7 @@ private:
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 
     DataSetContext& ctx_;
+    int written_ = 0;
 };
 
 } // namespace qm

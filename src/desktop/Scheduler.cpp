@@ -160,7 +160,9 @@ void Scheduler::RunTimerTimer()
         return;
     }
     tickWaiting_ = false;
-    std::optional<std::string> failure;
+    services_.notifier.runStarted();
+    const int dataSetsBefore = window_.dataSetsWritten();
+    RunsResult result;
     {
         const FlagScope running(running_);
         window_.runTimer().stop();
@@ -176,7 +178,12 @@ void Scheduler::RunTimerTimer()
             window_.selectSsrYes();
             window_.raiseSettingsChanged();
         }
-        failure = runs();
+        result = runs();
+        // Before any box, so that the desktop tells of a failure while the box waits;
+        // a run cut off by the end of the program is no news.
+        if (!window_.ending())
+            services_.notifier.runEnded(
+                result.outcome, window_.dataSetsWritten() - dataSetsBefore, result.failure.value_or(std::string()));
         window_.NewDataDownloaded() = false;
         if (const int period = periodOf(window_.frequencyIndex()))
             window_.runTimer().setInterval(period);
@@ -190,9 +197,9 @@ void Scheduler::RunTimerTimer()
     // Shown only now, with the next attempt planned and the window back in the tray, so
     // a box that nobody clicks holds up nothing; while one such box is open, the
     // errors of later runs go to the log only instead of piling up boxes.
-    if (failure && !reportingFailure_ && !window_.ending()) {
+    if (result.failure && !reportingFailure_ && !window_.ending()) {
         const FlagScope reporting(reportingFailure_);
-        services_.prompts.error(*failure);
+        services_.prompts.error(*result.failure);
     }
 }
 
@@ -203,23 +210,23 @@ void Scheduler::runsEnded()
         RunTimerTimer();
 }
 
-std::optional<std::string> Scheduler::runs()
+Scheduler::RunsResult Scheduler::runs()
 {
     try {
         // From the download to the end of the processing; while another program's
         // run has the folder, this attempt gives up and the next one is planned.
         const FolderLock::Hold hold = holdFolder(window_.folderLock());
-        window_.download();
+        RunOutcome outcome = window_.download();
         if (window_.NewDataDownloaded())
-            window_.process();
-        return std::nullopt;
+            outcome = worse(outcome, window_.process());
+        return {outcome, std::nullopt};
     } catch (const std::exception& e) {
         // A stop decided inside a network wait ends that wait with an error of its
         // own; the program is ending, so the run is not planned again.
         if (haltRequested())
             throw;
         services_.reporter.log("Scheduled run ended with an error: " + std::string(e.what()));
-        return e.what();
+        return {RunOutcome::EndedEarly, e.what()};
     }
 }
 

@@ -4,6 +4,7 @@
 // scheduled run itself. It reaches the window through SchedulerWindow and the time
 // through a Clock, so tests drive it without widgets and without waiting.
 #include "core/Reporter.h"
+#include "desktop/RunNotifier.h"
 #include "desktop/StartupShortcut.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
@@ -66,9 +67,12 @@ public:
     virtual void raiseSettingsChanged() = 0;
     virtual void CheckForCurrentData() = 0;
 
-    // The download run ("Download Data") and the processing run ("Process Data").
-    virtual void download() = 0;
-    virtual void process() = 0;
+    // The download run ("Download Data") and the processing run ("Process Data"), and
+    // how they ended.
+    virtual RunOutcome download() = 0;
+    virtual RunOutcome process() = 0;
+    // The data sets the processing runs of this program have written so far.
+    virtual int dataSetsWritten() const = 0;
     // The program-wide flag the download run sets when a catalogue or report arrived.
     virtual bool& NewDataDownloaded() = 0;
     // A download or processing run is going.
@@ -87,6 +91,8 @@ struct SchedulerServices {
     StartupShortcut& shortcut;
     const Clock& clock;
     TimeTexts texts;
+    // Hears how each scheduled run went.
+    RunNotifier& notifier;
 };
 
 // "Next TLE update attempt: " + "yyyy mmm dd hh:nn" of a local time.
@@ -121,9 +127,13 @@ private:
     // Hint and status line announce now + the run timer's interval; `logged`: the log
     // too (the end of a scheduled run, whose log tells when the next one comes).
     void announceNextAttempt(bool logged = false);
-    // Download and, when new data came, processing. The text of an error the runs
-    // left unhandled, logged; nullopt when there was none.
-    std::optional<std::string> runs();
+    struct RunsResult {
+        RunOutcome outcome = RunOutcome::Completed;
+        // The text of an error the runs left unhandled, logged.
+        std::optional<std::string> failure;
+    };
+    // Download and, when new data came, processing.
+    RunsResult runs();
 
     SchedulerWindow& window_;
     SchedulerServices services_;

@@ -6,6 +6,7 @@ namespace qm {
 
 void UpdateRun::run()
 {
+    notifier_.runStarted();
     // An unattended run always fetches the full catalogue, and two-line processing
     // needs the situation report as well.
     window_.tickFullCatalog();
@@ -15,7 +16,7 @@ void UpdateRun::run()
     const std::optional<FolderLock::Hold> hold = takeFolder();
     if (!hold) {
         if (!window_.ending())
-            window_.close(kUpdateEndedEarly);
+            end(RunOutcome::EndedEarly);
         return;
     }
     RunOutcome outcome = attempt(&UpdateWindow::download);
@@ -28,7 +29,19 @@ void UpdateRun::run()
         if (window_.ending())
             return;
     }
+    end(outcome);
+}
+
+void UpdateRun::end(RunOutcome outcome)
+{
+    notifier_.runEnded(outcome, window_.dataSetsWritten());
     window_.close(outcome == RunOutcome::Completed ? kUpdateCompleted : kUpdateEndedEarly);
+}
+
+void UpdateRun::reportError(const std::string& text)
+{
+    notifier_.runFailing(RunOutcome::EndedEarly, text);
+    window_.reportError(text);
 }
 
 std::optional<FolderLock::Hold> UpdateRun::takeFolder()
@@ -42,7 +55,7 @@ std::optional<FolderLock::Hold> UpdateRun::takeFolder()
         // A wait cut short by the end of the program is no news to anyone.
         if (!window_.ending()) {
             window_.status(e.what());
-            window_.reportError(e.what());
+            reportError(e.what());
         }
         return std::nullopt;
     }
@@ -56,7 +69,7 @@ RunOutcome UpdateRun::attempt(RunOutcome (UpdateWindow::*step)())
         // Reported like any handler's error, but the program must still end: an
         // unattended run that stayed open would block every later one.
         if (!window_.ending())
-            window_.reportError(e.what());
+            reportError(e.what());
         return RunOutcome::EndedEarly;
     }
 }

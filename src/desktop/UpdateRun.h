@@ -3,10 +3,12 @@
 // when it brought new data, then the end of the program with an exit status that tells
 // cron or a systemd timer how it went.
 #include "core/RunOutcome.h"
+#include "desktop/RunNotifier.h"
 #include "platform/FolderLock.h"
 
 #include <chrono>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace qm {
@@ -28,6 +30,8 @@ public:
     virtual RunOutcome download() = 0;
     virtual RunOutcome process() = 0;
     virtual bool newDataDownloaded() const = 0;
+    // The data sets the processing runs of this program have written so far.
+    virtual int dataSetsWritten() const = 0;
     // The program's general error report.
     virtual void reportError(std::string_view text) = 0;
     // The status line, and the log while debug logging is on.
@@ -45,8 +49,9 @@ public:
 
 class UpdateRun {
 public:
-    explicit UpdateRun(UpdateWindow& window)
+    UpdateRun(UpdateWindow& window, RunNotifier& notifier)
         : window_(window)
+        , notifier_(notifier)
     {
     }
     // The run. A fatal stop leaves it as FatalStop; any other error of the download or
@@ -61,8 +66,11 @@ private:
     // A hold on the folder (an empty one without a lock); nullopt when the run must
     // end instead.
     std::optional<FolderLock::Hold> takeFolder();
+    void reportError(const std::string& text);
+    void end(RunOutcome outcome);
 
     UpdateWindow& window_;
+    RunNotifier& notifier_;
 };
 
 } // namespace qm

@@ -47,6 +47,8 @@ public:
     // EndedEarly: the publisher's host could not be reached, or the re-download of a
     // damaged catalogue or the run after it ended early.
     RunOutcome run();
+    // The data sets this run has written (a run it handed over to counts its own).
+    int dataSetsWritten() const { return writer_.written(); }
 
 private:
     RunOutcome steps();

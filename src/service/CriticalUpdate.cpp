@@ -57,6 +57,7 @@ bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& pro
         if (haltRequested() || (ending && ending()))
             throw;
         const std::string text = unreachableText("Vantoreal", e);
+        reporter.runFailing(RunOutcome::EndedEarly, text);
         if (stopOnErrors)
             prompts.error(text);
         tellUnreachable(reporter, text, stopOnErrors);
@@ -68,9 +69,11 @@ bool CheckForCriticalUpdate(HttpExchange& http, Reporter& reporter, Prompts& pro
     if (VersionNumber(required) <= program)
         return true;
 
+    const std::string line = "Critical update required! Version " + required + " or later is required.";
+    reporter.runFailing(RunOutcome::Halted, line);
     prompts.error("Critical update required!\nVersion " + required + " or later is required.\n"
         + "Please download the latest version now.");
-    reporter.log("Critical update required! Version " + required + " or later is required.");
+    reporter.log(line);
     if (onlineHelp)
         onlineHelp();
     throw FatalStop{"Critical update required", true, 0, false};

@@ -244,6 +244,7 @@ bool DownloadRun::logIn()
     }
     if (http_.Body.find("home.pl") == std::string::npos) {
         reporter_.updateStatusBar("Skarvelin login not successful");
+        reporter_.runFailing(RunOutcome::EndedEarly, "Skarvelin login unsuccessful.");
         prompts_.error("Skarvelin login unsuccessful.");
         return false;
     }
@@ -308,6 +309,7 @@ void DownloadRun::productMissing(FailureWatch& watch, const std::string& line)
     missing_ = true;
     // On the status line while the warning is up, and in the log.
     reporter_.updateStatusBar(line);
+    reporter_.runFailing(RunOutcome::EndedEarly, line);
     watch.warnOnce();
 }
 

@@ -453,7 +453,7 @@ TEST_F(MainWindowTest, ClicksThatCountAsChanges)
     EXPECT_TRUE(form->SettingsChanged);
 }
 
-TEST_F(MainWindowTest, OmmDataSetsMenuIsLoadedSavedAndHandedToTheRun)
+TEST_F(MainWindowTest, OmmDataSetsAndNotificationsMenusAreLoadedSavedAndHandedToTheRun)
 {
     // Stored value, the item it selects; a value the menu does not know selects "None".
     const std::pair<const char*, int> stored[] = {{"", 0}, {"OMM Format=2\n", 2}, {"OMM Format=3\n", 3},
@@ -472,7 +472,9 @@ TEST_F(MainWindowTest, OmmDataSetsMenuIsLoadedSavedAndHandedToTheRun)
         if (menu->text() == QStringLiteral("&Configuration"))
             config = menu->menu();
     ASSERT_NE(config, nullptr);
-    EXPECT_EQ(config->actions(), (QList<QAction*>{form->mProxy, form->mOmmDataSets->menu()->menuAction()}));
+    EXPECT_EQ(config->actions(),
+        (QList<QAction*>{form->mProxy, form->mOmmDataSets->menu()->menuAction(), form->mNotifications}));
+    EXPECT_TRUE(form->mNotifications->isChecked()) << "ticked by default";
     EXPECT_EQ(form->mOmmDataSets->menu()->title(), QStringLiteral("OMM Data Sets"));
     QStringList captions;
     for (QAction* action : form->mOmmDataSets->menu()->actions())
@@ -482,11 +484,14 @@ TEST_F(MainWindowTest, OmmDataSetsMenuIsLoadedSavedAndHandedToTheRun)
 
     form->mOmmDataSets->item(3)->trigger();
     form->mOmmDataSets->item(1)->trigger();
+    form->mNotifications->trigger();
     EXPECT_EQ(form->mOmmDataSets->itemIndex(), 1);
     EXPECT_FALSE(form->mOmmDataSets->item(3)->isChecked()) << "one item at a time";
     EXPECT_TRUE(form->SettingsChanged);
     form->SaveSettingsClick();
     EXPECT_NE(readFile(ini()).find("Generate Palm Format=0\nOMM Format=1\n"), std::string::npos) << readFile(ini());
+    EXPECT_NE(readFile(ini()).find("\nNotifications=0\n"), std::string::npos);
+    EXPECT_FALSE(start()->mNotifications->isChecked());
 }
 
 // The window at common desktop font sizes: 9 point is the design's font.

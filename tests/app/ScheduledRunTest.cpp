@@ -1,14 +1,18 @@
 // "Auto Download" on the real main window: the tray it hides in, and a scheduled run
 // against the local catalogue service.
 #include "app/TfrmMain.h"
+#include "desktop/DBusNotifications.h"
 
 #include "LocalService.h"
+#include "LoopbackServer.h"
+#include "NotificationDesktop.h"
 #include "WindowServices.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace qm;
@@ -165,6 +169,41 @@ TEST_F(ScheduledRunTest, ScheduledRunDownloadsAndProcessesAndGoesBackToTheTray)
     const std::string log = readFile(dir.file("quillmaren.log"));
     const std::string end = log.substr(log.rfind("] Done\r\n") + 8);
     EXPECT_EQ(end.substr(std::min<std::size_t>(end.size(), 26)), shownTray.hint() + "\r\n") << end;
+}
+
+TEST_F(ScheduledRunTest, AFailedRunIsToldWhileItsBoxWaitsAndOpenBringsTheWindowBack)
+{
+    QM_NEED_NOTIFICATION_DESKTOP();
+    const test::NotificationDesktop dunst;
+    DBusNotifications notifications(dunst.busAddress());
+    const std::string nobody = "127.0.0.1:" + std::to_string(test::LoopbackServer::unusedPort());
+    ::setenv("QUILLMAREN_SERVICE_HOST", nobody.c_str(), 1);
+    ::setenv("QUILLMAREN_PUBLISHER_HOST", nobody.c_str(), 1);
+    writeFile(ini(),
+        "[Skarvelin Account Info]\nUsername=observer\nPassword=quillmaren\n"
+        "[Skarvelin Defaults]\nAuto Download=1\n");
+    bool shownWhileBoxOpen = false;
+    prompts.whileShown = [&](const auto& box) {
+        if (box.kind == "error")
+            shownWhileBoxOpen = dunst.shows(1);
+    };
+    prompts.answer(false); // no start-up entry
+    MainServices s = services();
+    s.tray = &shownTray;
+    s.notifications = &notifications;
+    TfrmMain form(s);
+    form.FormCreate();
+
+    form.RunTimerTimer();
+
+    EXPECT_TRUE(shownWhileBoxOpen);
+    EXPECT_FALSE(form.isVisible()) << "in the tray";
+    dunst.open();
+    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.isVisible(); }, 10000));
+    // The "Stop on errors" box of the update check, and the same words on the desktop.
+    const std::string box = prompts.shown.back().text;
+    EXPECT_TRUE(box.starts_with("Unable to reach Vantoreal")) << box;
+    EXPECT_EQ(dunst.received(), "Skarvelin Quillmaren | TLE update failed | " + box + " | normal\n");
 }
 
 } // namespace

@@ -98,18 +98,21 @@ struct FakeWindow : SchedulerWindow {
         events.push_back("check current data");
         processOn = dataCurrent;
     }
-    void download() override
+    RunOutcome download() override
     {
         events.push_back("download");
         if (onDownload)
             onDownload();
+        return RunOutcome::Completed;
     }
-    void process() override
+    RunOutcome process() override
     {
         events.push_back("process");
         if (onProcess)
             onProcess();
+        return RunOutcome::Completed;
     }
+    int dataSetsWritten() const override { return 0; }
     bool& NewDataDownloaded() override { return newData; }
     bool runGoing() const override { return false; }
     FolderLock* folderLock() override { return nullptr; }
@@ -161,7 +164,12 @@ protected:
     WatchedPrompts prompts;
     StartupFolder folders;
     StartupShortcut shortcut{folders};
-    Scheduler scheduler{window, {tray, reporter, prompts, shortcut, clock, cTimeTexts()}};
+    struct : NotificationService {
+        void notify(const Notification& n) override { told.push_back(n.body); }
+        std::vector<std::string> told;
+    } desktop;
+    RunNotifier notifier{desktop, reporter, dir.file(kLastRunFile)};
+    Scheduler scheduler{window, {tray, reporter, prompts, shortcut, clock, cTimeTexts(), notifier}};
 };
 
 TEST(NextAttemptText, YearMonthDayHourMinuteInTheLocalesWords)
@@ -365,7 +373,9 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     int boxes = 0;
     prompts.whileErrorShown = [&] {
         ++boxes;
-        // The box comes last: the window is usable and the next attempt planned.
+        // The box comes last: the desktop has been told, the window is usable and the
+        // next attempt planned.
+        EXPECT_EQ(desktop.told, std::vector<std::string>{"Connection Timed Out"});
         EXPECT_TRUE(window.windowEnabled);
         EXPECT_TRUE(window.run.active);
         EXPECT_EQ(window.events.back(), "minimize");

@@ -1,5 +1,8 @@
 // The update run of "-update" against a fake window: what it selects, which runs it
-// starts, and the exit status it ends the program with.
+// starts, what the desktop is told, and the exit status it ends the program with.
+#include "RecordingReporter.h"
+#include "TempDir.h"
+
 #include "desktop/UpdateRun.h"
 #include "platform/Errors.h"
 
@@ -7,14 +10,17 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace qm {
 namespace {
 
-class FakeWindow : public UpdateWindow {
+// Its notifications join its calls, so their order against the error boxes shows.
+class FakeWindow : public UpdateWindow, public NotificationService {
 public:
+    void notify(const Notification& n) override { calls.push_back("notify: " + n.body); }
     void tickFullCatalog() override { calls.push_back("tick full catalog"); }
     bool twoLineSelected() const override { return twoLine; }
     void selectSituationReport() override { calls.push_back("select report"); }
@@ -29,6 +35,7 @@ public:
         return onProcess();
     }
     bool newDataDownloaded() const override { return newData; }
+    int dataSetsWritten() const override { return 0; }
     void reportError(std::string_view text) override { calls.push_back("error: " + std::string(text)); }
     bool ending() const override { return endingNow; }
     void close(int exitStatus) override { calls.push_back("close " + std::to_string(exitStatus)); }
@@ -39,6 +46,7 @@ public:
     bool twoLine = true;
     bool newData = true;
     bool endingNow = false;
+    bool notifying = true; // "Desktop Notifications"
     std::function<RunOutcome()> onDownload = [] { return RunOutcome::Completed; };
     std::function<RunOutcome()> onProcess = [] { return RunOutcome::Completed; };
     std::vector<std::string> calls;
@@ -46,17 +54,64 @@ public:
 
 using Calls = std::vector<std::string>;
 
+// The run in a run folder whose state file holds `stored` (nullptr: none there); what
+// that file holds after it.
+std::string runUpdate(FakeWindow& window, const char* stored = nullptr)
+{
+    const test::TempDir runFolder;
+    const std::string state = runFolder.file(kLastRunFile);
+    if (stored)
+        test::writeFile(state, stored);
+    test::RecordingReporter reporter;
+    RunNotifier notifier(window, reporter, state);
+    notifier.enabled = [&window] { return window.notifying; };
+    // Before the unattended run: a failure of a run by hand is no news.
+    notifier.runFailing(RunOutcome::EndedEarly, "by hand");
+    UpdateRun(window, notifier).run();
+    return test::exists(state) ? test::readFile(state) : "(none)";
+}
+
+TEST(UpdateRun, TheDesktopHearsOfAFailureAndOfTheFirstSuccessAfterFailures)
+{
+    const struct {
+        const char* stored;
+        bool fails;
+        bool notifying;
+        Calls told;
+        const char* after;
+    } rows[] = {
+        // No file, or one garbled: a completed run is no news.
+        {nullptr, false, true, {}, "(none)"},
+        {"fail", false, true, {}, "fail"},
+        {"failed\n", false, true, {"notify: 0 data sets written"}, "completed\n"},
+        // A reason on one line; switched off, nothing is told, but the outcome is kept.
+        {"completed\n", true, true, {"notify: Unable to reach Vantoreal"}, "failed\n"},
+        {nullptr, true, false, {}, "failed\n"},
+    };
+    for (const auto& row : rows) {
+        FakeWindow window;
+        window.notifying = row.notifying;
+        if (row.fails)
+            window.onDownload = []() -> RunOutcome { throw SocketError("Unable to reach\nVantoreal"); };
+        EXPECT_EQ(runUpdate(window, row.stored), row.after);
+        Calls told;
+        std::copy_if(window.calls.begin(), window.calls.end(), std::back_inserter(told),
+            [](const std::string& call) { return call.starts_with("notify: "); });
+        EXPECT_EQ(told, row.told) << (row.stored ? row.stored : "no file");
+    }
+}
+
 TEST(UpdateRun, DownloadsProcessesNewDataAndEndsWithZero)
 {
     FakeWindow window;
-    UpdateRun(window).run();
+    runUpdate(window);
     EXPECT_EQ(window.calls, (Calls{"tick full catalog", "select report", "download", "process", "close 0"}));
 
     // Three-line form needs no report; nothing new, nothing to process: still a success.
     FakeWindow threeLine;
     threeLine.twoLine = false;
     threeLine.newData = false;
-    UpdateRun(threeLine).run();
+    runUpdate(threeLine);
     EXPECT_EQ(threeLine.calls, (Calls{"tick full catalog", "download", "close 0"}));
 }
 
@@ -66,27 +121,28 @@ TEST(UpdateRun, ARunThatEndedEarlyEndsTheProgramWithTwo)
     FakeWindow refused;
     refused.newData = false;
     refused.onDownload = [] { return RunOutcome::EndedEarly; };
-    UpdateRun(refused).run();
+    runUpdate(refused);
     EXPECT_EQ(refused.calls.back(), "close 2");
+    EXPECT_EQ(refused.calls.end()[-2], "notify: The update ended early") << "no step told why";
     EXPECT_EQ(std::count(refused.calls.begin(), refused.calls.end(), "process"), 0);
 
     // An error out of the download is reported; what did arrive is still processed.
     FakeWindow failed;
     failed.onDownload = []() -> RunOutcome { throw SocketError("Timed out waiting for response"); };
-    UpdateRun(failed).run();
+    runUpdate(failed);
     EXPECT_EQ(failed.calls,
-        (Calls{"tick full catalog", "select report", "download", "error: Timed out waiting for response", "process",
-            "close 2"}));
+        (Calls{"tick full catalog", "select report", "download", "notify: Timed out waiting for response",
+            "error: Timed out waiting for response", "process", "close 2"}));
 
     // The processing run's own early end and its errors count the same way.
     FakeWindow unreachable;
     unreachable.onProcess = [] { return RunOutcome::EndedEarly; };
-    UpdateRun(unreachable).run();
+    runUpdate(unreachable);
     EXPECT_EQ(unreachable.calls.back(), "close 2");
 
     FakeWindow unwritable;
     unwritable.onProcess = []() -> RunOutcome { throw IoError("Unable to write to catalog.idx"); };
-    UpdateRun(unwritable).run();
+    runUpdate(unwritable);
     EXPECT_EQ(unwritable.calls.end()[-2], "error: Unable to write to catalog.idx");
     EXPECT_EQ(unwritable.calls.back(), "close 2");
 }
@@ -96,7 +152,7 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
     // A fatal stop leaves the run for the handler's edge, which ends the program.
     FakeWindow halted;
     halted.onProcess = []() -> RunOutcome { throw FatalStop{"Unable to unpack .gz file."}; };
-    EXPECT_THROW(UpdateRun(halted).run(), FatalStop);
+    EXPECT_THROW(runUpdate(halted), FatalStop);
     EXPECT_EQ(halted.calls.back(), "process");
 
     // SIGTERM during the download: its broken transfer is no news, and nothing follows.
@@ -105,7 +161,7 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
         signalled.endingNow = true;
         throw SocketError("Timed out waiting for response");
     };
-    UpdateRun(signalled).run();
+    runUpdate(signalled);
     EXPECT_EQ(signalled.calls, (Calls{"tick full catalog", "select report", "download"}));
 }
 
