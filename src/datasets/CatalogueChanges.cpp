@@ -242,12 +242,18 @@ Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
     // Line 1 holds half the first derivative: the mean motion it predicts after t days
     // is n + 2 * (field) * t. In whole numbers, scaled by the ticks of a day, so that the
     // rule holds exactly at its threshold: |change * day - 2 * field * ticks| >= 0.01 * day.
-    const __int128 elapsed = before.hasEpoch() && after.hasEpoch() ? after.ticks - before.ticks : 0;
-    __int128 off = __int128{std::int64_t{after.meanMotion} - before.meanMotion} * kTicksPerDay
-        - 2 * __int128{before.halfMotionRate} * elapsed;
-    if (off < 0)
-        off = -off;
-    jump.meanMotion = off >= __int128{kJumpMeanMotion} * kTicksPerDay;
+    const std::int64_t elapsed = before.hasEpoch() && after.hasEpoch() ? after.ticks - before.ticks : 0;
+    const std::int64_t change = std::int64_t{after.meanMotion} - before.meanMotion;
+    // The field has at most eight digits: whole numbers hold the product for well over a
+    // year between the epochs; beyond that no threshold is near, and doubles serve.
+    constexpr std::int64_t kWholeElapsed = std::int64_t{40} * 1000000000;
+    if (elapsed > -kWholeElapsed && elapsed < kWholeElapsed) {
+        const std::int64_t off = change * kTicksPerDay - 2 * std::int64_t{before.halfMotionRate} * elapsed;
+        jump.meanMotion = (off < 0 ? -off : off) >= kJumpMeanMotion * kTicksPerDay;
+    } else {
+        const double off = double(change) - 2.0 * before.halfMotionRate * (double(elapsed) / kTicksPerDay);
+        jump.meanMotion = std::abs(off) >= double(kJumpMeanMotion);
+    }
     return jump;
 }
 
