@@ -13,12 +13,16 @@ JOBS          ?= $(shell nproc)
 BUILD_DEPS := cmake ninja-build g++ qt6-base-dev libgl-dev zlib1g-dev libisal-dev libssl-dev libgtest-dev
 # squid and apache2-utils (htpasswd): whole runs through a real proxy with Basic authentication.
 # dunst, dbus and xvfb: desktop notifications received by a real notification service.
+# at-spi2-core and python3-pyatspi, with xvfb and dbus: the window read through the
+# accessibility bus.
 TEST_DEPS  := libarchive-dev locales-all fonts-dejavu-core python3 python3-sgp4 openssl squid apache2-utils \
-	dunst dbus xvfb
+	dunst dbus xvfb at-spi2-core python3-pyatspi
 BENCH_DEPS := unzip zip gzip curl python3 python3-sgp4 time openssl
 DEMO_DEPS  := python3
 # dpkg-shlibdeps, which names the libraries the package depends on.
 PACKAGE_DEPS := dpkg-dev file gzip
+# Debian's, the software centres' and the desktop's checkers of the package and its files.
+PACKAGE_TEST_DEPS := lintian appstream desktop-file-utils
 FUZZ_DEPS  := clang libfuzzer-14-dev
 # The demo's throw-away home and the local service's generated catalogues.
 DEMO_DIR      ?= build/demo
@@ -27,7 +31,7 @@ SERVICE_CACHE ?= build/local-service
 CONFIGURE_TEST = cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON -DQM_TESTS=ON \
 	-DQM_WERROR=$(WERROR) -DQM_PACKAGE_DIR=$(abspath $(BUILD_PACKAGE))
 
-.PHONY: all deps test-deps bench-deps package-deps demo-deps fuzz-deps test run demo demo-gui bench fuzz build package package-test clean
+.PHONY: all deps test-deps bench-deps package-deps package-test-deps demo-deps fuzz-deps test run demo demo-gui bench fuzz build package package-test clean
 
 all: build
 
@@ -51,6 +55,9 @@ bench-deps: deps
 
 package-deps: deps
 	$(call ensure_packages,$(PACKAGE_DEPS))
+
+package-test-deps: package-deps
+	$(call ensure_packages,$(PACKAGE_TEST_DEPS))
 
 demo-deps: deps
 	$(call ensure_packages,$(DEMO_DEPS))
@@ -90,11 +97,19 @@ package: package-deps
 	cmake -S . -B $(BUILD_PACKAGE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_SANITIZE=OFF -DQM_TESTS=OFF -DQM_WERROR=$(WERROR)
 	cmake --build $(BUILD_PACKAGE) -j $(JOBS) --target package
 
-# Unpacks the package into a throw-away root and runs its update run against the local
-# catalogue service. `make test` has the same test, skipped while no package is built.
-package-test: package test-deps
+# lintian on the package, appstreamcli and desktop-file-validate on its metadata and menu
+# entry (any error or warning fails), then the package unpacked into a throw-away root
+# and its update run against the local catalogue service. `make test` has that test
+# too, skipped while no package is built.
+package-test: package test-deps package-test-deps
 	@# Its dependencies resolve from the archive (a dry run: nothing is installed).
 	apt-get install -s -qq --no-install-recommends ./$(BUILD_PACKAGE)/quillmaren_*.deb >/dev/null
+	lintian --fail-on error,warning $(if $(filter 0,$(shell id -u)),--allow-root) $(BUILD_PACKAGE)/quillmaren_*.deb
+	rm -rf $(BUILD_PACKAGE)/unpacked && dpkg-deb -x $(BUILD_PACKAGE)/quillmaren_*.deb $(BUILD_PACKAGE)/unpacked
+	appstreamcli validate --no-net $(BUILD_PACKAGE)/unpacked/usr/share/metainfo/*.metainfo.xml
+	@# It says nothing about an entry that is right, and exits with 0 after a warning.
+	@out=$$(desktop-file-validate $(BUILD_PACKAGE)/unpacked/usr/share/applications/*.desktop 2>&1); \
+	  echo "$$out"; test -z "$$out"
 	$(CONFIGURE_TEST)
 	cmake --build $(BUILD_TEST) -j $(JOBS) --target test_package_installed
 	cd $(BUILD_TEST) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -R '^InstalledPackage\.'

@@ -3,6 +3,7 @@
 #include "core/Version.h"
 #include "desktop/Links.h"
 
+#include <QAccessibleWidget>
 #include <QActionGroup>
 #include <QButtonGroup>
 #include <QEvent>
@@ -16,6 +17,50 @@
 #include <numeric>
 
 namespace qm {
+
+namespace {
+
+// The feedback link as a screen reader should know it: a link named by its caption,
+// marked once followed, with an action that follows it.
+class AccessibleLink : public QAccessibleWidget {
+public:
+    explicit AccessibleLink(LinkLabel* link)
+        : QAccessibleWidget(link, QAccessible::Link)
+    {
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && link()->accessibleName().isEmpty())
+            return link()->caption();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.traversed = link()->visited();
+        return s;
+    }
+    QStringList actionNames() const override { return QStringList(pressAction()) << QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override
+    {
+        if (action == pressAction())
+            link()->follow();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    LinkLabel* link() const { return static_cast<LinkLabel*>(widget()); }
+};
+
+QAccessibleInterface* accessibleLink(const QString& className, QObject* object)
+{
+    return className == QLatin1String(LinkLabel::staticMetaObject.className())
+        ? new AccessibleLink(static_cast<LinkLabel*>(object))
+        : nullptr;
+}
+
+} // namespace
 
 // Gives every item the width of its column and one fixed row height.
 class ColumnDelegate : public QStyledItemDelegate {
@@ -83,6 +128,8 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, int colum
     : QGroupBox(title, parent)
     , group_(new QButtonGroup(this))
 {
+    // Unnamed, a group inside another group would be read out by the outer one's title.
+    setAccessibleName(title);
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 0, 6, 0);
     grid->setVerticalSpacing(0);
@@ -284,6 +331,8 @@ ElidedLabel::ElidedLabel(QWidget* parent)
 void ElidedLabel::setFullText(const QString& text)
 {
     full_ = text;
+    // A screen reader reads the whole text, however much of it the line shows.
+    setAccessibleName(text);
     elide();
 }
 
@@ -321,14 +370,19 @@ void ElidedLabel::elide()
 LinkLabel::LinkLabel(QWidget* parent)
     : QLabel(parent)
 {
+    static const bool accessible = (QAccessible::installFactory(accessibleLink), true);
+    (void)accessible;
     setTextFormat(Qt::RichText);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    connect(this, &QLabel::linkActivated, this, [this](const QString& link) {
-        visited_ = true;
-        render();
-        if (onOpen)
-            onOpen(link.toStdString());
-    });
+    connect(this, &QLabel::linkActivated, this, [this] { follow(); });
+}
+
+void LinkLabel::follow()
+{
+    visited_ = true;
+    render();
+    if (onOpen)
+        onOpen(target_.toStdString());
 }
 
 void LinkLabel::focusInEvent(QFocusEvent* event)

@@ -122,12 +122,18 @@ private:
 };
 
 // A blue underlined link that turns purple once it has been clicked. `onOpen` gets
-// the target; the link itself opens nothing.
+// the target; the link itself opens nothing. Screen readers see a link named by its
+// caption, which their action follows.
 class LinkLabel : public QLabel {
+    Q_OBJECT
 public:
     explicit LinkLabel(QWidget* parent = nullptr);
     void setLink(const QString& target, const QString& caption);
+    const QString& target() const { return target_; }
+    const QString& caption() const { return caption_; }
     bool visited() const { return visited_; }
+    // What a click on the link does.
+    void follow();
     std::function<void(const std::string& target)> onOpen;
 
 protected:

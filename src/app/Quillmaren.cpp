@@ -27,23 +27,25 @@
 
 namespace {
 
-constexpr std::string_view kUsage = R"(Usage: quillmaren [-update]
+constexpr std::string_view kUsage = R"(Usage: quillmaren [--run-folder=auto] [-update]
        quillmaren --help | --version
 
 Downloads the catalogue of objects in Earth orbit from the Skarvelin catalogue
 service, checks and repairs its element sets and writes the Vantoreal data sets.
 
-  (no option)  open the window
-  -update      one unattended run: download, process when new data arrived, end;
-               only as the first argument
-  --help       show this help
-  --version    show the version
+  (no option)        open the window
+  -update            one unattended run: download, process when new data arrived,
+                     end; only as the first argument (--run-folder aside)
+  --run-folder=auto  start in the run folder (see the manual page), as the menu
+                     entry, the timer and the crontab line do; anywhere on the line
+  --help             show this help
+  --version          show the version
 
 Environment:
   QUILLMAREN_SERVICE_HOST    catalogue service: host[:port], http://... or https://...
   QUILLMAREN_PUBLISHER_HOST  publisher's host, in the same forms
   QUILLMAREN_CA_FILE         further certificate authorities (PEM) for HTTPS
-  QUILLMAREN_RUN_FOLDER      auto: start in the run folder (see the manual page)
+  QUILLMAREN_RUN_FOLDER      auto: as --run-folder=auto, when that is not given
   QUILLMAREN_LOCK_WAIT       seconds -update waits for another run on its folders (600)
   http_proxy, HTTP_PROXY     read by "Auto Check Proxy Settings"
   XDG_CONFIG_HOME            holds quillmaren/quillmaren.ini and the start-up entry
@@ -62,11 +64,11 @@ See quillmaren(1).
 // "--help" and "--version" as the first argument are answered on standard output
 // before anything else happens: no display, no settings, no file. Any other argument
 // leaves the program as it always was. The exit status, when answered.
-std::optional<int> answerInformationOption(int argc, char* argv[])
+std::optional<int> answerInformationOption(const std::vector<std::string>& arguments)
 {
-    if (argc < 2)
+    if (arguments.empty())
         return std::nullopt;
-    const std::string_view option = argv[1];
+    const std::string_view option = arguments.front();
     std::string text;
     if (option == "--help") {
         text = kUsage;
@@ -93,12 +95,15 @@ bool isSet(const char* variable)
 
 int main(int argc, char* argv[])
 {
-    if (const std::optional<int> answered = answerInformationOption(argc, argv))
+    // Taken before Qt removes the options it knows (-style, -platform...), so that
+    // "-update" counts only as the very first argument the program was given, the
+    // run-folder option aside: "--run-folder=auto -update" and "-update
+    // --run-folder=auto" are both update runs.
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::optional<std::string> runFolder = qm::takeRunFolderOption(arguments);
+    if (const std::optional<int> answered = answerInformationOption(arguments))
         return *answered;
 
-    // Taken before Qt removes the options it knows (-style, -platform...), so that
-    // "-update" counts only as the very first argument the program was given.
-    std::vector<std::string> arguments(argv + 1, argv + argc);
     const bool updateRun = !arguments.empty() && arguments.front() == "-update";
 
     // Without a display (cron, a systemd timer) the program runs off screen. An update
@@ -117,7 +122,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Skarvelin Quillmaren"));
     // Ties the window to the installed menu entry, whose icon Wayland desktops then show.
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillmaren"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(qm::kApplicationId));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(qm::TfrmMain::programIcon());
 
@@ -148,7 +153,7 @@ int main(int argc, char* argv[])
     // entered stops the program.
     std::chrono::milliseconds folderWait{};
     try {
-        qm::enterRunFolderWhenAsked(environment, qm::extractFilePath(program.programFile()));
+        qm::enterRunFolderWhenAsked(environment, qm::extractFilePath(program.programFile()), runFolder);
         folderWait = qm::folderWaitFrom(environment);
     } catch (const qm::IoError& e) {
         prompts->error(e.what());

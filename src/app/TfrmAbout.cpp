@@ -34,6 +34,7 @@ TfrmAbout::TfrmAbout(
 
     Image = new QLabel(this);
     Image->setPixmap(publisherLogo());
+    Image->setAccessibleName(QStringLiteral("Vantoreal logo"));
     Image->setGeometry(scale_.x(16), scale_.y(16), 65, 65);
 
     // The design's height holds the text in a narrow font; where the lines need more,
@@ -59,6 +60,9 @@ TfrmAbout::TfrmAbout(
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setGeometry(below(328, 128, 75, 25));
     btnOK->setDefault(true);
+    // The box opens with OK focused, as a message box does; otherwise the focus would
+    // rest on the link's label with no link shown, and the first Tab would go nowhere.
+    btnOK->setFocus();
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
     placeTexts();
 }

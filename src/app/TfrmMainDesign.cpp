@@ -77,6 +77,10 @@ void TfrmMain::buildControls()
         QStringLiteral("Data Format"), {QStringLiteral("Two-Line"), QStringLiteral("Three-Line")}, 2, gbSkarvelin);
     gbCurrent = new QGroupBox(QStringLiteral("Current Catalog Files"), gbSkarvelin);
     clbCurrentCatalog = new CheckListBox(kCurrentCatalogCaptions, 2, gbCurrent);
+    // Screen readers name a control after the group it sits in unless it has a name of
+    // its own: the lists, the nested group and the delay box get theirs.
+    gbCurrent->setAccessibleName(gbCurrent->title());
+    clbCurrentCatalog->setAccessibleName(gbCurrent->title());
     auto* currentLayout = new QVBoxLayout(gbCurrent);
     currentLayout->setContentsMargins(2, 0, 2, 2);
     currentLayout->addWidget(clbCurrentCatalog);
@@ -136,6 +140,8 @@ void TfrmMain::buildControls()
     seDelay->setRange(1, 90);
     seDelay->setValue(5);
     lblMinutes = new QLabel(QStringLiteral("minutes"), gbProcessing);
+    lblDelay->setBuddy(seDelay);
+    seDelay->setAccessibleName(QStringLiteral("Initial delay in minutes"));
     rgAutoDownload = new RadioGroup(QStringLiteral("Auto Download Frequency (per day)"),
         {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4")}, 3, gbProcessing);
     rgAutoDownload->setItemIndex(1);
@@ -166,7 +172,9 @@ void TfrmMain::buildControls()
     gbVantoreal = new QGroupBox(QStringLiteral("Vantoreal Data Sets"), client);
     gbVantoreal->setGeometry(scale.rect(296, 0, 377, 449));
     clbVantorealDataSets = new CheckListBox(vantorealCaptions(), 2, gbVantoreal);
+    clbVantorealDataSets->setAccessibleName(gbVantoreal->title());
     imgVantoreal = new QLabel(gbVantoreal);
+    imgVantoreal->setAccessibleName(QStringLiteral("Vantoreal logo"));
     imgVantoreal->setFixedSize(65, 65);
     imgVantoreal->setPixmap(publisherLogo());
     rgFileExtensions = new RadioGroup(
@@ -211,6 +219,7 @@ void TfrmMain::buildControls()
 
     // Directly under the groups, at its design rectangle, whatever the window's size.
     StatusBar = statusBar();
+    StatusBar->setAccessibleName(QStringLiteral("Status"));
     statusLabel_ = new ElidedLabel(StatusBar);
     StatusBar->addWidget(statusLabel_, 1);
     pbTransfer = new TransferProgressBar(StatusBar);

@@ -79,6 +79,7 @@ void TfrmProxy::buildControls()
     v->addLayout(buttons);
 
     StatusBar = new QStatusBar(this);
+    StatusBar->setAccessibleName(QStringLiteral("Status"));
     StatusBar->setSizeGripEnabled(false);
     statusLabel_ = new QLabel(StatusBar);
     StatusBar->addWidget(statusLabel_, 1);

@@ -20,6 +20,8 @@ TransferProgressBar::TransferProgressBar(QWidget* parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(4);
     bar_->setTextVisible(false);
+    // Its value (permille) is what a screen reader reads; the text beside it is a label.
+    bar_->setAccessibleName(QStringLiteral("Transfer progress"));
     // As tall as a line of text, so that it fits the status bar's design height.
     bar_->setMaximumHeight(text_->fontMetrics().height());
     // Both of fixed widths, so the bar stands still while the text changes: room for

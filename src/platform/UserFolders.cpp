@@ -69,13 +69,34 @@ std::string runFolderFor(const std::string& programFolder)
     return state;
 }
 
-void enterRunFolderWhenAsked(const Environment& environment, const std::string& programFolder)
+std::optional<std::string> takeRunFolderOption(std::vector<std::string>& arguments)
 {
-    const std::optional<std::string> value = environment.variable(kRunFolderVariable);
+    const std::string option = kRunFolderOption;
+    std::optional<std::string> value;
+    for (auto it = arguments.begin(); it != arguments.end();) {
+        if (it->starts_with(option + "=")) {
+            value = it->substr(option.size() + 1);
+            it = arguments.erase(it);
+        } else if (*it == option && it + 1 != arguments.end()) {
+            value = *(it + 1);
+            it = arguments.erase(it, it + 2);
+        } else {
+            ++it;
+        }
+    }
+    return value;
+}
+
+void enterRunFolderWhenAsked(
+    const Environment& environment, const std::string& programFolder, const std::optional<std::string>& option)
+{
+    const std::optional<std::string> value = option ? option : environment.variable(kRunFolderVariable);
     if (!value || value->empty())
         return;
-    if (*value != "auto")
-        throw IoError(std::string(kRunFolderVariable) + " must be \"auto\" or empty, not \"" + *value + "\".");
+    if (*value != "auto") {
+        const std::string name = option ? kRunFolderOption : kRunFolderVariable;
+        throw IoError(name + " must be \"auto\" or empty, not \"" + *value + "\".");
+    }
     const std::string folder = runFolderFor(programFolder);
     if (!isFolder(folder))
         throw IoError("Unable to create directory: " + folder);

@@ -3,7 +3,9 @@
 // with the program's own folder taking precedence where a portable copy asks for it.
 #include "platform/Environment.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace qm {
 
@@ -28,13 +30,22 @@ std::string settingsFileFor(const std::string& programFile);
 // missing.
 std::string runFolderFor(const std::string& programFolder);
 
-// The variable that asks for a start in runFolderFor(): the installed menu entry, the
-// timer's service and the crontab line set it to "auto".
+// The option and the variable that ask for a start in runFolderFor(): the installed
+// menu entry, the timer's service and the crontab line give "--run-folder=auto".
+inline constexpr const char* kRunFolderOption = "--run-folder";
 inline constexpr const char* kRunFolderVariable = "QUILLMAREN_RUN_FOLDER";
 
-// Changes into runFolderFor(programFolder) when the variable says "auto"; leaves the
-// current folder alone when it is unset or empty. Raises IoError for a folder that
-// cannot be made or entered, and for any other value.
-void enterRunFolderWhenAsked(const Environment& environment, const std::string& programFolder);
+// Takes every "--run-folder=VALUE" and "--run-folder VALUE" out of `arguments`,
+// wherever it stands, so that the rules for the first argument see the rest. The value
+// of the last one, nullopt when there is none. A "--run-folder" with nothing after it
+// stays, an argument the program does not know, as any other is.
+std::optional<std::string> takeRunFolderOption(std::vector<std::string>& arguments);
+
+// Changes into runFolderFor(programFolder) when the option's value, or without an
+// option the variable, says "auto"; leaves the current folder alone when it is unset
+// or empty. Raises IoError for a folder that cannot be made or entered, and for any
+// other value.
+void enterRunFolderWhenAsked(const Environment& environment, const std::string& programFolder,
+    const std::optional<std::string>& option = std::nullopt);
 
 } // namespace qm

@@ -82,7 +82,7 @@ TEST(HeadlessRun, HelpAndVersionAnswerWithoutTouchingAnything)
         int status;
         const char* outStart; // empty: nothing on standard output
     } cases[] = {
-        {"--help", 0, "Usage: quillmaren [-update]\n"},
+        {"--help", 0, "Usage: quillmaren [--run-folder=auto] [-update]\n"},
         {"--version", 0, "quillmaren 1.5.8\n"},
         // Anything else starts the program as before: a window, which without a display stops.
         {"--helpme", 1, ""},
@@ -143,6 +143,11 @@ TEST(HeadlessRun, WithoutAUsableDisplay)
     } cases[] = {
         {"an update run with a display it cannot reach", {"DISPLAY=:" + std::to_string(unreachable)}, {"-update"},
             false, false, 2, "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
+        // The run-folder option does not hide "-update" behind it.
+        {"an update run, the run-folder option first", {}, {"--run-folder=", "-update"}, false, false, 2,
+            "quillmaren: error: Unable to reach Vantoreal: Connection Failed: Connection refused [OK]\n"},
+        {"a run-folder option that is neither auto nor empty", {}, {"-update", "--run-folder=here"}, false, false, 1,
+            "quillmaren: error: --run-folder must be \"auto\" or empty, not \"here\". [OK]\n"},
         {"the window without a display", {}, {}, false, false, 1,
             "quillmaren: no display; use -update for a run without a window\n"},
         {"the window without a display, Auto Download on", {}, {}, true, true, 0,

@@ -80,6 +80,11 @@ pid_t UpdateHome::startUpdate()
 pid_t UpdateHome::startUpdateIn(const std::string& folder, const std::vector<std::string>& extra)
 {
     fs::create_directories(dir_.file(folder));
+    return test::startProgram(program(), {"-update"}, dir_.file(folder + "/"), environment(extra));
+}
+
+std::vector<std::string> UpdateHome::environment(const std::vector<std::string>& extra) const
+{
     std::vector<std::string> environment{"PATH=" + dir_.file("path") + ":/usr/bin:/bin", "HOME=" + dir_.file("home"),
         "XDG_CONFIG_HOME=" + dir_.file("home/.config"), "QUILLMAREN_SERVICE_HOST=" + service_->base(),
         "QUILLMAREN_PUBLISHER_HOST=" + service_->base()};
@@ -88,7 +93,7 @@ pid_t UpdateHome::startUpdateIn(const std::string& folder, const std::vector<std
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         environment.push_back(std::string("ASAN_OPTIONS=") + asan);
     environment.insert(environment.end(), extra.begin(), extra.end());
-    return test::startProgram(dir_.file("bin/quillmaren"), {"-update"}, dir_.file(folder + "/"), environment);
+    return environment;
 }
 
 std::string UpdateHome::settingsText() const

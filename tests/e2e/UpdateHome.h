@@ -49,6 +49,9 @@ public:
     // by folder(folder + "/name")), with further environment variables: a second
     // program of the same user.
     pid_t startUpdateIn(const std::string& folder, const std::vector<std::string>& environment);
+    // The copy of the program, and the environment its runs get, with `extra` added.
+    std::string program() const { return dir_.file("bin/quillmaren"); }
+    std::vector<std::string> environment(const std::vector<std::string>& extra = {}) const;
     // A file or folder of the home's own folder.
     std::string folder(const std::string& name) const { return dir_.file(name); }
 

@@ -172,11 +172,13 @@ TEST_F(InstalledPackage, HoldsTheProgramItsMenuEntryIconManualAndTimer)
     struct stat info { };
     ASSERT_EQ(::stat((root + "/usr/bin/quillmaren").c_str(), &info), 0);
     EXPECT_TRUE(info.st_mode & S_IXOTH) << "the program is executable by every user";
-    for (const char* file :
-        {"/usr/share/applications/quillmaren.desktop", "/usr/share/icons/hicolor/scalable/apps/quillmaren.svg",
-            "/usr/share/icons/hicolor/16x16/apps/quillmaren.png", "/usr/share/icons/hicolor/48x48/apps/quillmaren.png",
-            "/usr/share/icons/hicolor/256x256/apps/quillmaren.png", "/usr/share/man/man1/quillmaren.1.gz",
-            "/usr/lib/systemd/user/quillmaren-update.service", "/usr/lib/systemd/user/quillmaren-update.timer"})
+    const char* const desktopEntry = "/usr/share/applications/org.vantoreal.Quillmaren.desktop";
+    for (const char* file : {desktopEntry, "/usr/share/metainfo/org.vantoreal.Quillmaren.metainfo.xml",
+             "/usr/share/doc/quillmaren/copyright", "/usr/share/doc/quillmaren/changelog.Debian.gz",
+             "/usr/share/icons/hicolor/scalable/apps/quillmaren.svg",
+             "/usr/share/icons/hicolor/16x16/apps/quillmaren.png", "/usr/share/icons/hicolor/48x48/apps/quillmaren.png",
+             "/usr/share/icons/hicolor/256x256/apps/quillmaren.png", "/usr/share/man/man1/quillmaren.1.gz",
+             "/usr/lib/systemd/user/quillmaren-update.service", "/usr/lib/systemd/user/quillmaren-update.timer"})
         EXPECT_TRUE(exists(root + file)) << file;
 
     // A PNG's width and height stand at bytes 16 to 23 of its header.
@@ -185,13 +187,13 @@ TEST_F(InstalledPackage, HoldsTheProgramItsMenuEntryIconManualAndTimer)
     EXPECT_EQ(png.substr(1, 3), "PNG");
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x30\0\0\0\x30", 8));
 
-    const std::string entry = readFile(root + "/usr/share/applications/quillmaren.desktop");
+    const std::string entry = readFile(root + desktopEntry);
     EXPECT_NE(entry.find("\nCategories=Science;Astronomy;\n"), std::string::npos);
     EXPECT_NE(entry.find("\nIcon=quillmaren\n"), std::string::npos);
+    EXPECT_NE(entry.find("\nExec=quillmaren --run-folder=auto\n"), std::string::npos);
     if (onPath("desktop-file-validate")) {
-        const Outcome lint
-            = run({"/usr/bin/desktop-file-validate", root + "/usr/share/applications/quillmaren.desktop"},
-                {"PATH=/usr/bin:/bin"}, dir.path(), dir.path(), 60);
+        const Outcome lint = run({"/usr/bin/desktop-file-validate", root + desktopEntry}, {"PATH=/usr/bin:/bin"},
+            dir.path(), dir.path(), 60);
         EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
     }
 
@@ -220,7 +222,7 @@ TEST_F(InstalledPackage, TheTimersUpdateRunDownloadsIntoAThrowAwayHome)
     ASSERT_EQ(service.base().substr(0, 8), "https://");
     const std::string unit = readFile(root + "/usr/lib/systemd/user/quillmaren-update.service");
     const std::vector<std::string> exec = unitValues(unit, "ExecStart");
-    ASSERT_EQ(exec, std::vector<std::string>{"/usr/bin/quillmaren -update"});
+    ASSERT_EQ(exec, std::vector<std::string>{"/usr/bin/quillmaren --run-folder=auto -update"});
 
     // As systemd would: the unit's environment, the user's home as the current folder,
     // no display, a program folder that the user cannot write to.
@@ -251,7 +253,8 @@ TEST_F(InstalledPackage, TheTimersUpdateRunDownloadsIntoAThrowAwayHome)
     // not writable; the status comes back as text from the child that ran it.
     const std::string status = qm::test::runUnprivileged([&]() -> std::string {
         return std::to_string(
-            run({root + "/usr/bin/quillmaren", "-update"}, environment, home, scratch, kRunSeconds).status);
+            run({root + "/usr/bin/quillmaren", "--run-folder=auto", "-update"}, environment, home, scratch, kRunSeconds)
+                .status);
     });
     ::chmod((root + "/usr/bin").c_str(), 0755);
     const std::string err = readFile(scratch + "/stderr.txt");

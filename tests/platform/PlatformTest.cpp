@@ -201,7 +201,29 @@ TEST_F(UserFoldersTest, OnlyAutoChangesTheCurrentFolder)
     enterRunFolderWhenAsked(environment, dir.file("bin/"));
     EXPECT_EQ(std::filesystem::current_path().string() + "/", dir.file("bin/"));
 
+    // The option wins over the variable, either way.
+    enterRunFolderWhenAsked(environment, dir.file("missing/"), "");
+    EXPECT_EQ(std::filesystem::current_path().string() + "/", dir.file("bin/"));
+    environment.value = "yes";
+    EXPECT_NO_THROW(enterRunFolderWhenAsked(environment, dir.file("bin/"), "auto"));
+    environment.value = "auto";
+
     // A state folder that cannot be made: the start stops instead of scattering run files.
     test::writeFile(dir.file("state"), "a file where the folder should be");
     EXPECT_THROW(enterRunFolderWhenAsked(environment, dir.file("missing/")), IoError);
+}
+
+TEST(RunFolderOption, IsTakenOutWhereverItStands)
+{
+    using Arguments = std::vector<std::string>;
+    const std::tuple<Arguments, Arguments, std::optional<std::string>> cases[] = {
+        {{"-update", "--run-folder=auto"}, {"-update"}, "auto"},
+        {{"--run-folder", "auto", "-update", "-style", "fusion"}, {"-update", "-style", "fusion"}, "auto"},
+        {{"--run-folder=auto", "--run-folder="}, {}, ""}, // the last one counts
+        {{"-update", "--run-folder"}, {"-update", "--run-folder"}, std::nullopt}, // no value: not the option
+    };
+    for (auto [arguments, rest, value] : cases) {
+        EXPECT_EQ(takeRunFolderOption(arguments), value);
+        EXPECT_EQ(arguments, rest);
+    }
 }
