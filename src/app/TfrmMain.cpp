@@ -180,7 +180,6 @@ void TfrmMain::wire()
         [this](RunOutcome how, std::string_view reason) { notifier_.runFailing(how, reason); });
     // The tray program's notifications bring the window back; an update run has ended
     // by the time anyone clicks.
-    notifier_.offerOpen = !updateMode_;
     if (services_.notifications && !updateMode_)
         services_.notifications->onOpen = [this] { restoreWindow(); };
     // In update mode the whole program is the unattended run: a stop during start-up
