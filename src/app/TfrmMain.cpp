@@ -214,7 +214,7 @@ void TfrmMain::guarded(const std::function<void()>& handler)
         // A stop decided inside a nested wait (a fatal one, or the end the user or a
         // signal asked for) ends that wait with an error of its own; the program is
         // ending, so that error is not news to the user.
-        if (!haltRequested() && !endingAtOnce_)
+        if (!ending())
             services_.prompts->error(e.what());
     }
 }
@@ -233,6 +233,11 @@ void TfrmMain::haltProgram(const FatalStop& stop)
     }
     requestHalt(stop.exitStatus);
     QCoreApplication::exit(stop.exitStatus);
+}
+
+bool TfrmMain::ending() const
+{
+    return haltRequested() || endingAtOnce_;
 }
 
 void TfrmMain::endAtOnce()
@@ -608,7 +613,7 @@ void TfrmMain::NMHTTPFailure(std::string_view)
 bool TfrmMain::CheckForCriticalUpdate()
 {
     return qm::CheckForCriticalUpdate(http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(),
-        [this] { OnlineHelpClick(); }, [this] { return endingAtOnce_; });
+        [this] { OnlineHelpClick(); }, [this] { return ending(); });
 }
 
 void TfrmMain::btnDownloadClick()
