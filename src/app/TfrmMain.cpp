@@ -612,8 +612,9 @@ void TfrmMain::NMHTTPFailure(std::string_view)
 
 bool TfrmMain::CheckForCriticalUpdate()
 {
-    return qm::CheckForCriticalUpdate(http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(),
-        [this] { OnlineHelpClick(); }, [this] { return ending(); });
+    return qm::CheckForCriticalUpdate(
+        http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(), [this] { OnlineHelpClick(); },
+        [this] { return ending(); });
 }
 
 void TfrmMain::btnDownloadClick()
