@@ -1,7 +1,8 @@
 #!/bin/bash
 # Catalogue road benchmark: unpack + check + index (+ report table for two-line data)
 # against unpacking alone with the system's unzip/gzip, and against sgp4's parser, at
-# 10,000, 100,000 and 339,999 objects (the last with numbers in the letter form).
+# 10,000, 100,000 and 339,999 objects (the last with numbers in the letter form); and
+# the report of catalogue changes against the check stage at 100,000 (changes-100000).
 # Each figure is the median of several runs, ours and the baseline alternating; the
 # "# " lines on stderr give every run's stage times and the spread.
 #
@@ -83,6 +84,29 @@ measure() {
   echo "# ours $(spread "${o[@]}") ms, baseline $(spread "${b[@]}") ms over $runs runs" >&2
 }
 
+# changes DATA RUNS: the changes-100000 line. Two catalogues made from DATA's text that
+# differ in 1 % of their objects; the comparison of the second with the state the first
+# left, against the processing run's check stage (unpacked from its ZIP and checked) on
+# the second, both timed by the driver in the same run.
+changes() {
+  local pair="$tmp/changes" bin_changes="$build/bench/catalogue/changes_bench" result o=() b=() rss=0
+  mkdir -p "$pair"
+  "$bin_changes" make "$1/catalog_2l.txt" "$pair"
+  (cd "$pair" && zip -q -j after.zip after.txt)
+  for _ in $(seq "$2"); do
+    rm -rf "$tmp/work"
+    mkdir -p "$tmp/work"
+    result="$("$bin_changes" run "$pair" "$1/ssr_bench.txt" "$tmp/work")"
+    echo "# changes: $result" >&2
+    o+=("$(field ours_ms "$result")")
+    b+=("$(field baseline_ms "$result")")
+    rss=$(( $(field peak_rss_kb "$result") > rss ? $(field peak_rss_kb "$result") : rss ))
+  done
+  line "changes-100000" "$(median "${o[@]}")" "$(median "${b[@]}")" "$rss"
+  echo "# changes: ours $(spread "${o[@]}") ms, check stage $(spread "${b[@]}") ms over $2 runs" >&2
+  rm -rf "$pair"
+}
+
 peer_python=/usr/bin/python3 # the Debian interpreter that sees python3-sgp4
 [ -x "$peer_python" ] || peer_python=python3
 
@@ -115,6 +139,7 @@ for count in 10000 100000 339999; do
     line "catalogue-vs-sgp4-parse-${count}" "$(median "${o[@]}")" "$(field peer_ms "$peer")" "$rss"
     echo "# $peer; ours $(spread "${o[@]}") ms" >&2
   fi
+  [ "$count" = 100000 ] && changes "$data" "$runs"
   [ "$count" = 10000 ] && rm -rf "$data"
 done
 

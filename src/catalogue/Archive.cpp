@@ -154,11 +154,6 @@ struct Input {
     }
 };
 
-std::uint32_t crc32Of(std::uint32_t crc, const unsigned char* data, std::size_t n)
-{
-    return crc32_gzip_refl(crc, data, n);
-}
-
 struct Buffers {
     std::unique_ptr<unsigned char[]> in{new unsigned char[kInputSize]};
     std::unique_ptr<inflate_state> inflater{new inflate_state};
@@ -475,6 +470,11 @@ std::optional<std::size_t> firstFor(
 }
 
 } // namespace
+
+std::uint32_t crc32Of(std::uint32_t crc, const unsigned char* data, std::size_t n)
+{
+    return crc32_gzip_refl(crc, data, n);
+}
 
 bool maskMatches(std::string_view mask, std::string_view memberName)
 {

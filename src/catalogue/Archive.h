@@ -30,6 +30,10 @@ bool maskMatches(std::string_view mask, std::string_view memberName);
 // unsafe (absolute, containing "..", without a file name).
 std::string safeMemberFileName(std::string_view memberName);
 
+// The CRC-32 of ZIP and gzip (reflected, initial and final value inverted inside):
+// crc32Of(0, ...) starts a sum, and passing the result on continues it.
+std::uint32_t crc32Of(std::uint32_t crc, const unsigned char* data, std::size_t n);
+
 struct ArchiveMember {
     std::string name; // as stored
     std::uint64_t compressedSize = 0;

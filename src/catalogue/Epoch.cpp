@@ -23,21 +23,31 @@ std::optional<TleEpoch> Epoch_Value(std::string_view line1)
 {
     if (line1.size() < kFractionColumn - 1 + kFractionDigits)
         return std::nullopt;
-    bool ok = false;
-    const int yy = Integer_Value(line1, kYearColumn, 2, ok);
-    if (!ok || yy < 0 || yy > 99)
-        return std::nullopt;
-    const int day = Integer_Value(line1, kYearColumn + 2, 3, ok);
-    if (!ok || day < 0 || day > 366 || line1[kPointColumn - 1] != '.')
-        return std::nullopt;
-    int fraction = 0;
-    for (std::size_t i = 0; i < kFractionDigits; ++i) {
-        const char c = line1[kFractionColumn - 1 + i];
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        fraction = fraction * 10 + (c - '0');
+    // Year and day as digits (the published layout), read directly: every pass over a
+    // catalogue reads every epoch. One test for all of them, not one per character.
+    bool digits = true;
+    int yearDay = 0;
+    for (std::size_t i = kYearColumn - 1; i < kPointColumn - 1; ++i) {
+        const char c = line1[i];
+        digits &= c >= '0' && c <= '9';
+        yearDay = yearDay * 10 + (c - '0');
     }
-    return TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, day, fraction};
+    int yy = yearDay / 1000;
+    int day = yearDay % 1000;
+    if (!digits) {
+        bool ok = false;
+        yy = Integer_Value(line1, kYearColumn, 2, ok);
+        if (!ok || yy < 0 || yy > 99)
+            return std::nullopt;
+        day = Integer_Value(line1, kYearColumn + 2, 3, ok);
+        if (!ok || day < 0)
+            return std::nullopt;
+    }
+    static_assert(kFractionDigits == 8);
+    const std::int64_t fraction = Eight_Digits(line1.data() + kFractionColumn - 1);
+    if (day > 366 || line1[kPointColumn - 1] != '.' || fraction < 0)
+        return std::nullopt;
+    return TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, day, static_cast<int>(fraction)};
 }
 
 std::chrono::system_clock::time_point TleEpoch::timePoint() const

@@ -1,5 +1,8 @@
 #pragma once
 // Column-range field readers of the TLE text and the fatal stop.
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,6 +33,29 @@ std::string Catalog_Number_Text(int n);
 // are allowed. The decimal point is always "." whatever the locale. Invalid: ok = false, 0.
 // An empty field is a fatal stop.
 double Real_Value(std::string_view text, int first, int count, bool& ok);
+
+// The eight characters from `p` as one number when every one is a digit, else -1; with
+// `blankAsZero` a blank counts as a 0. A handful of operations for all eight: passes
+// over a whole catalogue read fields of eight digits for every object.
+inline std::int64_t Eight_Digits(const char* p, bool blankAsZero = false)
+{
+    // The first character in the lowest byte, whatever the machine's order.
+    std::uint64_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, p, 8);
+    } else {
+        for (int i = 7; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(p[i]);
+    }
+    if (blankAsZero)
+        v |= 0x1010101010101010; // 0x20 becomes 0x30; a digit stays, anything else stays no digit
+    // High nibble 3, and adding 6 keeps it 3: a digit in every byte.
+    if (((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) != 0x3333333333333333)
+        return -1;
+    v = (v & 0x0F0F0F0F0F0F0F0F) * 2561 >> 8;
+    v = (v & 0x00FF00FF00FF00FF) * 6553601 >> 16;
+    return static_cast<std::int64_t>((v & 0x0000FFFF0000FFFF) * 42949672960001 >> 32);
+}
 
 // `s` without the blanks (0x20) at either end.
 std::string_view trimBlanks(std::string_view s);

@@ -9,6 +9,7 @@
 #include "datasets/OmmWriter.h"
 #include "datasets/PalmDatabase.h"
 #include "datasets/QueryList.h"
+#include "datasets/ReportNames.h"
 #include "platform/Errors.h"
 #include "platform/File.h"
 #include "platform/ShellLauncher.h"
@@ -190,46 +191,10 @@ void unfilledNameAsUnknown(char* record)
 
 } // namespace
 
-// The report table's names for a pass in catalogue order: one positioned read of a
-// block of records serves the neighbouring numbers that follow, instead of one read
-// per object.
-class DataSetWriter::ReportNameWindow {
-public:
-    static constexpr std::size_t kBlockRecords = 1024;
-
-    explicit ReportNameWindow(const SsrTable& table)
-        : table_(table)
-        , block_(kBlockRecords * SsrTable::kRecordSize)
-    {
-    }
-    void readName(int n, char* out)
-    {
-        if (n < first_ || n >= first_ + count_) {
-            first_ = n - n % static_cast<int>(kBlockRecords);
-            count_ = static_cast<int>(table_.readRecords(first_, kBlockRecords, block_.data()));
-            if (n >= first_ + count_)
-                throwReadBeyondEnd(SsrTable::kFileName);
-        }
-        std::memcpy(out, block_.data() + static_cast<std::size_t>(n - first_) * SsrTable::kRecordSize + SsrTable::kNameOffset,
-            kNameSize);
-    }
-
-private:
-    const SsrTable& table_;
-    std::vector<char> block_;
-    int first_ = 0;
-    int count_ = 0;
-};
-
-void DataSetWriter::putReportName(char* record, ReportNameWindow* window)
+void DataSetWriter::putReportName(char* record, ReportNameWindow& names)
 {
-    const int number = reportNumber(ctx_, record);
-    if (number < 0 || window == nullptr) {
-        putUnknownName(record);
-        return;
-    }
-    window->readName(number, record);
-    unfilledNameAsUnknown(record);
+    bool ok = false;
+    names.nameOf(Catalog_Number(std::string_view(record + kRecordLine1Offset, kLineLength), 3, ok), record);
 }
 
 namespace {
@@ -494,9 +459,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
         // writes each block of data-set records while the next is put together.
         const std::size_t blockRecords = kPassBlockBytes / recordSize;
         std::vector<char> block(blockRecords * recordSize);
-        std::optional<ReportNameWindow> names;
-        if (ctx_.ssr != nullptr)
-            names.emplace(*ctx_.ssr);
+        ReportNameWindow names(ctx_.ssr);
         BatchPipeline writing(
             blockRecords * kDataSetRecordSize, [&](char* records, std::size_t n) { output.writeRecords(records, n); },
             BatchPipeline::worthAHelper(count * kDataSetRecordSize));
@@ -508,7 +471,7 @@ void DataSetWriter::BuildComprehensiveDataSet()
                 for (std::size_t i = 0; i < take; ++i) {
                     char* record = records + i * kDataSetRecordSize;
                     std::memcpy(record + kRecordLine1Offset, block.data() + i * recordSize, kTwoLineRecordSize);
-                    putReportName(record, names ? &*names : nullptr);
+                    putReportName(record, names);
                     record[24] = '\r';
                     record[25] = '\n';
                 }

@@ -8,6 +8,8 @@
 
 namespace qm {
 
+class ReportNameWindow;
+
 class DataSetWriter {
 public:
     explicit DataSetWriter(DataSetContext& context)
@@ -32,11 +34,9 @@ public:
     int written() const { return written_; }
 
 private:
-    class ReportNameWindow;
     // Fills the name line of a data-set record whose TLE lines came from a two-line
-    // catalogue, from `window`, which serves the report's names to a pass in catalogue
-    // order; without a report (no window) the name is the unknown one.
-    void putReportName(char* record, ReportNameWindow* window);
+    // catalogue, from `names`, which serves the report's names to a pass in catalogue order.
+    void putReportName(char* record, ReportNameWindow& names);
     // Steps shared by the fetched and the local lists, from opening the catalogue on.
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 

@@ -126,7 +126,11 @@ RunOutcome ProcessingRun::steps()
         buildReportTable();
 
     const bool anyTicked = buildDataSets();
+    // What changed since the last completed run; in place before the scripts start,
+    // which may read it.
+    changes_.compare(ctx_);
     closeAndClean();
+    changes_.commit(reporter_);
     postProcess();
 
     window_.values().NewDataDownloaded = false;

@@ -6,6 +6,7 @@
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/SsrTable.h"
 #include "catalogue/TLESupport.h"
+#include "datasets/CatalogueChanges.h"
 #include "datasets/DataSetContext.h"
 #include "datasets/DataSetWriter.h"
 #include "processing/ProcessingWindow.h"
@@ -81,6 +82,7 @@ private:
     SsrTable ssr_;
     DataSetContext ctx_;
     DataSetWriter writer_;
+    CatalogueChanges changes_;
 };
 
 } // namespace qm

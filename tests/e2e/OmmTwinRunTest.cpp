@@ -45,7 +45,8 @@ TEST(WholeUpdateRun, OmmTwinBesideEveryDataSetInEachFormat)
             records += test::readFile(myTles + file).size() / 168;
         }
         EXPECT_EQ(pairs.size(), 2u * 37u);
-        EXPECT_EQ(files.size(), 3 + 1 + 2 * 37u) << "the downloads, the rejects, the query and the data sets";
+        EXPECT_EQ(files.size(), 3 + 1 + 1 + 2 * 37u)
+            << "the downloads, the rejects, the report of changes, the query and the data sets";
 
         std::vector<std::string> arguments{QM_OMM_READBACK, format.kind};
         arguments.insert(arguments.end(), pairs.begin(), pairs.end());

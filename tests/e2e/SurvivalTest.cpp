@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +79,25 @@ bool isDataSet(const std::string& relative)
 {
     return (relative.starts_with("Vantoreal/") || relative.starts_with("User/")) && !relative.ends_with(".query")
         && !isTemporary(relative);
+}
+
+// The report of changes is replaced whole, but which catalogues it compares depends on
+// where a kill fell: a whole one has as many lines of each kind as its head counts.
+constexpr const char* kChanges = "Changes.txt";
+
+bool wholeReport(const std::string& bytes)
+{
+    std::map<std::string, long> head, lines;
+    std::istringstream text(bytes);
+    for (std::string line; std::getline(text, line);) {
+        for (const char* count : {"New ", "Gone ", "Jumped ", "Stale "})
+            if (line.starts_with(count))
+                head[std::string(count, 4)] = std::stol(line.substr(std::strlen(count)));
+        if (line.size() > 11 && line[5] == ' ' && line[11] == ' ')
+            ++lines[line.substr(0, 4)];
+    }
+    return !bytes.empty() && bytes.back() == '\n' && head.size() == 4 && head["New "] == lines["NEW "]
+        && head["Gone"] == lines["GONE"] && head["Jump"] == lines["JUMP"] && head["Stal"] == lines["STAL"];
 }
 
 Files filesOf(const std::string& folder, bool (*wanted)(const std::string&))
@@ -155,6 +175,11 @@ struct Versions {
         if (name.ends_with(".query") || v.workOfCheck.count(name))
             continue;
         const std::string bytes = readFile(myTles + name);
+        if (name == kChanges) {
+            if (!wholeReport(bytes))
+                problems << "\n  " << name << ": not a whole report";
+            continue;
+        }
         const auto old = v.old.find(name);
         const auto fresh = v.fresh.find(name);
         if (isDataSet(name)) {
@@ -335,7 +360,9 @@ public:
         v_ = plan.versions;
         v_.old = filesOf(home_.myTles(), isDataSet);
         v_.oldOthers
-            = filesOf(home_.myTles(), [](const std::string& n) { return !isDataSet(n) && !n.ends_with(".query"); });
+            = filesOf(home_.myTles(), [](const std::string& n) {
+                  return !isDataSet(n) && !n.ends_with(".query") && n != kChanges;
+              });
         // Old and new must differ, or a kill could not show which one a file is.
         for (const auto& [name, bytes] : v_.old)
             if (!v_.fresh.count(name) || sameVersion(name, bytes, v_.fresh.at(name))) {
@@ -351,7 +378,7 @@ public:
     void kills(const Plan& plan, std::vector<std::string>& landed, std::atomic<int>& killedMidRun)
     {
         const std::set<std::string> runFiles{"catalog.idx", "ssr.dat", "newdata.log", "header.txt", "body.txt",
-            "quillmaren.log", "stdout.txt", "stderr.txt", "newdata.pending"};
+            "quillmaren.log", "stdout.txt", "stderr.txt", "newdata.pending", "changes.dat"};
         for (std::size_t k = 0; k < plan.kills.size(); ++k) {
             const Kill& kill = plan.kills[k];
             if (kill.home != number_)
@@ -402,7 +429,8 @@ public:
             wanted.push_back(name);
         EXPECT_EQ(names, wanted) << "home " << number_ << ": every file, and no temporary";
         for (const auto& [name, bytes] : now)
-            EXPECT_TRUE(expected.count(name) && sameVersion(name, bytes, expected.at(name)))
+            EXPECT_TRUE(expected.count(name)
+                && (name == kChanges ? wholeReport(bytes) : sameVersion(name, bytes, expected.at(name))))
                 << "home " << number_ << ": " << name;
     }
 
@@ -488,10 +516,12 @@ TEST(Survival, KilledRunsLeaveEveryDataSetOldOrNewAndTheNextRunCompletes)
         v.workOfCheck = {stem(newCatalogue) + ".txt", stem(newCatalogue) + ".txt.tmp", stem(newCatalogue) + ".tmp",
             stem(newCatalogue) + ".err", stem(newReport) + ".txt"};
         v.freshDownloads = filesOf(reference.myTles(),
-            [](const std::string& n) { return !isDataSet(n) && !n.ends_with(".query") && !n.ends_with(".err"); });
+            [](const std::string& n) {
+                return !isDataSet(n) && !n.ends_with(".query") && !n.ends_with(".err") && n != kChanges;
+            });
         ASSERT_EQ(v.freshDownloads.size(), 2u) << "the catalogue and the report";
         ASSERT_GT(v.fresh.size(), 70u) << "35 categories, the comprehensive file and the user's, with Palm files";
-        v.swept = {stem(newCatalogue) + ".txt", stem(newReport) + ".txt"};
+        v.swept = {stem(newCatalogue) + ".txt", stem(newReport) + ".txt", kChanges};
         for (const Files* files : {&v.fresh, &v.freshDownloads})
             for (const auto& [name, bytes] : *files)
                 v.swept.insert(name);

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <sstream>
 #include <set>
 
 namespace qm::e2e {
@@ -143,7 +145,7 @@ TEST(WholeUpdateRun, TwoLineRunBuildsEveryOutputAndASecondRunFindsNothingNew)
     const std::string myTles = home.myTles();
     const std::string catalogZip = "2024/catalog/catalog_2l_20241231.zip";
     const std::string reportZip = "2024/ssr/ssr_20241231.zip";
-    std::vector<std::string> files{catalogZip, reportZip, "User/edge.query", "User/edge.txt", "User/mine.query",
+    std::vector<std::string> files{catalogZip, reportZip, "Changes.txt", "User/edge.query", "User/edge.txt", "User/mine.query",
         "User/mine.txt", "Vantoreal/catalog.txt", "catalog_2l_20241231.err"};
     for (const auto& [row, name] : kCategories)
         files.push_back("Vantoreal/" + name + ".txt");
@@ -289,7 +291,7 @@ TEST(WholeUpdateRun, ThreeLineGzipCatalogueIsProcessedButNotWhenItsNameAnnounces
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     const std::string catalogGz = "2024/catalog/catalog_3l_20241231.txt.gz";
-    std::vector<std::string> files{catalogGz, "Vantoreal/catalog.tle", "catalog_3l_20241231.err"};
+    std::vector<std::string> files{catalogGz, "Changes.txt", "Vantoreal/catalog.tle", "catalog_3l_20241231.err"};
     for (const auto& [row, name] : kCategories)
         files.push_back("Vantoreal/" + name + ".tle");
     std::sort(files.begin(), files.end());
@@ -314,6 +316,110 @@ TEST(WholeUpdateRun, ThreeLineGzipCatalogueIsProcessedButNotWhenItsNameAnnounces
             "Generating tle-new.tle", "Retrieving http://" + service.hostPort() + "/Skarvelin/query/tle-new.txt",
             "Generating catalog.tle", "Close [indexfile]", ""}));
     EXPECT_TRUE(startingWith(log, {"Extracting SSR", "Indexing SSR", "Close [fssr]", "Open [fssr]"}).empty());
+}
+
+// An element set's epoch in hundred-millionths of a day since 2000 (years 57-99 before
+// it), and the values the report of changes compares, read here from the columns.
+struct Elements {
+    long long epoch;
+    long long inclination; // 1e-4 degree
+    long long eccentricity; // 1e-7
+    double meanMotion;
+    double halfRate; // columns 34-43 of line 1
+};
+
+Elements elementsOf(const std::string& pair)
+{
+    const int yy = std::stoi(pair.substr(18, 2));
+    const int year = yy < 57 ? 2000 + yy : 1900 + yy;
+    long long days = std::stoi(pair.substr(20, 3)) - 1;
+    for (int y = std::min(year, 2000); y < std::max(year, 2000); ++y)
+        days += (year < 2000 ? -1 : 1) * ((y % 4 == 0 && y % 100 != 0) || y % 400 == 0 ? 366 : 365);
+    const std::string line2 = pair.substr(71, 69);
+    return {days * 100000000 + std::stoll(pair.substr(24, 8)), std::llround(std::stod(line2.substr(8, 8)) * 1e4),
+        std::stoll(line2.substr(26, 7)), std::stod(line2.substr(52, 11)), std::stod(pair.substr(33, 10))};
+}
+
+// The counts of the report of changes for `after` against `before`, by the rules the
+// README gives: new, gone, jumped, stale.
+std::vector<long> expectedChanges(const CheckedCatalogue& before, const CheckedCatalogue& after)
+{
+    long long newest = 0;
+    for (const auto& pair : after.good)
+        newest = std::max(newest, elementsOf(pair).epoch);
+    std::vector<long> counts(4, 0);
+    for (const auto& [n, r] : after.byNumber) {
+        const Elements now = elementsOf(after.good[r]);
+        counts[3] += newest - now.epoch >= 700000000;
+        const auto old = before.lookUp(n);
+        if (!old) {
+            ++counts[0];
+            continue;
+        }
+        const Elements was = elementsOf(*old);
+        const double predicted = 2 * was.halfRate * double(now.epoch - was.epoch) / 1e8;
+        counts[2] += std::llabs(now.inclination - was.inclination) >= 500
+            || std::llabs(now.eccentricity - was.eccentricity) >= 10000
+            || std::abs(now.meanMotion - was.meanMotion - predicted) >= 0.01;
+    }
+    for (const auto& [n, r] : before.byNumber)
+        counts[1] += !after.lookUp(n);
+    return counts;
+}
+
+TEST(WholeUpdateRun, ASecondRunReportsWhatChangedSinceTheFirst)
+{
+    const LocalService first = LocalService::fixture("local_service");
+    const LocalService second(std::vector<std::string>{"--variant", "1", "--date", "20250101"});
+    const Expected before(first, true);
+    const Expected after(second, true);
+    UpdateHome home(first);
+    home.writeSettings({.everyRow = false});
+    const std::string report = home.myTles() + "Changes.txt";
+    // The head's counts in the order new, gone, jumped, stale; and the lines of each kind.
+    auto counted = [&report](std::map<std::string, long>& lines) {
+        std::vector<long> head;
+        std::istringstream text(readFile(report));
+        for (std::string line; std::getline(text, line);) {
+            for (const char* kind : {"New ", "Gone ", "Jumped ", "Stale "})
+                if (line.starts_with(kind))
+                    head.push_back(std::stol(line.substr(std::string(kind).size())));
+            if (line.size() > 36 && line[5] == ' ' && line[11] == ' ')
+                ++lines[line.substr(0, 5)];
+        }
+        return head;
+    };
+
+    ASSERT_EQ(home.runUpdate().status, 0);
+    std::map<std::string, long> firstLines;
+    const std::vector<long> firstCounts = counted(firstLines);
+    const std::vector<long> none = expectedChanges(after.catalogue, before.catalogue);
+    EXPECT_EQ(firstCounts, (std::vector<long>{0, 0, 0, none[3]})) << "nothing to compare with: stale objects only";
+    EXPECT_EQ(firstLines, (std::map<std::string, long>{{"STALE", none[3]}}));
+
+    home.useService(second);
+    ASSERT_EQ(home.runUpdate().status, 0);
+    const std::vector<long> expected = expectedChanges(before.catalogue, after.catalogue);
+    ASSERT_GT(expected[0] * expected[1] * expected[2] * expected[3], 0) << "every kind is there to report";
+    std::map<std::string, long> lines;
+    EXPECT_EQ(counted(lines), expected);
+    EXPECT_EQ(lines, (std::map<std::string, long>{
+                         {"NEW  ", expected[0]}, {"GONE ", expected[1]}, {"JUMP ", expected[2]}, {"STALE", expected[3]}}));
+    const std::string summary = "Changes: " + std::to_string(expected[0]) + " new, " + std::to_string(expected[1])
+        + " gone, " + std::to_string(expected[2]) + " jumped, " + std::to_string(expected[3]) + " stale (Changes.txt)";
+    EXPECT_TRUE(inOrder(home.logMessages(), {"Close [indexfile]", summary, ""}));
+    // Two-line names are the situation report's, for gone objects too.
+    std::istringstream text(readFile(report));
+    for (std::string line; std::getline(text, line);) {
+        if (line.size() < 36 || line[5] != ' ' || line[11] != ' ')
+            continue;
+        const long n = std::stol(line.substr(6, 5));
+        std::string name = "UNKNOWN                 ";
+        if (std::size_t(n + 1) * 40 <= after.table.size()
+            && after.table.compare(std::size_t(n) * 40 + 16, 24, std::string(24, '\0')) != 0)
+            name = after.table.substr(std::size_t(n) * 40 + 16, 24);
+        EXPECT_EQ(line.substr(12, 24), name) << line;
+    }
 }
 
 TEST(WholeUpdateRun, LetterFormNumbersAreKeptIndexedNamedAndWritten)
@@ -352,8 +458,8 @@ TEST(WholeUpdateRun, NoRowTickedStillChecksIndexesAndCleansUp)
 
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(UpdateHome::filesBelow(home.myTles()),
-        (std::vector<std::string>{
-            "2024/catalog/catalog_2l_20241231.zip", "2024/ssr/ssr_20241231.zip", "catalog_2l_20241231.err"}));
+        (std::vector<std::string>{"2024/catalog/catalog_2l_20241231.zip", "2024/ssr/ssr_20241231.zip", "Changes.txt",
+            "catalog_2l_20241231.err"}));
     EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
     EXPECT_TRUE(sameBytes(readFile(home.work("ssr.dat")), expected.table));
     const std::vector<std::string> log = home.logMessages();
@@ -529,7 +635,7 @@ protected:
         const std::string catalogue
             = twoLine ? "2024/catalog/catalog_2l_20241231.zip" : "2024/catalog/catalog_3l_20241231.txt.gz";
         const std::string rejects = twoLine ? "catalog_2l_20241231.err" : "catalog_3l_20241231.err";
-        std::vector<std::string> files{catalogue, rejects, "Vantoreal/catalog.txt"};
+        std::vector<std::string> files{catalogue, rejects, "Changes.txt", "Vantoreal/catalog.txt"};
         if (twoLine)
             files.push_back("2024/ssr/ssr_20241231.zip");
         for (const auto& [row, name] : kCategories)

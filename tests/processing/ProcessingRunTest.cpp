@@ -352,7 +352,7 @@ TEST_F(ProcessingRunTest, OnlyTheTextsTheRunReadsAreUnpacked)
     EXPECT_EQ(readFile(myTles + "catalog_2l_2024_001.err").size(), kTwoLineRecordSize);
     std::vector<std::string> left = listDirectory(myTles);
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"User", "Vantoreal", "catalog_2l_2024_001.err"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"Changes.txt", "User", "Vantoreal", "catalog_2l_2024_001.err"}));
 }
 
 TEST_F(ProcessingRunTest, AFullDiskWhileTheReportIsUnpackedIsReportedAndNoTextStays)
@@ -665,8 +665,12 @@ TEST_P(WaysOut, PendingMarkArchivesAndWorkTexts)
     if (!ending.starts_with("halted")) {
         EXPECT_EQ(window.events.back(), "enabled") << "pointer and button restored";
     }
+    // The report of changes and its state come only with a run that completes.
+    const bool completed = way.ending == std::string("completed");
+    EXPECT_EQ(exists(myTles + CatalogueChanges::kReportFile), completed);
+    EXPECT_EQ(exists(CatalogueChanges::kStateFile), completed);
     for (const std::string& name : listDirectory(myTles))
-        EXPECT_FALSE(name.ends_with(".txt") || name.ends_with(".tmp")) << name;
+        EXPECT_FALSE((name.ends_with(".txt") && name != CatalogueChanges::kReportFile) || name.ends_with(".tmp")) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(ProcessingRun, WaysOut, ::testing::ValuesIn(kWaysOut),

@@ -1,0 +1,505 @@
+#include "datasets/CatalogueChanges.h"
+
+#include "catalogue/CatalogIndex.h"
+#include "catalogue/Support.h"
+#include "catalogue/TLESupport.h"
+#include "core/Reporter.h"
+#include "datasets/DataSetContext.h"
+#include "datasets/ReportNames.h"
+#include "platform/File.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+namespace {
+
+// The objects of the checked catalogue in catalogue-number order, through its index: a
+// batch of slots at a time, whose records are read in file order, neighbours in one
+// read. A catalogue in number order (as published) is read straight through.
+class InNumberOrder {
+public:
+    static constexpr int kBatchSlots = 512;
+    // Records this close are read together with the ones between them.
+    static constexpr std::uint32_t kGapRecords = 16;
+    static constexpr std::size_t kSpanBytes = 256 * 1024;
+
+    InNumberOrder(const CatalogIndex& index, const File& catalogue, std::size_t recordSize)
+        : index_(index)
+        , catalogue_(catalogue)
+        , recordSize_(recordSize)
+        , recordCount_(catalogue.size() / recordSize)
+        , slotBytes_(std::size_t{kBatchSlots} * 4)
+    {
+    }
+
+    // The next object's number and record bytes; false after the last.
+    bool next(int& number, const char*& record)
+    {
+        while (at_ == items_.size())
+            if (!fill())
+                return false;
+        number = items_[at_].number;
+        record = records_.data() + at_ * recordSize_;
+        ++at_;
+        return true;
+    }
+
+private:
+    struct Item {
+        int number;
+        std::uint32_t record; // counted from 0
+    };
+
+    bool fill()
+    {
+        const int entries = index_.entries();
+        if (nextSlot_ >= entries)
+            return false;
+        const int slots = std::min(kBatchSlots, entries - nextSlot_);
+        index_.file().readAt(std::uint64_t(nextSlot_) * 4, slotBytes_.data(), std::size_t(slots) * 4);
+        items_.clear();
+        at_ = 0;
+        for (int i = 0; i < slots; ++i) {
+            const std::int32_t r = CatalogIndex::slotValue(slotBytes_.data() + std::size_t(i) * 4);
+            if (r <= 0)
+                continue;
+            if (std::uint64_t(r) > recordCount_)
+                throwReadBeyondEnd(catalogue_.path());
+            items_.push_back({nextSlot_ + i, std::uint32_t(r - 1)});
+        }
+        nextSlot_ += slots;
+
+        records_.resize(items_.size() * recordSize_);
+        if (items_.empty())
+            return true;
+        const auto byRecord = [](const Item& a, const Item& b) { return a.record < b.record; };
+        if (items_.back().record - items_.front().record == items_.size() - 1
+            && std::is_sorted(items_.begin(), items_.end(), byRecord)) {
+            // Numbers and records in the same order, none between: one read in place.
+            catalogue_.readAt(std::uint64_t(items_.front().record) * recordSize_, records_.data(), records_.size());
+            return true;
+        }
+        order_.resize(items_.size());
+        for (std::uint32_t i = 0; i < order_.size(); ++i)
+            order_[i] = i;
+        std::sort(order_.begin(), order_.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return items_[a].record < items_[b].record; });
+        const std::uint32_t spanRecords = std::uint32_t(kSpanBytes / recordSize_);
+        for (std::size_t i = 0; i < order_.size();) {
+            const std::uint32_t first = items_[order_[i]].record;
+            std::uint32_t last = first;
+            std::size_t j = i + 1;
+            for (; j < order_.size(); ++j) {
+                const std::uint32_t r = items_[order_[j]].record;
+                if (r - last > kGapRecords || r - first >= spanRecords)
+                    break;
+                last = r;
+            }
+            span_.resize(std::size_t(last - first + 1) * recordSize_);
+            catalogue_.readAt(std::uint64_t(first) * recordSize_, span_.data(), span_.size());
+            for (; i < j; ++i)
+                std::memcpy(records_.data() + std::size_t(order_[i]) * recordSize_,
+                    span_.data() + std::size_t(items_[order_[i]].record - first) * recordSize_, recordSize_);
+        }
+        return true;
+    }
+
+    const CatalogIndex& index_;
+    const File& catalogue_;
+    std::size_t recordSize_;
+    std::uint64_t recordCount_;
+    std::vector<unsigned char> slotBytes_;
+    std::vector<Item> items_;
+    std::vector<std::uint32_t> order_;
+    std::vector<char> records_;
+    std::vector<char> span_;
+    std::size_t at_ = 0;
+    int nextSlot_ = 0;
+};
+
+// A report written by position, so that its head can be written last.
+class ReportOut {
+public:
+    static constexpr std::size_t kFlushBytes = 64 * 1024;
+
+    explicit ReportOut(File file)
+        : file_(std::move(file))
+    {
+    }
+    void add(std::string_view text)
+    {
+        buffer_.append(text);
+        if (buffer_.size() >= kFlushBytes)
+            flush();
+    }
+    void flush()
+    {
+        file_.writeAt(at_, buffer_.data(), buffer_.size());
+        at_ += buffer_.size();
+        buffer_.clear();
+    }
+    void finish(std::string_view head)
+    {
+        flush();
+        file_.writeAt(0, head.data(), head.size());
+        file_.close();
+    }
+
+private:
+    File file_;
+    std::string buffer_;
+    std::uint64_t at_ = 0;
+};
+
+// The report's lines are put together by hand: a first run may have thousands of stale
+// objects to tell, and a formatted print per field would cost more than the comparison.
+
+// `value` as `width` digits with leading zeros.
+void appendDigits(std::string& out, std::uint64_t value, int width)
+{
+    char digits[20];
+    for (int i = width - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(digits, std::size_t(width));
+}
+
+// Numbers as the catalogue writes them: five digits, the letter form from 100000 on.
+void appendNumber(std::string& out, int n)
+{
+    if (n >= kFirstAlpha5Number)
+        out += Catalog_Number_Text(n);
+    else
+        appendDigits(out, std::uint64_t(n), 5);
+}
+
+// "yyyy-mm-dd hh:mm:ss" (UTC), to the second below; "none" padded to the same width.
+void appendEpoch(std::string& out, const TleEpoch& epoch)
+{
+    if (epoch.year == 0) {
+        out += "none               ";
+        return;
+    }
+    using namespace std::chrono;
+    const std::int64_t day = (epochTicks(epoch) - epoch.fraction) / kTicksPerDay;
+    const year_month_day date{sys_days{days{day}}};
+    // A hundred-millionth of a day is 864 microseconds.
+    const std::int64_t second = std::int64_t{epoch.fraction} * 864 / 1000000;
+    appendDigits(out, std::uint64_t(int(date.year())), 4);
+    out += '-';
+    appendDigits(out, unsigned(date.month()), 2);
+    out += '-';
+    appendDigits(out, unsigned(date.day()), 2);
+    out += ' ';
+    appendDigits(out, std::uint64_t(second / 3600), 2);
+    out += ':';
+    appendDigits(out, std::uint64_t(second / 60 % 60), 2);
+    out += ':';
+    appendDigits(out, std::uint64_t(second % 60), 2);
+}
+
+// A scaled value with its decimals: 516416 with 4 is "51.6416".
+void appendFixed(std::string& out, std::int64_t value, int decimals)
+{
+    std::uint64_t scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    const std::uint64_t magnitude = value < 0 ? 0 - std::uint64_t(value) : std::uint64_t(value);
+    if (value < 0)
+        out += '-';
+    char whole[24];
+    out.append(whole, std::to_chars(whole, whole + sizeof whole, magnitude / scale).ptr);
+    out += '.';
+    appendDigits(out, magnitude % scale, decimals);
+}
+
+std::string epochText(const TleEpoch& epoch)
+{
+    std::string text;
+    appendEpoch(text, epoch);
+    return text;
+}
+
+const char* kNoEarlierState = "no state of an earlier processing run";
+
+} // namespace
+
+Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
+{
+    Jump jump;
+    jump.inclination = std::abs(std::int64_t{after.inclination} - before.inclination) >= kJumpInclination;
+    jump.eccentricity = std::abs(std::int64_t{after.eccentricity} - before.eccentricity) >= kJumpEccentricity;
+    // Line 1 holds half the first derivative: the mean motion it predicts after t days
+    // is n + 2 * (field) * t. In whole numbers, scaled by the ticks of a day, so that the
+    // rule holds exactly at its threshold: |change * day - 2 * field * ticks| >= 0.01 * day.
+    const std::int64_t elapsed = before.hasEpoch() && after.hasEpoch() ? after.ticks - before.ticks : 0;
+    const std::int64_t change = std::int64_t{after.meanMotion} - before.meanMotion;
+    // The field has at most eight digits: whole numbers hold the product for well over a
+    // year between the epochs; beyond that no threshold is near, and doubles serve.
+    constexpr std::int64_t kWholeElapsed = std::int64_t{40} * 1000000000;
+    if (elapsed > -kWholeElapsed && elapsed < kWholeElapsed) {
+        const std::int64_t off = change * kTicksPerDay - 2 * std::int64_t{before.halfMotionRate} * elapsed;
+        jump.meanMotion = (off < 0 ? -off : off) >= kJumpMeanMotion * kTicksPerDay;
+    } else {
+        const double off = double(change) - 2.0 * before.halfMotionRate * (double(elapsed) / kTicksPerDay);
+        jump.meanMotion = std::abs(off) >= double(kJumpMeanMotion);
+    }
+    return jump;
+}
+
+// One comparison: the report's lines and the new state, as the objects come.
+class CatalogueChanges::Pass {
+public:
+    // `names`: the report's names in two-line form, where the state keeps none.
+    Pass(ChangeCounts& counts, const std::optional<TleEpoch>& newest, File report, File state,
+        ReportNameWindow* names)
+        : counts_(counts)
+        , names_(names)
+        , newest_(newest)
+        , newestTicks_(newest ? epochTicks(*newest) : 0)
+        , report_(std::move(report))
+        , state_(std::move(state), newest)
+    {
+    }
+
+    void begin(const std::optional<TleEpoch>& previousNewest)
+    {
+        previousNewest_ = previousNewest;
+        report_.add(head());
+    }
+
+    // The object of the current catalogue, and the earlier one of the same number.
+    void current(const ObjectElements& now, const ObjectElements* before, const char* designator)
+    {
+        ++counts_.objects;
+        if (counts_.compared && before == nullptr) {
+            ++counts_.added;
+            startLine("NEW", now);
+            appendEpoch(line_, now.epoch);
+            line_ += "  ";
+            line_.append(designator, 8);
+            endLine();
+        } else if (before != nullptr) {
+            const Jump jump = Jump_Between(*before, now);
+            if (jump.any()) {
+                ++counts_.jumped;
+                startLine("JUMP", now);
+                const char* separator = "";
+                auto element = [&](const char* what, std::int64_t from, std::int64_t to, int decimals) {
+                    line_ += separator;
+                    line_ += what;
+                    line_ += ' ';
+                    appendFixed(line_, from, decimals);
+                    line_ += " -> ";
+                    appendFixed(line_, to, decimals);
+                    separator = "  ";
+                };
+                if (jump.inclination)
+                    element("inclination", before->inclination, now.inclination, 4);
+                if (jump.eccentricity)
+                    element("eccentricity", before->eccentricity, now.eccentricity, 7);
+                if (jump.meanMotion)
+                    element("mean motion", before->meanMotion, now.meanMotion, 8);
+                endLine();
+            }
+        }
+        if (now.hasEpoch() && newest_) {
+            const std::int64_t age = newestTicks_ - now.ticks;
+            if (age >= kStaleAge) {
+                ++counts_.stale;
+                startLine("STALE", now);
+                appendEpoch(line_, now.epoch);
+                // Days to a tenth, right-aligned in eight columns.
+                const std::int64_t tenths = (age + 5000000) / 10000000;
+                std::string days = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+                line_.append(2 + (days.size() < 8 ? 8 - days.size() : 0), ' ');
+                line_ += days;
+                line_ += " days";
+                endLine();
+            }
+        }
+        state_.add(now);
+    }
+
+    void gone(const ObjectElements& before)
+    {
+        ++counts_.gone;
+        // A state a two-line run left keeps no names: a three-line run has none to give.
+        ObjectElements shown = before;
+        if (names_ == nullptr && allBytesAre(shown.name, kNameSize, ' '))
+            putUnknownName(shown.name);
+        startLine("GONE", shown);
+        appendEpoch(line_, before.epoch);
+        endLine();
+    }
+
+    void finish(std::uint32_t previousObjects)
+    {
+        counts_.previousObjects = previousObjects;
+        state_.finish();
+        report_.finish(head());
+    }
+
+private:
+    // The head has the same length however the counts come out: it is written first as
+    // a stand-in and again at the end.
+    std::string head() const
+    {
+        char text[512];
+        const std::string previous = counts_.compared
+            ? epochText(previousNewest_.value_or(TleEpoch{})) + "  " + objects(counts_.previousObjects)
+            : std::string("none (nothing to compare with)");
+        std::snprintf(text, sizeof text,
+            "Catalogue changes since the last completed processing run\n"
+            "Previous catalogue  %s\n"
+            "Current catalogue   %s  %s\n"
+            "New     %6u\n"
+            "Gone    %6u\n"
+            "Jumped  %6u\n"
+            "Stale   %6u\n"
+            "\n",
+            previous.c_str(), epochText(newest_.value_or(TleEpoch{})).c_str(), objects(counts_.objects).c_str(),
+            counts_.added, counts_.gone, counts_.jumped, counts_.stale);
+        return text;
+    }
+
+    static std::string objects(std::uint32_t n)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%6u objects", n);
+        return text;
+    }
+
+    // Kind, number and name in fixed columns; what the kind tells follows.
+    void startLine(std::string_view kind, const ObjectElements& o)
+    {
+        line_.assign(kind);
+        line_.append(6 - kind.size(), ' ');
+        appendNumber(line_, o.number);
+        line_ += ' ';
+        char name[kNameSize];
+        if (names_ != nullptr)
+            names_->nameOf(o.number, name);
+        else
+            std::memcpy(name, o.name, kNameSize);
+        for (char c : std::string_view(name, kNameSize))
+            line_ += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+        line_ += ' ';
+    }
+    void endLine()
+    {
+        while (line_.back() == ' ')
+            line_.pop_back();
+        line_ += '\n';
+        report_.add(line_);
+    }
+
+    ChangeCounts& counts_;
+    ReportNameWindow* names_;
+    std::optional<TleEpoch> newest_;
+    std::int64_t newestTicks_;
+    std::optional<TleEpoch> previousNewest_;
+    ReportOut report_;
+    ChangeStateWriter state_;
+    std::string line_;
+};
+
+CatalogueChanges::CatalogueChanges() = default;
+CatalogueChanges::~CatalogueChanges() = default;
+
+void CatalogueChanges::compare(const DataSetContext& ctx)
+{
+    report_.emplace(ctx.MyTLEsDir + kReportFile);
+    state_.emplace(kStateFile);
+    report_->removeLeftovers();
+    state_->removeLeftovers();
+
+    std::optional<ChangeStateReader> previous;
+    std::string ignored;
+    if (!fileExists(kStateFile)) {
+        ignored = kNoEarlierState;
+    } else {
+        try {
+            previous.emplace(kStateFile);
+        } catch (const DamagedState& e) {
+            ignored = std::string(kStateFile) + " ignored: " + e.what();
+        }
+    }
+    try {
+        pass(ctx, previous ? &*previous : nullptr);
+    } catch (const DamagedState& e) {
+        // Found only part of the way through: the comparison starts again without it.
+        ignored = std::string(kStateFile) + " ignored: " + e.what();
+        pass(ctx, nullptr);
+    }
+    if (!ignored.empty())
+        ctx.reporter.log("Changes: " + ignored + "; only stale objects are reported");
+}
+
+void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previous)
+{
+    counts_ = ChangeCounts{};
+    counts_.compared = previous != nullptr;
+    const std::size_t recordSize = ctx.TwoLineFormat ? kTwoLineRecordSize : kThreeLineRecordSize;
+    const std::size_t pairAt = ctx.TwoLineFormat ? 0 : kThreeLinePairOffset;
+
+    // Names as the data sets give them. In three-line form the name lines, which the
+    // state keeps for objects that go. In two-line form the report's, looked up only for
+    // the report's lines: the report names gone objects too, and a name read for every
+    // object would cost more than the rest of the comparison.
+    std::optional<ReportNameWindow> names;
+    if (ctx.TwoLineFormat)
+        names.emplace(ctx.ssr);
+    Pass out(counts_, ctx.index->newestEpoch(), report_->createTemp(), state_->createTemp(), names ? &*names : nullptr);
+    out.begin(previous ? previous->newest() : std::nullopt);
+    RecordFile catalogue(ctx.CatalogFile, File::Mode::Read, recordSize);
+    InNumberOrder objects(*ctx.index, catalogue.file(), recordSize);
+
+    ObjectElements before;
+    bool haveBefore = previous != nullptr && previous->next(before);
+    int number = 0;
+    const char* record = nullptr;
+    char blank[kNameSize];
+    std::memset(blank, ' ', kNameSize);
+    while (objects.next(number, record)) {
+        const char* pair = record + pairAt;
+        const ObjectElements now = Object_Elements(number, pair, ctx.TwoLineFormat ? blank : record);
+        for (; haveBefore && before.number < number; haveBefore = previous->next(before))
+            out.gone(before);
+        const bool same = haveBefore && before.number == number;
+        // The international designator: columns 10-17 of line 1.
+        out.current(now, same ? &before : nullptr, pair + 9);
+        if (same)
+            haveBefore = previous->next(before);
+    }
+    for (; haveBefore; haveBefore = previous->next(before))
+        out.gone(before);
+    catalogue.close();
+    out.finish(previous != nullptr ? previous->count() : 0);
+}
+
+void CatalogueChanges::commit(Reporter& reporter)
+{
+    if (!report_ || !state_)
+        return;
+    report_->commit();
+    state_->commit();
+    report_.reset();
+    state_.reset();
+    char text[160];
+    std::snprintf(text, sizeof text, "Changes: %u new, %u gone, %u jumped, %u stale (%s)", counts_.added, counts_.gone,
+        counts_.jumped, counts_.stale, kReportFile);
+    reporter.log(text);
+}
+
+} // namespace qm

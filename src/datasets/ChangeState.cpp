@@ -1,0 +1,332 @@
+#include "datasets/ChangeState.h"
+
+#include "catalogue/Archive.h"
+#include "catalogue/Support.h"
+#include "catalogue/TLESupport.h"
+#include "platform/Errors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+namespace qm {
+
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'M', 'C', 'H', 'A', 'N', 'G', 'E'};
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kHeadSize = 20;
+constexpr std::size_t kTailSize = 8;
+constexpr std::size_t kEntryFixed = 29;
+// Eight digits after the point: the largest half derivative line 1 can hold.
+constexpr std::int32_t kLargestHalfRate = 99999999;
+constexpr std::int32_t kLargestEccentricity = 9999999;
+constexpr std::size_t kFlushBytes = 64 * 1024;
+constexpr std::size_t kReadBytes = 64 * 1024;
+
+void put16(unsigned char* p, unsigned v)
+{
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+void put32(unsigned char* p, std::uint32_t v)
+{
+    put16(p, v & 0xFFFF);
+    put16(p + 2, v >> 16);
+}
+
+unsigned get16(const unsigned char* p)
+{
+    return unsigned{p[0]} | unsigned{p[1]} << 8;
+}
+
+std::uint32_t get32(const unsigned char* p)
+{
+    return std::uint32_t{get16(p)} | std::uint32_t{get16(p + 2)} << 16;
+}
+
+void putEpoch(unsigned char* p, const TleEpoch& e)
+{
+    put16(p, static_cast<unsigned>(e.year));
+    put16(p + 2, static_cast<unsigned>(e.day));
+    put32(p + 4, static_cast<std::uint32_t>(e.fraction));
+}
+
+// Only what Epoch_Value gives, or the all-zero "no epoch".
+bool getEpoch(const unsigned char* p, TleEpoch& e)
+{
+    e.year = static_cast<int>(get16(p));
+    e.day = static_cast<int>(get16(p + 2));
+    const std::uint32_t fraction = get32(p + 4);
+    if (fraction >= 100000000)
+        return false;
+    e.fraction = static_cast<int>(fraction);
+    if (e.year == 0)
+        return e.day == 0 && e.fraction == 0;
+    return e.year >= 1957 && e.year <= 2056 && e.day <= 366;
+}
+
+// A field value scaled to a whole number; values no orbit has are held at the ends of
+// the range, so that they still read as a large change.
+std::int32_t scaled(double value, double scale)
+{
+    const double x = value * scale;
+    constexpr double kEnd = 2e9;
+    if (!(x > -kEnd && x < kEnd))
+        return x > 0 ? static_cast<std::int32_t>(kEnd) : x < 0 ? -static_cast<std::int32_t>(kEnd) : 0;
+    return static_cast<std::int32_t>(std::llround(x));
+}
+
+// A decimal field scaled to `decimals` places, for any form Real_Value reads.
+std::int32_t scaledField(std::string_view line, int first, int count, int decimals)
+{
+    bool ok = false;
+    return scaled(Real_Value(line, first, count, ok), std::pow(10.0, decimals));
+}
+
+// The published layouts of the decimal fields, read with Eight_Digits: blanks (before
+// the digits, or after them, where they stand for zeros) count as 0, and the point
+// stands where the layout has it. -1 for any other layout. Only for fields Valid_TLE
+// accepted, where a blank between digits cannot stand.
+// Inclination "ddd.dddd", in 1e-4 degree.
+std::int64_t plainInclination(const char* field)
+{
+    if (field[3] != '.')
+        return -1;
+    char digits[8];
+    std::memcpy(digits, field, 8);
+    digits[3] = '0';
+    const std::int64_t v = Eight_Digits(digits, true); // ddd0dddd
+    return v < 0 ? -1 : v / 100000 * 10000 + v % 10000;
+}
+
+// Mean motion "dd.dddddddd", in 1e-8 revolutions a day.
+std::int64_t plainMeanMotion(const char* field)
+{
+    const char tens = static_cast<char>(field[0] | 0x10);
+    const char units = static_cast<char>(field[1] | 0x10);
+    const std::int64_t fraction = Eight_Digits(field + 3, true);
+    if (field[2] != '.' || tens < '0' || tens > '9' || units < '0' || units > '9' || fraction < 0)
+        return -1;
+    return ((tens - '0') * 10 + (units - '0')) * std::int64_t{100000000} + fraction;
+}
+
+std::size_t trimmedLength(const char* name)
+{
+    // Eight blanks at a time first: two-line names are all blanks here.
+    std::size_t n = kNameSize;
+    for (std::uint64_t word = 0; n >= 8; n -= 8) {
+        std::memcpy(&word, name + n - 8, 8);
+        if (word != 0x2020202020202020)
+            break;
+    }
+    while (n > 0 && name[n - 1] == ' ')
+        --n;
+    return n;
+}
+
+} // namespace
+
+ObjectElements Object_Elements(int number, const char* pair, const char* name)
+{
+    const std::string_view line1(pair, kLineLength);
+    const std::string_view line2(pair + kLine2Offset, kLineLength);
+    ObjectElements o;
+    o.number = number;
+    // The epoch "yyddd.dddddddd" of the published layout read here at once; any other
+    // that Epoch_Value reads goes through it.
+    bool digits = true;
+    int yearDay = 0;
+    for (int i = 18; i < 23; ++i) {
+        digits &= line1[std::size_t(i)] >= '0' && line1[std::size_t(i)] <= '9';
+        yearDay = yearDay * 10 + (line1[std::size_t(i)] - '0');
+    }
+    const std::int64_t fraction = Eight_Digits(line1.data() + 24);
+    if (digits && line1[23] == '.' && fraction >= 0 && yearDay % 1000 <= 366) {
+        const int yy = yearDay / 1000;
+        o.epoch = TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, yearDay % 1000, static_cast<int>(fraction)};
+        o.ticks = epochTicks(o.epoch);
+    } else if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
+        o.epoch = *epoch;
+        o.ticks = epochTicks(o.epoch);
+    }
+    // Inclination "ddd.dddd" in columns 9-16, mean motion "dd.dddddddd" in 53-63.
+    const std::int64_t inclination = plainInclination(line2.data() + 8);
+    o.inclination = inclination >= 0 ? static_cast<std::int32_t>(inclination) : scaledField(line2, 9, 8, 4);
+    const std::int64_t meanMotion = plainMeanMotion(line2.data() + 52);
+    o.meanMotion = meanMotion >= 0 && meanMotion < 2000000000 ? static_cast<std::int32_t>(meanMotion)
+                                                               : scaledField(line2, 53, 11, 8);
+    // Eccentricity: seven digits after the blank of column 26; the derivative: eight.
+    o.eccentricity = static_cast<std::int32_t>(std::max<std::int64_t>(0, Eight_Digits(line2.data() + 25, true)));
+    o.halfMotionRate = static_cast<std::int32_t>(std::max<std::int64_t>(0, Eight_Digits(line1.data() + 35)))
+        * (line1[33] == '-' ? -1 : 1);
+    std::memcpy(o.name, name, kNameSize);
+    return o;
+}
+
+std::int64_t epochTicks(const TleEpoch& epoch)
+{
+    // Days from 1970-01-01 to 1 January of the year: 365 a year and the leap days between.
+    const std::int64_t y = epoch.year - 1;
+    const std::int64_t newYear = 365 * (y - 1969) + (y / 4 - 492) - (y / 100 - 19) + (y / 400 - 4);
+    return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
+}
+
+ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
+    : file_(std::move(file))
+    , buffer_(kFlushBytes + kEntryFixed + kNameSize)
+{
+    unsigned char head[kHeadSize];
+    std::memcpy(head, kMagic, sizeof kMagic);
+    put32(head + 8, kVersion);
+    putEpoch(head + 12, newest.value_or(TleEpoch{}));
+    put(head, kHeadSize);
+}
+
+void ChangeStateWriter::put(const void* bytes, std::size_t n)
+{
+    std::memcpy(buffer_.data() + used_, bytes, n);
+    used_ += n;
+    if (used_ >= kFlushBytes)
+        flush();
+}
+
+void ChangeStateWriter::flush()
+{
+    // Summed a block at a time: the sum costs little that way.
+    crc_ = crc32Of(crc_, buffer_.data(), used_);
+    file_.writeAt(at_, buffer_.data(), used_);
+    at_ += used_;
+    used_ = 0;
+}
+
+void ChangeStateWriter::add(const ObjectElements& o)
+{
+    // Put together in the buffer itself, which always has room for one more entry.
+    unsigned char* entry = buffer_.data() + used_;
+    put32(entry, static_cast<std::uint32_t>(o.number));
+    putEpoch(entry + 4, o.hasEpoch() ? o.epoch : TleEpoch{});
+    put32(entry + 12, static_cast<std::uint32_t>(o.inclination));
+    put32(entry + 16, static_cast<std::uint32_t>(o.eccentricity));
+    put32(entry + 20, static_cast<std::uint32_t>(o.meanMotion));
+    put32(entry + 24, static_cast<std::uint32_t>(o.halfMotionRate));
+    // Names are mostly shorter than their 24 columns: only what stands before the blanks.
+    const std::size_t length = trimmedLength(o.name);
+    entry[28] = static_cast<unsigned char>(length);
+    std::memcpy(entry + kEntryFixed, o.name, kNameSize);
+    used_ += kEntryFixed + length;
+    if (used_ >= kFlushBytes)
+        flush();
+    ++count_;
+}
+
+void ChangeStateWriter::finish()
+{
+    unsigned char tail[kTailSize];
+    put32(tail, count_);
+    put(tail, 4);
+    flush();
+    put32(tail + 4, crc_);
+    file_.writeAt(at_, tail + 4, 4);
+    file_.close();
+}
+
+ChangeStateReader::ChangeStateReader(const std::string& path)
+    : block_(kReadBytes + kEntryFixed + kNameSize)
+{
+    try {
+        file_.open(path, File::Mode::Read);
+        size_ = file_.size();
+    } catch (const IoError& e) {
+        throw DamagedState(e.what());
+    }
+    if (size_ < kHeadSize + kTailSize)
+        throw DamagedState("too short");
+    if (size_ > kLargestFile)
+        throw DamagedState("too long");
+    const unsigned char* head = bytes(kHeadSize);
+    if (std::memcmp(head, kMagic, sizeof kMagic) != 0)
+        throw DamagedState("not a state file");
+    if (get32(head + 8) != kVersion)
+        throw DamagedState("version " + std::to_string(get32(head + 8)));
+    TleEpoch newest;
+    if (!getEpoch(head + 12, newest))
+        throw DamagedState("damaged head");
+    if (newest.year != 0)
+        newest_ = newest;
+}
+
+const unsigned char* ChangeStateReader::bytes(std::size_t n)
+{
+    if (len_ - pos_ < n)
+        refill(n);
+    const unsigned char* p = block_.data() + pos_;
+    pos_ += n;
+    at_ += n;
+    return p;
+}
+
+void ChangeStateReader::refill(std::size_t n)
+{
+    // The unread rest moves to the front; the next block follows it and is summed as
+    // it comes, all but the last four bytes of the file (the sum itself).
+    const std::size_t rest = len_ - pos_;
+    std::memmove(block_.data(), block_.data() + pos_, rest);
+    pos_ = 0;
+    len_ = rest;
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kReadBytes, size_ - read_));
+    if (rest + want < n)
+        throw DamagedState("ends early");
+    try {
+        file_.readAt(read_, block_.data() + rest, want);
+    } catch (const IoError& e) {
+        throw DamagedState(e.what());
+    }
+    const std::uint64_t summed = std::min<std::uint64_t>(read_ + want, size_ - 4);
+    if (summed > read_)
+        crc_ = crc32Of(crc_, block_.data() + rest, static_cast<std::size_t>(summed - read_));
+    read_ += want;
+    len_ = rest + want;
+}
+
+bool ChangeStateReader::next(ObjectElements& out)
+{
+    if (done_)
+        return false;
+    if (at_ == size_ - kTailSize) {
+        const unsigned char* tail = bytes(kTailSize);
+        if (get32(tail) != count_ || get32(tail + 4) != crc_)
+            throw DamagedState("checksum or count does not match");
+        done_ = true;
+        return false;
+    }
+    if (size_ - kTailSize - at_ < kEntryFixed)
+        throw DamagedState("damaged entry");
+    const unsigned char* entry = bytes(kEntryFixed);
+    const std::uint32_t number = get32(entry);
+    ObjectElements& o = out;
+    o.number = static_cast<int>(number);
+    o.inclination = static_cast<std::int32_t>(get32(entry + 12));
+    o.eccentricity = static_cast<std::int32_t>(get32(entry + 16));
+    o.meanMotion = static_cast<std::int32_t>(get32(entry + 20));
+    o.halfMotionRate = static_cast<std::int32_t>(get32(entry + 24));
+    const std::size_t length = entry[28];
+    if (number > std::uint32_t{kHighestCatalogNumber} || o.number <= last_ || !getEpoch(entry + 4, o.epoch)
+        || o.eccentricity < 0 || o.eccentricity > kLargestEccentricity || o.halfMotionRate < -kLargestHalfRate
+        || o.halfMotionRate > kLargestHalfRate || length > kNameSize || size_ - kTailSize - at_ < length)
+        throw DamagedState("damaged entry");
+    const unsigned char* name = bytes(length);
+    if (length > 0 && name[length - 1] == ' ')
+        throw DamagedState("damaged entry");
+    // A whole name's width at once (the buffer has room past the end), then the blanks.
+    std::memcpy(o.name, name, kNameSize);
+    std::memset(o.name + length, ' ', kNameSize - length);
+    o.ticks = o.hasEpoch() ? epochTicks(o.epoch) : 0;
+    last_ = o.number;
+    ++count_;
+    return true;
+}
+
+} // namespace qm
