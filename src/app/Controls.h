@@ -129,7 +129,6 @@ class LinkLabel : public QLabel {
 public:
     explicit LinkLabel(QWidget* parent = nullptr);
     void setLink(const QString& target, const QString& caption);
-    const QString& target() const { return target_; }
     const QString& caption() const { return caption_; }
     bool visited() const { return visited_; }
     // What a click on the link does.

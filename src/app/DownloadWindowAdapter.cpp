@@ -3,7 +3,6 @@
 #include "app/RunButtons.h"
 #include "app/TfrmMain.h"
 #include "app/TransferProgressBar.h"
-#include "platform/Halt.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -87,7 +86,7 @@ FolderLock* DownloadWindowAdapter::folderLock()
 
 bool DownloadWindowAdapter::ending() const
 {
-    return haltRequested() || form_.endingAtOnce();
+    return form_.ending();
 }
 
 } // namespace qm

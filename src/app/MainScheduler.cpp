@@ -3,7 +3,6 @@
 #include "app/MainProcessing.h"
 #include "app/RunButtons.h"
 #include "app/TfrmMain.h"
-#include "platform/Halt.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -166,7 +165,7 @@ FolderLock* MainScheduler::folderLock()
 
 bool MainScheduler::ending() const
 {
-    return haltRequested() || form_.endingAtOnce();
+    return form_.ending();
 }
 
 } // namespace qm

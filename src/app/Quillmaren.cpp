@@ -215,7 +215,7 @@ int main(int argc, char* argv[])
 
     // A signal may have come while start-up asked a question.
     int status = form->endingAtOnce() ? form->statusAtOnce() : 0;
-    if (!qm::haltRequested() && !form->endingAtOnce()) {
+    if (!form->ending()) {
         form->show();
         status = QApplication::exec();
     }

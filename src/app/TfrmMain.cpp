@@ -180,7 +180,6 @@ void TfrmMain::wire()
         [this](RunOutcome how, std::string_view reason) { notifier_.runFailing(how, reason); });
     // The tray program's notifications bring the window back; an update run has ended
     // by the time anyone clicks.
-    notifier_.offerOpen = !updateMode_;
     if (services_.notifications && !updateMode_)
         services_.notifications->onOpen = [this] { restoreWindow(); };
     // In update mode the whole program is the unattended run: a stop during start-up
@@ -215,7 +214,7 @@ void TfrmMain::guarded(const std::function<void()>& handler)
         // A stop decided inside a nested wait (a fatal one, or the end the user or a
         // signal asked for) ends that wait with an error of its own; the program is
         // ending, so that error is not news to the user.
-        if (!haltRequested() && !endingAtOnce_)
+        if (!ending())
             services_.prompts->error(e.what());
     }
 }
@@ -234,6 +233,11 @@ void TfrmMain::haltProgram(const FatalStop& stop)
     }
     requestHalt(stop.exitStatus);
     QCoreApplication::exit(stop.exitStatus);
+}
+
+bool TfrmMain::ending() const
+{
+    return haltRequested() || endingAtOnce_;
 }
 
 void TfrmMain::endAtOnce()
@@ -608,8 +612,9 @@ void TfrmMain::NMHTTPFailure(std::string_view)
 
 bool TfrmMain::CheckForCriticalUpdate()
 {
-    return qm::CheckForCriticalUpdate(http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(),
-        [this] { OnlineHelpClick(); }, [this] { return endingAtOnce_; });
+    return qm::CheckForCriticalUpdate(
+        http_, reporter_, *services_.prompts, cbStopOnErrors->isChecked(), [this] { OnlineHelpClick(); },
+        [this] { return ending(); });
 }
 
 void TfrmMain::btnDownloadClick()

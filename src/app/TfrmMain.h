@@ -107,6 +107,9 @@ public:
     bool updateMode() const { return updateMode_; }
     bool startupComplete() const { return startupComplete_; }
     bool endingAtOnce() const { return endingAtOnce_; }
+    // The program is ending (a fatal stop, SIGTERM, the tray's "Exit"): an error that a
+    // run ended with meanwhile is no news to anyone.
+    bool ending() const;
 
     Reporter& reporter() { return reporter_; }
     void UpdateStatusBar(std::string_view msg) { reporter_.updateStatusBar(msg); }

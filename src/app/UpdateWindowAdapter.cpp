@@ -2,7 +2,6 @@
 
 #include "app/MainProcessing.h"
 #include "app/TfrmMain.h"
-#include "platform/Halt.h"
 
 #include <string>
 
@@ -74,7 +73,7 @@ std::chrono::milliseconds UpdateWindowAdapter::folderWait() const
 
 bool UpdateWindowAdapter::ending() const
 {
-    return haltRequested() || form_.endingAtOnce();
+    return form_.ending();
 }
 
 void UpdateWindowAdapter::close(int exitStatus)

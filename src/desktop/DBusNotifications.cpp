@@ -101,7 +101,7 @@ void DBusNotifications::notify(const Notification& notification)
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(notification.critical ? 2 : 1));
     hints.insert(QStringLiteral("desktop-entry"), latin1(kApplicationId));
     QStringList actions;
-    if (notification.openAction)
+    if (onOpen)
         actions << QStringLiteral("default") << QStringLiteral("Open");
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
     call << latin1(kProgramTitle) << 0u << latin1(kIconName) << latin1(notification.summary)
@@ -110,7 +110,7 @@ void DBusNotifications::notify(const Notification& notification)
     std::erase_if(inFlight_, [](const QDBusPendingCall& sent) { return sent.isFinished(); });
     const QDBusPendingCall pending = QDBusConnection(kConnectionName).asyncCall(call, kCallTimeoutMs);
     inFlight_.push_back(pending);
-    if (!notification.openAction)
+    if (!onOpen)
         return;
     auto* watcher = new QDBusPendingCallWatcher(pending, this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* answered) {

@@ -67,11 +67,10 @@ void RunNotifier::runEnded(RunOutcome outcome, int dataSets, std::string_view re
     running_ = false;
 }
 
-void RunNotifier::send(Notification notification)
+void RunNotifier::send(const Notification& notification)
 {
     if (!enabled())
         return;
-    notification.openAction = offerOpen;
     service_.notify(notification);
 }
 

@@ -18,8 +18,6 @@ struct Notification {
     std::string body;
     // Urgency critical (a halt); otherwise normal.
     bool critical = false;
-    // Offers the default action "Open", which calls NotificationService::onOpen.
-    bool openAction = false;
 };
 
 class NotificationService {
@@ -27,7 +25,8 @@ public:
     virtual ~NotificationService() = default;
     // Hands the notification on without waiting; without a service nothing happens.
     virtual void notify(const Notification& notification) = 0;
-    // The user took a notification's default action.
+    // Set: notifications offer the default action "Open", which calls it (the tray
+    // program, whose window it restores).
     std::function<void()> onOpen;
 };
 
@@ -51,8 +50,6 @@ public:
 
     // "Desktop Notifications" ticked; the notifier remembers outcomes either way.
     std::function<bool()> enabled = [] { return true; };
-    // Notifications offer "Open" (the tray program, whose window it restores).
-    bool offerOpen = false;
 
     // An unattended run begins; until it ends, its first failure is told.
     void runStarted();
@@ -64,7 +61,7 @@ public:
     void runEnded(RunOutcome outcome, int dataSets, std::string_view reason = {});
 
 private:
-    void send(Notification notification);
+    void send(const Notification& notification);
     bool lastFailed() const;
     void remember(bool failed);
 
