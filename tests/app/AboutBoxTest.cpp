@@ -52,8 +52,7 @@ TEST_F(AboutBoxTest, TextsAndPlaces)
     EXPECT_EQ(about.OvcURL->pos(), QPoint(96, 144 + overflow));
     EXPECT_EQ(about.lblWindows->geometry().topLeft(), QPoint(96, 168 + overflow));
     EXPECT_EQ(about.lblWindows->width(), 305);
-    // Each description wrapped, all of it in the box; the second moves down by what the
-    // first needs beyond its design line.
+    // Both descriptions wrap, whole and inside the box, the second below the first.
     for (const QLabel* description : {about.lblWindows, about.lblHardware}) {
         EXPECT_GE(description->height(), description->heightForWidth(305));
         EXPECT_LE(description->geometry().bottom(), about.height());

@@ -25,10 +25,11 @@ namespace {
 class ScheduledRunTest : public test::WindowTest {
 protected:
     // A desktop with a notification area.
-    std::unique_ptr<TfrmMain> startWithTray()
+    std::unique_ptr<TfrmMain> startWithTray(NotificationService* notifications = nullptr)
     {
         MainServices s = services();
         s.tray = &shownTray;
+        s.notifications = notifications;
         auto form = std::make_unique<TfrmMain>(s);
         form->FormCreate();
         return form;
@@ -131,7 +132,7 @@ TEST_F(ScheduledRunTest, ScheduledRunDownloadsAndProcessesAndGoesBackToTheTray)
     writeFile(ini(),
         "[Skarvelin Account Info]\nUsername=observer\nPassword=quillmaren\n"
         "[Skarvelin Defaults]\nAuto Download=1\nFull Catalog=0\nSpace Situation Report=1\n"
-        "Auto Download Frequency=2\n[Vantoreal Defaults]\nInternational Space Station=1\n[Debugging]\nDebug On=1\n");
+        "Auto Download Frequency=2\n[Vantoreal Defaults]\nInternational Space Station=1\n");
     prompts.answer(false); // no start-up entry
     auto form = startWithTray();
     form->show();
@@ -165,15 +166,11 @@ TEST_F(ScheduledRunTest, ScheduledRunDownloadsAndProcessesAndGoesBackToTheTray)
     EXPECT_TRUE(shownTray.hint().starts_with("Next TLE update attempt: ")) << shownTray.hint();
     EXPECT_EQ(form->statusText(), shownTray.hint());
     EXPECT_FALSE(form->isVisible()) << "back in the tray";
-    // The log ends the run with "Done" and the attempt planned, the one the window shows.
-    const std::string log = readFile(dir.file("quillmaren.log"));
-    const std::string end = log.substr(log.rfind("] Done\r\n") + 8);
-    EXPECT_EQ(end.substr(std::min<std::size_t>(end.size(), 26)), shownTray.hint() + "\r\n") << end;
 }
 
 TEST_F(ScheduledRunTest, AFailedRunIsToldWhileItsBoxWaitsAndOpenBringsTheWindowBack)
 {
-    QM_NEED_NOTIFICATION_DESKTOP();
+    QM_NEED_INSTALLED(test::NotificationDesktop::unavailable());
     const test::NotificationDesktop dunst;
     DBusNotifications notifications(dunst.busAddress());
     const std::string nobody = "127.0.0.1:" + std::to_string(test::LoopbackServer::unusedPort());
@@ -188,18 +185,14 @@ TEST_F(ScheduledRunTest, AFailedRunIsToldWhileItsBoxWaitsAndOpenBringsTheWindowB
             shownWhileBoxOpen = dunst.shows(1);
     };
     prompts.answer(false); // no start-up entry
-    MainServices s = services();
-    s.tray = &shownTray;
-    s.notifications = &notifications;
-    TfrmMain form(s);
-    form.FormCreate();
+    const auto form = startWithTray(&notifications);
 
-    form.RunTimerTimer();
+    form->RunTimerTimer();
 
     EXPECT_TRUE(shownWhileBoxOpen);
-    EXPECT_FALSE(form.isVisible()) << "in the tray";
+    EXPECT_FALSE(form->isVisible()) << "in the tray";
     dunst.open();
-    EXPECT_TRUE(QTest::qWaitFor([&form] { return form.isVisible(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&form] { return form->isVisible(); }, 10000));
     // The "Stop on errors" box of the update check, and the same words on the desktop.
     const std::string box = prompts.shown.back().text;
     EXPECT_TRUE(box.starts_with("Unable to reach Vantoreal")) << box;

@@ -119,17 +119,6 @@ struct FakeWindow : SchedulerWindow {
     bool ending() const override { return false; }
 };
 
-// Prompts that let a test look at the scheduler while an error box is open.
-struct WatchedPrompts : test::ScriptedPrompts {
-    std::function<void()> whileErrorShown;
-    void error(const std::string& text) override
-    {
-        ScriptedPrompts::error(text);
-        if (whileErrorShown)
-            whileErrorShown();
-    }
-};
-
 struct StartupFolder : ShellFolders {
     std::string path;
     std::string folder(int index) const override { return index == 3 ? path : std::string(); }
@@ -161,7 +150,7 @@ protected:
     FakeClock clock;
     PlainTrayIcon tray{true};
     test::RecordingReporter reporter{true};
-    WatchedPrompts prompts;
+    test::ScriptedPrompts prompts;
     StartupFolder folders;
     StartupShortcut shortcut{folders};
     struct : NotificationService {
@@ -371,10 +360,9 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     window.events.clear();
     window.onDownload = [] { throw SocketError("Connection Timed Out"); };
     int boxes = 0;
-    prompts.whileErrorShown = [&] {
+    prompts.whileShown = [&](const auto&) {
         ++boxes;
-        // The box comes last: the desktop has been told, the window is usable and the
-        // next attempt planned.
+        // The box comes last: the desktop told, the window usable, the next attempt planned.
         EXPECT_EQ(desktop.told, std::vector<std::string>{"Connection Timed Out"});
         EXPECT_TRUE(window.windowEnabled);
         EXPECT_TRUE(window.run.active);
@@ -396,7 +384,7 @@ TEST_F(SchedulerTest, AnErrorLeavingTheRunsStillPlansTheNextAttempt)
     EXPECT_FALSE(window.downloadEnabled);
 
     // An error of the processing run: the same, and the flag is cleared.
-    prompts.whileErrorShown = nullptr;
+    prompts.whileShown = nullptr;
     window.onDownload = [this] { window.newData = true; };
     window.onProcess = [] { throw IoError("Unable to open catalog.idx"); };
     scheduler.RunTimerTimer();

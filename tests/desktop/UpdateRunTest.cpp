@@ -46,7 +46,12 @@ public:
     bool twoLine = true;
     bool newData = true;
     bool endingNow = false;
-    bool notifying = true; // "Desktop Notifications"
+    // The run, told to a notifier whose state file is in a run folder of its own.
+    void run() { UpdateRun(*this, notifier).run(); }
+    const test::TempDir runFolder;
+    const std::string state = runFolder.file(kLastRunFile);
+    test::RecordingReporter reporter;
+    RunNotifier notifier{*this, reporter, state};
     std::function<RunOutcome()> onDownload = [] { return RunOutcome::Completed; };
     std::function<RunOutcome()> onProcess = [] { return RunOutcome::Completed; };
     std::vector<std::string> calls;
@@ -54,29 +59,12 @@ public:
 
 using Calls = std::vector<std::string>;
 
-// The run in a run folder whose state file holds `stored` (nullptr: none there); what
-// that file holds after it.
-std::string runUpdate(FakeWindow& window, const char* stored = nullptr)
-{
-    const test::TempDir runFolder;
-    const std::string state = runFolder.file(kLastRunFile);
-    if (stored)
-        test::writeFile(state, stored);
-    test::RecordingReporter reporter;
-    RunNotifier notifier(window, reporter, state);
-    notifier.enabled = [&window] { return window.notifying; };
-    // Before the unattended run: a failure of a run by hand is no news.
-    notifier.runFailing(RunOutcome::EndedEarly, "by hand");
-    UpdateRun(window, notifier).run();
-    return test::exists(state) ? test::readFile(state) : "(none)";
-}
-
 TEST(UpdateRun, TheDesktopHearsOfAFailureAndOfTheFirstSuccessAfterFailures)
 {
     const struct {
-        const char* stored;
+        const char* stored; // in the state file; nullptr: no file
         bool fails;
-        bool notifying;
+        bool notifying; // "Desktop Notifications"
         Calls told;
         const char* after;
     } rows[] = {
@@ -90,10 +78,15 @@ TEST(UpdateRun, TheDesktopHearsOfAFailureAndOfTheFirstSuccessAfterFailures)
     };
     for (const auto& row : rows) {
         FakeWindow window;
-        window.notifying = row.notifying;
+        window.notifier.enabled = [&row] { return row.notifying; };
         if (row.fails)
             window.onDownload = []() -> RunOutcome { throw SocketError("Unable to reach\nVantoreal"); };
-        EXPECT_EQ(runUpdate(window, row.stored), row.after);
+        if (row.stored)
+            test::writeFile(window.state, row.stored);
+        // Before the unattended run: a failure of a run by hand is no news.
+        window.notifier.runFailing(RunOutcome::EndedEarly, "by hand");
+        window.run();
+        EXPECT_EQ(test::exists(window.state) ? test::readFile(window.state) : "(none)", row.after);
         Calls told;
         std::copy_if(window.calls.begin(), window.calls.end(), std::back_inserter(told),
             [](const std::string& call) { return call.starts_with("notify: "); });
@@ -104,14 +97,14 @@ TEST(UpdateRun, TheDesktopHearsOfAFailureAndOfTheFirstSuccessAfterFailures)
 TEST(UpdateRun, DownloadsProcessesNewDataAndEndsWithZero)
 {
     FakeWindow window;
-    runUpdate(window);
+    window.run();
     EXPECT_EQ(window.calls, (Calls{"tick full catalog", "select report", "download", "process", "close 0"}));
 
     // Three-line form needs no report; nothing new, nothing to process: still a success.
     FakeWindow threeLine;
     threeLine.twoLine = false;
     threeLine.newData = false;
-    runUpdate(threeLine);
+    threeLine.run();
     EXPECT_EQ(threeLine.calls, (Calls{"tick full catalog", "download", "close 0"}));
 }
 
@@ -121,7 +114,7 @@ TEST(UpdateRun, ARunThatEndedEarlyEndsTheProgramWithTwo)
     FakeWindow refused;
     refused.newData = false;
     refused.onDownload = [] { return RunOutcome::EndedEarly; };
-    runUpdate(refused);
+    refused.run();
     EXPECT_EQ(refused.calls.back(), "close 2");
     EXPECT_EQ(refused.calls.end()[-2], "notify: The update ended early") << "no step told why";
     EXPECT_EQ(std::count(refused.calls.begin(), refused.calls.end(), "process"), 0);
@@ -129,7 +122,7 @@ TEST(UpdateRun, ARunThatEndedEarlyEndsTheProgramWithTwo)
     // An error out of the download is reported; what did arrive is still processed.
     FakeWindow failed;
     failed.onDownload = []() -> RunOutcome { throw SocketError("Timed out waiting for response"); };
-    runUpdate(failed);
+    failed.run();
     EXPECT_EQ(failed.calls,
         (Calls{"tick full catalog", "select report", "download", "notify: Timed out waiting for response",
             "error: Timed out waiting for response", "process", "close 2"}));
@@ -137,12 +130,12 @@ TEST(UpdateRun, ARunThatEndedEarlyEndsTheProgramWithTwo)
     // The processing run's own early end and its errors count the same way.
     FakeWindow unreachable;
     unreachable.onProcess = [] { return RunOutcome::EndedEarly; };
-    runUpdate(unreachable);
+    unreachable.run();
     EXPECT_EQ(unreachable.calls.back(), "close 2");
 
     FakeWindow unwritable;
     unwritable.onProcess = []() -> RunOutcome { throw IoError("Unable to write to catalog.idx"); };
-    runUpdate(unwritable);
+    unwritable.run();
     EXPECT_EQ(unwritable.calls.end()[-2], "error: Unable to write to catalog.idx");
     EXPECT_EQ(unwritable.calls.back(), "close 2");
 }
@@ -152,7 +145,7 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
     // A fatal stop leaves the run for the handler's edge, which ends the program.
     FakeWindow halted;
     halted.onProcess = []() -> RunOutcome { throw FatalStop{"Unable to unpack .gz file."}; };
-    EXPECT_THROW(runUpdate(halted), FatalStop);
+    EXPECT_THROW(halted.run(), FatalStop);
     EXPECT_EQ(halted.calls.back(), "process");
 
     // SIGTERM during the download: its broken transfer is no news, and nothing follows.
@@ -161,7 +154,7 @@ TEST(UpdateRun, AnEndingProgramStartsNothingMoreAndIsNotClosedAgain)
         signalled.endingNow = true;
         throw SocketError("Timed out waiting for response");
     };
-    runUpdate(signalled);
+    signalled.run();
     EXPECT_EQ(signalled.calls, (Calls{"tick full catalog", "select report", "download"}));
 }
 

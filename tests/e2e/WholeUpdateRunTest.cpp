@@ -2,6 +2,7 @@
 // catalogue service: every file it leaves is compared with what the published rules
 // give for the service's source texts, worked out in ExpectedOutputs.cpp.
 #include "ExpectedOutputs.h"
+#include "NotificationDesktop.h"
 #include "SquidProxy.h"
 #include "UpdateHome.h"
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <set>
 
@@ -469,9 +471,8 @@ TEST(WholeUpdateRun, NoRowTickedStillChecksIndexesAndCleansUp)
     EXPECT_TRUE(startingWith(log, {"Vantoreal Data Set ", "Generating ", "Retrieving "}).empty());
 }
 
-// A catalogue that cannot serve is never kept: a damaged or cut one is refused before it
-// is stored (exit 2); one the processing run halts on is deleted and forgotten (exit 1).
-// Either way the next run fetches it again, processes it and ends with 0.
+// A catalogue that cannot serve is never kept: refused before it is stored (exit 2), or
+// deleted on the halt (exit 1); the next run fetches it again and processes it.
 struct UnusableCatalogue {
     const char* name;
     std::vector<std::string> switches;
@@ -492,6 +493,8 @@ const UnusableCatalogue kUnusable[] = {
     {"BlankLines", {"--blank-id", "1"}, true, 1, "Catalog (2) file is empty. Input file was corrupt."},
     {"TextMissingAfterTheRedownload", {"--name", "1=catalog_2l_20241231b.zip"}, true, 1,
         "Update mode answers No: the catalogue was already re-downloaded once"},
+    // Answered with 500: the report arrives, but there is nothing to process.
+    {"NotServed", {"--fail-id", "1"}, true, 2, "No catalogue to process: the full catalogue has not been downloaded"},
 };
 
 class FetchedAgain : public ::testing::TestWithParam<UnusableCatalogue> { };
@@ -511,6 +514,7 @@ TEST_P(FetchedAgain, AfterARunThatCouldNotUseTheCatalogue)
     EXPECT_TRUE(std::any_of(firstLog.begin(), firstLog.end(), [&c](const auto& l) { return l.ends_with(c.line); }));
     EXPECT_TRUE(startingWith(UpdateHome::filesBelow(myTles), {"2024/catalog/"}).empty());
     EXPECT_NE(home.settingsText().find("\nCatalog=\n"), std::string::npos) << "no newest catalogue";
+    EXPECT_FALSE(test::exists(home.work("catalog.idx")));
 
     const LocalService service = LocalService::fixture("local_service");
     const Expected expected(service, c.twoLine);
@@ -522,78 +526,95 @@ TEST_P(FetchedAgain, AfterARunThatCouldNotUseTheCatalogue)
     EXPECT_TRUE(
         sameBytes(readFile(myTles + "2024/catalog/" + service.productName(id)), readFile(service.productPath(id))));
     EXPECT_TRUE(sameBytes(readFile(home.work("catalog.idx")), expected.catalogue.index()));
+    EXPECT_FALSE(test::exists(home.work("newdata.pending")));
 }
 
 INSTANTIATE_TEST_SUITE_P(WholeUpdateRun, FetchedAgain, ::testing::ValuesIn(kUnusable),
     [](const ::testing::TestParamInfo<UnusableCatalogue>& param) { return std::string(param.param.name); });
 
-TEST(WholeUpdateRun, ACatalogueThatDidNotArriveEndsWithTwoAndTheNextRunProcesses)
+// A login the service refuses ends the run with its box; one that the network or the
+// service breaks off says why, on standard error. Either ends with 2, nothing stored.
+TEST(WholeUpdateRun, ALoginThatFailsEndsTheProgramWithTwoAndSaysWhy)
 {
-    // The report arrives, the catalogue is answered with 500: nothing to process, which
-    // the next run, with the catalogue there, makes up for.
-    const LocalService failing(std::vector<std::string>{"--fail-id", "1"});
-    UpdateHome home(failing);
-    home.writeSettings({.everyRow = false});
-
-    const test::ProgramOutcome first = home.runUpdate();
-
-    EXPECT_EQ(first.status, 2);
-    EXPECT_NE(
-        first.err.find("quillmaren: error: No catalogue to process: the full catalogue has not been downloaded [OK]\n"),
-        std::string::npos)
-        << first.err;
-    EXPECT_TRUE(test::exists(home.work("newdata.pending")));
-    EXPECT_FALSE(test::exists(home.work("catalog.idx")));
-
-    const LocalService service = LocalService::fixture("local_service");
-    home.useService(service);
-    const test::ProgramOutcome second = home.runUpdate();
-
-    EXPECT_EQ(second.status, 0) << second.err;
-    EXPECT_TRUE(test::exists(home.work("catalog.idx")));
-    EXPECT_FALSE(test::exists(home.work("newdata.pending")));
-}
-
-TEST(WholeUpdateRun, RefusedLoginEndsTheProgramWithTwo)
-{
-    const LocalService service = LocalService::fixture("local_service");
-    UpdateHome home(service);
-    home.writeSettings({.password = "wrong"});
-
-    const test::ProgramOutcome run = home.runUpdate();
-
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "quillmaren: error: Skarvelin login unsuccessful. [OK]\n");
-    EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
-    const std::vector<std::string> log = home.logMessages();
-    EXPECT_TRUE(inOrder(log, {"Logging in to Skarvelin", "Skarvelin login not successful"}));
-    EXPECT_TRUE(startingWith(log, {"Open [", "Extracting "}).empty());
-}
-
-// A login that the network or the service breaks off says why, on standard error.
-TEST(WholeUpdateRun, ALoginThatCannotReachTheServiceIsNamedOnStandardError)
-{
+    const LocalService healthy = LocalService::fixture("local_service");
     const struct {
-        std::vector<std::string> switches;
-        std::string reason;
+        std::vector<std::string> switches; // of a service of its own; none: the healthy one
+        std::string line; // in the log, after "Logging in to Skarvelin"
+        std::string err = {}; // empty: "quillmaren: " and the line
+        std::string password = LocalService::kPassword;
     } cases[] = {
-        {{"--tls", "--tls-certificate", "expired"}, "Certificate verification failed: certificate has expired"},
-        {{"--login-fault", "reset"}, "104:Connection reset by peer"},
+        {{}, "Skarvelin login not successful", "quillmaren: error: Skarvelin login unsuccessful. [OK]\n", "wrong"},
+        {{"--tls", "--tls-certificate", "expired"},
+            "Unable to reach Skarvelin: Certificate verification failed: certificate has expired"},
+        {{"--login-fault", "reset"}, "Unable to reach Skarvelin: 104:Connection reset by peer"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.reason);
-        const LocalService service(c.switches);
-        UpdateHome home(service);
-        home.writeSettings({.checkCriticalUpdates = false});
+        SCOPED_TRACE(c.line);
+        std::optional<LocalService> own;
+        if (!c.switches.empty())
+            own.emplace(c.switches);
+        UpdateHome home(own ? *own : healthy);
+        home.writeSettings({.password = c.password, .checkCriticalUpdates = false});
 
         const test::ProgramOutcome run = home.runUpdate();
 
-        const std::string text = "Unable to reach Skarvelin: " + c.reason;
         EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.err, "quillmaren: " + text + "\n");
-        EXPECT_TRUE(inOrder(home.logMessages(), {"Logging in to Skarvelin", text}));
+        EXPECT_EQ(run.err, c.err.empty() ? "quillmaren: " + c.line + "\n" : c.err);
         EXPECT_TRUE(UpdateHome::filesBelow(home.myTles()).empty());
+        const std::vector<std::string> log = home.logMessages();
+        EXPECT_TRUE(inOrder(log, {"Logging in to Skarvelin", c.line}));
+        EXPECT_TRUE(startingWith(log, {"Open [", "Extracting "}).empty());
     }
+}
+
+// Runs one after another in one home, told to dunst on a session bus of their own.
+TEST(WholeUpdateRun, TheDesktopHearsOfAFailureTheRecoveryThenNothingAndNothingWithoutABus)
+{
+    QM_NEED_INSTALLED(test::NotificationDesktop::unavailable());
+    const test::NotificationDesktop desktop;
+    const LocalService healthy = LocalService::fixture("local_service");
+    UpdateHome home(healthy);
+    home.writeSettings({});
+    const std::string failed = "Skarvelin Quillmaren | TLE update failed | ";
+    const std::vector<std::string> cut{"--cut-id", "1"};
+    const struct {
+        std::vector<std::string> service; // switches of a service of its own; none: the healthy one
+        bool bus;
+        int status;
+        std::string told;
+    } rows[] = {
+        // The catalogue is cut off: one notice, naming it, though the processing fails too.
+        {cut, true, 2,
+            failed + "Not stored: " + home.myTles() + "2024/catalog/" + healthy.productName(1)
+                + " (Incomplete response) | normal\n"},
+        // The same under cron, without a session bus: the same end, nothing told.
+        {cut, false, 2, ""},
+        // 35 categories and the whole catalogue, every one ticked.
+        {{}, true, 0, "Skarvelin Quillmaren | TLE update succeeded again | 36 data sets written | normal\n"},
+        {{}, true, 0, ""},
+        // A new catalogue of which no element set passes the check halts the program.
+        {{"--blank-id", "1", "--date", "20250101"}, true, 1,
+            failed + "Catalog (2) file is empty. Input file was corrupt. | critical\n"},
+    };
+    std::string told;
+    std::vector<std::string> outputs;
+    for (const auto& row : rows) {
+        std::optional<LocalService> own;
+        if (!row.service.empty())
+            own.emplace(row.service);
+        home.useService(own ? *own : healthy);
+        std::vector<std::string> environment;
+        if (row.bus)
+            environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + desktop.busAddress());
+        const test::ProgramOutcome run = test::waitForProgram(home.startUpdateIn("work", environment), home.work(""));
+
+        EXPECT_EQ(run.status, row.status) << run.err;
+        // Read once the program has ended: what it sent did leave before it.
+        told += row.told;
+        EXPECT_EQ(desktop.received(), told);
+        outputs.push_back(run.err + run.out);
+    }
+    EXPECT_EQ(outputs[1], outputs[0]) << "without a bus the run says and ends what it did with one";
 }
 
 // Through Debian's squid, which wants Basic credentials and keeps its connections open:
@@ -602,15 +623,7 @@ TEST(WholeUpdateRun, ALoginThatCannotReachTheServiceIsNamedOnStandardError)
 // the proxy's password reaches neither the service nor the debug log.
 class ThroughSquid : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const std::string missing = test::SquidProxy::unavailable(); !missing.empty()) {
-            // CI installs squid with the test packages: there these runs must not be skipped.
-            if (std::getenv("CI"))
-                FAIL() << missing;
-            GTEST_SKIP() << missing;
-        }
-    }
+    void SetUp() override { QM_NEED_INSTALLED(test::SquidProxy::unavailable()); }
 
     void runAndCheck(bool tls, bool twoLine)
     {

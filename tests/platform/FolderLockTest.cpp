@@ -5,6 +5,7 @@
 #include "platform/FolderLock.h"
 #include "platform/Halt.h"
 
+#include "ErrorText.h"
 #include "LockHolder.h"
 #include "QtCoreApp.h"
 #include "TempDir.h"
@@ -16,6 +17,7 @@
 #include <optional>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace qm {
 namespace {
@@ -73,26 +75,22 @@ TEST(FolderLock, OneProgramsRunsShareOneHoldThatNoProgramTheyStartKeeps)
 }
 
 // The run folder and My TLEs are held together or not at all: a run that finds either
-// taken keeps neither.
+// taken keeps neither. A run started in My TLEs itself locks it once, not against itself.
 TEST(FolderLock, SeveralFoldersAreHeldWholeOrNotAtAll)
 {
     test::TempDir run;
     test::TempDir tles;
+    EXPECT_TRUE(FolderLock({tles.path(), tles.path() + "./"}).tryHold());
     FolderLock lock({run.path(), tles.path()});
-    for (const std::string* busy : {&run.path(), &tles.path()}) {
-        test::LockHolder other(*busy);
+    for (const auto& [busy, free] : {std::pair(run.path(), tles.path()), std::pair(tles.path(), run.path())}) {
+        test::LockHolder other(busy);
         ASSERT_TRUE(other.holds());
-        EXPECT_FALSE(lock.tryHold()) << *busy;
-        EXPECT_TRUE(test::LockHolder(busy == &run.path() ? tles.path() : run.path()).holds()) << "kept nothing";
+        EXPECT_FALSE(lock.tryHold()) << busy;
+        EXPECT_TRUE(test::LockHolder(free).holds()) << "kept nothing";
     }
-    {
-        const FolderLock::Hold hold = lock.hold();
-        EXPECT_FALSE(test::LockHolder(run.path()).holds());
-        EXPECT_FALSE(test::LockHolder(tles.path()).holds());
-    }
-    // A run started in My TLEs itself locks it once, not against itself.
-    FolderLock same({tles.path(), tles.path() + "./"});
-    EXPECT_TRUE(same.tryHold());
+    const FolderLock::Hold hold = lock.hold();
+    EXPECT_FALSE(test::LockHolder(run.path()).holds());
+    EXPECT_FALSE(test::LockHolder(tles.path()).holds());
 }
 
 // A symbolic link (dangling or not) or anything but a regular file in the lock's place is
@@ -104,26 +102,16 @@ TEST(FolderLock, OnlyARegularFileIsTakenAndNothingIsMadeElsewhere)
     test::TempDir elsewhere;
     const std::string lockFile = dir.file(".quillmaren.lock");
     test::writeFile(elsewhere.file("existing"), "");
-    const struct {
-        const char* what;
-        std::function<void()> make;
-        std::string reason;
-    } cases[] = {
-        {"dangling link", [&] { fs::create_symlink(elsewhere.file("made"), lockFile); }, "it is a symbolic link"},
-        {"link to a file", [&] { fs::create_symlink(elsewhere.file("existing"), lockFile); }, "it is a symbolic link"},
-        {"folder", [&] { fs::create_directory(lockFile); }, "it is not a regular file"},
-        {"pipe", [&] { ::mkfifo(lockFile.c_str(), 0600); }, "it is not a regular file"},
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { fs::create_symlink(elsewhere.file("made"), lockFile); }, "it is a symbolic link"},
+        {[&] { fs::create_symlink(elsewhere.file("existing"), lockFile); }, "it is a symbolic link"},
+        {[&] { fs::create_directory(lockFile); }, "it is not a regular file"},
+        {[&] { ::mkfifo(lockFile.c_str(), 0600); }, "it is not a regular file"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        c.make();
+    for (const auto& [make, reason] : cases) {
+        make();
         FolderLock lock(dir.path());
-        try {
-            (void)lock.hold();
-            ADD_FAILURE() << "taken";
-        } catch (const IoError& e) {
-            EXPECT_STREQ(e.what(), ("Unable to lock " + lockFile + ": " + c.reason).c_str());
-        }
+        EXPECT_EQ(test::errorOf([&] { (void)lock.hold(); }), "IoError: Unable to lock " + lockFile + ": " + reason);
         EXPECT_FALSE(lock.tryHold());
         EXPECT_FALSE(test::exists(elsewhere.file("made")));
         fs::remove(lockFile);
@@ -138,19 +126,15 @@ TEST(FolderLock, ALockFileTheUserMayOnlyReadStillLocks)
     test::openUpForOthers(dir.path());
     test::writeFile(dir.file(".quillmaren.lock"), "");
     ::chmod(dir.file(".quillmaren.lock").c_str(), 0444);
-    const std::string failure = test::runUnprivileged([&]() -> std::string {
-        try {
-            FolderLock lock(dir.path());
-            const FolderLock::Hold hold = lock.hold();
-            const int other = ::open(dir.file(".quillmaren.lock").c_str(), O_RDONLY | O_CLOEXEC);
-            const bool shut = other >= 0 && ::flock(other, LOCK_EX | LOCK_NB) != 0;
-            ::close(other);
-            return shut ? "" : "not locked";
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-    });
-    EXPECT_EQ(failure, "");
+    EXPECT_EQ(test::runUnprivileged([&]() -> std::string {
+        FolderLock lock(dir.path());
+        const FolderLock::Hold hold = lock.tryHold();
+        const int other = ::open(dir.file(".quillmaren.lock").c_str(), O_RDONLY | O_CLOEXEC);
+        const bool shut = other >= 0 && ::flock(other, LOCK_EX | LOCK_NB) != 0;
+        ::close(other);
+        return !hold ? "not held" : shut ? "" : "not locked";
+    }),
+        "");
 }
 
 } // namespace

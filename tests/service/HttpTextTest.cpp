@@ -135,10 +135,9 @@ TEST(RequestHead, LineBreaksFromAServerNeverStartALineOfTheirOwn)
     EXPECT_EQ(text.find("\r\nX-Injected"), std::string::npos);
 }
 
-// The credentials are the proxy's, and only for one that asks for them: a server
-// reached directly (no proxy set, though "Use Proxy" may be ticked) must never see
-// them, nor a proxy while "Use Authentication" is off. The CONNECT of a tunnel follows
-// the same rule.
+// The credentials are the proxy's, only while "Use Authentication" is on: a server reached
+// directly (no proxy set, though "Use Proxy" may be ticked) never sees them. A tunnel's
+// CONNECT follows the same rule.
 TEST(RequestHead, ProxyCredentialsGoAsBase64OnlyToAProxyThatWantsThem)
 {
     struct Case {
@@ -181,83 +180,62 @@ TEST(ResponseHead, StatusIsTheNumberBetweenTheFirstTwoBlanks)
 }
 
 // A field is its name in any case, ":", optional blanks and tabs, and its value up to
-// optional blanks and tabs before the line end (LF, or CR LF).
-TEST(ResponseHead, AFieldValueIsTakenWholeWhateverTheBlanksAndLineEnd)
-{
-    struct Case {
-        std::string line;
-        std::string cookie;
-        std::string location;
-        std::int64_t length;
-    };
-    const Case cases[] = {
-        {"Set-Cookie: id=abc; path=/\r\n", "id=abc", "", -1},
-        {"SET-COOKIE: sess=9 ; HttpOnly\r\n", "sess=9", "", -1},
-        {"Set-Cookie: SID=abc123\n", "SID=abc123", "", -1},
-        {"set-cookie:\tSID=abc123 \t\r\n", "SID=abc123", "", -1},
-        {"Set-Cookie:SID=abc123", "SID=abc123", "", -1},
-        {"Set-Cookie: \r\n", "", "", -1},
-        {"Location: home.pl\n", "", "home.pl", -1},
-        {"location:\t/top/a b.html  \r\n", "", "/top/a b.html", -1},
-        {"Location: " + std::string(300, 'a') + "\r\n", "", std::string(256, 'a'), -1},
-        {"Content-Length:60000\r\n", "", "", 60000},
-        {"Content-Length:\t60000\n", "", "", 60000},
-        {"X-Set-Cookie: no=1\r\n", "", "", -1},
-        {" Location: folded.pl\r\n", "", "", -1},
-    };
-    for (const Case& c : cases) {
-        ResponseFields f;
-        readHeadLine(c.line, f);
-        EXPECT_EQ(f.cookie, c.cookie) << c.line;
-        EXPECT_EQ(f.location, c.location) << c.line;
-        EXPECT_EQ(f.contentLength, c.length) << c.line;
-        EXPECT_FALSE(f.malformed) << c.line;
-    }
-    ResponseFields chunked;
-    readHeadLine("Transfer-Encoding:chunked\n", chunked);
-    EXPECT_TRUE(chunked.transferEncoded);
-
-    // A blank or tab between a field's name and its colon is no HTTP.
-    for (const char* line : {"Content-Length : 5\r\n", "Set-Cookie\t: a=1\n", "X-Any  :\r\n"}) {
-        ResponseFields f;
-        readHeadLine(line, f);
-        EXPECT_TRUE(f.malformed) << line;
-        EXPECT_EQ(f.contentLength, -1) << line;
-    }
-}
-
-TEST(ResponseHead, OnlyOnePlainContentLengthIsTrusted)
+// optional blanks and tabs before the line end (LF, or CR LF); only one plain length counts.
+TEST(ResponseHead, FieldValuesAreTakenWholeAndOnlyOnePlainLengthIsTrusted)
 {
     struct Case {
         std::vector<std::string> lines;
-        std::int64_t length;
-        bool malformed;
+        std::string cookie = {};
+        std::string location = {};
+        std::int64_t length = -1;
+        bool lengthMalformed = false;
+        bool malformed = false; // a blank or tab between a field's name and its colon: no HTTP
     };
     const Case cases[] = {
-        {{"Content-Length: 1234\r\n"}, 1234, false},
-        {{"content-length:  7 \t\n"}, 7, false},
-        {{"Content-Length: 0\r\n"}, 0, false},
-        {{"Content-Length: 9223372036854775807\r\n"}, 9223372036854775807, false},
-        {{"Content-Length: none\r\n"}, -1, true},
-        {{"Content-Length: -5\r\n"}, -1, true},
-        {{"Content-Length: 12abc\r\n"}, -1, true},
-        {{"Content-Length: 1 2\r\n"}, -1, true},
-        {{"Content-Length: \r\n"}, -1, true},
-        {{"Content-Length: 9223372036854775808\r\n"}, -1, true},
-        {{"Content-Length: 5\r\n", "Content-Length: 5\r\n"}, -1, true},
-        {{"Content-Length: x\r\n", "Content-Length: 5\r\n"}, -1, true},
+        {{"Set-Cookie: id=abc; path=/\r\n"}, "id=abc"},
+        {{"SET-COOKIE: sess=9 ; HttpOnly\r\n"}, "sess=9"},
+        {{"Set-Cookie: SID=abc123\n"}, "SID=abc123"},
+        {{"set-cookie:\tSID=abc123 \t\r\n"}, "SID=abc123"},
+        {{"Set-Cookie:SID=abc123"}, "SID=abc123"},
+        {{"Set-Cookie: \r\n"}},
+        {{"Location: home.pl\n"}, "", "home.pl"},
+        {{"location:\t/top/a b.html  \r\n"}, "", "/top/a b.html"},
+        {{"Location: " + std::string(300, 'a') + "\r\n"}, "", std::string(256, 'a')},
+        {{"X-Set-Cookie: no=1\r\n"}},
+        {{" Location: folded.pl\r\n"}},
+        {{"Content-Length:60000\r\n"}, "", "", 60000},
+        {{"Content-Length:\t60000\n"}, "", "", 60000},
+        {{"content-length:  7 \t\n"}, "", "", 7},
+        {{"Content-Length: 0\r\n"}, "", "", 0},
+        {{"Content-Length: 9223372036854775807\r\n"}, "", "", 9223372036854775807},
+        {{"Content-Length: none\r\n"}, "", "", -1, true},
+        {{"Content-Length: -5\r\n"}, "", "", -1, true},
+        {{"Content-Length: 12abc\r\n"}, "", "", -1, true},
+        {{"Content-Length: 1 2\r\n"}, "", "", -1, true},
+        {{"Content-Length: \r\n"}, "", "", -1, true},
+        {{"Content-Length: 9223372036854775808\r\n"}, "", "", -1, true},
+        {{"Content-Length: 5\r\n", "Content-Length: 5\r\n"}, "", "", -1, true},
+        {{"Content-Length: x\r\n", "Content-Length: 5\r\n"}, "", "", -1, true},
+        {{"Content-Length : 5\r\n"}, "", "", -1, false, true},
+        {{"Set-Cookie\t: a=1\n"}, "", "", -1, false, true},
+        {{"X-Any  :\r\n"}, "", "", -1, false, true},
     };
     for (const Case& c : cases) {
         ResponseFields f;
         for (const std::string& line : c.lines)
             readHeadLine(line, f);
+        EXPECT_EQ(f.cookie, c.cookie) << c.lines.back();
+        EXPECT_EQ(f.location, c.location) << c.lines.back();
         EXPECT_EQ(f.contentLength, c.length) << c.lines.back();
-        EXPECT_EQ(f.contentLengthMalformed, c.malformed) << c.lines.back();
+        EXPECT_EQ(f.contentLengthMalformed, c.lengthMalformed) << c.lines.back();
+        EXPECT_EQ(f.malformed, c.malformed) << c.lines.back();
         EXPECT_FALSE(f.transferEncoded);
     }
-    ResponseFields chunked;
-    readHeadLine("transfer-encoding: chunked\r\n", chunked);
-    EXPECT_TRUE(chunked.transferEncoded);
+    for (const char* line : {"transfer-encoding: chunked\r\n", "Transfer-Encoding:chunked\n"}) {
+        ResponseFields chunked;
+        readHeadLine(line, chunked);
+        EXPECT_TRUE(chunked.transferEncoded) << line;
+    }
 }
 
 TEST(ResponseHead, EmptyLineEndsTheHead)

@@ -5,18 +5,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace qm::test {
-
-std::string NotificationDesktop::unavailable()
-{
-    std::string missing;
-    for (const char* tool : {"/usr/bin/dbus-daemon", "/usr/bin/Xvfb", "/usr/bin/dunst", "/usr/bin/dunstctl"})
-        if (::access(tool, X_OK) != 0)
-            missing += std::string(missing.empty() ? "" : ", ") + tool;
-    return missing.empty() ? "" : "not installed: " + missing + " (the Makefile's test packages bring them)";
-}
 
 NotificationDesktop::NotificationDesktop()
     : pid_(startProgram(QM_NOTIFICATION_DESKTOP, {"start", dir_.path()}, dir_.path(), {"PATH=/usr/bin:/bin"}))

@@ -60,4 +60,13 @@ ProgramOutcome waitForProgram(pid_t pid, const std::string& folder)
     return run;
 }
 
+std::string notInstalled(std::initializer_list<const char*> files)
+{
+    std::string missing;
+    for (const char* file : files)
+        if (::access(file, F_OK) != 0)
+            missing += std::string(missing.empty() ? "" : ", ") + file;
+    return missing.empty() ? "" : "not installed: " + missing + " (the Makefile's test packages bring them)";
+}
+
 } // namespace qm::test

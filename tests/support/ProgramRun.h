@@ -1,9 +1,20 @@
 #pragma once
 // Runs a program as cron would: in a given folder, with exactly the environment given,
 // standard output and error caught in files.
+#include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+// At the top of a test that needs the tools `missing` names (empty: none is missing):
+// skips it, or fails it under CI, which installs them with the test packages.
+#define QM_NEED_INSTALLED(missing)                                                                                     \
+    if (const std::string qmMissing = (missing); !qmMissing.empty()) {                                                 \
+        if (std::getenv("CI"))                                                                                         \
+            FAIL() << qmMissing;                                                                                       \
+        GTEST_SKIP() << qmMissing;                                                                                     \
+    }
 
 namespace qm::test {
 
@@ -25,5 +36,8 @@ pid_t startProgram(const std::string& program, const std::vector<std::string>& a
     std::vector<std::string> environment);
 // Waits for a program that startProgram started in `folder` and reaps it.
 ProgramOutcome waitForProgram(pid_t pid, const std::string& folder);
+
+// Empty when every one of `files` is there; else "not installed: " and those that are not.
+std::string notInstalled(std::initializer_list<const char*> files);
 
 } // namespace qm::test

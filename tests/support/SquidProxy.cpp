@@ -89,11 +89,7 @@ bool reaped(pid_t pid, std::chrono::steady_clock::duration within)
 
 std::string SquidProxy::unavailable()
 {
-    std::string missing;
-    for (const char* tool : {kSquid, kBasicHelper, kHtpasswd, kBash})
-        if (::access(tool, X_OK) != 0)
-            missing += std::string(missing.empty() ? "" : ", ") + tool;
-    return missing.empty() ? "" : "not installed: " + missing + " (the Makefile's test packages bring them)";
+    return notInstalled({kSquid, kBasicHelper, kHtpasswd, kBash});
 }
 
 SquidProxy::SquidProxy()
