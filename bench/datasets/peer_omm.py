@@ -29,6 +29,8 @@ def objects(path):
     for at in range(0, len(data) - 167, 168):
         r = data[at:at + 168]
         sat = Satrec.twoline2rv(r[26:95].decode('ascii'), r[97:166].decode('ascii'))
+        if not sat.intldesg.strip():
+            sat.intldesg = '00000A'  # its exporter cannot read a blank designator
         yield export_omm(sat, r[0:24].decode('latin-1').rstrip(' '))
 
 
