@@ -113,6 +113,39 @@ std::int64_t plainMeanMotion(const char* field)
     return ((tens - '0') * 10 + (units - '0')) * std::int64_t{100000000} + fraction;
 }
 
+// The CRC-32 of two runs of bytes one after the other, from the CRC of each and the
+// length of the second: the first's CRC moved past `secondLength` zero bytes (a
+// product with x^(8 * secondLength) modulo the polynomial, in reflected bit order),
+// plus the second's.
+constexpr std::uint32_t kCrcPolynomial = 0xEDB88320;
+
+// a(x) * b(x) modulo the polynomial; `a` not 0.
+std::uint32_t multiplyModulo(std::uint32_t a, std::uint32_t b)
+{
+    std::uint32_t product = 0;
+    for (std::uint32_t bit = std::uint32_t{1} << 31;; bit >>= 1) {
+        if ((a & bit) != 0) {
+            product ^= b;
+            if ((a & (bit - 1)) == 0)
+                return product;
+        }
+        b = (b & 1) != 0 ? (b >> 1) ^ kCrcPolynomial : b >> 1;
+    }
+}
+
+std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength)
+{
+    // x^(2^k) for k = 3, 4, ...: squared in turn; x^(8n) the product of those of n's bits.
+    std::uint32_t power = std::uint32_t{1} << 23; // x^8
+    std::uint32_t shift = std::uint32_t{1} << 31; // x^0
+    for (std::uint64_t n = secondLength; n != 0; n >>= 1) {
+        if ((n & 1) != 0)
+            shift = multiplyModulo(power, shift);
+        power = multiplyModulo(power, power);
+    }
+    return multiplyModulo(shift, first) ^ second;
+}
+
 std::size_t trimmedLength(const char* name)
 {
     // Eight blanks at a time first: two-line names are all blanks here.
@@ -174,9 +207,19 @@ std::int64_t epochTicks(const TleEpoch& epoch)
     return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
 }
 
-ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
+ChangeStateWriter::ChangeStateWriter(File file)
     : file_(std::move(file))
     , buffer_(kFlushBytes + kEntryFixed + kNameSize)
+{
+}
+
+ChangeStateWriter ChangeStateWriter::part(File file)
+{
+    return ChangeStateWriter(std::move(file));
+}
+
+ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
+    : ChangeStateWriter(std::move(file))
 {
     unsigned char head[kHeadSize];
     std::memcpy(head, kMagic, sizeof kMagic);
@@ -220,6 +263,17 @@ void ChangeStateWriter::add(const ObjectElements& o)
     if (used_ >= kFlushBytes)
         flush();
     ++count_;
+}
+
+void ChangeStateWriter::append(ChangeStateWriter& later)
+{
+    later.flush();
+    flush();
+    file_.copyAt(at_, later.file_, 0, later.at_);
+    crc_ = crc32Combine(crc_, later.crc_, later.at_);
+    at_ += later.at_;
+    count_ += later.count_;
+    later.file_.close();
 }
 
 void ChangeStateWriter::finish()
@@ -289,6 +343,24 @@ void ChangeStateReader::refill(std::size_t n)
         crc_ = crc32Of(crc_, block_.data() + rest, static_cast<std::size_t>(summed - read_));
     read_ += want;
     len_ = rest + want;
+}
+
+void ChangeStateReader::skipBelow(int number)
+{
+    while (!done_ && size_ - kTailSize - at_ >= kEntryFixed) {
+        if (len_ - pos_ < kEntryFixed)
+            refill(kEntryFixed);
+        const std::uint32_t entryNumber = get32(block_.data() + pos_);
+        const std::size_t length = block_[pos_ + 28];
+        if (number < 0 || entryNumber >= static_cast<std::uint32_t>(number))
+            return;
+        bytes(kEntryFixed);
+        if (length > kNameSize || size_ - kTailSize - at_ < length)
+            throw DamagedState("damaged entry");
+        bytes(length);
+        last_ = static_cast<int>(entryNumber);
+        ++count_;
+    }
 }
 
 bool ChangeStateReader::next(ObjectElements& out)

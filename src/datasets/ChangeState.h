@@ -61,7 +61,15 @@ public:
     // Writes the tail and closes the file.
     void finish();
 
+    // A writer of entries only, with neither head nor tail: the later part of a state
+    // put together from two, for a comparison done in two parts at once.
+    static ChangeStateWriter part(File file);
+    // Puts the entries that `later` (a part, of higher numbers) wrote after this
+    // writer's own, and closes `later`'s file.
+    void append(ChangeStateWriter& later);
+
 private:
+    explicit ChangeStateWriter(File file);
     void put(const void* bytes, std::size_t n);
     void flush();
     File file_;
@@ -85,6 +93,11 @@ public:
     // The next object into `out`; false after the last, once the count and the checksum
     // have matched. DamagedState for anything the writer does not write.
     bool next(ObjectElements& out);
+    // Passes over the entries of numbers below `number`, looking no further than where
+    // each ends (the checksum and the count still take them in): for a caller that has
+    // those same entries read by another reader, which checks them, as a comparison in
+    // two parts at once does. Stops before the first entry of `number` or above.
+    void skipBelow(int number);
     // Objects read so far.
     std::uint32_t count() const { return count_; }
 
