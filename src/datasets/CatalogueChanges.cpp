@@ -248,9 +248,6 @@ std::string epochText(const TleEpoch& epoch)
 }
 
 const char* kNoEarlierState = "no state of an earlier processing run";
-// The later part's report and state until they are put in place, in the run folder.
-const char* kReportPart = "changes-later.txt";
-const char* kStatePart = "changes-later.dat";
 constexpr int kPastEveryNumber = kHighestCatalogNumber + 1;
 
 // Where the later part of a comparison begins: the number of the middle record, which
@@ -494,10 +491,9 @@ void CatalogueChanges::compare(const DataSetContext& ctx)
 {
     report_.emplace(ctx.MyTLEsDir + kReportFile);
     state_.emplace(kStateFile);
+    // Also the temporaries of their temporaries, the later part's (see pass()).
     report_->removeLeftovers();
     state_->removeLeftovers();
-    ReplacingFile(kReportPart, ReplacingFile::Kind::WorkFile).removeLeftovers();
-    ReplacingFile(kStatePart, ReplacingFile::Kind::WorkFile).removeLeftovers();
 
     std::optional<ChangeStateReader> previous;
     std::string ignored;
@@ -549,17 +545,18 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
 
     // Two parts, below and from the number of the middle record: on a machine with a
     // second core, at once, each reading and writing its own; else one after the other.
-    // The later part's report and state go to work files of their own, put after the
-    // earlier part's at the end.
+    // The later part's report and state go to files of their own (temporaries of the
+    // outputs' temporaries), put after the earlier part's at the end.
     const int split = splitNumber(catalogue.file(), ctx);
-    ReplacingFile laterReport(kReportPart, ReplacingFile::Kind::WorkFile);
-    ReplacingFile laterState(kStatePart, ReplacingFile::Kind::WorkFile);
-    Part first(compared, newest, ctx, report_->createTemp(), ChangeStateWriter(state_->createTemp(), newest));
-    const std::optional<TleEpoch> previousNewest = compared ? previous->newest() : std::nullopt;
-    first.report.add(head(ChangeCounts{.compared = compared}, previousNewest, newest));
-    Part second(compared, newest, ctx, laterReport.createTemp(), ChangeStateWriter::part(laterState.createTemp()));
-
-    first.earlier.there = compared && previous->next(first.earlier.object);
+    std::optional<ReplacingFile> laterReport;
+    std::optional<ReplacingFile> laterState;
+    std::optional<Part> second;
+    const auto startLater = [&] {
+        laterReport.emplace(report_->tempPath(), ReplacingFile::Kind::WorkFile);
+        laterState.emplace(state_->tempPath(), ReplacingFile::Kind::WorkFile);
+        second.emplace(
+            compared, newest, ctx, laterReport->createTemp(), ChangeStateWriter::part(laterState->createTemp()));
+    };
     std::exception_ptr laterFailure;
     std::optional<HelperThread> helper;
     // As for a pipeline: a second core, and a catalogue large enough to pay for it.
@@ -567,16 +564,17 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
         try {
             helper.emplace([&] {
                 try {
+                    startLater();
                     // The later part reads the earlier state on its own, from the start:
                     // its reader checks the whole file, count and checksum.
                     if (compared) {
-                        second.ownPrevious.emplace(kStateFile);
+                        second->ownPrevious.emplace(kStateFile);
                         // The earlier part's reader checks the entries below.
-                        second.ownPrevious->skipBelow(split);
-                        second.earlier.there = second.ownPrevious->next(second.earlier.object);
+                        second->ownPrevious->skipBelow(split);
+                        second->earlier.there = second->ownPrevious->next(second->earlier.object);
                     }
-                    second.pass.compare(ctx, catalogue.file(), split, kPastEveryNumber,
-                        second.ownPrevious ? &*second.ownPrevious : nullptr, second.earlier);
+                    second->pass.compare(ctx, catalogue.file(), split, kPastEveryNumber,
+                        second->ownPrevious ? &*second->ownPrevious : nullptr, second->earlier);
                 } catch (...) {
                     laterFailure = std::current_exception();
                 }
@@ -585,29 +583,35 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
             // No thread to spare: one part after the other.
         }
     }
+
+    Part first(compared, newest, ctx, report_->createTemp(), ChangeStateWriter(state_->createTemp(), newest));
+    const std::optional<TleEpoch> previousNewest = compared ? previous->newest() : std::nullopt;
+    first.report.add(head(ChangeCounts{.compared = compared}, previousNewest, newest));
+    first.earlier.there = compared && previous->next(first.earlier.object);
     first.pass.compare(ctx, catalogue.file(), 0, split, previous, first.earlier);
     ChangeStateReader* read = previous;
     if (helper) {
         helper->join();
         if (laterFailure)
             std::rethrow_exception(laterFailure);
-        read = second.ownPrevious ? &*second.ownPrevious : nullptr;
+        read = second->ownPrevious ? &*second->ownPrevious : nullptr;
     } else {
-        second.pass.compare(ctx, catalogue.file(), split, kPastEveryNumber, previous, first.earlier);
+        startLater();
+        second->pass.compare(ctx, catalogue.file(), split, kPastEveryNumber, previous, first.earlier);
     }
     catalogue.close();
 
     counts_ = first.pass.counts();
-    const ChangeCounts& more = second.pass.counts();
+    const ChangeCounts& more = second->pass.counts();
     counts_.objects += more.objects;
     counts_.added += more.added;
     counts_.gone += more.gone;
     counts_.jumped += more.jumped;
     counts_.stale += more.stale;
     counts_.previousObjects = read != nullptr ? read->count() : 0;
-    first.state.append(second.state);
+    first.state.append(second->state);
     first.state.finish();
-    first.report.append(second.report);
+    first.report.append(second->report);
     first.report.finish(head(counts_, previousNewest, newest));
 }
 
