@@ -104,7 +104,15 @@ public:
 private:
     // `n` bytes (up to an entry's) from the reading position, in the buffer; valid
     // until the next call.
-    const unsigned char* bytes(std::size_t n);
+    const unsigned char* bytes(std::size_t n)
+    {
+        if (len_ - pos_ < n)
+            refill(n);
+        const unsigned char* p = block_.data() + pos_;
+        pos_ += n;
+        at_ += n;
+        return p;
+    }
     void refill(std::size_t n);
     File file_;
     std::vector<unsigned char> block_;
