@@ -266,6 +266,21 @@ int splitNumber(const File& catalogue, const DataSetContext& ctx)
     return ok && number >= 0 ? number : ctx.index->entries() / 2;
 }
 
+// How many objects the index numbers below `end`.
+std::uint32_t objectsBelow(const CatalogIndex& index, int end)
+{
+    constexpr int kSlots = 16 * 1024;
+    std::vector<unsigned char> slots(std::size_t{kSlots} * 4);
+    std::uint32_t count = 0;
+    for (int at = 0; at < std::min(end, index.entries()); at += kSlots) {
+        const int n = std::min(kSlots, std::min(end, index.entries()) - at);
+        index.file().readAt(std::uint64_t(at) * 4, slots.data(), std::size_t(n) * 4);
+        for (int i = 0; i < n; ++i)
+            count += CatalogIndex::slotValue(slots.data() + std::size_t(i) * 4) > 0;
+    }
+    return count;
+}
+
 } // namespace
 
 Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
@@ -545,17 +560,28 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
 
     // Two parts, below and from the number of the middle record: on a machine with a
     // second core, at once, each reading and writing its own; else one after the other.
-    // The later part's report and state go to files of their own (temporaries of the
-    // outputs' temporaries), put after the earlier part's at the end.
+    // The later part's report goes to a file of its own (a temporary of the report's
+    // temporary), put after the earlier part's at the end; its state entries likewise,
+    // but in two-line form, where no object has a name and the earlier part's entries
+    // end where their count puts them, straight into the state after those.
     const int split = splitNumber(catalogue.file(), ctx);
+    File stateFile = state_->createTemp();
     std::optional<ReplacingFile> laterReport;
     std::optional<ReplacingFile> laterState;
     std::optional<Part> second;
     const auto startLater = [&] {
         laterReport.emplace(report_->tempPath(), ReplacingFile::Kind::WorkFile);
-        laterState.emplace(state_->tempPath(), ReplacingFile::Kind::WorkFile);
+        File entries;
+        std::uint64_t at = 0;
+        if (ctx.TwoLineFormat) {
+            entries.open(state_->tempPath(), File::Mode::ReadWrite, state_->finalPath());
+            at = ChangeStateWriter::namelessEnd(objectsBelow(*ctx.index, split));
+        } else {
+            laterState.emplace(state_->tempPath(), ReplacingFile::Kind::WorkFile);
+            entries = laterState->createTemp();
+        }
         second.emplace(
-            compared, newest, ctx, laterReport->createTemp(), ChangeStateWriter::part(laterState->createTemp()));
+            compared, newest, ctx, laterReport->createTemp(), ChangeStateWriter::part(std::move(entries), at));
     };
     std::exception_ptr laterFailure;
     std::optional<HelperThread> helper;
@@ -584,7 +610,7 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
         }
     }
 
-    Part first(compared, newest, ctx, report_->createTemp(), ChangeStateWriter(state_->createTemp(), newest));
+    Part first(compared, newest, ctx, report_->createTemp(), ChangeStateWriter(std::move(stateFile), newest));
     const std::optional<TleEpoch> previousNewest = compared ? previous->newest() : std::nullopt;
     first.report.add(head(ChangeCounts{.compared = compared}, previousNewest, newest));
     first.earlier.there = compared && previous->next(first.earlier.object);

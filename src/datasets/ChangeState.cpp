@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 
 namespace qm {
@@ -237,19 +238,26 @@ std::int64_t epochTicks(const TleEpoch& epoch)
     return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
 }
 
-ChangeStateWriter::ChangeStateWriter(File file)
+ChangeStateWriter::ChangeStateWriter(File file, std::uint64_t at)
     : file_(std::move(file))
     , buffer_(kFlushBytes + kEntryFixed + kNameSize)
+    , start_(at)
+    , at_(at)
 {
 }
 
-ChangeStateWriter ChangeStateWriter::part(File file)
+ChangeStateWriter ChangeStateWriter::part(File file, std::uint64_t at)
 {
-    return ChangeStateWriter(std::move(file));
+    return ChangeStateWriter(std::move(file), at);
+}
+
+std::uint64_t ChangeStateWriter::namelessEnd(std::uint32_t count)
+{
+    return kHeadSize + std::uint64_t{count} * kEntryFixed;
 }
 
 ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
-    : ChangeStateWriter(std::move(file))
+    : ChangeStateWriter(std::move(file), 0)
 {
     unsigned char head[kHeadSize];
     std::memcpy(head, kMagic, sizeof kMagic);
@@ -299,9 +307,14 @@ void ChangeStateWriter::append(ChangeStateWriter& later)
 {
     later.flush();
     flush();
-    file_.copyAt(at_, later.file_, 0, later.at_);
-    crc_ = crc32Combine(crc_, later.crc_, later.at_);
-    at_ += later.at_;
+    const std::uint64_t length = later.at_ - later.start_;
+    // A state's entries start after its head: at 0, the later part has a file of its own.
+    if (later.start_ == 0)
+        file_.copyAt(at_, later.file_, 0, length);
+    else if (later.start_ != at_)
+        throw std::logic_error("the later part of the state does not start where the earlier ends");
+    crc_ = crc32Combine(crc_, later.crc_, length);
+    at_ += length;
     count_ += later.count_;
     later.file_.close();
 }

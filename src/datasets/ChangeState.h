@@ -62,19 +62,24 @@ public:
     void finish();
 
     // A writer of entries only, with neither head nor tail: the later part of a state
-    // put together from two, for a comparison done in two parts at once.
-    static ChangeStateWriter part(File file);
+    // put together from two, for a comparison done in two parts at once. The entries go
+    // from `at` of `file`: a file of their own (`at` 0), or the state's file itself,
+    // where the earlier part's entries will end (namelessEnd()).
+    static ChangeStateWriter part(File file, std::uint64_t at = 0);
+    // Where a state's entries end after `count` entries without a name.
+    static std::uint64_t namelessEnd(std::uint32_t count);
     // Puts the entries that `later` (a part, of higher numbers) wrote after this
-    // writer's own, and closes `later`'s file.
+    // writer's own, copied or, written in place, as they stand; closes `later`'s file.
     void append(ChangeStateWriter& later);
 
 private:
-    explicit ChangeStateWriter(File file);
+    ChangeStateWriter(File file, std::uint64_t at);
     void put(const void* bytes, std::size_t n);
     void flush();
     File file_;
     std::vector<unsigned char> buffer_;
     std::size_t used_ = 0;
+    std::uint64_t start_ = 0;
     std::uint64_t at_ = 0;
     std::uint32_t crc_ = 0;
     std::uint32_t count_ = 0;
