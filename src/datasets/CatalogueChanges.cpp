@@ -250,9 +250,10 @@ std::string epochText(const TleEpoch& epoch)
 const char* kNoEarlierState = "no state of an earlier processing run";
 constexpr int kPastEveryNumber = kHighestCatalogNumber + 1;
 
-// Where the later part of a comparison begins: the number of the middle record, which
-// halves the work for a catalogue in number order (as published); another order only
-// makes the parts unequal.
+// Where the later part of a comparison begins: the number of the record 55 % of the way
+// through. For a catalogue in number order (as published) that about evens the parts'
+// work, the later part also passing over the earlier part's entries in the state and
+// making its files; another order only makes the parts unequal.
 int splitNumber(const File& catalogue, const DataSetContext& ctx)
 {
     const std::size_t recordSize = ctx.TwoLineFormat ? kTwoLineRecordSize : kThreeLineRecordSize;
@@ -260,7 +261,8 @@ int splitNumber(const File& catalogue, const DataSetContext& ctx)
     if (records == 0)
         return 0;
     char line1[kLineLength];
-    catalogue.readAt(records / 2 * recordSize + (ctx.TwoLineFormat ? 0 : kThreeLinePairOffset), line1, kLineLength);
+    catalogue.readAt(
+        records * 11 / 20 * recordSize + (ctx.TwoLineFormat ? 0 : kThreeLinePairOffset), line1, kLineLength);
     bool ok = false;
     const int number = Catalog_Number(std::string_view(line1, kLineLength), 3, ok);
     return ok && number >= 0 ? number : ctx.index->entries() / 2;
@@ -558,7 +560,7 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
     const bool compared = previous != nullptr;
     RecordFile catalogue(ctx.CatalogFile, File::Mode::Read, recordSize);
 
-    // Two parts, below and from the number of the middle record: on a machine with a
+    // Two parts, below and from the number splitNumber() gives: on a machine with a
     // second core, at once, each reading and writing its own; else one after the other.
     // The later part's report goes to a file of its own (a temporary of the report's
     // temporary), put after the earlier part's at the end; its state entries likewise,
