@@ -181,6 +181,14 @@ std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint6
     return multiplyModulo(shift, first) ^ second;
 }
 
+// epochTicks(), inline for the passes that take every object's.
+std::int64_t ticksOf(const TleEpoch& epoch)
+{
+    const auto at = static_cast<std::size_t>(epoch.year - kFirstEpochYear);
+    const std::int64_t newYear = at < kNewYears.size() ? kNewYears[at] : daysToNewYear(epoch.year);
+    return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
+}
+
 std::size_t trimmedLength(const char* name)
 {
     // Eight blanks at a time first: two-line names are all blanks here.
@@ -212,10 +220,10 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
         const int yy = static_cast<int>(yearDay / 1000);
         o.epoch
             = TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, static_cast<int>(yearDay % 1000), static_cast<int>(fraction)};
-        o.ticks = epochTicks(o.epoch);
+        o.ticks = ticksOf(o.epoch);
     } else if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
         o.epoch = *epoch;
-        o.ticks = epochTicks(o.epoch);
+        o.ticks = ticksOf(o.epoch);
     }
     // Inclination "ddd.dddd" in columns 9-16, mean motion "dd.dddddddd" in 53-63.
     const std::int64_t inclination = plainInclination(line2.data() + 8);
@@ -233,9 +241,7 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
 
 std::int64_t epochTicks(const TleEpoch& epoch)
 {
-    const auto at = static_cast<std::size_t>(epoch.year - kFirstEpochYear);
-    const std::int64_t newYear = at < kNewYears.size() ? kNewYears[at] : daysToNewYear(epoch.year);
-    return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
+    return ticksOf(epoch);
 }
 
 ChangeStateWriter::ChangeStateWriter(File file, std::uint64_t at)
@@ -430,7 +436,7 @@ bool ChangeStateReader::next(ObjectElements& out)
     std::memset(o.name, ' ', kNameSize);
     if (length > 0)
         std::memcpy(o.name, name, length);
-    o.ticks = o.hasEpoch() ? epochTicks(o.epoch) : 0;
+    o.ticks = o.hasEpoch() ? ticksOf(o.epoch) : 0;
     last_ = o.number;
     ++count_;
     return true;
