@@ -273,42 +273,16 @@ std::uint32_t objectsBelow(const CatalogIndex& index, int end)
 {
     constexpr int kSlots = 16 * 1024;
     std::vector<unsigned char> slots(std::size_t{kSlots} * 4);
+    const int last = std::min(end, index.entries());
     std::uint32_t count = 0;
-    for (int at = 0; at < std::min(end, index.entries()); at += kSlots) {
-        const int n = std::min(kSlots, std::min(end, index.entries()) - at);
+    for (int at = 0; at < last; at += kSlots) {
+        const int n = std::min(kSlots, last - at);
         index.file().readAt(std::uint64_t(at) * 4, slots.data(), std::size_t(n) * 4);
         for (int i = 0; i < n; ++i)
             count += CatalogIndex::slotValue(slots.data() + std::size_t(i) * 4) > 0;
     }
     return count;
 }
-
-} // namespace
-
-Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
-{
-    Jump jump;
-    jump.inclination = std::abs(std::int64_t{after.inclination} - before.inclination) >= kJumpInclination;
-    jump.eccentricity = std::abs(std::int64_t{after.eccentricity} - before.eccentricity) >= kJumpEccentricity;
-    // Line 1 holds half the first derivative: the mean motion it predicts after t days
-    // is n + 2 * (field) * t. In whole numbers, scaled by the ticks of a day, so that the
-    // rule holds exactly at its threshold: |change * day - 2 * field * ticks| >= 0.01 * day.
-    const std::int64_t elapsed = before.hasEpoch() && after.hasEpoch() ? after.ticks - before.ticks : 0;
-    const std::int64_t change = std::int64_t{after.meanMotion} - before.meanMotion;
-    // The field has at most eight digits: whole numbers hold the product for well over a
-    // year between the epochs; beyond that no threshold is near, and doubles serve.
-    constexpr std::int64_t kWholeElapsed = std::int64_t{40} * 1000000000;
-    if (elapsed > -kWholeElapsed && elapsed < kWholeElapsed) {
-        const std::int64_t off = change * kTicksPerDay - 2 * std::int64_t{before.halfMotionRate} * elapsed;
-        jump.meanMotion = (off < 0 ? -off : off) >= kJumpMeanMotion * kTicksPerDay;
-    } else {
-        const double off = double(change) - 2.0 * before.halfMotionRate * (double(elapsed) / kTicksPerDay);
-        jump.meanMotion = std::abs(off) >= double(kJumpMeanMotion);
-    }
-    return jump;
-}
-
-namespace {
 
 // The head has the same length however the counts come out: it is written first as a
 // stand-in and again at the end.
@@ -345,6 +319,29 @@ struct Earlier {
 };
 
 } // namespace
+
+Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
+{
+    Jump jump;
+    jump.inclination = std::abs(std::int64_t{after.inclination} - before.inclination) >= kJumpInclination;
+    jump.eccentricity = std::abs(std::int64_t{after.eccentricity} - before.eccentricity) >= kJumpEccentricity;
+    // Line 1 holds half the first derivative: the mean motion it predicts after t days
+    // is n + 2 * (field) * t. In whole numbers, scaled by the ticks of a day, so that the
+    // rule holds exactly at its threshold: |change * day - 2 * field * ticks| >= 0.01 * day.
+    const std::int64_t elapsed = before.hasEpoch() && after.hasEpoch() ? after.ticks - before.ticks : 0;
+    const std::int64_t change = std::int64_t{after.meanMotion} - before.meanMotion;
+    // The field has at most eight digits: whole numbers hold the product for well over a
+    // year between the epochs; beyond that no threshold is near, and doubles serve.
+    constexpr std::int64_t kWholeElapsed = std::int64_t{40} * 1000000000;
+    if (elapsed > -kWholeElapsed && elapsed < kWholeElapsed) {
+        const std::int64_t off = change * kTicksPerDay - 2 * std::int64_t{before.halfMotionRate} * elapsed;
+        jump.meanMotion = (off < 0 ? -off : off) >= kJumpMeanMotion * kTicksPerDay;
+    } else {
+        const double off = double(change) - 2.0 * before.halfMotionRate * (double(elapsed) / kTicksPerDay);
+        jump.meanMotion = std::abs(off) >= double(kJumpMeanMotion);
+    }
+    return jump;
+}
 
 // One part of a comparison (see pass()): the report's lines and the state's entries of
 // the objects of a range of catalogue numbers, as they come.
