@@ -362,8 +362,8 @@ public:
 
     // Compares the objects numbered from `first` to below `end` with the earlier ones of
     // those numbers, which `previous` (none on a first run) gives from where `earlier`
-    // stands: the earlier objects of lower numbers are passed over, and `earlier` is
-    // left at the first of `end` or above.
+    // stands, at the first of `first` or above; leaves `earlier` at the first of `end`
+    // or above.
     void compare(const DataSetContext& ctx, const File& catalogue, int first, int end, ChangeStateReader* previous,
         Earlier& earlier)
     {
@@ -371,8 +371,6 @@ public:
         const std::size_t pairAt = ctx.TwoLineFormat ? 0 : kThreeLinePairOffset;
         ObjectElements& before = earlier.object;
         bool& haveBefore = earlier.there;
-        while (haveBefore && before.number < first)
-            haveBefore = previous->next(before);
         InNumberOrder objects(*ctx.index, catalogue, recordSize, first, end);
         int number = 0;
         const char* record = nullptr;
@@ -547,7 +545,7 @@ struct alignas(64) CatalogueChanges::Part {
     ChangeStateWriter state;
     Pass pass;
     Earlier earlier;
-    std::optional<ChangeStateReader> ownPrevious; // the later part's on a helper
+    std::optional<ChangeStateReader> ownPrevious; // the later part's
 };
 
 void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previous)
@@ -568,7 +566,7 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
     std::optional<ReplacingFile> laterReport;
     std::optional<ReplacingFile> laterState;
     std::optional<Part> second;
-    const auto startLater = [&] {
+    const auto later = [&] {
         laterReport.emplace(report_->tempPath(), ReplacingFile::Kind::WorkFile);
         File entries;
         std::uint64_t at = 0;
@@ -581,6 +579,16 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
         }
         second.emplace(
             compared, newest, ctx, laterReport->createTemp(), ChangeStateWriter::part(std::move(entries), at));
+        // The later part reads the earlier state on its own, from the start: its reader
+        // checks the whole file, count and checksum; the earlier part's reader checks the
+        // entries it passes over.
+        if (compared) {
+            second->ownPrevious.emplace(kStateFile);
+            second->ownPrevious->skipBelow(split);
+            second->earlier.there = second->ownPrevious->next(second->earlier.object);
+        }
+        second->pass.compare(ctx, catalogue.file(), split, kPastEveryNumber,
+            second->ownPrevious ? &*second->ownPrevious : nullptr, second->earlier);
     };
     std::exception_ptr laterFailure;
     std::optional<HelperThread> helper;
@@ -589,17 +597,7 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
         try {
             helper.emplace([&] {
                 try {
-                    startLater();
-                    // The later part reads the earlier state on its own, from the start:
-                    // its reader checks the whole file, count and checksum.
-                    if (compared) {
-                        second->ownPrevious.emplace(kStateFile);
-                        // The earlier part's reader checks the entries below.
-                        second->ownPrevious->skipBelow(split);
-                        second->earlier.there = second->ownPrevious->next(second->earlier.object);
-                    }
-                    second->pass.compare(ctx, catalogue.file(), split, kPastEveryNumber,
-                        second->ownPrevious ? &*second->ownPrevious : nullptr, second->earlier);
+                    later();
                 } catch (...) {
                     laterFailure = std::current_exception();
                 }
@@ -614,15 +612,12 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
     first.report.add(head(ChangeCounts{.compared = compared}, previousNewest, newest));
     first.earlier.there = compared && previous->next(first.earlier.object);
     first.pass.compare(ctx, catalogue.file(), 0, split, previous, first.earlier);
-    ChangeStateReader* read = previous;
     if (helper) {
         helper->join();
         if (laterFailure)
             std::rethrow_exception(laterFailure);
-        read = second->ownPrevious ? &*second->ownPrevious : nullptr;
     } else {
-        startLater();
-        second->pass.compare(ctx, catalogue.file(), split, kPastEveryNumber, previous, first.earlier);
+        later();
     }
     catalogue.close();
 
@@ -633,7 +628,7 @@ void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previo
     counts_.gone += more.gone;
     counts_.jumped += more.jumped;
     counts_.stale += more.stale;
-    counts_.previousObjects = read != nullptr ? read->count() : 0;
+    counts_.previousObjects = compared ? second->ownPrevious->count() : 0;
     first.state.append(second->state);
     first.state.finish();
     first.report.append(second->report);
