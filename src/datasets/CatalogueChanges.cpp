@@ -530,9 +530,9 @@ void CatalogueChanges::compare(const DataSetContext& ctx)
 }
 
 // A part of a comparison with what it writes to: the report's text and the state's
-// entries after the head, or for the later part, files of their own. Everything a
-// part changes for each object stands in cache lines of its own: shared with the
-// other part's, each write would cost both parts a miss.
+// entries after the head, or for the later part, where pass() has them go. Everything a
+// part changes for each object stands in cache lines of its own: shared with the other
+// part's, each write would cost both parts a miss.
 struct alignas(64) CatalogueChanges::Part {
     Part(bool compared, const std::optional<TleEpoch>& newest, const DataSetContext& ctx, File reportFile,
         ChangeStateWriter stateWriter)
