@@ -34,12 +34,10 @@ std::string Catalog_Number_Text(int n);
 // An empty field is a fatal stop.
 double Real_Value(std::string_view text, int first, int count, bool& ok);
 
-// The eight characters from `p` as one number when every one is a digit, else -1; with
-// `blankAsZero` a blank counts as a 0. A handful of operations for all eight: passes
-// over a whole catalogue read fields of eight digits for every object.
-inline std::int64_t Eight_Digits(const char* p, bool blankAsZero = false)
+// The eight characters from `p` as one word, the first in the lowest byte, whatever
+// the machine's order.
+inline std::uint64_t Eight_Chars(const char* p)
 {
-    // The first character in the lowest byte, whatever the machine's order.
     std::uint64_t v = 0;
     if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(&v, p, 8);
@@ -47,6 +45,15 @@ inline std::int64_t Eight_Digits(const char* p, bool blankAsZero = false)
         for (int i = 7; i >= 0; --i)
             v = v << 8 | static_cast<unsigned char>(p[i]);
     }
+    return v;
+}
+
+// The eight characters of `v` (as Eight_Chars gives them) as one number when every one
+// is a digit, else -1; with `blankAsZero` a blank counts as a 0. A handful of
+// operations for all eight: passes over a whole catalogue read fields of eight digits
+// for every object.
+inline std::int64_t Digits_Value(std::uint64_t v, bool blankAsZero = false)
+{
     if (blankAsZero)
         v |= 0x1010101010101010; // 0x20 becomes 0x30; a digit stays, anything else stays no digit
     // High nibble 3, and adding 6 keeps it 3: a digit in every byte.
@@ -55,6 +62,12 @@ inline std::int64_t Eight_Digits(const char* p, bool blankAsZero = false)
     v = (v & 0x0F0F0F0F0F0F0F0F) * 2561 >> 8;
     v = (v & 0x00FF00FF00FF00FF) * 6553601 >> 16;
     return static_cast<std::int64_t>((v & 0x0000FFFF0000FFFF) * 42949672960001 >> 32);
+}
+
+// The eight characters from `p` as one number, as Digits_Value reads them.
+inline std::int64_t Eight_Digits(const char* p, bool blankAsZero = false)
+{
+    return Digits_Value(Eight_Chars(p), blankAsZero);
 }
 
 // `s` without the blanks (0x20) at either end.

@@ -1,5 +1,6 @@
 #include "datasets/CatalogueChanges.h"
 
+#include "catalogue/BatchPipeline.h"
 #include "catalogue/CatalogIndex.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
@@ -7,6 +8,7 @@
 #include "datasets/DataSetContext.h"
 #include "datasets/ReportNames.h"
 #include "platform/File.h"
+#include "platform/HelperThread.h"
 
 #include <algorithm>
 #include <charconv>
@@ -15,16 +17,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace qm {
 
 namespace {
 
-// The objects of the checked catalogue in catalogue-number order, through its index: a
-// batch of slots at a time, whose records are read in file order, neighbours in one
-// read. A catalogue in number order (as published) is read straight through.
+// The objects of the checked catalogue numbered from `first` to below `end`, in number
+// order, through its index: a batch of slots at a time, whose records are read in file
+// order, neighbours in one read. A catalogue in number order (as published) is read
+// straight through.
 class InNumberOrder {
 public:
     static constexpr int kBatchSlots = 512;
@@ -32,12 +37,14 @@ public:
     static constexpr std::uint32_t kGapRecords = 16;
     static constexpr std::size_t kSpanBytes = 256 * 1024;
 
-    InNumberOrder(const CatalogIndex& index, const File& catalogue, std::size_t recordSize)
+    InNumberOrder(const CatalogIndex& index, const File& catalogue, std::size_t recordSize, int first, int end)
         : index_(index)
         , catalogue_(catalogue)
         , recordSize_(recordSize)
         , recordCount_(catalogue.size() / recordSize)
         , slotBytes_(std::size_t{kBatchSlots} * 4)
+        , nextSlot_(std::max(first, 0))
+        , endSlot_(std::min(end, index.entries()))
     {
     }
 
@@ -61,10 +68,9 @@ private:
 
     bool fill()
     {
-        const int entries = index_.entries();
-        if (nextSlot_ >= entries)
+        if (nextSlot_ >= endSlot_)
             return false;
-        const int slots = std::min(kBatchSlots, entries - nextSlot_);
+        const int slots = std::min(kBatchSlots, endSlot_ - nextSlot_);
         index_.file().readAt(std::uint64_t(nextSlot_) * 4, slotBytes_.data(), std::size_t(slots) * 4);
         items_.clear();
         at_ = 0;
@@ -123,7 +129,8 @@ private:
     std::vector<char> records_;
     std::vector<char> span_;
     std::size_t at_ = 0;
-    int nextSlot_ = 0;
+    int nextSlot_;
+    int endSlot_;
 };
 
 // A report written by position, so that its head can be written last.
@@ -146,6 +153,16 @@ public:
         file_.writeAt(at_, buffer_.data(), buffer_.size());
         at_ += buffer_.size();
         buffer_.clear();
+    }
+    // Puts what `later` (a report of its own file, without head) wrote after this
+    // report's text, and closes `later`'s file.
+    void append(ReportOut& later)
+    {
+        later.flush();
+        flush();
+        file_.copyAt(at_, later.file_, 0, later.at_);
+        at_ += later.at_;
+        later.file_.close();
     }
     void finish(std::string_view head)
     {
@@ -231,6 +248,75 @@ std::string epochText(const TleEpoch& epoch)
 }
 
 const char* kNoEarlierState = "no state of an earlier processing run";
+constexpr int kPastEveryNumber = kHighestCatalogNumber + 1;
+
+// Where the later part of a comparison begins: the number of the record 55 % of the way
+// through. For a catalogue in number order (as published) that about evens the parts'
+// work, the later part also passing over the earlier part's entries in the state and
+// making its files; another order only makes the parts unequal.
+int splitNumber(const File& catalogue, const DataSetContext& ctx)
+{
+    const std::size_t recordSize = ctx.TwoLineFormat ? kTwoLineRecordSize : kThreeLineRecordSize;
+    const std::uint64_t records = catalogue.size() / recordSize;
+    if (records == 0)
+        return 0;
+    char line1[kLineLength];
+    catalogue.readAt(
+        records * 11 / 20 * recordSize + (ctx.TwoLineFormat ? 0 : kThreeLinePairOffset), line1, kLineLength);
+    bool ok = false;
+    const int number = Catalog_Number(std::string_view(line1, kLineLength), 3, ok);
+    return ok && number >= 0 ? number : ctx.index->entries() / 2;
+}
+
+// How many objects the index numbers below `end`.
+std::uint32_t objectsBelow(const CatalogIndex& index, int end)
+{
+    constexpr int kSlots = 16 * 1024;
+    std::vector<unsigned char> slots(std::size_t{kSlots} * 4);
+    const int last = std::min(end, index.entries());
+    std::uint32_t count = 0;
+    for (int at = 0; at < last; at += kSlots) {
+        const int n = std::min(kSlots, last - at);
+        index.file().readAt(std::uint64_t(at) * 4, slots.data(), std::size_t(n) * 4);
+        for (int i = 0; i < n; ++i)
+            count += CatalogIndex::slotValue(slots.data() + std::size_t(i) * 4) > 0;
+    }
+    return count;
+}
+
+// The head has the same length however the counts come out: it is written first as a
+// stand-in and again at the end.
+std::string head(
+    const ChangeCounts& counts, const std::optional<TleEpoch>& previousNewest, const std::optional<TleEpoch>& newest)
+{
+    const auto objects = [](std::uint32_t n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%6u objects", n);
+        return std::string(text);
+    };
+    char text[512];
+    const std::string previous = counts.compared
+        ? epochText(previousNewest.value_or(TleEpoch{})) + "  " + objects(counts.previousObjects)
+        : std::string("none (nothing to compare with)");
+    std::snprintf(text, sizeof text,
+        "Catalogue changes since the last completed processing run\n"
+        "Previous catalogue  %s\n"
+        "Current catalogue   %s  %s\n"
+        "New     %6u\n"
+        "Gone    %6u\n"
+        "Jumped  %6u\n"
+        "Stale   %6u\n"
+        "\n",
+        previous.c_str(), epochText(newest.value_or(TleEpoch{})).c_str(), objects(counts.objects).c_str(), counts.added,
+        counts.gone, counts.jumped, counts.stale);
+    return text;
+}
+
+// The earlier object a part of the comparison stands at.
+struct Earlier {
+    ObjectElements object;
+    bool there = false;
+};
 
 } // namespace
 
@@ -257,27 +343,57 @@ Jump Jump_Between(const ObjectElements& before, const ObjectElements& after)
     return jump;
 }
 
-// One comparison: the report's lines and the new state, as the objects come.
+// One part of a comparison (see pass()): the report's lines and the state's entries of
+// the objects of a range of catalogue numbers, as they come.
 class CatalogueChanges::Pass {
 public:
-    // `names`: the report's names in two-line form, where the state keeps none.
-    Pass(ChangeCounts& counts, const std::optional<TleEpoch>& newest, File report, File state,
-        ReportNameWindow* names)
-        : counts_(counts)
-        , names_(names)
-        , newest_(newest)
+    // `names`: the report's table in two-line form, where the state keeps no names.
+    Pass(bool compared, const std::optional<TleEpoch>& newest, ReportOut& report, ChangeStateWriter& state,
+        const SsrTable* names, bool twoLine)
+        : newest_(newest)
         , newestTicks_(newest ? epochTicks(*newest) : 0)
-        , report_(std::move(report))
-        , state_(std::move(state), newest)
+        , report_(report)
+        , state_(state)
     {
+        counts_.compared = compared;
+        if (twoLine)
+            names_.emplace(names);
     }
 
-    void begin(const std::optional<TleEpoch>& previousNewest)
+    // Compares the objects numbered from `first` to below `end` with the earlier ones of
+    // those numbers, which `previous` (none on a first run) gives from where `earlier`
+    // stands, at the first of `first` or above; leaves `earlier` at the first of `end`
+    // or above.
+    void compare(const DataSetContext& ctx, const File& catalogue, int first, int end, ChangeStateReader* previous,
+        Earlier& earlier)
     {
-        previousNewest_ = previousNewest;
-        report_.add(head());
+        const std::size_t recordSize = ctx.TwoLineFormat ? kTwoLineRecordSize : kThreeLineRecordSize;
+        const std::size_t pairAt = ctx.TwoLineFormat ? 0 : kThreeLinePairOffset;
+        ObjectElements& before = earlier.object;
+        bool& haveBefore = earlier.there;
+        InNumberOrder objects(*ctx.index, catalogue, recordSize, first, end);
+        int number = 0;
+        const char* record = nullptr;
+        char blank[kNameSize];
+        std::memset(blank, ' ', kNameSize);
+        while (objects.next(number, record)) {
+            const char* pair = record + pairAt;
+            const ObjectElements now = Object_Elements(number, pair, ctx.TwoLineFormat ? blank : record);
+            for (; haveBefore && before.number < number; haveBefore = previous->next(before))
+                gone(before);
+            const bool same = haveBefore && before.number == number;
+            // The international designator: columns 10-17 of line 1.
+            current(now, same ? &before : nullptr, pair + 9);
+            if (same)
+                haveBefore = previous->next(before);
+        }
+        for (; haveBefore && before.number < end; haveBefore = previous->next(before))
+            gone(before);
     }
 
+    const ChangeCounts& counts() const { return counts_; }
+
+private:
     // The object of the current catalogue, and the earlier one of the same number.
     void current(const ObjectElements& now, const ObjectElements* before, const char* designator)
     {
@@ -336,48 +452,11 @@ public:
         ++counts_.gone;
         // A state a two-line run left keeps no names: a three-line run has none to give.
         ObjectElements shown = before;
-        if (names_ == nullptr && allBytesAre(shown.name, kNameSize, ' '))
+        if (!names_ && allBytesAre(shown.name, kNameSize, ' '))
             putUnknownName(shown.name);
         startLine("GONE", shown);
         appendEpoch(line_, before.epoch);
         endLine();
-    }
-
-    void finish(std::uint32_t previousObjects)
-    {
-        counts_.previousObjects = previousObjects;
-        state_.finish();
-        report_.finish(head());
-    }
-
-private:
-    // The head has the same length however the counts come out: it is written first as
-    // a stand-in and again at the end.
-    std::string head() const
-    {
-        char text[512];
-        const std::string previous = counts_.compared
-            ? epochText(previousNewest_.value_or(TleEpoch{})) + "  " + objects(counts_.previousObjects)
-            : std::string("none (nothing to compare with)");
-        std::snprintf(text, sizeof text,
-            "Catalogue changes since the last completed processing run\n"
-            "Previous catalogue  %s\n"
-            "Current catalogue   %s  %s\n"
-            "New     %6u\n"
-            "Gone    %6u\n"
-            "Jumped  %6u\n"
-            "Stale   %6u\n"
-            "\n",
-            previous.c_str(), epochText(newest_.value_or(TleEpoch{})).c_str(), objects(counts_.objects).c_str(),
-            counts_.added, counts_.gone, counts_.jumped, counts_.stale);
-        return text;
-    }
-
-    static std::string objects(std::uint32_t n)
-    {
-        char text[32];
-        std::snprintf(text, sizeof text, "%6u objects", n);
-        return text;
     }
 
     // Kind, number and name in fixed columns; what the kind tells follows.
@@ -388,7 +467,7 @@ private:
         appendNumber(line_, o.number);
         line_ += ' ';
         char name[kNameSize];
-        if (names_ != nullptr)
+        if (names_)
             names_->nameOf(o.number, name);
         else
             std::memcpy(name, o.name, kNameSize);
@@ -404,13 +483,16 @@ private:
         report_.add(line_);
     }
 
-    ChangeCounts& counts_;
-    ReportNameWindow* names_;
+    ChangeCounts counts_;
+    // Names as the data sets give them. In three-line form the name lines, which the
+    // state keeps for objects that go. In two-line form the report's, looked up only for
+    // the report's lines: the report names gone objects too, and a name read for every
+    // object would cost more than the rest of the comparison.
+    std::optional<ReportNameWindow> names_;
     std::optional<TleEpoch> newest_;
     std::int64_t newestTicks_;
-    std::optional<TleEpoch> previousNewest_;
-    ReportOut report_;
-    ChangeStateWriter state_;
+    ReportOut& report_;
+    ChangeStateWriter& state_;
     std::string line_;
 };
 
@@ -421,6 +503,7 @@ void CatalogueChanges::compare(const DataSetContext& ctx)
 {
     report_.emplace(ctx.MyTLEsDir + kReportFile);
     state_.emplace(kStateFile);
+    // Also the temporaries of their temporaries, the later part's (see pass()).
     report_->removeLeftovers();
     state_->removeLeftovers();
 
@@ -446,46 +529,110 @@ void CatalogueChanges::compare(const DataSetContext& ctx)
         ctx.reporter.log("Changes: " + ignored + "; only stale objects are reported");
 }
 
+// A part of a comparison with what it writes to: the report's text and the state's
+// entries after the head, or for the later part, where pass() has them go. Everything a
+// part changes for each object stands in cache lines of its own: shared with the other
+// part's, each write would cost both parts a miss.
+struct alignas(64) CatalogueChanges::Part {
+    Part(bool compared, const std::optional<TleEpoch>& newest, const DataSetContext& ctx, File reportFile,
+        ChangeStateWriter stateWriter)
+        : report(std::move(reportFile))
+        , state(std::move(stateWriter))
+        , pass(compared, newest, report, state, ctx.ssr, ctx.TwoLineFormat)
+    {
+    }
+    ReportOut report;
+    ChangeStateWriter state;
+    Pass pass;
+    Earlier earlier;
+    std::optional<ChangeStateReader> ownPrevious; // the later part's
+};
+
 void CatalogueChanges::pass(const DataSetContext& ctx, ChangeStateReader* previous)
 {
-    counts_ = ChangeCounts{};
-    counts_.compared = previous != nullptr;
     const std::size_t recordSize = ctx.TwoLineFormat ? kTwoLineRecordSize : kThreeLineRecordSize;
-    const std::size_t pairAt = ctx.TwoLineFormat ? 0 : kThreeLinePairOffset;
-
-    // Names as the data sets give them. In three-line form the name lines, which the
-    // state keeps for objects that go. In two-line form the report's, looked up only for
-    // the report's lines: the report names gone objects too, and a name read for every
-    // object would cost more than the rest of the comparison.
-    std::optional<ReportNameWindow> names;
-    if (ctx.TwoLineFormat)
-        names.emplace(ctx.ssr);
-    Pass out(counts_, ctx.index->newestEpoch(), report_->createTemp(), state_->createTemp(), names ? &*names : nullptr);
-    out.begin(previous ? previous->newest() : std::nullopt);
+    const std::optional<TleEpoch>& newest = ctx.index->newestEpoch();
+    const bool compared = previous != nullptr;
     RecordFile catalogue(ctx.CatalogFile, File::Mode::Read, recordSize);
-    InNumberOrder objects(*ctx.index, catalogue.file(), recordSize);
 
-    ObjectElements before;
-    bool haveBefore = previous != nullptr && previous->next(before);
-    int number = 0;
-    const char* record = nullptr;
-    char blank[kNameSize];
-    std::memset(blank, ' ', kNameSize);
-    while (objects.next(number, record)) {
-        const char* pair = record + pairAt;
-        const ObjectElements now = Object_Elements(number, pair, ctx.TwoLineFormat ? blank : record);
-        for (; haveBefore && before.number < number; haveBefore = previous->next(before))
-            out.gone(before);
-        const bool same = haveBefore && before.number == number;
-        // The international designator: columns 10-17 of line 1.
-        out.current(now, same ? &before : nullptr, pair + 9);
-        if (same)
-            haveBefore = previous->next(before);
+    // Two parts, below and from the number splitNumber() gives: on a machine with a
+    // second core, at once, each reading and writing its own; else one after the other.
+    // The later part's report goes to a file of its own (a temporary of the report's
+    // temporary), put after the earlier part's at the end; its state entries likewise,
+    // but in two-line form, where no object has a name and the earlier part's entries
+    // end where their count puts them, straight into the state after those.
+    const int split = splitNumber(catalogue.file(), ctx);
+    File stateFile = state_->createTemp();
+    std::optional<ReplacingFile> laterReport;
+    std::optional<ReplacingFile> laterState;
+    std::optional<Part> second;
+    const auto later = [&] {
+        laterReport.emplace(report_->tempPath(), ReplacingFile::Kind::WorkFile);
+        File entries;
+        std::uint64_t at = 0;
+        if (ctx.TwoLineFormat) {
+            entries.open(state_->tempPath(), File::Mode::ReadWrite, state_->finalPath());
+            at = ChangeStateWriter::namelessEnd(objectsBelow(*ctx.index, split));
+        } else {
+            laterState.emplace(state_->tempPath(), ReplacingFile::Kind::WorkFile);
+            entries = laterState->createTemp();
+        }
+        second.emplace(
+            compared, newest, ctx, laterReport->createTemp(), ChangeStateWriter::part(std::move(entries), at));
+        // The later part reads the earlier state on its own, from the start: its reader
+        // checks the whole file, count and checksum; the earlier part's reader checks the
+        // entries it passes over.
+        if (compared) {
+            second->ownPrevious.emplace(kStateFile);
+            second->ownPrevious->skipBelow(split);
+            second->earlier.there = second->ownPrevious->next(second->earlier.object);
+        }
+        second->pass.compare(ctx, catalogue.file(), split, kPastEveryNumber,
+            second->ownPrevious ? &*second->ownPrevious : nullptr, second->earlier);
+    };
+    std::exception_ptr laterFailure;
+    std::optional<HelperThread> helper;
+    // As for a pipeline: a second core, and a catalogue large enough to pay for it.
+    if (BatchPipeline::worthAHelper(catalogue.file().size())) {
+        try {
+            helper.emplace([&] {
+                try {
+                    later();
+                } catch (...) {
+                    laterFailure = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to spare: one part after the other.
+        }
     }
-    for (; haveBefore; haveBefore = previous->next(before))
-        out.gone(before);
+
+    Part first(compared, newest, ctx, report_->createTemp(), ChangeStateWriter(std::move(stateFile), newest));
+    const std::optional<TleEpoch> previousNewest = compared ? previous->newest() : std::nullopt;
+    first.report.add(head(ChangeCounts{.compared = compared}, previousNewest, newest));
+    first.earlier.there = compared && previous->next(first.earlier.object);
+    first.pass.compare(ctx, catalogue.file(), 0, split, previous, first.earlier);
+    if (helper) {
+        helper->join();
+        if (laterFailure)
+            std::rethrow_exception(laterFailure);
+    } else {
+        later();
+    }
     catalogue.close();
-    out.finish(previous != nullptr ? previous->count() : 0);
+
+    counts_ = first.pass.counts();
+    const ChangeCounts& more = second->pass.counts();
+    counts_.objects += more.objects;
+    counts_.added += more.added;
+    counts_.gone += more.gone;
+    counts_.jumped += more.jumped;
+    counts_.stale += more.stale;
+    counts_.previousObjects = compared ? second->ownPrevious->count() : 0;
+    first.state.append(second->state);
+    first.state.finish();
+    first.report.append(second->report);
+    first.report.finish(head(counts_, previousNewest, newest));
 }
 
 void CatalogueChanges::commit(Reporter& reporter)

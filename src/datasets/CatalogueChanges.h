@@ -66,6 +66,7 @@ public:
 
 private:
     class Pass;
+    struct Part;
     void pass(const DataSetContext& ctx, ChangeStateReader* previous);
 
     std::optional<ReplacingFile> report_;

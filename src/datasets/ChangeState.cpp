@@ -6,8 +6,11 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 
 namespace qm {
@@ -25,16 +28,28 @@ constexpr std::int32_t kLargestEccentricity = 9999999;
 constexpr std::size_t kFlushBytes = 64 * 1024;
 constexpr std::size_t kReadBytes = 64 * 1024;
 
+// Little-endian values, a whole one at a time where the machine's order is that.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
 void put16(unsigned char* p, unsigned v)
 {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
+    if constexpr (kLittleEndian) {
+        const auto v16 = static_cast<std::uint16_t>(v);
+        std::memcpy(p, &v16, 2);
+    } else {
+        p[0] = static_cast<unsigned char>(v);
+        p[1] = static_cast<unsigned char>(v >> 8);
+    }
 }
 
 void put32(unsigned char* p, std::uint32_t v)
 {
-    put16(p, v & 0xFFFF);
-    put16(p + 2, v >> 16);
+    if constexpr (kLittleEndian) {
+        std::memcpy(p, &v, 4);
+    } else {
+        put16(p, v & 0xFFFF);
+        put16(p + 2, v >> 16);
+    }
 }
 
 unsigned get16(const unsigned char* p)
@@ -44,6 +59,11 @@ unsigned get16(const unsigned char* p)
 
 std::uint32_t get32(const unsigned char* p)
 {
+    if constexpr (kLittleEndian) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
     return std::uint32_t{get16(p)} | std::uint32_t{get16(p + 2)} << 16;
 }
 
@@ -93,13 +113,11 @@ std::int32_t scaledField(std::string_view line, int first, int count, int decima
 // Inclination "ddd.dddd", in 1e-4 degree.
 std::int64_t plainInclination(const char* field)
 {
-    if (field[3] != '.')
+    const std::uint64_t v = Eight_Chars(field);
+    if ((v >> 24 & 0xFF) != '.')
         return -1;
-    char digits[8];
-    std::memcpy(digits, field, 8);
-    digits[3] = '0';
-    const std::int64_t v = Eight_Digits(digits, true); // ddd0dddd
-    return v < 0 ? -1 : v / 100000 * 10000 + v % 10000;
+    // "0ddddddd": the whole degrees moved over the point, a 0 before them.
+    return Digits_Value((v & 0xFFFFFF) << 8 | (v & 0xFFFFFFFF00000000) | '0', true);
 }
 
 // Mean motion "dd.dddddddd", in 1e-8 revolutions a day.
@@ -111,6 +129,64 @@ std::int64_t plainMeanMotion(const char* field)
     if (field[2] != '.' || tens < '0' || tens > '9' || units < '0' || units > '9' || fraction < 0)
         return -1;
     return ((tens - '0') * 10 + (units - '0')) * std::int64_t{100000000} + fraction;
+}
+
+// Days from 1970-01-01 to 1 January of the year: 365 a year and the leap days between.
+constexpr std::int64_t daysToNewYear(std::int64_t year)
+{
+    const std::int64_t y = year - 1;
+    return 365 * (y - 1969) + (y / 4 - 492) - (y / 100 - 19) + (y / 400 - 4);
+}
+
+// Looked up for the years of two-digit epochs: both sides of the comparison need the
+// ticks of every object.
+constexpr int kFirstEpochYear = 1957;
+constexpr auto kNewYears = [] {
+    std::array<std::int64_t, 100> days{};
+    for (std::size_t i = 0; i < days.size(); ++i)
+        days[i] = daysToNewYear(kFirstEpochYear + std::int64_t(i));
+    return days;
+}();
+
+// The CRC-32 of two runs of bytes one after the other, from the CRC of each and the
+// length of the second: the first's CRC moved past `secondLength` zero bytes (a
+// product with x^(8 * secondLength) modulo the polynomial, in reflected bit order),
+// plus the second's.
+constexpr std::uint32_t kCrcPolynomial = 0xEDB88320;
+
+// a(x) * b(x) modulo the polynomial; `a` not 0.
+std::uint32_t multiplyModulo(std::uint32_t a, std::uint32_t b)
+{
+    std::uint32_t product = 0;
+    for (std::uint32_t bit = std::uint32_t{1} << 31;; bit >>= 1) {
+        if ((a & bit) != 0) {
+            product ^= b;
+            if ((a & (bit - 1)) == 0)
+                return product;
+        }
+        b = (b & 1) != 0 ? (b >> 1) ^ kCrcPolynomial : b >> 1;
+    }
+}
+
+std::uint32_t crc32Combine(std::uint32_t first, std::uint32_t second, std::uint64_t secondLength)
+{
+    // x^(2^k) for k = 3, 4, ...: squared in turn; x^(8n) the product of those of n's bits.
+    std::uint32_t power = std::uint32_t{1} << 23; // x^8
+    std::uint32_t shift = std::uint32_t{1} << 31; // x^0
+    for (std::uint64_t n = secondLength; n != 0; n >>= 1) {
+        if ((n & 1) != 0)
+            shift = multiplyModulo(power, shift);
+        power = multiplyModulo(power, power);
+    }
+    return multiplyModulo(shift, first) ^ second;
+}
+
+// epochTicks(), inline for the passes that take every object's.
+std::int64_t ticksOf(const TleEpoch& epoch)
+{
+    const auto at = static_cast<std::size_t>(epoch.year - kFirstEpochYear);
+    const std::int64_t newYear = at < kNewYears.size() ? kNewYears[at] : daysToNewYear(epoch.year);
+    return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
 }
 
 std::size_t trimmedLength(const char* name)
@@ -137,20 +213,17 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
     o.number = number;
     // The epoch "yyddd.dddddddd" of the published layout read here at once; any other
     // that Epoch_Value reads goes through it.
-    bool digits = true;
-    int yearDay = 0;
-    for (int i = 18; i < 23; ++i) {
-        digits &= line1[std::size_t(i)] >= '0' && line1[std::size_t(i)] <= '9';
-        yearDay = yearDay * 10 + (line1[std::size_t(i)] - '0');
-    }
+    // "000yyddd": the five digits after three 0s.
+    const std::int64_t yearDay = Digits_Value(Eight_Chars(line1.data() + 18) << 24 | 0x303030);
     const std::int64_t fraction = Eight_Digits(line1.data() + 24);
-    if (digits && line1[23] == '.' && fraction >= 0 && yearDay % 1000 <= 366) {
-        const int yy = yearDay / 1000;
-        o.epoch = TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, yearDay % 1000, static_cast<int>(fraction)};
-        o.ticks = epochTicks(o.epoch);
+    if (yearDay >= 0 && line1[23] == '.' && fraction >= 0 && yearDay % 1000 <= 366) {
+        const int yy = static_cast<int>(yearDay / 1000);
+        o.epoch
+            = TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, static_cast<int>(yearDay % 1000), static_cast<int>(fraction)};
+        o.ticks = ticksOf(o.epoch);
     } else if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
         o.epoch = *epoch;
-        o.ticks = epochTicks(o.epoch);
+        o.ticks = ticksOf(o.epoch);
     }
     // Inclination "ddd.dddd" in columns 9-16, mean motion "dd.dddddddd" in 53-63.
     const std::int64_t inclination = plainInclination(line2.data() + 8);
@@ -168,15 +241,29 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
 
 std::int64_t epochTicks(const TleEpoch& epoch)
 {
-    // Days from 1970-01-01 to 1 January of the year: 365 a year and the leap days between.
-    const std::int64_t y = epoch.year - 1;
-    const std::int64_t newYear = 365 * (y - 1969) + (y / 4 - 492) - (y / 100 - 19) + (y / 400 - 4);
-    return (newYear + epoch.day - 1) * kTicksPerDay + epoch.fraction;
+    return ticksOf(epoch);
+}
+
+ChangeStateWriter::ChangeStateWriter(File file, std::uint64_t at)
+    : file_(std::move(file))
+    , buffer_(kFlushBytes + kEntryFixed + kNameSize)
+    , start_(at)
+    , at_(at)
+{
+}
+
+ChangeStateWriter ChangeStateWriter::part(File file, std::uint64_t at)
+{
+    return ChangeStateWriter(std::move(file), at);
+}
+
+std::uint64_t ChangeStateWriter::namelessEnd(std::uint32_t count)
+{
+    return kHeadSize + std::uint64_t{count} * kEntryFixed;
 }
 
 ChangeStateWriter::ChangeStateWriter(File file, const std::optional<TleEpoch>& newest)
-    : file_(std::move(file))
-    , buffer_(kFlushBytes + kEntryFixed + kNameSize)
+    : ChangeStateWriter(std::move(file), 0)
 {
     unsigned char head[kHeadSize];
     std::memcpy(head, kMagic, sizeof kMagic);
@@ -222,6 +309,22 @@ void ChangeStateWriter::add(const ObjectElements& o)
     ++count_;
 }
 
+void ChangeStateWriter::append(ChangeStateWriter& later)
+{
+    later.flush();
+    flush();
+    const std::uint64_t length = later.at_ - later.start_;
+    // A state's entries start after its head: at 0, the later part has a file of its own.
+    if (later.start_ == 0)
+        file_.copyAt(at_, later.file_, 0, length);
+    else if (later.start_ != at_)
+        throw std::logic_error("the later part of the state does not start where the earlier ends");
+    crc_ = crc32Combine(crc_, later.crc_, length);
+    at_ += length;
+    count_ += later.count_;
+    later.file_.close();
+}
+
 void ChangeStateWriter::finish()
 {
     unsigned char tail[kTailSize];
@@ -258,16 +361,6 @@ ChangeStateReader::ChangeStateReader(const std::string& path)
         newest_ = newest;
 }
 
-const unsigned char* ChangeStateReader::bytes(std::size_t n)
-{
-    if (len_ - pos_ < n)
-        refill(n);
-    const unsigned char* p = block_.data() + pos_;
-    pos_ += n;
-    at_ += n;
-    return p;
-}
-
 void ChangeStateReader::refill(std::size_t n)
 {
     // The unread rest moves to the front; the next block follows it and is summed as
@@ -289,6 +382,25 @@ void ChangeStateReader::refill(std::size_t n)
         crc_ = crc32Of(crc_, block_.data() + rest, static_cast<std::size_t>(summed - read_));
     read_ += want;
     len_ = rest + want;
+}
+
+void ChangeStateReader::skipBelow(int number)
+{
+    const std::uint64_t entriesEnd = size_ - kTailSize;
+    while (!done_ && entriesEnd - at_ >= kEntryFixed) {
+        if (len_ - pos_ < kEntryFixed)
+            refill(kEntryFixed);
+        const unsigned char* entry = block_.data() + pos_;
+        const std::uint32_t entryNumber = get32(entry);
+        const std::size_t length = entry[28];
+        if (number < 0 || entryNumber >= static_cast<std::uint32_t>(number))
+            return;
+        if (length > kNameSize || entriesEnd - at_ - kEntryFixed < length)
+            throw DamagedState("damaged entry");
+        bytes(kEntryFixed + length);
+        last_ = static_cast<int>(entryNumber);
+        ++count_;
+    }
 }
 
 bool ChangeStateReader::next(ObjectElements& out)
@@ -320,10 +432,11 @@ bool ChangeStateReader::next(ObjectElements& out)
     const unsigned char* name = bytes(length);
     if (length > 0 && name[length - 1] == ' ')
         throw DamagedState("damaged entry");
-    // A whole name's width at once (the buffer has room past the end), then the blanks.
-    std::memcpy(o.name, name, kNameSize);
-    std::memset(o.name + length, ' ', kNameSize - length);
-    o.ticks = o.hasEpoch() ? epochTicks(o.epoch) : 0;
+    // Blanks, then the name before them (none in a two-line run's state).
+    std::memset(o.name, ' ', kNameSize);
+    if (length > 0)
+        std::memcpy(o.name, name, length);
+    o.ticks = o.hasEpoch() ? ticksOf(o.epoch) : 0;
     last_ = o.number;
     ++count_;
     return true;

@@ -61,12 +61,25 @@ public:
     // Writes the tail and closes the file.
     void finish();
 
+    // A writer of entries only, with neither head nor tail: the later part of a state
+    // put together from two, for a comparison done in two parts at once. The entries go
+    // from `at` of `file`: a file of their own (`at` 0), or the state's file itself,
+    // where the earlier part's entries will end (namelessEnd()).
+    static ChangeStateWriter part(File file, std::uint64_t at = 0);
+    // Where a state's entries end after `count` entries without a name.
+    static std::uint64_t namelessEnd(std::uint32_t count);
+    // Puts the entries that `later` (a part, of higher numbers) wrote after this
+    // writer's own, copied or, written in place, as they stand; closes `later`'s file.
+    void append(ChangeStateWriter& later);
+
 private:
+    ChangeStateWriter(File file, std::uint64_t at);
     void put(const void* bytes, std::size_t n);
     void flush();
     File file_;
     std::vector<unsigned char> buffer_;
     std::size_t used_ = 0;
+    std::uint64_t start_ = 0;
     std::uint64_t at_ = 0;
     std::uint32_t crc_ = 0;
     std::uint32_t count_ = 0;
@@ -85,13 +98,26 @@ public:
     // The next object into `out`; false after the last, once the count and the checksum
     // have matched. DamagedState for anything the writer does not write.
     bool next(ObjectElements& out);
+    // Passes over the entries of numbers below `number`, looking no further than where
+    // each ends (the checksum and the count still take them in): for a caller that has
+    // those same entries read by another reader, which checks them, as a comparison in
+    // two parts at once does. Stops before the first entry of `number` or above.
+    void skipBelow(int number);
     // Objects read so far.
     std::uint32_t count() const { return count_; }
 
 private:
     // `n` bytes (up to an entry's) from the reading position, in the buffer; valid
     // until the next call.
-    const unsigned char* bytes(std::size_t n);
+    const unsigned char* bytes(std::size_t n)
+    {
+        if (len_ - pos_ < n)
+            refill(n);
+        const unsigned char* p = block_.data() + pos_;
+        pos_ += n;
+        at_ += n;
+        return p;
+    }
     void refill(std::size_t n);
     File file_;
     std::vector<unsigned char> block_;
