@@ -163,3 +163,52 @@ TEST(CatalogueChanges, EachKindAtItsThresholdAndNothingElse)
         EXPECT_TRUE(readFile(report).starts_with(head(none, 15, 0, 0, 0, 2))) << reason;
     }
 }
+
+// A catalogue large enough to be compared in two parts at once, in both forms: the
+// table's rows of numbers below 40 again and again, 40 numbers apart. The report must
+// read as the rows' lines in number order, and the state it leaves must read back.
+TEST(CatalogueChanges, LargeCataloguesReadAsTheRowsInNumberOrder)
+{
+    constexpr int kBlocks = 1500;
+    for (const bool twoLine : {false, true}) {
+        std::string before, after, expected;
+        std::vector<ReportEntry> names;
+        int previous = 0, objects = 0, stale = 0;
+        for (int k = 0; k < kBlocks; ++k)
+            for (const Row& row : kRows) {
+                if (row.number >= 40)
+                    continue;
+                const int n = k * 40 + row.number;
+                const auto text = [&](const Fields& f) {
+                    std::string o = object(n, f);
+                    return twoLine ? o.substr(o.find('\n') + 1) : o;
+                };
+                before += row.before ? text(*row.before) : "";
+                after += row.after ? text(*row.after) : "";
+                previous += row.before.has_value();
+                objects += row.after.has_value();
+                names.push_back({n, (row.after ? row.after : row.before)->name});
+                for (std::string l : row.lines) {
+                    stale += l.starts_with("STALE");
+                    expected += l.replace(6, 5, catalogText(n));
+                }
+            }
+        DataSetWorld world(twoLine, std::vector<CatalogueObject>{{1, "ONE"}}, names);
+        world.useCatalogue(twoLine, before, names);
+        compare(world);
+        world.useCatalogue(twoLine, after, names);
+        char previousText[32];
+        std::snprintf(previousText, sizeof previousText, "%6d objects", previous);
+        const std::string counts = std::to_string(kBlocks) + " new, " + std::to_string(kBlocks) + " gone, "
+            + std::to_string(4 * kBlocks) + " jumped, " + std::to_string(stale) + " stale (Changes.txt)";
+        EXPECT_EQ(compare(world), std::vector<std::string>{"Changes: " + counts});
+        // Tens of thousands of lines: told apart, not printed.
+        EXPECT_TRUE(readFile(world.dir.file("Changes.txt"))
+            == head(kNewest + "  " + previousText, objects, kBlocks, kBlocks, 4 * kBlocks, stale) + expected)
+            << "two-line " << twoLine;
+        // Against itself: nothing but the stale ones.
+        EXPECT_EQ(compare(world),
+            std::vector<std::string>{
+                "Changes: 0 new, 0 gone, 0 jumped, " + std::to_string(stale) + " stale (Changes.txt)"});
+    }
+}
