@@ -8,6 +8,7 @@
 #include "platform/File.h"
 #include "platform/Paths.h"
 #include "support/QuietReporter.h"
+#include "support/WorkDir.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,7 +17,6 @@
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,13 +40,9 @@ int main(int argc, char** argv)
     const bool twoLine = std::strcmp(argv[2], "2") == 0;
     const std::string archive = argv[3];
     const std::string ssr = argv[4];
-    std::string work = argv[5];
-    if (work.back() != '/')
-        work += '/';
-    if (::chdir(work.c_str()) != 0) {
-        std::perror("chdir");
+    const std::string work = qm::bench::enterWorkDir(argv[5]);
+    if (work.empty())
         return 2;
-    }
     try {
         QuietReporter reporter;
         const auto start = std::chrono::steady_clock::now();

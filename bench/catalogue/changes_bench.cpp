@@ -21,6 +21,7 @@
 #include "platform/ShellLauncher.h"
 #include "service/HttpExchange.h"
 #include "support/QuietReporter.h"
+#include "support/WorkDir.h"
 
 #include <cctype>
 #include <chrono>
@@ -32,7 +33,6 @@
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -109,13 +109,9 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string dir = std::string(argv[2]) + "/";
-    std::string work = argv[4];
-    if (work.back() != '/')
-        work += '/';
-    if (::chdir(work.c_str()) != 0) {
-        std::perror("chdir");
+    const std::string work = qm::bench::enterWorkDir(argv[4]);
+    if (work.empty())
         return 2;
-    }
     try {
         QuietReporter reporter;
         qm::HttpExchange exchange;
