@@ -59,6 +59,32 @@ std::chrono::system_clock::time_point TleEpoch::timePoint() const
     return time_point_cast<system_clock::duration>(newYear + days{day - 1} + microseconds{micros});
 }
 
+void appendDigits(std::string& out, std::int64_t value, int width)
+{
+    char digits[20];
+    for (int i = width - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    out.append(digits, static_cast<std::size_t>(width));
+}
+
+void appendDateTime(std::string& out, std::chrono::sys_days day, std::int64_t seconds, char separator)
+{
+    const std::chrono::year_month_day date{day};
+    appendDigits(out, int(date.year()), 4);
+    out.push_back('-');
+    appendDigits(out, unsigned(date.month()), 2);
+    out.push_back('-');
+    appendDigits(out, unsigned(date.day()), 2);
+    out.push_back(separator);
+    appendDigits(out, seconds / 3600, 2);
+    out.push_back(':');
+    appendDigits(out, seconds / 60 % 60, 2);
+    out.push_back(':');
+    appendDigits(out, seconds % 60, 2);
+}
+
 std::string epochLine(const TleEpoch& epoch, std::chrono::system_clock::time_point now)
 {
     using namespace std::chrono;

@@ -39,6 +39,12 @@ private:
     std::optional<TleEpoch> newest_;
 };
 
+// `value` (not negative) in exactly `width` digits, zeros in front.
+void appendDigits(std::string& out, std::int64_t value, int width);
+// `day` as yyyy-mm-dd, `separator`, then `seconds` into the day as hh:mm:ss: written by
+// hand, as passes over a whole catalogue write one for many objects.
+void appendDateTime(std::string& out, std::chrono::sys_days day, std::int64_t seconds, char separator);
+
 // "Epoch yyyy-mm-dd, d.d days old": the epoch's date (UTC) and its age at `now`.
 std::string epochLine(const TleEpoch& epoch, std::chrono::system_clock::time_point now);
 

@@ -2,6 +2,7 @@
 
 #include "catalogue/BatchPipeline.h"
 #include "catalogue/CatalogIndex.h"
+#include "catalogue/Epoch.h"
 #include "catalogue/Support.h"
 #include "catalogue/TLESupport.h"
 #include "core/Reporter.h"
@@ -180,24 +181,13 @@ private:
 // The report's lines are put together by hand: a first run may have thousands of stale
 // objects to tell, and a formatted print per field would cost more than the comparison.
 
-// `value` as `width` digits with leading zeros.
-void appendDigits(std::string& out, std::uint64_t value, int width)
-{
-    char digits[20];
-    for (int i = width - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-    out.append(digits, std::size_t(width));
-}
-
 // Numbers as the catalogue writes them: five digits, the letter form from 100000 on.
 void appendNumber(std::string& out, int n)
 {
     if (n >= kFirstAlpha5Number)
         out += Catalog_Number_Text(n);
     else
-        appendDigits(out, std::uint64_t(n), 5);
+        appendDigits(out, n, 5);
 }
 
 // "yyyy-mm-dd hh:mm:ss" (UTC), to the second below; "none" padded to the same width.
@@ -209,20 +199,9 @@ void appendEpoch(std::string& out, const TleEpoch& epoch)
     }
     using namespace std::chrono;
     const std::int64_t day = (epochTicks(epoch) - epoch.fraction) / kTicksPerDay;
-    const year_month_day date{sys_days{days{day}}};
     // A hundred-millionth of a day is 864 microseconds.
     const std::int64_t second = std::int64_t{epoch.fraction} * 864 / 1000000;
-    appendDigits(out, std::uint64_t(int(date.year())), 4);
-    out += '-';
-    appendDigits(out, unsigned(date.month()), 2);
-    out += '-';
-    appendDigits(out, unsigned(date.day()), 2);
-    out += ' ';
-    appendDigits(out, std::uint64_t(second / 3600), 2);
-    out += ':';
-    appendDigits(out, std::uint64_t(second / 60 % 60), 2);
-    out += ':';
-    appendDigits(out, std::uint64_t(second % 60), 2);
+    appendDateTime(out, sys_days{days{day}}, second, ' ');
 }
 
 // A scaled value with its decimals: 516416 with 4 is "51.6416".
@@ -237,7 +216,7 @@ void appendFixed(std::string& out, std::int64_t value, int decimals)
     char whole[24];
     out.append(whole, std::to_chars(whole, whole + sizeof whole, magnitude / scale).ptr);
     out += '.';
-    appendDigits(out, magnitude % scale, decimals);
+    appendDigits(out, static_cast<std::int64_t>(magnitude % scale), decimals);
 }
 
 std::string epochText(const TleEpoch& epoch)

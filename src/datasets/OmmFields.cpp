@@ -18,34 +18,6 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// `value` in exactly `width` digits, zeros in front.
-void appendDigits(std::string& out, std::int64_t value, int width)
-{
-    char digits[20];
-    for (int i = width - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-    out.append(digits, static_cast<std::size_t>(width));
-}
-
-// yyyy-mm-ddThh:mm:ss: `day`, and `seconds` into it.
-void appendDateTime(std::string& out, std::chrono::sys_days day, std::int64_t seconds)
-{
-    const std::chrono::year_month_day date{day};
-    appendDigits(out, int(date.year()), 4);
-    out.push_back('-');
-    appendDigits(out, unsigned(date.month()), 2);
-    out.push_back('-');
-    appendDigits(out, unsigned(date.day()), 2);
-    out.push_back('T');
-    appendDigits(out, seconds / 3600, 2);
-    out.push_back(':');
-    appendDigits(out, seconds / 60 % 60, 2);
-    out.push_back(':');
-    appendDigits(out, seconds % 60, 2);
-}
-
 // Beyond this many zeros between the point and the digits (or after them), a decimal
 // stays an exponent: a checked field can hold an exponent of eight digits, and its
 // plain form must not grow without bound.
@@ -128,7 +100,7 @@ void appendEpoch(std::string& out, std::string_view line1)
     using namespace std::chrono;
     // Day 1 is 1 January; day 0 falls on the last day of the year before.
     const std::int64_t micros = std::int64_t{epoch->fraction} * 864;
-    appendDateTime(out, sys_days{year{epoch->year} / January / 1} + days{epoch->day - 1}, micros / 1'000'000);
+    appendDateTime(out, sys_days{year{epoch->year} / January / 1} + days{epoch->day - 1}, micros / 1'000'000, 'T');
     out.push_back('.');
     appendDigits(out, micros % 1'000'000, 6);
 }
@@ -257,7 +229,7 @@ std::string ommCreationDate(std::chrono::system_clock::time_point at)
     using namespace std::chrono;
     const sys_days day = floor<days>(at);
     std::string out;
-    appendDateTime(out, day, duration_cast<seconds>(at - day).count());
+    appendDateTime(out, day, duration_cast<seconds>(at - day).count(), 'T');
     return out;
 }
 
