@@ -23,18 +23,12 @@ std::optional<TleEpoch> Epoch_Value(std::string_view line1)
 {
     if (line1.size() < kFractionColumn - 1 + kFractionDigits)
         return std::nullopt;
-    // Year and day as digits (the published layout), read directly: every pass over a
-    // catalogue reads every epoch. One test for all of them, not one per character.
-    bool digits = true;
-    int yearDay = 0;
-    for (std::size_t i = kYearColumn - 1; i < kPointColumn - 1; ++i) {
-        const char c = line1[i];
-        digits &= c >= '0' && c <= '9';
-        yearDay = yearDay * 10 + (c - '0');
-    }
-    int yy = yearDay / 1000;
-    int day = yearDay % 1000;
-    if (!digits) {
+    // Year and day as digits (the published layout), read in one word: every pass over
+    // a catalogue reads every epoch. "000yyddd": the five digits after three 0s.
+    const std::int64_t yearDay = Digits_Value(Eight_Chars(line1.data() + kYearColumn - 1) << 24 | 0x303030);
+    int yy = static_cast<int>(yearDay / 1000);
+    int day = static_cast<int>(yearDay % 1000);
+    if (yearDay < 0) {
         bool ok = false;
         yy = Integer_Value(line1, kYearColumn, 2, ok);
         if (!ok || yy < 0 || yy > 99)

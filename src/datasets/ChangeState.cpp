@@ -211,17 +211,7 @@ ObjectElements Object_Elements(int number, const char* pair, const char* name)
     const std::string_view line2(pair + kLine2Offset, kLineLength);
     ObjectElements o;
     o.number = number;
-    // The epoch "yyddd.dddddddd" of the published layout read here at once; any other
-    // that Epoch_Value reads goes through it.
-    // "000yyddd": the five digits after three 0s.
-    const std::int64_t yearDay = Digits_Value(Eight_Chars(line1.data() + 18) << 24 | 0x303030);
-    const std::int64_t fraction = Eight_Digits(line1.data() + 24);
-    if (yearDay >= 0 && line1[23] == '.' && fraction >= 0 && yearDay % 1000 <= 366) {
-        const int yy = static_cast<int>(yearDay / 1000);
-        o.epoch
-            = TleEpoch{yy >= 57 ? 1900 + yy : 2000 + yy, static_cast<int>(yearDay % 1000), static_cast<int>(fraction)};
-        o.ticks = ticksOf(o.epoch);
-    } else if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
+    if (const std::optional<TleEpoch> epoch = Epoch_Value(line1)) {
         o.epoch = *epoch;
         o.ticks = ticksOf(o.epoch);
     }
