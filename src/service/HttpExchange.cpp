@@ -325,8 +325,6 @@ void HttpExchange::exchangeOnce(
                 break;
             } else {
                 readHeadLine(*line, fields);
-                if (fields.malformed)
-                    throw MalformedResponse();
             }
             if (in.closed() && in.available() == 0)
                 break;

@@ -1,5 +1,7 @@
 #include "service/ResponseHead.h"
 
+#include "platform/Errors.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -61,7 +63,7 @@ int statusOfLine(std::string_view line)
     if (first == std::string_view::npos)
         return 0;
     std::string_view code = text.substr(first + 1);
-    code = code.substr(0, std::min(code.find(' '), code.find('\t')));
+    code = code.substr(0, code.find_first_of(" \t"));
     int status = 0;
     const auto [end, ec] = std::from_chars(code.data(), code.data() + code.size(), status);
     if (code.empty() || ec != std::errc() || end != code.data() + code.size())
@@ -82,7 +84,7 @@ void readHeadLine(std::string_view line, ResponseFields& fields)
         // and readers that do not would see two different replies.
         const auto next = text.find_first_not_of(" \t", nameEnd);
         if (next != std::string_view::npos && text[next] == ':')
-            fields.malformed = true;
+            throw MalformedResponse();
         return;
     }
     const std::string_view name = text.substr(0, nameEnd);

@@ -20,8 +20,6 @@ struct ResponseFields {
     bool contentLengthMalformed = false;
     // A Transfer-Encoding field: a coding this HTTP/1.0 client never asked for.
     bool transferEncoded = false;
-    // A blank or tab between a field's name and its colon: no HTTP, the reply is refused.
-    bool malformed = false;
 };
 
 // The number between the first blank of the status line and the next blank, tab or
@@ -29,7 +27,8 @@ struct ResponseFields {
 int statusOfLine(std::string_view line);
 
 // Takes Set-Cookie (its value up to the first ";"), Location, Content-Length and
-// Transfer-Encoding from a head line after the status line, and notes a malformed one.
+// Transfer-Encoding from a head line after the status line. A blank or tab between a
+// field's name and its colon is no HTTP: MalformedResponse, the reply is refused.
 void readHeadLine(std::string_view line, ResponseFields& fields);
 
 // The empty line (LF or CR LF alone) that closes the head; a connection closed at a
