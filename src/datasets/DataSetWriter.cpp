@@ -182,22 +182,13 @@ int reportNumber(const DataSetContext& ctx, const char* record)
     return ctx.ssr == nullptr || number < 0 || number > ctx.SsrHighest() ? -1 : number;
 }
 
-// A record the report never filled holds zero bytes as its name; a data set never does.
-void unfilledNameAsUnknown(char* record)
-{
-    if (allBytesAre(record, kNameSize, '\0'))
-        putUnknownName(record);
-}
-
-} // namespace
-
-void DataSetWriter::putReportName(char* record, ReportNameWindow& names)
+// Fills the name line of a data-set record whose TLE lines came from a two-line
+// catalogue, from `names`, which serves the report's names to a pass in catalogue order.
+void putReportName(char* record, ReportNameWindow& names)
 {
     bool ok = false;
     names.nameOf(Catalog_Number(std::string_view(record + kRecordLine1Offset, kLineLength), 3, ok), record);
 }
-
-namespace {
 
 // List lines looked up together: their index slots, catalogue records and report names
 // are each read in position order, neighbours in one read, then the records are

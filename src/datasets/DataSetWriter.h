@@ -8,8 +8,6 @@
 
 namespace qm {
 
-class ReportNameWindow;
-
 class DataSetWriter {
 public:
     explicit DataSetWriter(DataSetContext& context)
@@ -34,9 +32,6 @@ public:
     int written() const { return written_; }
 
 private:
-    // Fills the name line of a data-set record whose TLE lines came from a two-line
-    // catalogue, from `names`, which serves the report's names to a pass in catalogue order.
-    void putReportName(char* record, ReportNameWindow& names);
     // Steps shared by the fetched and the local lists, from opening the catalogue on.
     void writeFromList(const std::string& listPath, const std::string& folder, const std::string& name);
 

@@ -8,6 +8,12 @@
 
 namespace qm {
 
+void unfilledNameAsUnknown(char* name)
+{
+    if (allBytesAre(name, kNameSize, '\0'))
+        putUnknownName(name);
+}
+
 ReportNameWindow::ReportNameWindow(const SsrTable* table)
     : table_(table)
 {
@@ -30,9 +36,7 @@ void ReportNameWindow::nameOf(int number, char* out)
     std::memcpy(out,
         block_.data() + static_cast<std::size_t>(number - first_) * SsrTable::kRecordSize + SsrTable::kNameOffset,
         kNameSize);
-    // A record the report never filled holds zero bytes as its name; a data set never does.
-    if (allBytesAre(out, kNameSize, '\0'))
-        putUnknownName(out);
+    unfilledNameAsUnknown(out);
 }
 
 } // namespace qm

@@ -10,6 +10,10 @@ class SsrTable;
 
 // One positioned read of a block of the report table's records serves the neighbouring
 // numbers that follow, instead of one read per object.
+// A record the report never filled holds zero bytes as its name; a data set never does:
+// such a name becomes the unknown one.
+void unfilledNameAsUnknown(char* name);
+
 class ReportNameWindow {
 public:
     static constexpr std::size_t kBlockRecords = 1024;
